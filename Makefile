@@ -1,0 +1,63 @@
+# The two set-up commands: `make run` and `make test`.
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: all deps configure build run check test sanitize-asan sanitize-tsan fuzz lint-platform clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	cd $(BUILD)/bin && ./kalvextest
+
+# Quick iteration: the normal build's tests.
+check: build
+	cd $(BUILD) && xvfb-run -a ctest --output-on-failure -j1
+
+# What CI runs: warnings as errors, every test, the sanitizer and fuzz passes.
+test: CMAKE_ARGS += -DKVX_WERROR=ON
+test: check lint-platform sanitize-asan sanitize-tsan fuzz
+
+# Core and engine tests again under ASan+UBSan, then under TSan.
+sanitize-asan: deps
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKVX_GUI=OFF -DKVX_WERROR=ON \
+	  "-DKVX_SANITIZE=address;undefined" >/dev/null
+	@cmake --build build-asan -j$(JOBS) --target kvx_core_tests
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -L core
+
+sanitize-tsan: deps
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKVX_GUI=OFF -DKVX_WERROR=ON \
+	  -DKVX_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j$(JOBS) --target kvx_core_tests
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L core
+
+# libFuzzer targets for every parser of files the program reads.
+FUZZ_SECONDS ?= 10
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DKVX_GUI=OFF -DKVX_TESTS=OFF \
+	  -DKVX_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j$(JOBS)
+	@for f in build-fuzz/bin/fuzz_*; do \
+	  echo "fuzzing $$(basename $$f) for $(FUZZ_SECONDS) s"; \
+	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 build-fuzz/corpus/$$(basename $$f) \
+	    >build-fuzz/$$(basename $$f).log 2>&1 || { tail -50 build-fuzz/$$(basename $$f).log; exit 1; }; \
+	done
+
+# Hardware headers belong to the platform layer only.
+lint-platform:
+	@! grep -rnE '#include <(sys/ioctl|termios|sys/io)\.h>' src --include='*.h' --include='*.cpp' \
+	  | grep -v '^src/platform/' || { echo "hardware headers outside src/platform"; exit 1; }
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

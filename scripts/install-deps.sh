@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need. Idempotent and
+# quiet when everything is present already.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake make g++ pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev
+  # tests
+  libgtest-dev libgmock-dev googletest
+  xvfb xauth libgl1-mesa-dri x11-utils mesa-utils xdotool
+  # sanitizers and fuzzing
+  clang libclang-rt-14-dev
+  # file system images, mounts and network namespaces used by tests
+  e2fsprogs xfsprogs fuseiso iproute2 libcap2-bin util-linux
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: run as root (or with sudo) to install them" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,207 @@
+#include "KVXMainApp.h"
+
+#include "BuildInfo.h"
+#include "ConfigFile.h"
+#include "DebugTrace.h"
+#include "MessageBox.h"
+#include "ResultRecord.h"
+#include "StartupReport.h"
+#include "SystemInfo.h"
+#include "TestSlots.h"
+#include "ui_MainWin.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QPrinter>
+#include <QScreen>
+#include <QThread>
+#include <QTimerEvent>
+
+#include <cstring>
+
+KVXMainApp* mainWin = nullptr;
+
+int gScreenWidth = 0;
+int gScreenHeight = 0;
+
+KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget* parent)
+    : MainWin(parent)
+    , m_programDir(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir)
+    , m_printer(std::make_unique<QPrinter>())
+{
+    const std::string dir = QDir::cleanPath(m_programDir).toStdString();
+
+    ParseCommandLine(argc, argv, m_options, stdout);
+    if (m_options.versionRequested)
+        std::exit(0);
+    gFollowConfigLogPath = m_options.followConfigLogPath;
+    const std::string debugPath = dir + "/" + m_options.debugFileName;
+
+    std::printf("\"%s\" will be created at\n\"%s\",\nplease send log to %s\nif you encounter problems during "
+                "start-up.\n",
+                m_options.debugFileName.c_str(), dir.c_str(), kSupportEmail);
+    std::fflush(stdout);
+
+    if (!CheckPathLengths(dir, debugPath))
+        std::exit(1);
+    CheckStartupPermissions(dir, debugPath);
+    OpenDebugFile(debugPath);
+    m_redirect = RedirectStandardStreams(m_options, debugPath);
+    TraceNonOptionsAndVersion(m_options);
+    PrintStartUpDebugInfo();
+
+    setWindowTitle(QString::fromStdString(WindowCaption()));
+
+    totalErrors = 0;
+    lastBeepErrors = 0;
+    InitEnv_Main(m_options.autorun, m_options.configName, gFollowConfigLogPath, dir);
+
+    DPrintf("KVXMainApp constructor...\n");
+
+    setUpWindow();
+
+    gUpdateWindowInterval = 3000;
+    for (auto& p : m_pixmaps)
+        p.reset();
+    UpdateMainWindow();
+
+    if (autorun_flag)
+        autostartTimer = startTimer(m_options.autostartMs);
+}
+
+KVXMainApp::~KVXMainApp()
+{
+    DPrintf("KVXMainApp destructor...\n");
+    ExitEnv_Main();
+    CloseRedirection(m_redirect);
+    for (auto& p : m_pixmaps)
+        p.reset();
+    if (g_fh_debug) {
+        std::fclose(g_fh_debug);
+        g_fh_debug = nullptr;
+    }
+}
+
+void KVXMainApp::setUpWindow()
+{
+    connect(ui->fileExitAction, &QAction::triggered, this, &KVXMainApp::slotFileExit);
+    connect(ui->configurationLoadConfigAction, &QAction::triggered, this, &KVXMainApp::slotConfigurationLoadConfig);
+    connect(ui->configurationSaveConfigAction, &QAction::triggered, this, &KVXMainApp::slotConfigurationSaveConfig);
+    connect(ui->testStartTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStartTest);
+
+    updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
+
+    ui->textLabelHostname->setText(QString::fromLocal8Bit(SystemInfo_uname("-n")));
+    ui->textLabel_Label_IPAddress->hide();
+    ui->textLabelIPAddress->hide();
+    ui->lcdElapsed->display(QStringLiteral("00:00:00"));
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        gScreenWidth = area.width() - 11;
+        gScreenHeight = area.height() - 11;
+        move(gScreenWidth - frameGeometry().width() - 5, area.top());
+    }
+
+    ui->testStopTestRunAction->setEnabled(false);
+    ui->testExecuteScriptAction->setVisible(false);
+}
+
+void KVXMainApp::UpdateMainWindow()
+{
+    ui->textLabel_ConfigFile->setText(QString::fromLocal8Bit(configfilename));
+
+    QString header = QString::fromStdString(
+        Format("%s %s (%s) %s - Result sheet", kProduct, kVersion, kBuildNumber, kPlatform));
+    if (resultfile.machine_type[0])
+        header += QStringLiteral(" - ") + QString::fromLocal8Bit(resultfile.machine_type);
+    if (resultfile.machine_serial[0])
+        header += QStringLiteral(" - ") + QString::fromLocal8Bit(resultfile.machine_serial);
+    ui->textLabel_Header->setText(header);
+
+    QString footer = QStringLiteral("Notes:");
+    if (resultfile.notes[0])
+        footer += QStringLiteral(" ") + QString::fromLocal8Bit(resultfile.notes);
+    ui->textLabel_Footer->setText(footer);
+}
+
+void KVXMainApp::slotFileExit()
+{
+    close();
+}
+
+void KVXMainApp::slotStartTest()
+{
+    // Runs are started by the run controller once the tests exist.
+    DPrintf("%s, %s[%d]: no test engines in this build\n", KVX_WHERE);
+}
+
+void KVXMainApp::closeEvent(QCloseEvent* event)
+{
+    if (stop_all_tests == 0) {
+        // A run still going is stopped as if the user had pressed Stop.
+        ui->testStopTestRunAction->setEnabled(false);
+    }
+    QThread::msleep(1000);
+    event->accept();
+    DPrintf("###################### DEBUG_LOG_END ######################\n");
+}
+
+void KVXMainApp::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == autostartTimer) {
+        killTimer(autostartTimer);
+        autostartTimer = 0;
+        slotStartTest();
+    }
+}
+
+bool KVXMainApp::saveConfigTo(const QString& path)
+{
+    if (QFileInfo::exists(path)) {
+        const std::string text =
+            "File " + QDir::toNativeSeparators(path).toStdString() + " already exists.\nDo you want to overwrite it?";
+        if (ShowBox(BoxIcon::Warning, "Save configuration", text, {"&Yes", "&No"}, 0, 1) != 0)
+            return false;
+    }
+    const ConfigSaveTarget target = ConfigSaveTargetFor(path.toStdString());
+    const int rc = ConfigFileSave(target.name.c_str(), target.directory.c_str(), &testconfig);
+    UpdateMainWindow();
+    return rc == 0;
+}
+
+bool KVXMainApp::loadConfigFrom(const QString& path)
+{
+    const std::string p = path.toStdString();
+    if (ConfigFileLoad(p.c_str(), "", &testconfig) == 0) {
+        const std::string base = p.substr(p.rfind('/') == std::string::npos ? 0 : p.rfind('/') + 1);
+        std::snprintf(configfilename, sizeof configfilename, "%s", base.c_str());
+        UpdateMainWindow();
+        return true;
+    }
+    ShowBox(BoxIcon::Critical, Format("Error loading *%s*", p.c_str()),
+            Format("Due to problems with the configuration file\n%s\nIt is not loaded.", p.c_str()), {"OK"}, 0, 0);
+    return false;
+}
+
+void KVXMainApp::slotConfigurationSaveConfig()
+{
+    // The overwrite question is ours, so the dialog must not ask as well.
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save configuration"), QStringLiteral("."),
+                                                      tr("Config files (*.cfg)"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty())
+        saveConfigTo(path);
+}
+
+void KVXMainApp::slotConfigurationLoadConfig()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Load configuration"), QStringLiteral("."),
+                                                      tr("Config files (*.cfg)"));
+    if (!path.isEmpty())
+        loadConfigFrom(path);
+}

@@ -1,0 +1,64 @@
+// The main window's behaviour: start-up, exit and the commands of the menus
+// and tool bar.
+#pragma once
+
+#include "MainWin.h"
+#include "Startup.h"
+
+#include <QString>
+#include <array>
+#include <memory>
+
+class QPixmap;
+class QPrinter;
+
+class KVXMainApp : public MainWin {
+    Q_OBJECT
+public:
+    // Runs the whole start-up: command line, debug trace, environment and
+    // window set-up. `programDir` defaults to the executable's directory.
+    KVXMainApp(int argc, char** argv, const QString& programDir = QString(), QWidget* parent = nullptr);
+    ~KVXMainApp() override;
+
+    // The directory all data files live in.
+    QString programDirectory() const { return m_programDir; }
+
+    // Refreshes the labels and the results table.
+    void UpdateMainWindow();
+
+    // The load and save configuration commands past their file dialogs.
+    bool loadConfigFrom(const QString& path);
+    bool saveConfigTo(const QString& path);
+
+public Q_SLOTS:
+    void slotFileExit();
+    void slotConfigurationLoadConfig();
+    void slotConfigurationSaveConfig();
+    void slotStartTest();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    void setUpWindow();
+
+    QString m_programDir;
+    StartupOptions m_options;
+    Redirection m_redirect;
+    std::unique_ptr<QPrinter> m_printer;
+    std::array<std::unique_ptr<QPixmap>, 164> m_pixmaps;
+
+    int updateTimer = 0;
+    int checkTimer = 0;
+    int stopEnableTimer = 0;
+    int autostartTimer = 0;
+    int totalErrors = 0;
+    int lastBeepErrors = 0;
+};
+
+// The one main window.
+extern KVXMainApp* mainWin;
+// The available desktop area less 11 pixels each way; windows are placed in it.
+extern int gScreenWidth;
+extern int gScreenHeight;

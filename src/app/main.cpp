@@ -1,0 +1,29 @@
+#include "CommandLine.h"
+#include "KVXMainApp.h"
+#include "QtMessageSink.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    // -v must answer without a display (a technician over ssh), so it is
+    // handled before the toolkit connects to one.
+    if (CommandLineRequestsVersion(argc, argv)) {
+        StartupOptions opts;
+        ParseCommandLine(argc, argv, opts, stdout);
+        if (opts.versionRequested)
+            return 0;
+    }
+
+    QApplication app(argc, argv);
+    QtMessageSink sink;
+    SetMessageSink(&sink);
+
+    mainWin = new KVXMainApp(argc, argv);
+    mainWin->show();
+    const int rc = app.exec();
+    delete mainWin;
+    mainWin = nullptr;
+    SetMessageSink(nullptr);
+    return rc;
+}

@@ -1,0 +1,167 @@
+#include "Startup.h"
+
+#include "AtomicField.h"
+#include "BuildInfo.h"
+#include "CLogger.h"
+#include "ConfigFile.h"
+#include "DebugTrace.h"
+#include "ErrorClassification.h"
+#include "MessageBox.h"
+#include "ResultRecord.h"
+#include "TestSlots.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+char dirname[300];
+bool gFollowConfigLogPath = true;
+bool autorun_flag = false;
+CLogger* gLogger = nullptr;
+struct sysinfo gSysInfo;
+int gUpdateWindowInterval = 3000;
+
+bool CheckPathLengths(const std::string& programDir, const std::string& debugPath)
+{
+    if (programDir.size() > kMaxDirLen) {
+        ShowQuitBox("Path too long",
+                    Format("The program directory\n*%s*\nis longer than %zu characters.\nPlease install %s in a "
+                           "directory with a shorter path.",
+                           programDir.c_str(), kMaxDirLen, kProduct));
+        return false;
+    }
+    if (debugPath.size() > kMaxDebugPathLen) {
+        ShowQuitBox("Path too long", Format("The debug file path\n*%s*\nis longer than %zu characters.\nPlease "
+                                            "choose a shorter debug file name.",
+                                            debugPath.c_str(), kMaxDebugPathLen));
+        return false;
+    }
+    return true;
+}
+
+void CheckStartupPermissions(const std::string& programDir, const std::string& debugPath)
+{
+    if (::access(debugPath.c_str(), F_OK) == 0) {
+        if (::access(debugPath.c_str(), W_OK) != 0)
+            ShowQuitBox("Permission Error", Format("No permission writing to *%s*\n", debugPath.c_str()) +
+                                                Format("Please check that you have access to *%s*", debugPath.c_str()));
+    } else if (::access(programDir.c_str(), W_OK) != 0) {
+        ShowQuitBox("Permission Error",
+                    Format("No permission creating file in *%s*\n", programDir.c_str()) +
+                        Format("Please check that you have write access to *%s*", programDir.c_str()));
+    }
+}
+
+void OpenDebugFile(const std::string& debugPath)
+{
+    g_fh_debug = std::fopen(debugPath.c_str(), "at");
+    if (g_fh_debug)
+        std::setvbuf(g_fh_debug, nullptr, _IONBF, 0);
+}
+
+Redirection RedirectStandardStreams(const StartupOptions& opts, const std::string& debugPath)
+{
+    Redirection r;
+    if (!opts.redirect || opts.redirectMode == 0)
+        return r;
+    if (opts.redirectMode != 2) {
+        r.stdoutRedirect = std::freopen(debugPath.c_str(), "a", stdout);
+        if (r.stdoutRedirect)
+            std::setvbuf(r.stdoutRedirect, nullptr, _IONBF, 0);
+    }
+    if (opts.redirectMode != 1) {
+        r.stderrRedirect = std::freopen(debugPath.c_str(), "a", stderr);
+        if (r.stderrRedirect)
+            std::setvbuf(r.stderrRedirect, nullptr, _IONBF, 0);
+    }
+    return r;
+}
+
+void CloseRedirection(Redirection& r)
+{
+    if (r.stdoutRedirect)
+        std::fclose(r.stdoutRedirect);
+    if (r.stderrRedirect)
+        std::fclose(r.stderrRedirect);
+    r = {};
+}
+
+void TraceNonOptionsAndVersion(const StartupOptions& opts)
+{
+    if (!opts.nonOptions.empty()) {
+        VDPrintf("non-option ARGV-elements: ");
+        for (const auto& word : opts.nonOptions)
+            VDPrintf("%s ", word.c_str());
+        std::putchar('\n');
+    }
+    DPrintf("%s", VersionLine().c_str());
+}
+
+void KalvexTest_CleanUp()
+{
+    recordClear(testconfig);
+    recordClear(resultfile);
+    for (auto& a : thread_active)
+        relaxedStore(a, 0);
+    std::memset(gTestModules, 0, sizeof gTestModules);
+    std::memset(gThreadData, 0, sizeof gThreadData);
+    ClearAccumulatedResults();
+}
+
+int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir)
+{
+    tests_running = 0;
+    stop_all_tests = 1;
+    autorun_flag = autorun;
+
+    std::snprintf(dirname, sizeof dirname, "%s", programDir.c_str());
+    DPrintf("%s, %s[%d]: dirname = *%s*\n", KVX_WHERE, dirname);
+
+    InitialiseErrorClassifications(dirname);
+
+    delete gLogger;
+    gLogger = new CLogger("dummyStr");
+
+    KalvexTest_CleanUp();
+
+    if (configName && configName[0]) {
+        std::strncpy(configfilename, configName, sizeof configfilename - 1);
+        configfilename[sizeof configfilename - 1] = '\0';
+    }
+    LoadStartupConfig(dirname);
+
+    load_machineid(dirname);
+
+    if (relaxedLoad(testconfig.pretest_log_mode) == 1) {
+        std::string accum = std::string(dirname) + "/.accum_result.cfg";
+        if (FILE* f = std::fopen(accum.c_str(), "rb")) {
+            std::fclose(f);
+            BinaryDataLoad(accum.c_str(), &resultfile, sizeof resultfile, 1);
+        } else {
+            DPrintf("%s\n", std::strerror(errno));
+        }
+    } else {
+        ClearAccumulatedResults();
+    }
+
+    if (sysinfo(&gSysInfo) != 0)
+        std::memset(&gSysInfo, 0, sizeof gSysInfo);
+
+    gLogger->CreateLogFile(followConfigLogPath);
+
+    for (auto& r : resultfile.results)
+        recordClear(r);
+    for (auto& c : resultfile.classes)
+        recordClear(c);
+    relaxedStore(resultfile.run_start_time, 0);
+    relaxedStore(resultfile.run_stop_time, 0);
+    relaxedStore(resultfile.reserved_4584, 0);
+
+    return 0;
+}
+
+void ExitEnv_Main()
+{
+    delete gLogger;
+    gLogger = nullptr;
+}

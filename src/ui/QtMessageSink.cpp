@@ -1,0 +1,38 @@
+#include "QtMessageSink.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+QString tr8(const std::string& s)
+{
+    // Texts pass the translation call, as every user-visible text does.
+    return QCoreApplication::translate("KalvexTest", s.c_str());
+}
+} // namespace
+
+int QtMessageSink::show(BoxIcon icon, const std::string& caption, const std::string& text,
+                        const std::vector<std::string>& buttons, int defaultButton, int escapeButton)
+{
+    QMessageBox box;
+    box.setIcon(icon == BoxIcon::Critical  ? QMessageBox::Critical
+                : icon == BoxIcon::Warning ? QMessageBox::Warning
+                                           : QMessageBox::Information);
+    box.setWindowTitle(tr8(caption));
+    box.setText(tr8(text));
+    box.setTextFormat(Qt::PlainText);
+    std::vector<QPushButton*> pushButtons;
+    for (const auto& b : buttons)
+        pushButtons.push_back(box.addButton(tr8(b), QMessageBox::ActionRole));
+    auto valid = [&](int i) { return i >= 0 && i < static_cast<int>(pushButtons.size()); };
+    if (valid(defaultButton))
+        box.setDefaultButton(pushButtons[static_cast<std::size_t>(defaultButton)]);
+    if (valid(escapeButton))
+        box.setEscapeButton(pushButtons[static_cast<std::size_t>(escapeButton)]);
+    box.exec();
+    for (std::size_t i = 0; i < pushButtons.size(); ++i)
+        if (box.clickedButton() == pushButtons[i])
+            return static_cast<int>(i);
+    return -1;
+}

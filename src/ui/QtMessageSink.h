@@ -1,0 +1,11 @@
+// Shows the boxes core code asks for as real QMessageBoxes.
+#pragma once
+
+#include "MessageBox.h"
+
+class QtMessageSink : public MessageSink {
+public:
+    // GUI thread only.
+    int show(BoxIcon icon, const std::string& caption, const std::string& text,
+             const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override;
+};

@@ -1,0 +1,147 @@
+// The built program as a process, run from a copy of its directory the way a
+// technician installs it.
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <csignal>
+#include <filesystem>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ProcessResult {
+    int status = -1;
+    std::string out;
+};
+
+class Program : public ::testing::Test {
+protected:
+    TempDir dir;
+    void SetUp() override
+    {
+        for (const auto& e : fs::directory_iterator(KVX_BIN_DIR))
+            if (e.is_regular_file())
+                fs::copy_file(e.path(), fs::path(dir.path()) / e.path().filename());
+    }
+
+    // Starts the program with `env` added to (or, with a '-' prefix, removed
+    // from) the environment; standard output and error go to out.txt.
+    pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env)
+    {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::chdir(dir.path().c_str());
+            for (const auto& e : env) {
+                if (e[0] == '-')
+                    ::unsetenv(e.c_str() + 1);
+                else
+                    ::putenv(const_cast<char*>(e.c_str()));
+            }
+            std::freopen("out.txt", "w", stdout);
+            ::dup2(::fileno(stdout), 2);
+            std::vector<char*> argv {const_cast<char*>("./kalvextest")};
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv("./kalvextest", argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    ProcessResult runToEnd(const std::vector<std::string>& args, const std::vector<std::string>& env)
+    {
+        ProcessResult r;
+        pid_t pid = start(args, env);
+        ::waitpid(pid, &r.status, 0);
+        r.out = ReadFile(dir.file("out.txt"));
+        return r;
+    }
+
+    // Waits until the debug file shows the window is built, then ends it.
+    std::string runUntilStarted(const std::vector<std::string>& args, const std::string& debugName = "debug.log")
+    {
+        pid_t pid = start(args, {"QT_QPA_PLATFORM=offscreen"});
+        std::string trace;
+        for (int i = 0; i < 600 && trace.find("KVXMainApp constructor...") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            trace = ReadFile(dir.file(debugName));
+        }
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return ReadFile(dir.file(debugName));
+    }
+
+    void writeValidConfig()
+    {
+        // A first start creates it; the box it shows is not wanted here.
+        std::string cfg(19680, '\0');
+        std::memcpy(cfg.data(), "KVXCFGL\0\x01\0\0\0", 12);
+        WriteFile(dir.file("LastUsed.cfg"), cfg);
+    }
+};
+
+TEST_F(Program, VersionWorksWithoutADisplay)
+{
+    for (const auto& args : {std::vector<std::string> {"-v"}, std::vector<std::string> {"--version"}}) {
+        ProcessResult r = runToEnd(args, {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM"});
+        ASSERT_TRUE(WIFEXITED(r.status));
+        EXPECT_EQ(WEXITSTATUS(r.status), 0);
+        EXPECT_EQ(r.out.rfind("Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "exactly one line";
+        EXPECT_FALSE(FileExists(dir.file("debug.log")));
+        EXPECT_FALSE(FileExists(dir.file("LastUsed.cfg")));
+    }
+}
+
+TEST_F(Program, DataFilesSitBesideTheExecutable)
+{
+    EXPECT_TRUE(FileExists(dir.file("KVXErrorClassification.txt")));
+}
+
+TEST_F(Program, RedirectedOutputOfTheReportLandsInTheDebugFile)
+{
+    writeValidConfig();
+    const std::string trace = runUntilStarted({});
+    const std::size_t start = trace.find("UNAME_INFO");
+    ASSERT_NE(start, std::string::npos) << trace;
+    const std::size_t stop = trace.find("UNAME_INFO", start + 10);
+    ASSERT_NE(stop, std::string::npos);
+    EXPECT_NE(trace.substr(start, stop - start).find("Linux"), std::string::npos)
+        << "uname -a printed to the redirected standard output";
+    EXPECT_NE(trace.find("sizeof(testconfig) = 19680"), std::string::npos);
+}
+
+TEST_F(Program, RedirectModeZeroKeepsChildOutputOut)
+{
+    writeValidConfig();
+    const std::string trace = runUntilStarted({"-r", "0"});
+    const std::size_t start = trace.find("UNAME_INFO");
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t stop = trace.find("UNAME_INFO", start + 10);
+    EXPECT_EQ(trace.substr(start, stop - start).find("Linux"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.file("out.txt")).find("option --redirect with value `0'"), std::string::npos);
+}
+
+TEST_F(Program, DebugOptionNamesTheTraceFileAndListsTheWord)
+{
+    writeValidConfig();
+    const std::string trace = runUntilStarted({"-d", "mytrace.txt"}, "mytrace.txt");
+    // Each word is a timed trace call of its own.
+    const std::size_t list = trace.find("non-option ARGV-elements: ");
+    ASSERT_NE(list, std::string::npos) << trace.substr(0, 300);
+    const std::size_t word = trace.find(" mytrace.txt \n", list);
+    ASSERT_NE(word, std::string::npos);
+    EXPECT_LT(word, trace.find("Veltrane (TM) Software, KalvexTest"));
+    EXPECT_FALSE(FileExists(dir.file("debug.log")));
+}
+
+} // namespace

@@ -1,0 +1,168 @@
+// The main window's start-up and configuration commands, in process, with
+// the real message boxes where a user would see them.
+#include "ConfigFile.h"
+#include "DebugTrace.h"
+#include "KVXMainApp.h"
+#include "QtMessageSink.h"
+#include "QtTestUtils.h"
+#include "TempDir.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<KVXMainApp> startApp(const TempDir& dir, std::vector<std::string> args)
+{
+    // -s keeps the test runner's own output out of the debug file.
+    args.insert(args.begin(), {"kalvextest", "-s"});
+    static std::vector<std::string> keep;
+    keep = args;
+    static std::vector<char*> argv;
+    argv.clear();
+    for (auto& a : keep)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::strcpy(configfilename, "LastUsed.cfg");
+    return std::make_unique<KVXMainApp>(static_cast<int>(keep.size()), argv.data(),
+                                        QString::fromStdString(dir.path()));
+}
+
+void closeDebugFile()
+{
+    if (g_fh_debug) {
+        std::fclose(g_fh_debug);
+        g_fh_debug = nullptr;
+    }
+}
+
+TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
+{
+    TempDir dir;
+    QtMessageSink sink;
+    SetMessageSink(&sink);
+    QStringList seen;
+    // Answer the real box as a user would: read it, press its button.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen << box->windowTitle() + "|" + box->text();
+            box->buttons().first()->click();
+        }
+    });
+    poll.start(20);
+    auto app = startApp(dir, {});
+    poll.stop();
+    SetMessageSink(nullptr);
+
+    ASSERT_EQ(seen.size(), 1);
+    EXPECT_EQ(seen[0], "Error loading *LastUsed.cfg*|Due to problems with the configuration file\nLastUsed.cfg\n"
+                       "Default config values will be used instead");
+    const std::string cfg = ReadFile(dir.file("LastUsed.cfg"));
+    ASSERT_EQ(cfg.size(), 19680u);
+    EXPECT_EQ(cfg.substr(0, 12), std::string("KVXCFGL\0\x01\0\0\0", 12));
+    EXPECT_EQ(app->windowTitle(), "Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux");
+    EXPECT_FALSE(findChildOrFail<QAction>(app.get(), "testStopTestRunAction")->isEnabled());
+    EXPECT_FALSE(findChildOrFail<QAction>(app.get(), "testExecuteScriptAction")->isVisible());
+    EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "textLabel_ConfigFile")->text(), "LastUsed.cfg");
+    EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "textLabelIPAddress")->isVisibleTo(app.get()));
+
+    app->close();
+    app.reset();
+    closeDebugFile();
+    const std::string trace = ReadFile(dir.file("debug.log"));
+    const std::size_t version = trace.find("Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: ");
+    const std::size_t begins = trace.find("START_UP_DEBUG_BEGINS");
+    const std::size_t finishes = trace.find("START_UP_DEBUG_FINISHES");
+    const std::size_t ctor = trace.find("KVXMainApp constructor...\n");
+    const std::size_t end = trace.find("DEBUG_LOG_END");
+    const std::size_t dtor = trace.find("KVXMainApp destructor...\n");
+    ASSERT_NE(version, std::string::npos);
+    EXPECT_LT(version, begins);
+    EXPECT_LT(begins, finishes);
+    EXPECT_LT(finishes, ctor) << "the report comes before the configuration is loaded";
+    EXPECT_NE(trace.find("dirname = *" + dir.path() + "*"), std::string::npos);
+    EXPECT_LT(ctor, end);
+    EXPECT_LT(end, dtor);
+}
+
+class MainWindowConfigCommands : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<KVXMainApp> app;
+    void SetUp() override
+    {
+        RecordingSink quiet; // the first-start box
+        app = startApp(dir, {});
+    }
+    void TearDown() override
+    {
+        app.reset();
+        closeDebugFile();
+    }
+};
+
+TEST_F(MainWindowConfigCommands, SaveUsesTheNameRuleAndAsksBeforeOverwriting)
+{
+    RecordingSink sink;
+    testconfig.auto_stop_time = 33.0f;
+    ASSERT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("my.settings.cfg"))));
+    EXPECT_TRUE(FileExists(dir.file("my.cfg")));
+    EXPECT_FALSE(FileExists(dir.file("my.settings.cfg")));
+    EXPECT_TRUE(sink.boxes.empty());
+
+    testconfig.auto_stop_time = 44.0f;
+    sink.answers = {1}; // No
+    EXPECT_FALSE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].caption, "Save configuration");
+    EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("my.cfg") + " already exists.\nDo you want to overwrite it?");
+    _testconfig back;
+    ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
+    EXPECT_FLOAT_EQ(back.auto_stop_time, 33.0f);
+
+    sink.answers = {0}; // Yes
+    EXPECT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
+    ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
+    EXPECT_FLOAT_EQ(back.auto_stop_time, 44.0f);
+}
+
+TEST_F(MainWindowConfigCommands, LoadSetsTheNameAndKeepsLastUsedUntouched)
+{
+    RecordingSink sink;
+    const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
+    _testconfig other = testconfig;
+    other.auto_stop_time = 77.0f;
+    ASSERT_EQ(ConfigFileSave("other.cfg", dir.path().c_str(), &other), 0);
+
+    ASSERT_TRUE(app->loadConfigFrom(QString::fromStdString(dir.file("other.cfg"))));
+    EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 77.0f);
+    EXPECT_STREQ(configfilename, "other.cfg");
+    EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "textLabel_ConfigFile")->text(), "other.cfg");
+    EXPECT_EQ(ReadFile(dir.file("LastUsed.cfg")), lastUsed);
+}
+
+TEST_F(MainWindowConfigCommands, FailedLoadSaysSoAndChangesNothing)
+{
+    RecordingSink sink;
+    WriteFile(dir.file("bad.cfg"), "KVXCFGL");
+    const float before = testconfig.auto_stop_time;
+    EXPECT_FALSE(app->loadConfigFrom(QString::fromStdString(dir.file("bad.cfg"))));
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_EQ(sink.boxes[1].caption, "Error loading *" + dir.file("bad.cfg") + "*");
+    EXPECT_EQ(sink.boxes[1].text,
+              "Due to problems with the configuration file\n" + dir.file("bad.cfg") + "\nIt is not loaded.");
+    EXPECT_FLOAT_EQ(testconfig.auto_stop_time, before);
+    EXPECT_STREQ(configfilename, "LastUsed.cfg");
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+#include "ConfigFile.h"
+#include "DebugTrace.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+#include "TempDir.h"
+#include "TestSlots.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string bytesOf(const void* p, std::size_t n)
+{
+    return std::string(static_cast<const char*>(p), n);
+}
+
+class InitEnv : public ::testing::Test {
+protected:
+    TempDir dir;
+    RecordingSink sink;
+    void SetUp() override { std::strcpy(configfilename, "LastUsed.cfg"); }
+    void TearDown() override { ExitEnv_Main(); }
+
+    void writeConfig(const std::string& name, int pretestLogMode)
+    {
+        auto c = std::make_unique<_testconfig>();
+        std::memset(c.get(), 0, sizeof *c);
+        KalvexTest_SetUpDefault(c.get());
+        std::memcpy(c->magic, kConfigMagic, 8);
+        c->version = 1;
+        c->pretest_log_mode = pretestLogMode;
+        WriteFile(dir.file(name), bytesOf(c.get(), sizeof *c));
+    }
+};
+
+TEST_F(InitEnv, FirstStartCreatesLastUsedWithDefaults)
+{
+    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
+    EXPECT_STREQ(dirname, dir.path().c_str());
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].caption, "Error loading *LastUsed.cfg*");
+    EXPECT_EQ(ReadFile(dir.file("LastUsed.cfg")).size(), 19680u);
+    EXPECT_EQ(testconfig.test_enabled[kSlotMaths], 1);
+    EXPECT_EQ(stop_all_tests, 1);
+    EXPECT_EQ(tests_running.load(), 0);
+    EXPECT_NE(gLogger, nullptr);
+}
+
+TEST_F(InitEnv, NamedConfigurationIsLoadedAndNamed)
+{
+    writeConfig("mine.cfg", 0);
+    ASSERT_EQ(InitEnv_Main(true, "mine.cfg", true, dir.path()), 0);
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_STREQ(configfilename, "mine.cfg");
+    EXPECT_TRUE(autorun_flag);
+    EXPECT_FALSE(FileExists(dir.file("LastUsed.cfg"))) << "a good file needs no fallback save";
+}
+
+TEST_F(InitEnv, MachineIdOf150BytesFillsTypeAndPartOfSerial)
+{
+    writeConfig("LastUsed.cfg", 0);
+    std::string id(150, 'T');
+    std::memset(id.data() + 100, 'S', 50);
+    WriteFile(dir.file("machineid.dat"), id);
+    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
+    EXPECT_EQ(std::string(resultfile.machine_type), std::string(99, 'T'));
+    EXPECT_EQ(std::string(resultfile.machine_serial).substr(0, 50), std::string(50, 'S'));
+    EXPECT_EQ(resultfile.machine_serial[99], '\0');
+    EXPECT_EQ(resultfile.notes[299], '\0');
+}
+
+TEST_F(InitEnv, AccumulateModeLoadsResultsButNotTheCurrentRun)
+{
+    writeConfig("LastUsed.cfg", 1);
+    auto saved = std::make_unique<_resultfile>();
+    std::memset(saved.get(), 0, sizeof *saved);
+    saved->accum_results[kSlotMaths].cycles = 17;
+    saved->accum_results[kSlotMaths].op_count = 1ull << 40;
+    saved->results[kSlotMaths].cycles = 5;
+    saved->accum_duration = 3600;
+    std::strcpy(saved->machine_type, "from results");
+    WriteFile(dir.file(".accum_result.cfg"), bytesOf(saved.get(), sizeof *saved));
+
+    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 17u);
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, 1ull << 40);
+    EXPECT_EQ(resultfile.accum_duration, 3600);
+    EXPECT_STREQ(resultfile.machine_type, "from results");
+    EXPECT_EQ(resultfile.results[kSlotMaths].cycles, 0u) << "the current run starts from zero";
+}
+
+TEST_F(InitEnv, OtherModesIgnoreTheAccumulatedFile)
+{
+    writeConfig("LastUsed.cfg", 0);
+    auto saved = std::make_unique<_resultfile>();
+    std::memset(saved.get(), 0, sizeof *saved);
+    saved->accum_results[kSlotMaths].cycles = 17;
+    WriteFile(dir.file(".accum_result.cfg"), bytesOf(saved.get(), sizeof *saved));
+    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0u);
+}
+
+TEST(StartupPaths, OverlongDirectoryOrDebugPathIsRefused)
+{
+    RecordingSink sink;
+    EXPECT_TRUE(CheckPathLengths(std::string(299, 'd'), std::string(399, 'p')));
+    EXPECT_FALSE(CheckPathLengths(std::string(300, 'd'), "x"));
+    EXPECT_FALSE(CheckPathLengths("/tmp", std::string(400, 'p')));
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> {"Quit"});
+}
+
+TEST(StartupPermissionsDeathTest, BoxesForAnUnwritableDirectoryAndDebugFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    TempDir dir;
+    WriteFile(dir.file("debug.log"), "old");
+    ::chmod(dir.file("debug.log").c_str(), 0444);
+    ::chmod(dir.path().c_str(), 0555);
+    // Run as an ordinary user in a child; report the boxes through the exit status.
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                std::exit(9);
+            RecordingSink sink;
+            CheckStartupPermissions(dir.path(), dir.file("debug.log"));
+            CheckStartupPermissions(dir.path(), dir.file("other.log"));
+            bool ok = sink.boxes.size() == 2 && sink.boxes[0].caption == "Permission Error" &&
+                      sink.boxes[0].text == "No permission writing to *" + dir.file("debug.log") +
+                                                "*\nPlease check that you have access to *" + dir.file("debug.log") + "*" &&
+                      sink.boxes[1].text == "No permission creating file in *" + dir.path() +
+                                                "*\nPlease check that you have write access to *" + dir.path() + "*";
+            std::exit(ok ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(StartupPermissions, WritableDirectoryAsksNothing)
+{
+    TempDir dir;
+    RecordingSink sink;
+    CheckStartupPermissions(dir.path(), dir.file("debug.log"));
+    EXPECT_TRUE(sink.boxes.empty());
+}
+
+TEST(DebugTrace, TimedLinesCarryTheCtimePrefixAndPlainLinesNone)
+{
+    TempDir dir;
+    OpenDebugFile(dir.file("debug.log"));
+    ASSERT_NE(g_fh_debug, nullptr);
+    DPrintf("plain %d\n", 1);
+    VDPrintf("timed %s\n", "x");
+    std::fclose(g_fh_debug);
+    g_fh_debug = nullptr;
+    const std::string text = ReadFile(dir.file("debug.log"));
+    ASSERT_EQ(text.rfind("plain 1\n", 0), 0u);
+    const std::string timed = text.substr(8);
+    // "Sun Dec  6 06:30:08 2026 - 123456 timed x\n"
+    ASSERT_GT(timed.size(), 27u);
+    EXPECT_EQ(timed.substr(24, 3), " - ");
+    EXPECT_NE(timed.find(" timed x\n"), std::string::npos);
+    EXPECT_EQ(timed.find('\n'), timed.size() - 1) << "the ctime newline must be dropped";
+}
+
+} // namespace
