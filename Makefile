@@ -50,7 +50,7 @@ fuzz: deps
 	@for f in build-fuzz/bin/fuzz_*; do \
 	  echo "fuzzing $$(basename $$f) for $(FUZZ_SECONDS) s"; \
 	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=0 build-fuzz/corpus/$$(basename $$f) \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=24000 -print_final_stats=0 build-fuzz/corpus/$$(basename $$f) \
 	    >build-fuzz/$$(basename $$f).log 2>&1 || { tail -50 build-fuzz/$$(basename $$f).log; exit 1; }; \
 	done
 

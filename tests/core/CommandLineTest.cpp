@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -64,7 +65,14 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase {{"-x"}, "?\n"},
                       LineCase {{"-s", "-x", "-a"}, "option --stdout\n?\noption -a\n"},
                       // An optional argument must not swallow the next option.
-                      LineCase {{"-d", "-s"}, "option --debugmode\noption --stdout\n"}));
+                      LineCase {{"-d", "-s"}, "option --debugmode\noption --stdout\n"}),
+    [](const ::testing::TestParamInfo<LineCase>& info) {
+        std::string name;
+        for (const auto& a : info.param.args)
+            for (char ch : a)
+                name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        return name + "_" + std::to_string(info.index);
+    });
 
 TEST(CommandLineVersion, PrintsTheVersionLineAndStopsParsing)
 {
