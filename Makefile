@@ -25,7 +25,7 @@ check: build
 
 # What CI runs: warnings as errors, every test, the sanitizer and fuzz passes.
 test: CMAKE_ARGS += -DKVX_WERROR=ON
-test: check lint-platform sanitize-asan sanitize-tsan fuzz
+test: lint-platform fuzz sanitize-asan sanitize-tsan check
 
 # Core and engine tests again under ASan+UBSan, then under TSan.
 sanitize-asan: deps

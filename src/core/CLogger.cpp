@@ -2,7 +2,6 @@
 
 #include "AtomicField.h"
 #include "ConfigRecord.h"
-#include "DebugTrace.h"
 
 CLogger::CLogger(const char* /*name*/) {}
 
@@ -18,5 +17,4 @@ void CLogger::CreateLogFile(bool /*followConfig*/)
         relaxedStore(testconfig.log_detail_level, 1);
     if (relaxedLoad(testconfig.trace_level) > 4)
         relaxedStore(testconfig.trace_level, 2);
-    DPrintf("%s, %s[%d]: logging is on; log files are not written by this build yet\n", KVX_WHERE);
 }
