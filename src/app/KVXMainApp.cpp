@@ -8,6 +8,7 @@
 #include "StartupReport.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
+#include "Window_EditMachineID.h"
 #include "ui_MainWin.h"
 
 #include <QApplication>
@@ -76,6 +77,8 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
 KVXMainApp::~KVXMainApp()
 {
     DPrintf("KVXMainApp destructor...\n");
+    delete m_machineIdWindow;
+    m_machineIdWindow = nullptr;
     ExitEnv_Main();
     CloseRedirection(m_redirect);
     for (auto& p : m_pixmaps)
@@ -92,6 +95,7 @@ void KVXMainApp::setUpWindow()
     connect(ui->configurationLoadConfigAction, &QAction::triggered, this, &KVXMainApp::slotConfigurationLoadConfig);
     connect(ui->configurationSaveConfigAction, &QAction::triggered, this, &KVXMainApp::slotConfigurationSaveConfig);
     connect(ui->testStartTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStartTest);
+    connect(ui->editMachineIDNotesAction, &QAction::triggered, this, &KVXMainApp::slotEditMachineID);
 
     updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
 
@@ -106,6 +110,9 @@ void KVXMainApp::setUpWindow()
         gScreenHeight = area.height() - 11;
         move(gScreenWidth - frameGeometry().width() - 5, area.top());
     }
+
+    m_machineIdWindow = new Window_EditMachineID(m_programDir, this);
+    connect(m_machineIdWindow, &Window_EditMachineID::machineIdChanged, this, &KVXMainApp::UpdateMainWindow);
 
     ui->testStopTestRunAction->setEnabled(false);
     ui->testExecuteScriptAction->setVisible(false);
@@ -127,6 +134,18 @@ void KVXMainApp::UpdateMainWindow()
     if (resultfile.notes[0])
         footer += QStringLiteral(" ") + QString::fromLocal8Bit(resultfile.notes);
     ui->textLabel_Footer->setText(footer);
+}
+
+bool KVXMainApp::performTest(int slot) const
+{
+    return ::performTest(slot);
+}
+
+void KVXMainApp::slotEditMachineID()
+{
+    m_machineIdWindow->LoadPref();
+    m_machineIdWindow->show();
+    m_machineIdWindow->raise();
 }
 
 void KVXMainApp::slotFileExit()

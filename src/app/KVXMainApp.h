@@ -10,6 +10,7 @@
 #include <memory>
 
 class QPixmap;
+class Window_EditMachineID;
 class QPrinter;
 
 class KVXMainApp : public MainWin {
@@ -30,11 +31,15 @@ public:
     bool loadConfigFrom(const QString& path);
     bool saveConfigTo(const QString& path);
 
+    // True when `slot` takes part in a run.
+    bool performTest(int slot) const;
+
 public Q_SLOTS:
     void slotFileExit();
     void slotConfigurationLoadConfig();
     void slotConfigurationSaveConfig();
     void slotStartTest();
+    void slotEditMachineID();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -48,6 +53,8 @@ private:
     Redirection m_redirect;
     std::unique_ptr<QPrinter> m_printer;
     std::array<std::unique_ptr<QPixmap>, 164> m_pixmaps;
+    // Windows created once at start-up and kept until exit.
+    Window_EditMachineID* m_machineIdWindow = nullptr;
 
     int updateTimer = 0;
     int checkTimer = 0;

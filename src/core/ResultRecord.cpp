@@ -3,7 +3,9 @@
 #include "AtomicField.h"
 #include "DebugTrace.h"
 #include "FileOps.h"
+#include "MessageBox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,17 +60,40 @@ void load_machineid(const char* dir)
     resultfile.notes[sizeof resultfile.notes - 1] = '\0';
 }
 
-void ClearAccumulatedResults()
+int save_machineid(const char* dir)
 {
-    for (auto& r : resultfile.accum_results)
-        recordClear(r);
-    for (auto& c : resultfile.accum_classes)
-        recordClear(c);
-    relaxedStore(resultfile.accum_start_time, 0);
-    relaxedStore(resultfile.accum_stop_time, 0);
-    relaxedStore(resultfile.accum_duration, 0);
-    relaxedStore(resultfile.reserved_15196, 0);
-    for (auto& n : resultfile.error_occurrences)
-        relaxedStore(n, 0);
-    std::memset(resultfile.first_occurrence, 0, sizeof resultfile.first_occurrence);
+    const std::string path = std::string(dir) + "/machineid.dat";
+    char image[500] = {};
+    std::memcpy(image, resultfile.machine_type, 100);
+    std::memcpy(image + 100, resultfile.machine_serial, 100);
+    std::memcpy(image + 200, resultfile.notes, 300);
+
+    WriteStage stage = WriteStage::None;
+    const int err = AtomicWriteFile(path, image, sizeof image, &stage);
+    if (err != 0 && stage == WriteStage::Open) {
+        ShowBox(BoxIcon::Warning, "Machine ID & Notes",
+                Format("Could not save default machine ID to disk in file\n%s\nCheck the directory exists then\nCheck "
+                       "that you have write access to this file & directory.\n",
+                       path.c_str()),
+                {"OK"}, 0, 0);
+    } else if (err != 0) {
+        ShowBox(BoxIcon::Warning, "Machine ID & Notes", Format("Could not write values to disk in file\n%s\n", path.c_str()),
+                {"OK"}, 0, 0);
+    } else {
+        ShowBox(BoxIcon::Information, "Machine ID & Notes",
+                "Default values have been saved.\nThese values will now be reloaded\neach time KalvexTest is started",
+                {"OK"}, 0, 0);
+    }
+    return err;
+}
+
+void SetMachineId(const std::string& type, const std::string& serial, const std::string& notes)
+{
+    auto store = [](char* field, std::size_t size, const std::string& text) {
+        std::memset(field, 0, size);
+        std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+    };
+    store(resultfile.machine_type, sizeof resultfile.machine_type, type);
+    store(resultfile.machine_serial, sizeof resultfile.machine_serial, serial);
+    store(resultfile.notes, sizeof resultfile.notes, notes);
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
 // 64-bit counters sit at 4-byte aligned offsets inside the 28700-byte record
@@ -95,6 +96,12 @@ int BinaryDataLoad(const char* path, void* data, int size, int count);
 // notes of resultfile; a missing file leaves them as they are. GUI thread.
 void load_machineid(const char* dir);
 
-// Clears the accumulated counters and times of resultfile and the error
-// occurrence counts.
-void ClearAccumulatedResults();
+// Writes the machine type, serial number and notes of resultfile to
+// "machineid.dat" in `dir` (atomically) and tells the user how it went.
+// Returns 0 or the errno. GUI thread.
+int save_machineid(const char* dir);
+
+// Stores the three machine identification texts into resultfile, cut to
+// 99, 99 and 299 characters. GUI thread.
+void SetMachineId(const std::string& type, const std::string& serial, const std::string& notes);
+

@@ -8,6 +8,7 @@
 #include "ErrorClassification.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
+#include "Results.h"
 #include "TestSlots.h"
 
 #include <cerrno>
@@ -105,7 +106,8 @@ void KalvexTest_CleanUp()
         relaxedStore(a, 0);
     std::memset(gTestModules, 0, sizeof gTestModules);
     std::memset(gThreadData, 0, sizeof gThreadData);
-    ClearAccumulatedResults();
+    Clear_Results_Buffer();
+    Clear_Error_Summary();
 }
 
 int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir)
@@ -132,30 +134,14 @@ int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath,
 
     load_machineid(dirname);
 
-    if (relaxedLoad(testconfig.pretest_log_mode) == 1) {
-        std::string accum = std::string(dirname) + "/.accum_result.cfg";
-        if (FILE* f = std::fopen(accum.c_str(), "rb")) {
-            std::fclose(f);
-            BinaryDataLoad(accum.c_str(), &resultfile, sizeof resultfile, 1);
-        } else {
-            DPrintf("%s\n", std::strerror(errno));
-        }
-    } else {
-        ClearAccumulatedResults();
-    }
+    LoadAccumulatedResults(dirname);
 
     if (sysinfo(&gSysInfo) != 0)
         std::memset(&gSysInfo, 0, sizeof gSysInfo);
 
     gLogger->CreateLogFile(followConfigLogPath);
 
-    for (auto& r : resultfile.results)
-        recordClear(r);
-    for (auto& c : resultfile.classes)
-        recordClear(c);
-    relaxedStore(resultfile.run_start_time, 0);
-    relaxedStore(resultfile.run_stop_time, 0);
-    relaxedStore(resultfile.reserved_4584, 0);
+    ClearCurrentResults();
 
     return 0;
 }

@@ -1,0 +1,64 @@
+// A test engine that does no I/O: it counts cycles and operations, and can
+// be told to fail, to stop by itself after some cycles, or to sleep long
+// inside its delay, so the thread protocol is tested fast and exactly.
+#pragma once
+
+#include "CTest_Base.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+struct NullEngineScript {
+    int startWaitMs = 0;
+    int cyclesToRun = -1;     // stop by itself after this many (-1: until asked)
+    int opsPerCycle = 1;
+    int errorCode = 0;        // recorded once per cycle when not 0
+    int delayMs = 0;          // WaitMsecs between cycles
+    std::atomic<long> lastWaitMs {-1};
+};
+
+extern NullEngineScript gNullScript;
+
+class NullEngine : public CTest_Base {
+public:
+    NullEngine(int slot, int slice)
+        : CTest_Base(slot, slice)
+    {
+    }
+    void test_entry(int /*instance*/) override
+    {
+        if (gNullScript.cyclesToRun >= 0) {
+            // A fixed amount of work, then the test ends by itself.
+            BeginTest(gNullScript.startWaitMs);
+            for (int i = 0; i < gNullScript.cyclesToRun; ++i)
+                oneCycle(), CountCycle();
+            EndTest();
+            return;
+        }
+        RunFrame(gNullScript.startWaitMs, [this] { return oneCycle(); });
+    }
+
+private:
+    bool oneCycle()
+    {
+        CountOperations(static_cast<std::uint64_t>(gNullScript.opsPerCycle));
+        if (gNullScript.errorCode)
+            RecordError(gNullScript.errorCode, 8);
+        if (gNullScript.delayMs) {
+            const auto t0 = std::chrono::steady_clock::now();
+            WaitMsecs(gNullScript.delayMs);
+            gNullScript.lastWaitMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        }
+        return true;
+    }
+};
+
+inline void* Test_Thread_Null(void* arg)
+{
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Null",
+                         [](int, int slot) -> std::unique_ptr<CTest_Base> {
+                             return std::make_unique<NullEngine>(slot, CTest_Base::kSliceDefault);
+                         });
+}
