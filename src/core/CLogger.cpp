@@ -6,8 +6,45 @@
 #include "ErrorClassification.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
+#include "ConfigFile.h"
+#include "Startup.h"
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FILE* g_fpLogFile = nullptr;
+FILE* g_fpActivityLog = nullptr;
+char gCurrentLogFile[400];
+char gCurrentTraceFile[400];
+const char* const szLog_Detail_Level[2] = {"Result summary", "Normal"};
+const char* gEtcIssuePath = "/etc/issue";
+std::time_t (*gReportClock)() = [] { return std::time(nullptr); };
+
+namespace {
+
+void saveConfig()
+{
+    SaveLastUsedConfig(dirname);
+}
+
+void closeFile(FILE*& f)
+{
+    if (f)
+        std::fclose(f);
+    f = nullptr;
+}
+
+} // namespace
+
+void WriteHtmlEventRow(FILE* f, const std::string& line)
+{
+    const char* colour = line.rfind("INFO", 0) == 0 ? "#00FF00" : line.rfind("WARN", 0) == 0 ? "#FFFF00" : "#FF0000";
+    std::fprintf(f, "<tr>\n<td bgcolor=\"%s\"><strong><small>", colour);
+    std::fputs(HtmlEscape(line).c_str(), f);
+    std::fputs("</small></strong></td>\n<tr>\n", f);
+}
 
 const char* const CLogger::TestNames[kNumTestNames] = {
     "Status", "Floppy Disk", "Tape drive", "CD/DVD",      "RAM",   "Serial", "Parallel", "Printer", "Maths",
@@ -36,7 +73,12 @@ CLogger::CLogger(const char* /*name*/)
     DPrintf("CLogger constructor...\n");
 }
 
-CLogger::~CLogger() = default;
+CLogger::~CLogger()
+{
+    std::lock_guard lock(m_mutex);
+    closeFile(g_fpLogFile);
+    closeFile(g_fpActivityLog);
+}
 
 int CLogger::AddLine(const char* text, int test, int errorCode, const char* testName, int level)
 {
@@ -83,7 +125,43 @@ int CLogger::AddLine(const char* text, int test, int errorCode, const char* test
         if (m_numLines < kMaxLines - 1)
             ++m_numLines;
     }
+    if (relaxedLoad(testconfig.logging_enabled) != 0)
+        writeLogLine(line, level);
     return 0;
+}
+
+void CLogger::writeLogLine(const std::string& line, int level)
+{
+    // A line for a file that is not open is dropped: the files are opened
+    // by CreateLogFile whenever logging is switched on, and a line must not
+    // open files in whatever directory happens to be current.
+    const int detail = relaxedLoad(testconfig.log_detail_level);
+    const bool toLog = level == 0 || (detail == 1 && level == 1);
+    if (g_fpLogFile && toLog) {
+        const int format = relaxedLoad(testconfig.log_file_format);
+        if (relaxedLoad(testconfig.log_header_written) == 0) {
+            writeDetailedHeaderLocked(g_fpLogFile, true, format == 2 ? 2 : 1);
+            relaxedStore(testconfig.log_header_written, std::uint8_t {1});
+            saveConfig();
+        }
+        if (format == 2)
+            WriteHtmlEventRow(g_fpLogFile, line);
+        else
+            std::fputs(line.c_str(), g_fpLogFile);
+        std::fflush(g_fpLogFile);
+    }
+
+    const int trace = relaxedLoad(testconfig.trace_level);
+    const bool toTrace = (trace == 3 && (level <= 1 || level == 3)) || (trace == 4 && (level <= 1 || level == 3 || level == 4));
+    if (g_fpActivityLog && toTrace && level >= 0) {
+        if (relaxedLoad(testconfig.trace_header_written) == 0) {
+            writeDetailedHeaderLocked(g_fpActivityLog, true, 4);
+            relaxedStore(testconfig.trace_header_written, std::uint8_t {1});
+            saveConfig();
+        }
+        std::fputs(line.c_str(), g_fpActivityLog);
+        std::fflush(g_fpActivityLog);
+    }
 }
 
 const char* CLogger::GetLine(int index, int* test, long* time)
@@ -120,8 +198,82 @@ void CLogger::ClearLog()
     m_nextLine = m_firstLine = m_numLines = 0;
 }
 
-void CLogger::CreateLogFile(bool /*followConfig*/)
+void CLogger::flushtologfile()
 {
+    std::lock_guard lock(m_mutex);
+    flushLocked();
+}
+
+void CLogger::flushLocked()
+{
+    if (g_fpLogFile)
+        std::fflush(g_fpLogFile);
+    if (g_fpActivityLog)
+        std::fflush(g_fpActivityLog);
+}
+
+int CLogger::WriteDetailedHeader(FILE* file, bool open, int format)
+{
+    std::lock_guard lock(m_mutex);
+    return writeDetailedHeaderLocked(file, open, format);
+}
+
+int CLogger::writeDetailedHeaderLocked(FILE* file, bool open, int format)
+{
+    if (!file)
+        return 0;
+    if (format == 2 && open)
+        std::fputs("<table border=\"1\" width=640>\n<tr>\n"
+                   "<td bgcolor=\"#8F936C\"><strong>DETAILED EVENT LOG</strong></td>\n</tr>\n",
+                   file);
+    else if (format == 2)
+        std::fputs("</table>\n", file);
+    else if ((format == 1 || format == 4) && open)
+        std::fputs("******************\nDETAILED EVENT LOG\n******************\n", file);
+    flushLocked();
+    return 1;
+}
+
+namespace {
+
+// The part of a name before its last '.'.
+std::string cutExtension(const std::string& name)
+{
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool isDirectory(const char* path)
+{
+    struct stat st {};
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FILE* openLogFile(const char* path, const char* mode)
+{
+    FILE* f = std::fopen(path, mode);
+    if (!f) {
+        const int err = errno;
+        ShowQuitBox(Format("Error saving/creating *%s*", path),
+                    Format("File *%s* failed fopen() with error message \"%s\"\n", path, std::strerror(err)) +
+                        Format("*%s* stores the log for %s.\nWithout this file, %s cannot proceed.", path,
+                               "KalvexTest", "KalvexTest"));
+    }
+    return f;
+}
+
+void checkWritable(const char* path)
+{
+    if (::access(path, F_OK) == 0 && ::access(path, W_OK) != 0)
+        ShowQuitBox("Permission Error", Format("No permission writing to *%s*\n", path) +
+                                            Format("Please check that you have access to *%s*", path));
+}
+
+} // namespace
+
+void CLogger::CreateLogFile(bool followConfig)
+{
+    std::lock_guard lock(m_mutex);
     if (relaxedLoad(testconfig.logging_enabled) == 0)
         return;
     // Values out of range in a loaded file fall back to usable ones.
@@ -129,4 +281,92 @@ void CLogger::CreateLogFile(bool /*followConfig*/)
         relaxedStore(testconfig.log_detail_level, 1);
     if (relaxedLoad(testconfig.trace_level) > 4)
         relaxedStore(testconfig.trace_level, 2);
+
+    if (!testconfig.log_directory[0] || !followConfig) {
+        std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dirname);
+        saveConfig();
+    } else if (!isDirectory(testconfig.log_directory)) {
+        ShowQuitBox("Directory does not exist", Format("*%s* does not exist\n", testconfig.log_directory) +
+                                                     Format("Please check that you have the directory *%s*",
+                                                            testconfig.log_directory));
+    }
+    if (!testconfig.log_file_name[0] || !followConfig) {
+        std::strcpy(testconfig.log_file_name, "KVX_log");
+        saveConfig();
+    }
+    if (!testconfig.trace_file_name[0] || !followConfig) {
+        std::strcpy(testconfig.trace_file_name, "KVX_log");
+        saveConfig();
+    }
+
+    const int traceLevel = relaxedLoad(testconfig.trace_level);
+    const bool withTrace = traceLevel > 2;
+    std::string logName = cutExtension(testconfig.log_file_name);
+    std::string traceName = testconfig.trace_file_name;
+    if (withTrace)
+        traceName = cutExtension(traceName);
+    if (relaxedLoad(testconfig.log_file_option) == 1) {
+        const std::time_t now = gReportClock();
+        tm local {};
+        localtime_r(&now, &local);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "_%Y%m%d_%H%M%S", &local);
+        logName += stamp;
+        if (withTrace)
+            traceName += stamp;
+    }
+    const std::string prefix = followConfig ? std::string(testconfig.log_prefix) : std::string();
+    const std::string dir = testconfig.log_directory;
+    const char* ext = relaxedLoad(testconfig.log_file_format) == 1 ? ".log" : ".htm";
+    std::snprintf(gCurrentLogFile, sizeof gCurrentLogFile, "%s/%s%s%s", dir.c_str(), prefix.c_str(), logName.c_str(),
+                  ext);
+    std::snprintf(gCurrentTraceFile, sizeof gCurrentTraceFile, "%s/%s%s.trace", dir.c_str(), prefix.c_str(),
+                  traceName.c_str());
+    DPrintf("%s[%d]: gCurrentLogFile = %s\n", __func__, __LINE__, gCurrentLogFile);
+    DPrintf("%s[%d]: gCurrentTraceFile = %s\n", __func__, __LINE__, gCurrentTraceFile);
+
+    checkWritable(gCurrentLogFile);
+    if (withTrace)
+        checkWritable(gCurrentTraceFile);
+
+    // Opened again: the previous handles are closed first.
+    closeFile(g_fpLogFile);
+    closeFile(g_fpActivityLog);
+    const bool fresh = relaxedLoad(testconfig.pretest_log_mode) == 2;
+    const char* mode = fresh ? "w+" : "a+";
+    g_fpLogFile = openLogFile(gCurrentLogFile, mode);
+    if (withTrace)
+        g_fpActivityLog = openLogFile(gCurrentTraceFile, mode);
+    if (fresh) {
+        relaxedStore(testconfig.log_line_count, 0);
+        relaxedStore(testconfig.trace_line_count, 0);
+        relaxedStore(testconfig.log_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.trace_header_written, std::uint8_t {0});
+        saveConfig();
+    }
+
+    // A program restarted on the same file goes on under the header already
+    // there; a new or emptied file gets the system information and header.
+    auto needsHeader = [](FILE* f, std::uint8_t written) {
+        struct stat st {};
+        return f && (written == 0 || (::fstat(::fileno(f), &st) == 0 && st.st_size == 0));
+    };
+    if (needsHeader(g_fpLogFile, relaxedLoad(testconfig.log_header_written))) {
+        const bool html = relaxedLoad(testconfig.log_file_format) == 2;
+        if (html)
+            writeHtmlSystemInfoLocked(g_fpLogFile);
+        else
+            writeSystemInfoLocked(g_fpLogFile);
+        if (relaxedLoad(testconfig.log_detail_level) != 0) {
+            writeDetailedHeaderLocked(g_fpLogFile, true, html ? 2 : 1);
+            relaxedStore(testconfig.log_header_written, std::uint8_t {1});
+        }
+        saveConfig();
+    }
+    if (withTrace && needsHeader(g_fpActivityLog, relaxedLoad(testconfig.trace_header_written))) {
+        writeSystemInfoLocked(g_fpActivityLog);
+        writeDetailedHeaderLocked(g_fpActivityLog, true, 1);
+        relaxedStore(testconfig.trace_header_written, std::uint8_t {1});
+        saveConfig();
+    }
 }

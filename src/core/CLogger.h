@@ -1,15 +1,35 @@
 // The event log: every event and error becomes one time-stamped line, kept in
-// a ring of the newest lines and written to the log files.
+// a ring of the newest lines and, with logging on, written to the event log
+// file (ASCII or HTML) and the activity trace. The report writers put the
+// system information, result summary and serious error summary into the
+// same files.
 //
-// Threadsafety: AddLine, GetLine, GetNumberLines and ClearLog may be called
-// from any thread; they are serialised by one mutex. AddLine never calls
-// anything that logs, so it cannot deadlock on itself.
+// Threadsafety: AddLine, GetLine, GetNumberLines, ClearLog and the summary
+// writers may be called from any thread; they are serialised by one mutex.
+// AddLine never calls anything that logs, so it cannot deadlock on itself.
+// CreateLogFile runs in the GUI thread.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
+
+// The open event log and trace files (null when closed) and their paths.
+extern FILE* g_fpLogFile;
+extern FILE* g_fpActivityLog;
+extern char gCurrentLogFile[400];
+extern char gCurrentTraceFile[400];
+
+// Names of the two log detail levels.
+extern const char* const szLog_Detail_Level[2];
+
+// Where the reports take the distribution text and the time from; tests
+// point these at fixtures.
+extern const char* gEtcIssuePath;
+extern std::time_t (*gReportClock)();
 
 class CLogger {
 public:
@@ -21,6 +41,7 @@ public:
 
     // `name` is unused; the log takes its settings from the configuration.
     explicit CLogger(const char* name);
+    // Closes the log files.
     ~CLogger();
     CLogger(const CLogger&) = delete;
     CLogger& operator=(const CLogger&) = delete;
@@ -31,28 +52,71 @@ public:
     int AddLine(const char* text, int test, int errorCode, const char* testName, int level);
 
     // A held line: index 0 is the oldest, -1 the newest. Null when there is
-    // no such line. `test` is set to 0 first in every case. Any thread.
+    // no such line. `test` is set to 0 first in every case. The text stays
+    // valid until the next GetLine. Any thread.
     const char* GetLine(int index, int* test, long* time);
     int GetNumberLines();
     // Empties the ring. Any thread.
     void ClearLog();
 
-    // Decides the log and trace file names and opens them; with
+    // Decides the log and trace file names and opens both files; with
     // `followConfig` false the program directory and default names replace
     // the configured ones. GUI thread.
     void CreateLogFile(bool followConfig);
+    // Flushes both open files.
+    void flushtologfile();
+    // The "DETAILED EVENT LOG" header (format 1 ASCII, 2 HTML, 4 trace);
+    // with `open` false and HTML, the table's end. Returns 0 without a file.
+    int WriteDetailedHeader(FILE* file, bool open, int format);
+
+    // Report writers; each writes to `file` and does nothing without one.
+    int WriteSystemInfoToFile(FILE* file);
+    int WriteHTMLSystemInfoToFile(FILE* file);
+    int saveasciiresultsummary(FILE* file, bool flag);
+    int savehtmlresultsummary(FILE* file);
+    void saveasciierrorsummary(FILE* file, bool script, bool separator, int failures);
+    void savehtmlerrorsummary(FILE* file, bool script, int failures);
+    // The summaries into the open log and trace files, with the line counts.
+    int saveresultsummary();
+    void saveerrorsummary(bool script, bool separator, int failures);
+    // Adds the finished run into the accumulated results (and saves them in
+    // the accumulate mode). GUI thread, no test running.
+    void SaveLogs();
+    // The held event lines, oldest first.
+    void WriteASCIILog(FILE* file);
+    void WriteHTMLLog(FILE* file);
 
 private:
-    std::mutex m_mutex;
+    void writeLogLine(const std::string& line, int level);
+    int writeDetailedHeaderLocked(FILE* file, bool open, int format);
+    int writeSystemInfoLocked(FILE* file);
+    int writeHtmlSystemInfoLocked(FILE* file);
+    int writeAsciiResultSummaryLocked(FILE* file);
+    int writeHtmlResultSummaryLocked(FILE* file);
+    void writeAsciiErrorSummaryLocked(FILE* file, bool script, bool separator, int failures);
+    void writeHtmlErrorSummaryLocked(FILE* file, bool script, int failures);
+    void flushLocked();
+
+    std::recursive_mutex m_mutex;
     std::unique_ptr<char[]> m_lines; // kMaxLines x kLineSize
     std::unique_ptr<int[]> m_lineTest;
     std::unique_ptr<std::int64_t[]> m_lineTime;
     int m_nextLine = 0;
     int m_firstLine = 0;
     int m_numLines = 0;
-    // GetLine hands out a copy so a concurrent AddLine cannot change it.
     std::string m_lineCopy;
 };
 
 // Severity words of the event log lines, by severity class.
 const char* SeverityText(int severityClass);
+
+// The operations text of the reports: whole below a million, else scaled
+// to Million ... Quadrillion.
+std::string ReportOperationsText(float value);
+
+// One event line as a coloured row of the HTML log: green for
+// INFORMATION, yellow for WARNING, red otherwise.
+void WriteHtmlEventRow(FILE* file, const std::string& line);
+
+// Text safe to put between HTML tags.
+std::string HtmlEscape(const std::string& text);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ConfigRecord.h"
+#include "SystemRecords.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +35,9 @@ constexpr int kNumErrorCodes = 250;
 
 struct _resultfile {
     // Processor and operating system facts gathered at start-up.
-    std::uint8_t system_info[340];
+    std::uint8_t reserved_0[30];
+    char os_text[66];
+    _CPUINFO cpu_info;
     char notes[300];
     _resultinfo results[kNumSlots];
     std::int32_t run_start_time;
@@ -47,7 +50,7 @@ struct _resultfile {
     _resultinfo accum_results[kNumSlots];
     char network_name[100];
     // The screen facts gathered at start-up.
-    std::uint8_t video_info[1052];
+    _VIDEOINFOPM video_info;
     _classerror classes[kNumSlots];
     _classerror accum_classes[kNumSlots];
     std::int32_t accum_start_time;
@@ -59,6 +62,8 @@ struct _resultfile {
 };
 
 #define KVX_AT(field, off) static_assert(offsetof(_resultfile, field) == (off), #field)
+KVX_AT(os_text, 30);
+KVX_AT(cpu_info, 96);
 KVX_AT(notes, 340);
 KVX_AT(results, 640);
 KVX_AT(run_start_time, 4576);

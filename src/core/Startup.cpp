@@ -9,6 +9,7 @@
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "Results.h"
+#include "SystemInfo.h"
 #include "TestSlots.h"
 
 #include <cerrno>
@@ -136,12 +137,21 @@ int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath,
 
     LoadAccumulatedResults(dirname);
 
+    std::memset(&resultfile.cpu_info, 0, sizeof resultfile.cpu_info);
+    BuildCPUInfoStruct(&resultfile.cpu_info);
+    FillOsText(resultfile.os_text, sizeof resultfile.os_text);
+    BuildVideoInfoStruct(&resultfile.video_info);
     if (sysinfo(&gSysInfo) != 0)
         std::memset(&gSysInfo, 0, sizeof gSysInfo);
 
     gLogger->CreateLogFile(followConfigLogPath);
 
     ClearCurrentResults();
+
+    std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+    gNumMntPoints = BuildFileSystemStruct(gFileSystemStructPtr);
+    std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
+    gNumMMDevices = BuildMultimediaStruct(gMultimediaStructPtr);
 
     return 0;
 }

@@ -5,7 +5,8 @@
 
 class QtMessageSink : public MessageSink {
 public:
-    // GUI thread only.
+    // Shows the box from the GUI thread; from any other thread it only
+    // writes it to standard error and returns -1.
     int show(BoxIcon icon, const std::string& caption, const std::string& text,
              const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override;
 };

@@ -1,5 +1,6 @@
 // The built program as a process, run from a copy of its directory the way a
 // technician installs it.
+#include "ConfigRecord.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -80,12 +81,15 @@ protected:
         return ReadFile(dir.file(debugName));
     }
 
-    void writeValidConfig()
+    // A first start creates it; the box it shows is not wanted here.
+    void writeValidConfig(bool logging = false)
     {
-        // A first start creates it; the box it shows is not wanted here.
-        std::string cfg(19680, '\0');
-        std::memcpy(cfg.data(), "KVXCFGL\0\x01\0\0\0", 12);
-        WriteFile(dir.file("LastUsed.cfg"), cfg);
+        _testconfig cfg {};
+        KalvexTest_SetUpDefault(&cfg);
+        std::memcpy(cfg.magic, kConfigMagic, 8);
+        cfg.version = kConfigVersion;
+        cfg.logging_enabled = logging ? 1 : 0;
+        WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
     }
 };
 
@@ -142,6 +146,33 @@ TEST_F(Program, DebugOptionNamesTheTraceFileAndListsTheWord)
     ASSERT_NE(word, std::string::npos);
     EXPECT_LT(word, trace.find("Veltrane (TM) Software, KalvexTest"));
     EXPECT_FALSE(FileExists(dir.file("debug.log")));
+}
+
+TEST_F(Program, LogFileDescribesThisMachine)
+{
+    writeValidConfig(true);
+    runUntilStarted({});
+    const std::string log = ReadFile(dir.file("KVX_log.log"));
+    ASSERT_NE(log.find("SYSTEM INFORMATION\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Number of CPUs: " + std::to_string(::sysconf(_SC_NPROCESSORS_CONF)) + "\n"), std::string::npos)
+        << log;
+    const long ramKb = ::sysconf(_SC_PHYS_PAGES) * 4;
+    EXPECT_NE(log.find("RAM: " + std::to_string(ramKb) + " KBytes\n"), std::string::npos);
+    EXPECT_NE(log.find("DETAILED EVENT LOG"), std::string::npos);
+    if (!std::getenv("DISPLAY"))
+        GTEST_SKIP() << "no X display: the screen size is not known";
+    // The screen as the X server itself reports it.
+    FILE* p = ::popen("xdpyinfo | sed -n 's/.*dimensions: *\\([0-9]*x[0-9]*\\).*/\\1/p;s/.*depth of root window: *\\([0-9]*\\).*/\\1/p'", "r");
+    char buf[128] = {};
+    std::string screen;
+    while (p && std::fgets(buf, sizeof buf, p))
+        screen += buf;
+    if (p)
+        ::pclose(p);
+    const auto nl = screen.find('\n');
+    ASSERT_NE(nl, std::string::npos) << screen;
+    const std::string expected = "Video resolution: " + screen.substr(0, nl) + "x" + screen.substr(nl + 1, screen.find('\n', nl + 1) - nl - 1);
+    EXPECT_NE(log.find(expected + "\n"), std::string::npos) << expected << "\n" << log;
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -163,6 +164,20 @@ TEST_F(MainWindowConfigCommands, FailedLoadSaysSoAndChangesNothing)
               "Due to problems with the configuration file\n" + dir.file("bad.cfg") + "\nIt is not loaded.");
     EXPECT_FLOAT_EQ(testconfig.auto_stop_time, before);
     EXPECT_STREQ(configfilename, "LastUsed.cfg");
+}
+
+} // namespace
+
+namespace {
+
+TEST(MessageSinkThreads, BoxFromATestThreadIsNotShown)
+{
+    QtMessageSink sink;
+    int answer = 0;
+    std::thread t([&] { answer = sink.show(BoxIcon::Critical, "Caption", "Text", {"Quit"}, 0, -1); });
+    t.join();
+    EXPECT_EQ(answer, -1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 } // namespace

@@ -1,0 +1,340 @@
+#include "CLogger.h"
+#include "ConfigFile.h"
+#include "ErrorClassification.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+#include "SystemInfo.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::time_t kNow = 1772794931; // Fri Mar  6 11:02:11 2026 UTC
+
+std::string capture(const std::function<void(FILE*)>& write)
+{
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&buf, &len);
+    write(f);
+    std::fclose(f);
+    std::string s(buf, len);
+    std::free(buf);
+    return s;
+}
+
+class Reports : public ::testing::Test {
+protected:
+    TempDir dir;
+    CLogger log {"dummyStr"};
+
+    void SetUp() override
+    {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        gReportClock = [] { return kNow; };
+        std::snprintf(dirname, sizeof dirname, "%s", dir.path().c_str());
+        std::memset(&resultfile, 0, sizeof resultfile);
+        std::memset(&testconfig, 0, sizeof testconfig);
+        std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+        std::memset(e_strings, 0, sizeof e_strings);
+        std::memset(e_classification, 0, sizeof e_classification);
+        std::strcpy(e_strings[0], "No error");
+        std::strcpy(e_strings[30], "Memory verify error");
+        e_classification[30] = kSevCritical;
+        std::strcpy(e_strings[37], "Network timeout");
+        e_classification[37] = kSevWarning;
+        std::strcpy(e_strings[38], "Network send failed");
+        e_classification[38] = kSevSerious;
+        std::strcpy(e_strings[12], "No information");
+        e_classification[12] = kSevInformation;
+
+        testconfig.test_enabled[kSlotMaths] = 1;
+        testconfig.test_enabled[kSlotMemory] = 1;
+        testconfig.test_enabled[kSlotDiskFirst] = 1;
+        testconfig.test_enabled[kSlotDiskGroup] = 1;
+        testconfig.test_enabled[kSlotNetworkFirst] = 1;
+        testconfig.test_enabled[kSlotNetworkGroup] = 0; // switched off: no network rows
+        testconfig.test_enabled[kSlotParallel] = 1;
+        testconfig.parallel_port_number = 1;
+        testconfig.test_enabled[kSlotSerialFirst + 3] = 1;
+        testconfig.test_enabled[kSlotSerialGroup] = 1;
+        testconfig.test_enabled[76] = 1; // USB plug 2, beyond usb_plug_count
+        testconfig.usb_plug_count = 1;
+        std::strcpy(gFileSystemStructPtr[0].alias, "Startup Disk [/dev/vda1]");
+        gFileSystemStructPtr[0].vfs.f_bsize = 4096;
+
+        resultfile.accum_results[kSlotMaths] = {5, 0, 0, 0, 12345678};
+        resultfile.accum_results[kSlotMemory] = {2, 0, 1, 30, 123456789};
+        resultfile.accum_classes[kSlotMemory].critical = 1;
+        resultfile.accum_results[kSlotDiskFirst] = {3, 0, 0, 0, 2000};
+        resultfile.accum_results[kSlotParallel] = {7, 0, 0, 0, 123456789012ull};
+        resultfile.accum_results[kSlotSerialFirst + 3] = {1, 0, 0, 0, 999};
+        resultfile.run_start_time = static_cast<std::int32_t>(kNow - 3723);
+        resultfile.run_stop_time = static_cast<std::int32_t>(kNow);
+    }
+    void TearDown() override
+    {
+        gReportClock = [] { return std::time(nullptr); };
+    }
+};
+
+TEST(ReportOperations, ScaledTexts)
+{
+    struct {
+        float value;
+        const char* text;
+    } cases[] = {{0, "0"},
+                 {999999, "999999"},
+                 {1234567.0f, "1.235 Million"},
+                 {12345678.0f, "12.346 Million"},
+                 {123456789.0f, "123 Million"},
+                 {99600000.0f, "99 Million"},
+                 {5000000000.0f, "5.000 Billion"},
+                 {123456789012.0f, "123 Billion"},
+                 {2.5e12f, "2.500 Trillion"},
+                 {2e15f, "2.0 Quadrillion"},
+                 {5e17f, "500 Quadrillion"}};
+    for (auto c : cases)
+        EXPECT_EQ(ReportOperationsText(c.value), c.text) << c.value;
+}
+
+TEST_F(Reports, AsciiResultSummaryNormalView)
+{
+    const std::string expected =
+        "\n**************\nRESULT SUMMARY\n**************\n"
+        "Test Start time: Fri Mar  6 10:00:08 2026 \n"
+        "Test Stop time: Fri Mar  6 11:02:11 2026\n"
+        "Test Duration: 001h 02m 03s \n"
+        "\n                Test Name   Cycles   Operations      Result  Errors   Last Error\n"
+        "              CPU - Maths   5        12.346 Million  PASS    0        No error\n"
+        "             Memory (RAM)   2        123 Million     FAIL    1        Memory verify error\n"
+        " Disk: Startup Disk [/dev   3        8.192 Million   PASS    0        No error\n"
+        "       Parallel Port: lp1   7        123 Billion     PASS    0        No error\n"
+        "       Serial Port: ttyS3   1        999             PASS    0        No error\n"
+        "TEST RUN FAILED\n";
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciiresultsummary(f, true); }), expected);
+}
+
+TEST_F(Reports, AsciiResultSummaryByCategoryWithNotes)
+{
+    testconfig.view_errors_by_category = 1;
+    resultfile.accum_results[kSlotMemory].errors = 0;
+    resultfile.accum_classes[kSlotMemory].critical = 0;
+    resultfile.accum_classes[kSlotMaths] = {4, 3, 2, 1};
+    std::strcpy(resultfile.machine_type, "Tower");
+    std::strcpy(resultfile.machine_serial, "SN9");
+    std::strcpy(resultfile.notes, "new fan");
+    testconfig.test_enabled[kSlotDiskGroup] = 0;
+    const std::string expected =
+        "\n**************\nRESULT SUMMARY\n**************\n"
+        "Test Start time: Fri Mar  6 10:00:08 2026 \n"
+        "Test Stop time: Fri Mar  6 11:02:11 2026\n"
+        "Test Duration: 001h 02m 03s \n"
+        "\nTest Name                   Cycles   Operations      Result Critical  Serious   Warning   Information\n"
+        "              CPU - Maths   5        12.346 Million  PASS    1         2         3         4         \n"
+        "             Memory (RAM)   2        123 Million     PASS    0         0         0         0         \n"
+        "       Parallel Port: lp1   7        123 Billion     PASS    0         0         0         0         \n"
+        "       Serial Port: ttyS3   1        999             PASS    0         0         0         0         \n"
+        "TEST RUN PASSED\n"
+        "\nNotes:\nTower\nSN9\nnew fan\n";
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciiresultsummary(f, false); }), expected);
+}
+
+TEST_F(Reports, RunThatNeverStartedHasNoTimes)
+{
+    resultfile.run_start_time = 0;
+    resultfile.run_stop_time = 0;
+    testconfig.pretest_log_mode = 1;
+    resultfile.accum_start_time = static_cast<std::int32_t>(kNow - 86400);
+    resultfile.accum_duration = 7200;
+    const std::string text = capture([&](FILE* f) { log.saveasciiresultsummary(f, true); });
+    EXPECT_NE(text.find("Test Start time: - (Accumulated results start time: Thu Mar  5 11:02:11 2026)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Test Stop time: Fri Mar  6 11:02:11 2026\n"), std::string::npos) << "now, when not stopped";
+    EXPECT_NE(text.find("Test Duration: - (Accumulated results duration: 002h 00m 00s)\n"), std::string::npos);
+}
+
+TEST_F(Reports, SeriousErrorSummaryListsOnlySeriousAndCritical)
+{
+    resultfile.error_occurrences[30] = 3;
+    std::strcpy(resultfile.first_occurrence[30], "CRITICAL   : 2026-03-06 10:10:00, RAM");
+    resultfile.error_occurrences[38] = 1;
+    std::strcpy(resultfile.first_occurrence[38], "SERIOUS    : 2026-03-06 10:20:00, Network");
+    resultfile.error_occurrences[37] = 9;
+    resultfile.error_occurrences[12] = 2;
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, false, false, -1); }),
+              "\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n"
+              "CRITICAL   : 2026-03-06 10:10:00, RAM, CRITICAL: Memory verify error (x 3)\n"
+              "SERIOUS    : 2026-03-06 10:20:00, Network, SERIOUS: Network send failed (x 1)\n");
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, true, false, 2); }).substr(0, 110),
+              "\n****************************\nSCRIPT SERIOUS ERROR SUMMARY\n****************************\n"
+              "SCRIPTED TESTS FAILED\n");
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, false, true, 0); }), "\n" + std::string(101, '-') + "\n");
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, true, true, 0); }), "\n" + std::string(101, '=') + "\n");
+
+    resultfile.error_occurrences[30] = resultfile.error_occurrences[38] = 0;
+    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, false, false, -1); }),
+              "\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n");
+}
+
+TEST_F(Reports, HtmlResultSummary)
+{
+    resultfile.accum_results[kSlotMemory].errors = 0;
+    testconfig.test_enabled[kSlotDiskGroup] = 0;
+    testconfig.test_enabled[kSlotParallel] = 0;
+    testconfig.test_enabled[kSlotSerialGroup] = 0;
+    std::strcpy(resultfile.notes, "line1\nline <2>");
+    const std::string cell = "<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>";
+    const std::string expected =
+        "&nbsp\n<tr>\n<table border=\"1\" width=640>\n"
+        "<tr>\n<td colspan=\"2\" width=\"100%\" bgcolor=\"#A7AA8A\"><strong>RESULT SUMMARY</strong></td>\n</tr>\n"
+        "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Start time</strong></td>\n" + cell +
+        "Fri Mar  6 10:00:08 2026 </strong></td>\n</tr>\n"
+        "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Stop time</strong></td>\n" + cell +
+        "Fri Mar  6 11:02:11 2026 </strong></td>\n</tr>\n"
+        "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Duration</strong></td>\n" + cell +
+        "001h 02m 03s </strong></td>\n</tr>\n"
+        "</table>\n"
+        "<table border=\"1\" width=640>\n<tr>\n"
+        "<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Test</strong></td>\n"
+        "<td width=\"15%\" bgcolor=\"#A7AA8A\"><strong>Cycles</strong></td>\n"
+        "<td width=\"20%\" bgcolor=\"#A7AA8A\"><strong>Operations</strong></td>\n"
+        "<td width=\"11%\" bgcolor=\"#A7AA8A\"><strong>Result</strong></td>\n"
+        "<td width=\"15%\" bgcolor=\"#A7AA8A\"><strong>Errors</strong></td>\n"
+        "<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Last Error</strong></td>\n"
+        "</tr>\n"
+        "<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>       CPU - Maths</strong></td>\n"
+        "<td width=\"12%\" bgcolor=\"#FEFFA5\"><strong>5        </strong></td>\n"
+        "<td width=\"17%\" bgcolor=\"#FEFFA5\"><strong>12.346 Million  </strong></td>\n"
+        "<td width=\"11%\" bgcolor=\"#FEFFA5\"><strong>PASS</strong></td>\n"
+        "<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>0        </strong></td>\n"
+        "<td width=\"25%\" bgcolor=\"#FEFFA5\"><strong>No error</strong></td>\n</tr>\n"
+        "<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>      Memory (RAM)</strong></td>\n"
+        "<td width=\"12%\" bgcolor=\"#FEFFA5\"><strong>2        </strong></td>\n"
+        "<td width=\"17%\" bgcolor=\"#FEFFA5\"><strong>123 Million     </strong></td>\n"
+        "<td width=\"11%\" bgcolor=\"#FEFFA5\"><strong>PASS</strong></td>\n"
+        "<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>0        </strong></td>\n"
+        "<td width=\"25%\" bgcolor=\"#FEFFA5\"><strong>Memory verify error</strong></td>\n</tr>\n"
+        "</table>\n"
+        "<table border=\"1\" width=640>\n<tr>\n<td bgcolor=\"#8F936C\"><strong>TEST RUN PASSED</strong></td>\n</tr>\n"
+        "</table>\n"
+        "<table border=\"1\" width=640>\n<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Notes</strong></td>\n"
+        "<td width=\"75%\" bgcolor=\"#FEFFA5\"><strong><br><br>line1<br>line &lt;2&gt;</strong></td>\n</tr>\n"
+        "</table>\n";
+    EXPECT_EQ(capture([&](FILE* f) { log.savehtmlresultsummary(f); }), expected);
+}
+
+TEST_F(Reports, HtmlVerdictAndCategoryColumns)
+{
+    testconfig.view_errors_by_category = 1;
+    const std::string text = capture([&](FILE* f) { log.savehtmlresultsummary(f); });
+    EXPECT_NE(text.find("<td bgcolor=\"#FF0000\"><strong>TEST RUN FAILED</strong></td>\n"), std::string::npos);
+    EXPECT_NE(text.find("<td width=\"10%\" bgcolor=\"#A7AA8A\"><strong>Information</strong></td>\n"), std::string::npos);
+    EXPECT_NE(text.find("<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>1         </strong></td>\n"), std::string::npos)
+        << "the memory row's critical count";
+    EXPECT_EQ(text.find("Last Error"), std::string::npos);
+    EXPECT_EQ(text.find("Notes"), std::string::npos) << "no notes table without machine details";
+}
+
+TEST_F(Reports, SystemInformationBlockDescribesThisMachine)
+{
+    WriteFile(dir.file("issue"), "Debian GNU/Linux 12 \\n \\l\n\n");
+    gEtcIssuePath = nullptr;
+    const std::string issuePath = dir.file("issue");
+    gEtcIssuePath = issuePath.c_str();
+    testconfig.log_detail_level = 1;
+    std::strcpy(resultfile.machine_serial, "SN-7");
+    _CPUINFO& c = resultfile.cpu_info;
+    c.cpu_count = 2;
+    std::strcpy(c.vendor_id, "GenuineIntel");
+    std::strcpy(c.model_name, "Test CPU @ 2.00GHz");
+    c.has_mmx = c.has_sse = c.has_sse2 = 1;
+    std::strcpy(c.cpu0_speed_text, "2000.0 MHz");
+    std::strcpy(c.cpu1_speed_text, "1999.9 MHz");
+    c.cache_size_kb = 4096;
+    c.l3_cache_kb = -1;
+    c.ht_status = 4;
+    std::strcpy(resultfile.video_info.card_name, "Xvfb");
+    resultfile.video_info.width = 1280;
+    resultfile.video_info.height = 1024;
+    resultfile.video_info.depth = 24;
+
+    utsname u {};
+    ::uname(&u);
+    const unsigned long ram = static_cast<unsigned long>(::sysconf(_SC_PHYS_PAGES)) * 4;
+    const std::string expected =
+        "Veltrane KalvexTest Log file  -  http://www.veltrane.example/kalvextest\n" + std::string(56, '=') +
+        "\n\nKalvexTest v1.0 (1007) Linux\nLogging detail level: Normal\n"
+        "\n******************\nSYSTEM INFORMATION\n******************\n"
+        "Debian GNU/Linux 12 " + std::string(u.nodename) + " \\l\n\n"
+        "\nMachine serial #: SN-7\n"
+        "Network Name: " + u.nodename + "\n"
+        "Time: Fri Mar  6 11:02:11 2026\n"
+        "Operating system: " + u.sysname + " (" + u.release + ")\n"
+        "Number of CPUs: 2\nCPU manufacturer: GenuineIntel\nCPU type: Test CPU @ 2.00GHz\n"
+        "CPU features: MMX SSE SSE2\nCPU Serial #: Not available or disabled\n"
+        "CPU1 speed: 2000.0 MHz\nCPU2 speed: 1999.9 MHz\nCPU Level 2 Cache: 4096KB\n"
+        "RAM: " + std::to_string(ram) + " KBytes\nVideo card: Xvfb\nVideo resolution: 1280x1024x24\n\n";
+    testconfig.logging_enabled = 1;
+    testconfig.trace_level = 2;
+    EXPECT_EQ(capture([&](FILE* f) { log.WriteSystemInfoToFile(f); }), expected);
+    EXPECT_EQ(testconfig.log_line_count, 23);
+    EXPECT_EQ(testconfig.trace_line_count, 0);
+    EXPECT_STREQ(resultfile.network_name, u.nodename);
+
+    const std::string html = capture([&](FILE* f) { log.WriteHTMLSystemInfoToFile(f); });
+    EXPECT_NE(html.find("<H2><em>KalvexTest results (Detail: Normal)</em></H2>"), std::string::npos);
+    EXPECT_NE(html.find("<strong>Machine serial #</strong></td>\n<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>SN-7"),
+              std::string::npos);
+    EXPECT_NE(html.find("<strong>Video resolution</strong></td>\n<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>1280x1024x24"),
+              std::string::npos);
+    EXPECT_EQ(html.find("Machine type"), std::string::npos);
+    gEtcIssuePath = "/etc/issue";
+}
+
+TEST_F(Reports, SummariesGoToTheOpenFilesAndCountLines)
+{
+    testconfig.logging_enabled = 1;
+    testconfig.log_file_format = 1;
+    testconfig.trace_level = 3;
+    testconfig.log_header_written = 1;
+    testconfig.trace_header_written = 1;
+    g_fpLogFile = std::fopen(dir.file("log.log").c_str(), "w+");
+    g_fpActivityLog = std::fopen(dir.file("log.trace").c_str(), "w+");
+    log.saveresultsummary();
+    log.saveerrorsummary(false, false, -1);
+    EXPECT_EQ(testconfig.log_line_count, 60);
+    EXPECT_EQ(testconfig.trace_line_count, 60);
+    EXPECT_EQ(testconfig.log_header_written, 0) << "the next event line starts a new header";
+    EXPECT_EQ(testconfig.trace_header_written, 0);
+    std::fclose(g_fpLogFile);
+    std::fclose(g_fpActivityLog);
+    g_fpLogFile = g_fpActivityLog = nullptr;
+    const std::string text = ReadFile(dir.file("log.log"));
+    EXPECT_LT(text.find("TEST RUN FAILED"), text.find("SERIOUS ERROR SUMMARY"));
+    EXPECT_EQ(ReadFile(dir.file("log.trace")), text);
+    EXPECT_TRUE(FileExists(dir.file("LastUsed.cfg")));
+}
+
+TEST_F(Reports, HeldLinesExportOldestFirst)
+{
+    testconfig.log_detail_level = 1;
+    log.AddLine("first", 8, 0, nullptr, 1);
+    log.AddLine("second", 8, 30, nullptr, 1);
+    const std::string ascii = capture([&](FILE* f) { log.WriteASCIILog(f); });
+    EXPECT_EQ(ascii.rfind("\n******************\nDETAILED EVENT LOG\n******************\nINFORMATION: ", 0), 0u);
+    EXPECT_LT(ascii.find("first\n\n"), ascii.find("second\n\n"));
+    const std::string html = capture([&](FILE* f) { log.WriteHTMLLog(f); });
+    EXPECT_NE(html.find("<td bgcolor=\"#FF0000\"><strong><small>CRITICAL   : "), std::string::npos);
+    EXPECT_EQ(html.substr(html.size() - 9), "</table>\n");
+}
+
+} // namespace
