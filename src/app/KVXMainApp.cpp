@@ -1,4 +1,5 @@
 #include "KVXMainApp.h"
+#include "RunHooks.h"
 
 #include "BuildInfo.h"
 #include "ConfigFile.h"
@@ -8,7 +9,12 @@
 #include "StartupReport.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
+#include "AtomicField.h"
+#include "ResultsTable.h"
 #include "Window_EditMachineID.h"
+#include "Window_ResultBanner.h"
+#include "Window_StopButton.h"
+#include "WindowTiler.h"
 #include "ui_MainWin.h"
 
 #include <QApplication>
@@ -23,6 +29,7 @@
 #include <QTimerEvent>
 
 #include <cstring>
+#include <ctime>
 
 KVXMainApp* mainWin = nullptr;
 
@@ -79,6 +86,10 @@ KVXMainApp::~KVXMainApp()
     DPrintf("KVXMainApp destructor...\n");
     delete m_machineIdWindow;
     m_machineIdWindow = nullptr;
+    delete win_ResultBanner;
+    win_ResultBanner = nullptr;
+    delete win_StopButton;
+    win_StopButton = nullptr;
     ExitEnv_Main();
     CloseRedirection(m_redirect);
     for (auto& p : m_pixmaps)
@@ -95,6 +106,8 @@ void KVXMainApp::setUpWindow()
     connect(ui->configurationLoadConfigAction, &QAction::triggered, this, &KVXMainApp::slotConfigurationLoadConfig);
     connect(ui->configurationSaveConfigAction, &QAction::triggered, this, &KVXMainApp::slotConfigurationSaveConfig);
     connect(ui->testStartTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStartTest);
+    connect(ui->testStopTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStopTest);
+    connect(ui->editClearAllResultsAction, &QAction::triggered, this, &KVXMainApp::slotEditClearAllResults);
     connect(ui->editMachineIDNotesAction, &QAction::triggered, this, &KVXMainApp::slotEditMachineID);
 
     updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
@@ -111,7 +124,13 @@ void KVXMainApp::setUpWindow()
         move(gScreenWidth - frameGeometry().width() - 5, area.top());
     }
 
+    m_runHooks = std::make_unique<RunHooks>(*this);
+    m_resultsTable = std::make_unique<ResultsTable>(ui->testTable);
     m_machineIdWindow = new Window_EditMachineID(m_programDir, this);
+    win_ResultBanner = new Window_ResultBanner(this);
+    win_StopButton = new Window_StopButton(this);
+    win_StopButton->setWindowTitle(tr("Stop tests"));
+    connect(win_StopButton, &Window_StopButton::stopTest, this, &KVXMainApp::slotStopTest);
     connect(m_machineIdWindow, &Window_EditMachineID::machineIdChanged, this, &KVXMainApp::UpdateMainWindow);
 
     ui->testStopTestRunAction->setEnabled(false);
@@ -134,6 +153,16 @@ void KVXMainApp::UpdateMainWindow()
     if (resultfile.notes[0])
         footer += QStringLiteral(" ") + QString::fromLocal8Bit(resultfile.notes);
     ui->textLabel_Footer->setText(footer);
+
+    const bool byCategory = relaxedLoad(testconfig.view_errors_by_category) != 0;
+    if (runActive()) {
+        const std::time_t start = relaxedLoad(resultfile.run_start_time);
+        ui->lcdElapsed->display(ElapsedText(start ? static_cast<long>(std::time(nullptr) - start) : 0));
+        m_resultsTable->updateInPlace(byCategory);
+    } else {
+        m_resultsTable->rebuild(byCategory);
+        ui->viewErrorByCategoryAction->setChecked(byCategory);
+    }
 }
 
 bool KVXMainApp::performTest(int slot) const
@@ -153,30 +182,17 @@ void KVXMainApp::slotFileExit()
     close();
 }
 
-void KVXMainApp::slotStartTest()
-{
-    // Runs are started by the run controller once the tests exist.
-    DPrintf("%s, %s[%d]: no test engines in this build\n", KVX_WHERE);
-}
-
 void KVXMainApp::closeEvent(QCloseEvent* event)
 {
-    if (stop_all_tests == 0) {
+    if (runActive()) {
         // A run still going is stopped as if the user had pressed Stop.
+        stopTest(false);
+        setRunActionsEnabled(true);
         ui->testStopTestRunAction->setEnabled(false);
     }
     QThread::msleep(1000);
     event->accept();
     DPrintf("###################### DEBUG_LOG_END ######################\n");
-}
-
-void KVXMainApp::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() == autostartTimer) {
-        killTimer(autostartTimer);
-        autostartTimer = 0;
-        slotStartTest();
-    }
 }
 
 bool KVXMainApp::saveConfigTo(const QString& path)

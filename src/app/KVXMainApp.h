@@ -3,6 +3,7 @@
 #pragma once
 
 #include "MainWin.h"
+#include "RunControl.h"
 #include "Startup.h"
 
 #include <QString>
@@ -10,8 +11,13 @@
 #include <memory>
 
 class QPixmap;
-class Window_EditMachineID;
 class QPrinter;
+class ResultsTable;
+class Window_ClosingTests;
+class Window_EditMachineID;
+class Window_ResultBanner;
+class Window_StopButton;
+class WindowTiler;
 
 class KVXMainApp : public MainWin {
     Q_OBJECT
@@ -34,19 +40,34 @@ public:
     // True when `slot` takes part in a run.
     bool performTest(int slot) const;
 
+    // Launches the run after the Start command's checks.
+    void startTest();
+    // Ends the run; `automatic` for the completion and error stops.
+    void stopTest(bool automatic);
+    // One tick of the 3-second check: errors, completion, stop on error.
+    void checkRun();
+    // True while a run is active.
+    bool runActive() const;
+
 public Q_SLOTS:
     void slotFileExit();
     void slotConfigurationLoadConfig();
     void slotConfigurationSaveConfig();
     void slotStartTest();
+    void slotStopTest();
     void slotEditMachineID();
+    void slotEditClearAllResults();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    class RunHooks;
     void setUpWindow();
+    // Enables or disables the commands that must not run during a run.
+    void setRunActionsEnabled(bool enabled);
+    void killRunTimers();
 
     QString m_programDir;
     StartupOptions m_options;
@@ -62,6 +83,17 @@ private:
     int autostartTimer = 0;
     int totalErrors = 0;
     int lastBeepErrors = 0;
+    int numTestsConfigured = 0;
+    bool m_stopping = false;
+
+    std::unique_ptr<RunHooks> m_runHooks;
+    std::unique_ptr<ResultsTable> m_resultsTable;
+    std::unique_ptr<WindowTiler> m_tiler;
+    Window_ClosingTests* m_closingWindow = nullptr;
+    Window_ResultBanner* win_ResultBanner = nullptr;
+    Window_StopButton* win_StopButton = nullptr;
+    // The live window of each running slot, or null.
+    std::array<QWidget*, 164> testWindow {};
 };
 
 // The one main window.

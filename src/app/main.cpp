@@ -1,6 +1,10 @@
 #include "CommandLine.h"
 #include "KVXMainApp.h"
 #include "QtMessageSink.h"
+#include "RunControl.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 
@@ -25,5 +29,11 @@ int main(int argc, char** argv)
     delete mainWin;
     mainWin = nullptr;
     SetMessageSink(nullptr);
+    // A test thread abandoned at the stop may still run: no global may be
+    // destroyed under it.
+    if (AnyTestThreadAlive()) {
+        std::fflush(nullptr);
+        std::_Exit(rc);
+    }
     return rc;
 }

@@ -89,7 +89,29 @@ protected:
         std::memcpy(cfg.magic, kConfigMagic, 8);
         cfg.version = kConfigVersion;
         cfg.logging_enabled = logging ? 1 : 0;
+        writeConfig(cfg);
+    }
+    void writeConfig(const _testconfig& cfg)
+    {
         WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+    }
+
+    // Starts the program with -R and waits until its automatic stop has
+    // finished (or `limitSec` passed); returns the debug trace.
+    std::string runUntilStopped(int limitSec)
+    {
+        pid_t pid = start({"-R", "3000"}, {"QT_QPA_PLATFORM=offscreen"});
+        std::string trace;
+        for (int i = 0; i < limitSec * 10 && trace.find("STOP_TEST_DEBUG_FINISHES") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            trace = ReadFile(dir.file("debug.log"));
+        }
+        // The banner stays up for the technician; the run itself is over.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return ReadFile(dir.file("debug.log"));
     }
 };
 
@@ -146,6 +168,45 @@ TEST_F(Program, DebugOptionNamesTheTraceFileAndListsTheWord)
     ASSERT_NE(word, std::string::npos);
     EXPECT_LT(word, trace.find("Veltrane (TM) Software, KalvexTest"));
     EXPECT_FALSE(FileExists(dir.file("debug.log")));
+}
+
+// End-to-end: a prepared configuration, an automatic start and stop, and
+// the files the program leaves behind.
+TEST_F(Program, AutomaticRunStopsByItselfAndReports)
+{
+    _testconfig cfg {};
+    KalvexTest_SetUpDefault(&cfg);
+    std::memcpy(cfg.magic, kConfigMagic, 8);
+    cfg.version = kConfigVersion;
+    std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
+    cfg.test_enabled[kSlotMaths] = 1;
+    cfg.duty_cycle[kSlotMaths] = 100;
+    cfg.auto_stop_time = 0.1f;
+    cfg.logging_enabled = 1;
+    writeConfig(cfg);
+
+    const std::string trace = runUntilStopped(60);
+    ASSERT_NE(trace.find("STOP_TEST_DEBUG_FINISHES"), std::string::npos) << trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0);
+    EXPECT_NE(trace.find("Test stopped automatically"), std::string::npos);
+    EXPECT_NE(trace.find("Test Configured[1]: CPU - Maths"), std::string::npos);
+
+    const std::string log = ReadFile(dir.file("KVX_log.log"));
+    EXPECT_NE(log.find("Completed started test run"), std::string::npos);
+    EXPECT_NE(log.find("Test run stopped"), std::string::npos);
+    EXPECT_NE(log.find("RESULT SUMMARY"), std::string::npos);
+    EXPECT_NE(log.find("TEST RUN PASSED\n"), std::string::npos) << log;
+    const auto row = log.find("CPU - Maths   ");
+    ASSERT_NE(row, std::string::npos);
+    EXPECT_EQ(log.substr(row + 14, 2).find_first_not_of("0 "), 0u) << "at least one cycle: " << log.substr(row, 80);
+
+    // The configuration kept the log's state: counts and the cleared header flag.
+    _testconfig after {};
+    const std::string bytes = ReadFile(dir.file("LastUsed.cfg"));
+    ASSERT_EQ(bytes.size(), sizeof after);
+    std::memcpy(&after, bytes.data(), sizeof after);
+    EXPECT_EQ(after.log_line_count, 23 + 30 + 30);
+    EXPECT_EQ(after.log_header_written, 0);
+    EXPECT_FLOAT_EQ(after.auto_stop_time, 0.1f);
 }
 
 TEST_F(Program, LogFileDescribesThisMachine)

@@ -120,10 +120,15 @@ TEST_F(Completion, CycleRulePassesOverSlotsWithoutARunningTest)
     EXPECT_TRUE(KVXComplete(1001));
 }
 
-TEST_F(Completion, CycleRuleWithNothingRunningDoesNotComplete)
+TEST_F(Completion, NothingSelectedCompletesAtTheFirstCheckWhenALimitIsSet)
 {
-    testconfig.auto_stop_cycles = 10;
+    resultfile.run_start_time = 0; // no test ever started
     EXPECT_FALSE(KVXComplete(1001));
+    testconfig.auto_stop_cycles = 10;
+    EXPECT_TRUE(KVXComplete(1001));
+    testconfig.auto_stop_cycles = 0;
+    testconfig.auto_stop_time = 15.0f;
+    EXPECT_TRUE(KVXComplete(1001)) << "elapsed time counts from 0";
 }
 
 } // namespace

@@ -15,6 +15,7 @@ struct NullEngineScript {
     int opsPerCycle = 1;
     int errorCode = 0;        // recorded once per cycle when not 0
     int delayMs = 0;          // WaitMsecs between cycles
+    int hangMs = 0;           // a sleep that ignores the stop request
     std::atomic<long> lastWaitMs {-1};
 };
 
@@ -45,6 +46,8 @@ private:
         CountOperations(static_cast<std::uint64_t>(gNullScript.opsPerCycle));
         if (gNullScript.errorCode)
             RecordError(gNullScript.errorCode, 8);
+        if (gNullScript.hangMs)
+            CTest_Base::Sleep(gNullScript.hangMs);
         if (gNullScript.delayMs) {
             const auto t0 = std::chrono::steady_clock::now();
             WaitMsecs(gNullScript.delayMs);

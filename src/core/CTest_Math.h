@@ -1,0 +1,164 @@
+// The CPU maths test (slot 1): one thread per processor adds, subtracts,
+// multiplies and divides random integer and float operands, flags a float
+// result that is not a number, counts its operations and throttles itself
+// to the slot's duty cycle. The module also builds the random point array
+// of the 2D graphics test.
+//
+// Typical usage:
+//   1. The run controller (GUI thread) calls StartMathThreads(cpuCount).
+//      Each thread gets a private TestThreadRecord {test_id 1, instance n}
+//      for n = 0, 1, 2, ..., so no thread can read another's number, and no
+//      100 ms pause between creations is needed. Every thread counts itself
+//      in gThreadData[1].running, which the controller polls at stop time.
+//   2. Test_Thread_Math (the ChildProc entry of slot 1) runs RunTestThread
+//      with a CTest_Math; test_entry(n) marks the slot active and runs
+//      th_test_maths(n): a cycle is the eight operation runs of about half a
+//      second each (those switched on), with duty-cycle pauses.
+//   3. The controller asks for a stop by clearing thread_active[1]; every
+//      maths thread leaves at its next check (within 100 operand pairs in a
+//      run, one 100 ms slice in a pause), adds the run's operations and
+//      ends.
+//
+// Threadsafety: all maths threads share the throttle globals, the error
+// flag, results[1] and thread_active[1]; every one of them is atomic or
+// reached through AtomicField.h. Thread n writes only row n of
+// mtrTestResults; the GUI thread reads any row at any time.
+#pragma once
+
+#include "CTest_Base.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <pthread.h>
+
+// The operation runs, in the column order of CTest_Math::mtrTestResults.
+enum MathOp : int {
+    kMathIntAdd,
+    kMathIntSub,
+    kMathIntMul,
+    kMathIntDiv,
+    kMathFloatAdd,
+    kMathFloatSub,
+    kMathFloatMul,
+    kMathFloatDiv,
+};
+constexpr int kNumMathOps = 8;
+
+// Elements of an operand array; the pairs (0,1), (2,3), ... are used in turn.
+constexpr int kMathArrayLen = 20000;
+// Elements of the 2D test's point array: 10,000 (x, y) pairs.
+constexpr int kPointArrayLen = 20000;
+
+// Throttle parameters of a duty cycle and processor clock.
+struct MathThrottle {
+    int numLoops; // pairs between two throttle pauses, at least 1
+    int sleepMs; // one throttle pause
+    int delayMs; // pause between operation runs: 100 - duty
+};
+
+// The throttle for duty cycle `duty` (clamped to 1..100) on a first processor
+// of `mhz` MHz. A clock below 1 MHz or not finite (0 when there is no
+// "cpu MHz" line) counts as kMathUnknownMhz. Any thread.
+MathThrottle MathThrottleFor(int duty, float mhz);
+// The loop count and the pause both scale with the clock, so a guessed clock
+// hardly changes the load a duty cycle gives; 1000 MHz keeps both in their
+// usual range (at least 400,000 pairs between pauses).
+constexpr float kMathUnknownMhz = 1000.0f;
+
+// The pause after operation run `op` (either type) at duty cycle `duty`:
+// 100 - duty after addition up to 70, after subtraction up to 80, after
+// multiplication up to 90; never after division. Any thread.
+int MathPauseAfter(int op, int duty);
+
+// Shared throttle state, written identically by every CTest_Math constructor.
+extern std::atomic<std::int32_t> g_iNumLoops;
+extern std::atomic<std::int32_t> g_iSleepTime;
+extern std::atomic<std::int32_t> bt_delay_maths;
+// 1 while a bad float result waits to be reported, and its code.
+extern std::atomic<std::int32_t> error_maths;
+extern std::atomic<std::int32_t> lasterror_maths;
+
+// Operand arrays for one run, built with rand(); null when out of memory.
+// 20,000 values 1..RAND_MAX (a 0 becomes 1, so no zero divisor).
+std::unique_ptr<std::int32_t[]> SetUpRandomIntArray();
+// 20,000 values (r1 * 1000 + r2) + r3 / 10000 in single precision, all
+// positive (a 0 becomes 1.0).
+std::unique_ptr<float[]> SetUpRandomflArray();
+// 10,000 (x, y) pairs for the 2D test: the first 9,998 with x in
+// 0..width-margin-1 and y in 20..height-margin-1, the last two (0, 0). A
+// window too small for those ranges gets x = 0 or y = 20.
+std::unique_ptr<std::int32_t[]> SetUpRandomPtsArray(int margin, int width, int height);
+
+class CTest_Math : public CTest_Base {
+public:
+    // Rows of mtrTestResults, so threads: far above any processor count
+    // seen; StartMathThreads starts no more.
+    static constexpr int kMaxThreads = 1024;
+    static constexpr int kStartWaitMs = 1000;
+    static constexpr int kRunMs = 500;
+    // Pairs between two clock readings (and stop checks).
+    static constexpr int kPairsPerCheck = 100;
+    // Pairs between two sample lines.
+    static constexpr int kPairsPerSample = 1000000;
+
+    // Operation counts per thread (row) and MathOp (column). Written by the
+    // row's thread once per run, read by the GUI thread.
+    static std::atomic<std::uint64_t> mtrTestResults[kMaxThreads][kNumMathOps];
+
+    // Sets the shared throttle parameters from the configuration and, when
+    // no other maths engine is alive, clears mtrTestResults and the error
+    // flag. Test thread.
+    explicit CTest_Math(int testID);
+    ~CTest_Math() override;
+
+    // Counts the test as running, marks the slot active, runs th_test_maths.
+    void test_entry(int threadNumber) override;
+    // The test loop of thread `threadNumber`, until the slot is stopped.
+    void th_test_maths(int threadNumber);
+
+    // One operation run of about half a second (kRunMs). Returns 1 when it
+    // ran, 0 when its operand array could not be allocated.
+    int test_math_addition(int threadNumber);
+    int test_math_subtraction(int threadNumber);
+    int test_math_multiplication(int threadNumber);
+    int test_math_division(int threadNumber);
+    int test_math_fl_addition(int threadNumber);
+    int test_math_fl_subtraction(int threadNumber);
+    int test_math_fl_multiplication(int threadNumber);
+    int test_math_fl_division(int threadNumber);
+
+    // Zeroes mtrTestResults. Call with no maths thread running.
+    static void ClearCounters();
+    // The sum of column `op` over all rows. Any thread.
+    static std::uint64_t TotalOperations(int op);
+
+    // Test-only: `hook` sees every operand array right after it is built
+    // (std::int32_t elements for the integer runs, float for the float
+    // runs) and may change it; integer divisors must stay non-zero. Null
+    // removes it. The program never sets one.
+    using OperandHook = void (*)(int threadNumber, MathOp op, void* operands, int count);
+    static void SetOperandHook(OperandHook hook);
+    // Test-only: run length and start wait; negative restores the default.
+    static void SetTimingForTests(int runMs, int startWaitMs);
+
+private:
+    int runOp(int op, int threadNumber);
+    template <class T, class Kernel> int runOperation(int threadNumber, MathOp op, Kernel kernel);
+};
+
+// Thread entry of slot 1 (ChildProc). `arg` is a TestThreadRecord whose
+// test_id is the slot and instance the CPU thread number. The record is read
+// once, at the start; `running` is counted on gThreadData[test_id], never on
+// the record itself. The record may be a private copy per thread (what
+// StartMathThreads does) or gThreadData[1] itself, whose instance must then
+// not change until the thread has read it.
+void* Test_Thread_Math(void* arg);
+
+// Starts `count` maths threads (at most CTest_Math::kMaxThreads) numbered
+// 0..count-1, each with a private argument record. The handles go to
+// handles[0..started-1] when `handles` is given, for the caller to join;
+// otherwise the threads are detached. A failed creation is reported with
+// perror and skipped. Returns the number started. GUI thread, at the start
+// of a run.
+int StartMathThreads(int count, pthread_t* handles = nullptr);
