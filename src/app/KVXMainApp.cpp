@@ -10,6 +10,8 @@
 #include "SystemInfo.h"
 #include "TestSlots.h"
 #include "AtomicField.h"
+#include "Help.h"
+#include "ResultsPage.h"
 #include "ResultsTable.h"
 #include "Window_EditMachineID.h"
 #include "Window_ResultBanner.h"
@@ -73,8 +75,6 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     setUpWindow();
 
     gUpdateWindowInterval = 3000;
-    for (auto& p : m_pixmaps)
-        p.reset();
     UpdateMainWindow();
 
     if (autorun_flag)
@@ -92,8 +92,6 @@ KVXMainApp::~KVXMainApp()
     win_StopButton = nullptr;
     ExitEnv_Main();
     CloseRedirection(m_redirect);
-    for (auto& p : m_pixmaps)
-        p.reset();
     if (g_fh_debug) {
         std::fclose(g_fh_debug);
         g_fh_debug = nullptr;
@@ -108,6 +106,12 @@ void KVXMainApp::setUpWindow()
     connect(ui->testStartTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStartTest);
     connect(ui->testStopTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStopTest);
     connect(ui->editClearAllResultsAction, &QAction::triggered, this, &KVXMainApp::slotEditClearAllResults);
+    connect(ui->editCopyResultsToClipboardAction, &QAction::triggered, this,
+            &KVXMainApp::slotEditCopyResultsToClipboard);
+    connect(ui->filePrintAction, &QAction::triggered, this, &KVXMainApp::slotFilePrint);
+    connect(ui->viewErrorByCategoryAction, &QAction::triggered, this, &KVXMainApp::slotViewErrorByCategory);
+    connect(ui->helpUserGuideAction, &QAction::triggered, this, &KVXMainApp::slotHelpUserGuide);
+    connect(ui->helpVeltraneHomepageAction, &QAction::triggered, this, &KVXMainApp::slotHelpVeltraneHomepage);
     connect(ui->editMachineIDNotesAction, &QAction::triggered, this, &KVXMainApp::slotEditMachineID);
 
     updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
@@ -175,6 +179,36 @@ void KVXMainApp::slotEditMachineID()
     m_machineIdWindow->LoadPref();
     m_machineIdWindow->show();
     m_machineIdWindow->raise();
+}
+
+void KVXMainApp::slotEditCopyResultsToClipboard()
+{
+    CopyResultsToClipboard();
+}
+
+void KVXMainApp::slotFilePrint()
+{
+    PrintResults(this);
+}
+
+void KVXMainApp::slotViewErrorByCategory()
+{
+    // Saved with the configuration, not at once.
+    const std::uint8_t byCategory = relaxedLoad(testconfig.view_errors_by_category) ? 0 : 1;
+    relaxedStore(testconfig.view_errors_by_category, byCategory);
+    m_resultsTable->setColumns(byCategory != 0);
+    ui->viewErrorByCategoryAction->setChecked(byCategory != 0);
+    UpdateMainWindow();
+}
+
+void KVXMainApp::slotHelpUserGuide()
+{
+    OpenUserGuide(m_programDir);
+}
+
+void KVXMainApp::slotHelpVeltraneHomepage()
+{
+    goToURL(QString::fromLatin1(kHomePage));
 }
 
 void KVXMainApp::slotFileExit()

@@ -10,7 +10,6 @@
 #include <array>
 #include <memory>
 
-class QPixmap;
 class QPrinter;
 class ResultsTable;
 class Window_ClosingTests;
@@ -57,6 +56,11 @@ public Q_SLOTS:
     void slotStopTest();
     void slotEditMachineID();
     void slotEditClearAllResults();
+    void slotEditCopyResultsToClipboard();
+    void slotFilePrint();
+    void slotViewErrorByCategory();
+    void slotHelpUserGuide();
+    void slotHelpVeltraneHomepage();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,7 +77,6 @@ private:
     StartupOptions m_options;
     Redirection m_redirect;
     std::unique_ptr<QPrinter> m_printer;
-    std::array<std::unique_ptr<QPixmap>, 164> m_pixmaps;
     // Windows created once at start-up and kept until exit.
     Window_EditMachineID* m_machineIdWindow = nullptr;
 

@@ -110,6 +110,10 @@ void KVXMainApp::stopTest(bool automatic)
     m_closingWindow->show();
     StopRun(*m_runHooks, automatic, numTestsConfigured);
     m_closingWindow->hide();
+    // With no test selected no slot set the stop time; the label must not
+    // keep saying "running...".
+    if (relaxedLoad(resultfile.run_stop_time) == 0)
+        ui->stopTimeLabel->setText(ctimeLabel(std::time(nullptr)));
 
     const long e = static_cast<long>(relaxedLoad(resultfile.run_stop_time)) -
                    static_cast<long>(relaxedLoad(resultfile.run_start_time));

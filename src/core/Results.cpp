@@ -128,7 +128,9 @@ void AccumulateResults(const char* dir)
                  static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_start_time), start, 0)));
     relaxedStore(resultfile.accum_stop_time,
                  static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_stop_time), stop, 1)));
-    if (stop != 0)
+    // A run in which no test started has no start time: it adds no duration
+    // (stop - 0 would add decades).
+    if (stop != 0 && start != 0)
         relaxedStore(resultfile.accum_duration,
                      static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_duration), stop - start, 2)));
 

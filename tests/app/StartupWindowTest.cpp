@@ -1,5 +1,6 @@
 // The main window's start-up and configuration commands, in process, with
 // the real message boxes where a user would see them.
+#include "AppFixture.h"
 #include "ConfigFile.h"
 #include "DebugTrace.h"
 #include "KVXMainApp.h"
@@ -22,30 +23,6 @@
 
 namespace {
 
-std::unique_ptr<KVXMainApp> startApp(const TempDir& dir, std::vector<std::string> args)
-{
-    // -s keeps the test runner's own output out of the debug file.
-    args.insert(args.begin(), {"kalvextest", "-s"});
-    static std::vector<std::string> keep;
-    keep = args;
-    static std::vector<char*> argv;
-    argv.clear();
-    for (auto& a : keep)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::strcpy(configfilename, "LastUsed.cfg");
-    return std::make_unique<KVXMainApp>(static_cast<int>(keep.size()), argv.data(),
-                                        QString::fromStdString(dir.path()));
-}
-
-void closeDebugFile()
-{
-    if (g_fh_debug) {
-        std::fclose(g_fh_debug);
-        g_fh_debug = nullptr;
-    }
-}
-
 TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
 {
     TempDir dir;
@@ -61,7 +38,7 @@ TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
         }
     });
     poll.start(20);
-    auto app = startApp(dir, {});
+    auto app = StartApp(dir, {});
     poll.stop();
     SetMessageSink(nullptr);
 
@@ -79,7 +56,7 @@ TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
 
     app->close();
     app.reset();
-    closeDebugFile();
+    CloseDebugFile();
     const std::string trace = ReadFile(dir.file("debug.log"));
     const std::size_t version = trace.find("Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: ");
     const std::size_t begins = trace.find("START_UP_DEBUG_BEGINS");
@@ -103,12 +80,12 @@ protected:
     void SetUp() override
     {
         RecordingSink quiet; // the first-start box
-        app = startApp(dir, {});
+        app = StartApp(dir, {});
     }
     void TearDown() override
     {
         app.reset();
-        closeDebugFile();
+        CloseDebugFile();
     }
 };
 

@@ -54,6 +54,11 @@ TEST_F(Accumulation, FirstRunSetsTheTimesAndAnUnstoppedRunAddsNoDuration)
     AccumulateResults(dir.path().c_str());
     EXPECT_EQ(resultfile.accum_duration, 600);
     EXPECT_EQ(resultfile.accum_stop_time, 1600);
+    // Stopped, but no test ever started.
+    resultfile.run_start_time = 0;
+    resultfile.run_stop_time = 3000;
+    AccumulateResults(dir.path().c_str());
+    EXPECT_EQ(resultfile.accum_duration, 600);
 }
 
 TEST(AccumulateTime, Modes)

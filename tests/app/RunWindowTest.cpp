@@ -1,0 +1,140 @@
+// Start, check and stop from the main window, as a technician drives them.
+#include "AppFixture.h"
+#include "QtTestUtils.h"
+#include "ResultRecord.h"
+#include "TestSlots.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QTableWidget>
+#include <QtTest/QTest>
+
+#include "AtomicField.h"
+#include "RunControl.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class RunWindow : public ::testing::Test {
+protected:
+    TempDir dir;
+    RecordingSink sink;
+    std::unique_ptr<KVXMainApp> app;
+
+    template <class Edit> void start(Edit edit)
+    {
+        WriteStartConfig(dir, edit);
+        app = StartApp(dir, {});
+    }
+    void TearDown() override
+    {
+        if (app && app->runActive())
+            app->stopTest(false);
+        app.reset();
+        CloseDebugFile();
+    }
+    QAction* action(const char* name) { return findChildOrFail<QAction>(app.get(), name); }
+};
+
+TEST_F(RunWindow, CancelOnTheWarningStartsAndClearsNothing)
+{
+    start([](_testconfig& c) { c.pretest_action = 1; });
+    resultfile.results[kSlotMaths].cycles = 5;
+    sink.answers = {1};
+    app->slotStartTest();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].caption, "Getting ready to run Kalvex tests");
+    EXPECT_EQ(sink.boxes[0].buttons, (std::vector<std::string> {"OK", "Cancel"}));
+    EXPECT_FALSE(app->runActive());
+    EXPECT_EQ(resultfile.results[kSlotMaths].cycles, 5u);
+    EXPECT_TRUE(action("testStartTestRunAction")->isEnabled());
+}
+
+TEST_F(RunWindow, NothingSelectedStopsAtTheFirstCheckWhenALimitIsSet)
+{
+    start([](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        c.pretest_action = 0;
+        c.auto_stop_time = 15.0f;
+    });
+    app->slotStartTest();
+    EXPECT_TRUE(app->runActive());
+    EXPECT_EQ(findChildOrFail<QTableWidget>(app.get(), "testTable")->rowCount(), 0);
+    EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "stopTimeLabel")->text(), "running...");
+    // During a run the commands that change things are off, the views stay.
+    EXPECT_FALSE(action("testStartTestRunAction")->isEnabled());
+    EXPECT_FALSE(action("fileExitAction")->isEnabled());
+    EXPECT_FALSE(action("configurationLoadConfigAction")->isEnabled());
+    EXPECT_FALSE(action("testStopTestRunAction")->isEnabled()) << "Stop waits three seconds";
+    EXPECT_TRUE(action("viewEventLogAction")->isEnabled());
+    EXPECT_TRUE(action("viewErrorByCategoryAction")->isEnabled());
+
+    app->checkRun();
+    EXPECT_FALSE(app->runActive());
+    EXPECT_TRUE(action("testStartTestRunAction")->isEnabled());
+    EXPECT_FALSE(action("testStopTestRunAction")->isEnabled());
+    auto* banner = findChildOrFail<QWidget>(app.get(), "Window_ResultBanner_Base");
+    EXPECT_TRUE(banner->isVisible()) << "an automatic stop shows the verdict";
+    banner->hide();
+}
+
+TEST_F(RunWindow, NoLimitsKeepTheRunGoingUntilStop)
+{
+    start([](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        c.pretest_action = 0;
+        c.auto_stop_time = 0.0f;
+        c.auto_stop_cycles = 0;
+    });
+    app->slotStartTest();
+    app->checkRun();
+    EXPECT_TRUE(app->runActive());
+    app->slotStopTest();
+    EXPECT_FALSE(app->runActive());
+    EXPECT_NE(findChildOrFail<QLabel>(app.get(), "stopTimeLabel")->text(), "running...");
+}
+
+TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
+{
+    start([](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        c.test_enabled[kSlotMaths] = 1;
+        c.duty_cycle[kSlotMaths] = 100;
+        c.pretest_action = 0;
+        c.auto_stop_time = 0.0f;
+    });
+    app->slotStartTest();
+    auto* table = findChildOrFail<QTableWidget>(app.get(), "testTable");
+    ASSERT_EQ(table->rowCount(), 1);
+    for (int i = 0; i < 1000 && relaxedLoad<std::uint64_t>(resultfile.results[kSlotMaths].op_count) == 0; ++i)
+        QTest::qWait(10);
+    ASSERT_GT(relaxedLoad<std::uint64_t>(resultfile.results[kSlotMaths].op_count), 0u);
+    app->UpdateMainWindow();
+    EXPECT_EQ(table->item(0, 0)->text(), "CPU - Maths");
+    EXPECT_NE(table->item(0, 2)->text().trimmed(), "0");
+    app->slotStopTest();
+    EXPECT_FALSE(AnyTestThreadAlive());
+    EXPECT_NE(table->item(0, 2)->text().trimmed(), "0") << "the final counts stay in the table";
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, resultfile.results[kSlotMaths].op_count);
+}
+
+TEST_F(RunWindow, ClearResultsAsksFirst)
+{
+    start([](_testconfig& c) { c.pretest_action = 0; });
+    WriteFile(dir.file(".accum_result.cfg"), "saved");
+    resultfile.accum_results[kSlotMaths].cycles = 3;
+    sink.answers = {1};
+    app->slotEditClearAllResults();
+    EXPECT_TRUE(FileExists(dir.file(".accum_result.cfg")));
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 3u);
+    sink.answers = {0};
+    app->slotEditClearAllResults();
+    EXPECT_FALSE(FileExists(dir.file(".accum_result.cfg")));
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0u);
+    EXPECT_EQ(sink.boxes.back().caption, "Clear results - Confirm?");
+}
+
+} // namespace
