@@ -116,6 +116,11 @@ void KVXMainApp::setUpWindow()
 
     updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
 
+    const _CPUINFO& cpu = resultfile.cpu_info;
+    auto field = [](const char* text, std::size_t size) { return QString::fromLocal8Bit(text, static_cast<qsizetype>(strnlen(text, size))); };
+    ui->cpuTypeLabel->setText(field(cpu.model_name, sizeof cpu.model_name));
+    ui->cpuSpeedLabel->setText(field(cpu.cpu0_speed_text, sizeof cpu.cpu0_speed_text));
+    ui->cpuManufacturerLabel->setText(field(cpu.vendor_id, sizeof cpu.vendor_id));
     ui->textLabelHostname->setText(QString::fromLocal8Bit(SystemInfo_uname("-n")));
     ui->textLabel_Label_IPAddress->hide();
     ui->textLabelIPAddress->hide();

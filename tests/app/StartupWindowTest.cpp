@@ -6,6 +6,7 @@
 #include "KVXMainApp.h"
 #include "QtMessageSink.h"
 #include "QtTestUtils.h"
+#include "ResultRecord.h"
 #include "TempDir.h"
 
 #include <QAbstractButton>
@@ -53,6 +54,10 @@ TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
     EXPECT_FALSE(findChildOrFail<QAction>(app.get(), "testExecuteScriptAction")->isVisible());
     EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "textLabel_ConfigFile")->text(), "LastUsed.cfg");
     EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "textLabelIPAddress")->isVisibleTo(app.get()));
+    // The processor as /proc/cpuinfo describes it.
+    EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "cpuManufacturerLabel")->text().toStdString(),
+              std::string(resultfile.cpu_info.vendor_id));
+    EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "cpuTypeLabel")->text().isEmpty());
 
     app->close();
     app.reset();
