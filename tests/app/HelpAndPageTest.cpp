@@ -1,5 +1,6 @@
 // The help commands (which file, which programs, which boxes) and the result
 // page behind copying and printing, which must leave no file behind.
+#include "ScopedEnv.h"
 #include "Help.h"
 #include "ResultsPage.h"
 
@@ -40,31 +41,6 @@ void setMtime(const std::string& path, std::time_t when)
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-// Sets or clears an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 // Records every program the help commands try; succeeds for one name.
 class RecordingLauncher {

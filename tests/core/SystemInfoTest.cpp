@@ -1,3 +1,4 @@
+#include "ScopedEnv.h"
 #include "SystemInfo.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
@@ -69,31 +70,6 @@ private:
     FILE* m_file = nullptr;
 };
 
-// Sets an environment variable for one test and puts the old value back.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const char* value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard()
-    {
-        if (m_old)
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
 
 // True when a trace line reads "<func>[<line number>]: <message>".
 bool hasTraceLine(const std::string& trace, const std::string& func, const std::string& message)
@@ -425,7 +401,7 @@ TEST(XdpyinfoLookup, RunsThroughAPipeAndLeavesTheWorkingDirectoryAlone)
     ASSERT_EQ(::symlink(victim.c_str(), work.file("display_temp.txt").c_str()), 0);
 
     const std::string path = bin.path() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
-    EnvGuard pathGuard("PATH", path.c_str());
+    ScopedEnv pathGuard("PATH", path.c_str());
     const fs::path cwd = fs::current_path();
     fs::current_path(work.path());
     const std::string dims = Get_xdpyinfo_ByStringVaArgs("%s%s", "screen #0:", "dimensions:");

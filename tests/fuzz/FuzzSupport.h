@@ -16,16 +16,21 @@ public:
     }
 };
 
-// Writes the input into one scratch file per process and returns its path.
-inline const std::string& WriteFuzzInput(const uint8_t* data, size_t size)
+// Writes the input into scratch file `index` (0 or 1) of this process and
+// returns its path.
+inline std::string MakeScratchFile()
 {
-    static const std::string path = [] {
-        char tmpl[] = "/tmp/kvxfuzz.XXXXXX";
-        int fd = ::mkstemp(tmpl);
-        if (fd >= 0)
-            ::close(fd);
-        return std::string(tmpl);
-    }();
+    char tmpl[] = "/tmp/kvxfuzz.XXXXXX";
+    int fd = ::mkstemp(tmpl);
+    if (fd >= 0)
+        ::close(fd);
+    return std::string(tmpl);
+}
+
+inline const std::string& WriteFuzzInput(const uint8_t* data, size_t size, int index = 0)
+{
+    static const std::string paths[2] = {MakeScratchFile(), MakeScratchFile()};
+    const std::string& path = paths[index & 1];
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f) {
         std::fwrite(data, 1, size, f);

@@ -11,22 +11,6 @@
 
 namespace {
 
-const std::string& writeSecondInput(const uint8_t* data, size_t size)
-{
-    static const std::string path = [] {
-        char tmpl[] = "/tmp/kvxfuzz.XXXXXX";
-        int fd = ::mkstemp(tmpl);
-        if (fd >= 0)
-            ::close(fd);
-        return std::string(tmpl);
-    }();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
-    return path;
-}
 
 bool terminated(const char* field, size_t size)
 {
@@ -58,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto* split = static_cast<const uint8_t*>(std::memchr(data, '\f', size));
     const size_t fstabSize = split ? static_cast<size_t>(split - data) : size;
     const std::string& fstab = WriteFuzzInput(data, fstabSize);
-    const std::string& mtab = split ? writeSecondInput(split + 1, size - fstabSize - 1) : fstab;
+    const std::string& mtab = split ? WriteFuzzInput(split + 1, size - fstabSize - 1, 1) : fstab;
 
     static FileSystemStruct disks[kMaxMountEntries];
     static MultimediaStruct drives[kMaxMountEntries];
