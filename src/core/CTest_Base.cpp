@@ -13,6 +13,16 @@
 namespace {
 std::mutex g_waitMutex;
 std::condition_variable g_wait;
+
+// Waits out `ms` on a condition nobody signals. A spurious wake-up must not
+// shorten the sleep, so the wait runs to its deadline.
+void sleepOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, int ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (cv.wait_until(lock, deadline) != std::cv_status::timeout) {
+    }
+}
+
 } // namespace
 
 void WaitOnGlobal(int ms)
@@ -20,7 +30,7 @@ void WaitOnGlobal(int ms)
     if (ms <= 0)
         return;
     std::unique_lock lock(g_waitMutex);
-    g_wait.wait_for(lock, std::chrono::milliseconds(ms));
+    sleepOn(g_wait, lock, ms);
 }
 
 CTest_Base::CTest_Base(int testID, int waitSlice)
@@ -44,7 +54,7 @@ void CTest_Base::WaitMsecs(int ms)
     std::unique_lock lock(m_waitMutex);
     do {
         // Never signalled: each wait is one slice of sleep.
-        m_wait.wait_for(lock, std::chrono::milliseconds(m_waitSlice));
+        sleepOn(m_wait, lock, m_waitSlice);
         ms -= m_waitSlice;
     } while (Active() && ms > 0);
 }
@@ -56,7 +66,7 @@ void CTest_Base::Sleep(int ms)
     std::mutex m;
     std::condition_variable cv;
     std::unique_lock lock(m);
-    cv.wait_for(lock, std::chrono::milliseconds(ms));
+    sleepOn(cv, lock, ms);
 }
 
 int CTest_Base::DutyDelayMs(int duty)

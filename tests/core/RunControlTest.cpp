@@ -129,8 +129,9 @@ TEST_F(RunControl, ThreadThatDoesNotStopIsAbandoned)
     testconfig.test_enabled[kSlotMemory] = 1;
     gNullScript.hangMs = 3000;
     ASSERT_EQ(StartRun(observer), 1);
-    for (int i = 0; i < 500 && tests_running.load() == 0; ++i)
+    for (int i = 0; i < 2500 && tests_running.load() == 0; ++i)
         std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(tests_running.load(), 1);
     const auto t0 = std::chrono::steady_clock::now();
     StopRun(observer, true, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2900ms) << "the stop gave up after the memory test's limit";

@@ -7,45 +7,30 @@
 #include "TempDir.h"
 
 #include <QAbstractButton>
-#include <QLabel>
 #include <QLineEdit>
 #include <QTextEdit>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <tuple>
 
 namespace {
 
-const char kCaption[] = "Machine ID & Notes";
+using Texts = std::tuple<std::string, std::string, std::string>; // type, serial, notes
+const Texts kOld { "Old type", "Old serial", "Old notes\nsecond line" };
+const Texts kNew { "Tower 3000", "ABC-123", "Fan replaced\nRAM swapped" };
 
-// Puts known texts into resultfile and gives back whatever was there.
-class MachineIdGuard {
-public:
-    MachineIdGuard()
-    {
-        std::memcpy(m_type, resultfile.machine_type, sizeof m_type);
-        std::memcpy(m_serial, resultfile.machine_serial, sizeof m_serial);
-        std::memcpy(m_notes, resultfile.notes, sizeof m_notes);
-        SetMachineId("Old type", "Old serial", "Old notes\nsecond line");
-    }
-    ~MachineIdGuard()
-    {
-        std::memcpy(resultfile.machine_type, m_type, sizeof m_type);
-        std::memcpy(resultfile.machine_serial, m_serial, sizeof m_serial);
-        std::memcpy(resultfile.notes, m_notes, sizeof m_notes);
-    }
-
-private:
-    char m_type[sizeof resultfile.machine_type];
-    char m_serial[sizeof resultfile.machine_serial];
-    char m_notes[sizeof resultfile.notes];
-};
-
-std::string padded(const std::string& text, std::size_t size)
+Texts stored()
 {
-    return text + std::string(size - text.size(), '\0');
+    return { resultfile.machine_type, resultfile.machine_serial, resultfile.notes };
+}
+
+void storeOld()
+{
+    SetMachineId(std::get<0>(kOld), std::get<1>(kOld), std::get<2>(kOld));
 }
 
 class MachineIdDialog : public ::testing::Test {
@@ -53,185 +38,121 @@ protected:
     MachineIdDialog()
     {
         // The main window redraws from resultfile on this signal.
-        QObject::connect(&dlg, &Window_EditMachineID::machineIdChanged, [this] {
+        QObject::connect(dlg.get(), &Window_EditMachineID::machineIdChanged, [this] {
             ++changes;
             typeAtSignal = resultfile.machine_type;
         });
-        dlg.show();
+        dlg->show();
     }
 
-    template <class T>
-    T* child(const char* name)
+    template <class T> T* child(const char* name) { return findChildOrFail<T>(dlg.get(), QString::fromLatin1(name)); }
+    Texts shown()
     {
-        return findChildOrFail<T>(&dlg, QString::fromLatin1(name));
+        return { child<QLineEdit>("lineEdit_MachineType")->text().toStdString(),
+            child<QLineEdit>("lineEdit_SerialNumber")->text().toStdString(),
+            child<QTextEdit>("textEditAdditionalNotes")->toPlainText().toStdString() };
     }
-
-    void enter(const QString& type, const QString& serial, const QString& notes)
+    void enter(const Texts& t)
     {
-        child<QLineEdit>("lineEdit_MachineType")->setText(type);
-        child<QLineEdit>("lineEdit_SerialNumber")->setText(serial);
-        child<QTextEdit>("textEditAdditionalNotes")->setPlainText(notes);
+        child<QLineEdit>("lineEdit_MachineType")->setText(QString::fromStdString(std::get<0>(t)));
+        child<QLineEdit>("lineEdit_SerialNumber")->setText(QString::fromStdString(std::get<1>(t)));
+        child<QTextEdit>("textEditAdditionalNotes")->setPlainText(QString::fromStdString(std::get<2>(t)));
     }
-
     void click(const char* name) { child<QAbstractButton>(name)->click(); }
 
-    MachineIdGuard guard; // first: the dialog loads the texts it sets
+    // Puts kOld into resultfile for the dialog to load, and gives back whatever was there.
+    struct Guard {
+        decltype(resultfile) saved;
+        Guard() { std::memcpy(&saved, &resultfile, sizeof saved), storeOld(); }
+        ~Guard() { std::memcpy(&resultfile, &saved, sizeof saved); }
+    } guard;
     TempDir dir;
     RecordingSink sink;
-    Window_EditMachineID dlg{QString::fromStdString(dir.path())};
+    std::unique_ptr<Window_EditMachineID> dlg
+        = std::make_unique<Window_EditMachineID>(QString::fromStdString(dir.path()));
     int changes = 0;
     std::string typeAtSignal;
 };
 
-TEST_F(MachineIdDialog, FormPairsLabelsWithFieldsAndStaysModeless)
+TEST_F(MachineIdDialog, ShowsTheCurrentTextsModelessAndPlain)
 {
-    EXPECT_EQ(dlg.windowTitle().toStdString(), kCaption);
-    // The user must be able to use the main window with it open.
-    EXPECT_FALSE(dlg.isModal());
-
-    struct LabelRow {
-        const char* label;
-        const char* text;
-        const char* field;
-    };
-    const LabelRow labels[] = {
-        {"textLabel_MachineType", "Machine type:", "lineEdit_MachineType"},
-        {"textLabel_SerialNumber", "Serial number:", "lineEdit_SerialNumber"},
-        {"textLabel_AdditionalNotes", "Additional notes:", "textEditAdditionalNotes"},
-    };
-    for (const LabelRow& row : labels) {
-        SCOPED_TRACE(row.label);
-        auto* label = child<QLabel>(row.label);
-        EXPECT_EQ(label->text().toStdString(), row.text);
-        EXPECT_EQ(label->buddy(), child<QWidget>(row.field));
-    }
-    // Pasted formatting would be lost in the byte field anyway.
-    EXPECT_FALSE(child<QTextEdit>("textEditAdditionalNotes")->acceptRichText());
-
-    EXPECT_EQ(child<QAbstractButton>("pushButtonOK")->text(), "OK");
-    EXPECT_EQ(child<QAbstractButton>("pushButtonCancel")->text(), "Cancel");
-    EXPECT_EQ(child<QAbstractButton>("pushButtonSaveAsDefaults")->text(), "Save as defaults");
-}
-
-TEST_F(MachineIdDialog, LoadPrefShowsTheCurrentTexts)
-{
-    // The constructor already loaded the guard's texts.
-    EXPECT_EQ(child<QLineEdit>("lineEdit_MachineType")->text(), "Old type");
-    EXPECT_EQ(child<QLineEdit>("lineEdit_SerialNumber")->text(), "Old serial");
-    EXPECT_EQ(child<QTextEdit>("textEditAdditionalNotes")->toPlainText(), "Old notes\nsecond line");
-
+    EXPECT_EQ(shown(), kOld);
     SetMachineId("Prüfstand <b>7</b>", "SN-42", "line one\nline two");
-    dlg.LoadPref();
-    EXPECT_EQ(child<QLineEdit>("lineEdit_MachineType")->text(), QString::fromUtf8("Prüfstand <b>7</b>"));
-    EXPECT_EQ(child<QLineEdit>("lineEdit_SerialNumber")->text(), "SN-42");
-    EXPECT_EQ(child<QTextEdit>("textEditAdditionalNotes")->toPlainText(), "line one\nline two");
+    dlg->LoadPref();
+    EXPECT_EQ(shown(), Texts("Prüfstand <b>7</b>", "SN-42", "line one\nline two"));
+    EXPECT_FALSE(dlg->isModal()) << "the main window stays usable";
+    EXPECT_FALSE(child<QTextEdit>("textEditAdditionalNotes")->acceptRichText());
 }
 
-TEST_F(MachineIdDialog, OkKeepsTheEditsForThisRunOnly)
+TEST_F(MachineIdDialog, OkAndSaveStoreCancelDiscards)
 {
-    enter("Tower 3000", "ABC-123", "Fan replaced\nRAM swapped");
-    click("pushButtonOK");
+    const struct {
+        const char* button;
+        bool stored, saved;
+    } cases[] = { { "pushButtonOK", true, false }, { "pushButtonCancel", false, false },
+        { "pushButtonSaveAsDefaults", true, true } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.button);
+        storeOld();
+        changes = 0;
+        typeAtSignal.clear();
+        dlg->show();
+        enter(kNew);
+        click(c.button);
+        EXPECT_EQ(stored(), c.stored ? kNew : kOld);
+        EXPECT_EQ(changes, c.stored ? 1 : 0);
+        EXPECT_EQ(typeAtSignal, c.stored ? "Tower 3000" : "") << "the signal comes after the texts are stored";
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(FileExists(dir.file("machineid.dat")), c.saved);
+        ASSERT_EQ(sink.boxes.size(), c.saved ? 1u : 0u);
+    }
+    EXPECT_EQ(std::tuple(sink.boxes[0].icon, sink.boxes[0].caption, sink.boxes[0].text),
+        std::tuple(BoxIcon::Information, std::string("Machine ID & Notes"),
+            std::string("Default values have been saved.\nThese values will now be reloaded\n"
+                        "each time KalvexTest is started")));
 
-    EXPECT_STREQ(resultfile.machine_type, "Tower 3000");
-    EXPECT_STREQ(resultfile.machine_serial, "ABC-123");
-    EXPECT_STREQ(resultfile.notes, "Fan replaced\nRAM swapped");
-    EXPECT_FALSE(FileExists(dir.file("machineid.dat")));
-    EXPECT_TRUE(sink.boxes.empty());
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(typeAtSignal, "Tower 3000");
-    EXPECT_FALSE(dlg.isVisible());
+    // Fixed fields padded with NULs, which alone bring the texts back at the next start.
+    const std::string image = ReadFile(dir.file("machineid.dat"));
+    EXPECT_EQ(image,
+        std::string("Tower 3000") + std::string(90, '\0') + "ABC-123" + std::string(93, '\0')
+            + "Fan replaced\nRAM swapped" + std::string(276, '\0'));
+    SetMachineId("", "", "");
+    load_machineid(dir.path().c_str());
+    EXPECT_EQ(stored(), kNew);
 }
 
-TEST_F(MachineIdDialog, OkCutsLongTextsToTheirFields)
+TEST_F(MachineIdDialog, LongTextsAreCutToWholeCharacters)
 {
-    const std::string type(150, 'T');
-    std::string serial;
-    for (int i = 0; i < 12; ++i)
-        serial += "0123456789";
     std::string notes;
     for (int i = 0; notes.size() < 400; ++i)
         notes += "note " + std::to_string(i) + "\n";
-    notes.resize(400);
-
-    enter(QString::fromStdString(type), QString::fromStdString(serial), QString::fromStdString(notes));
+    const Texts entered { std::string(150, 'T'), std::string(120, 'S'), notes.substr(0, 400) };
+    enter(entered);
     click("pushButtonOK");
-
-    EXPECT_EQ(std::string(resultfile.machine_type), type.substr(0, 99));
-    EXPECT_EQ(resultfile.machine_type[99], '\0');
-    EXPECT_EQ(std::string(resultfile.machine_serial), serial.substr(0, 99));
-    EXPECT_EQ(resultfile.machine_serial[99], '\0');
-    EXPECT_EQ(std::string(resultfile.notes), notes.substr(0, 299));
-    EXPECT_EQ(resultfile.notes[299], '\0');
+    EXPECT_EQ(stored(), Texts(std::string(99, 'T'), std::string(99, 'S'), notes.substr(0, 299)));
 
     // Two bytes each: 49 whole characters fit, half of the 50th must not.
     QString accents;
     accents.fill(QChar(0x00e9), 99);
-    enter(accents, "x", "y");
+    child<QLineEdit>("lineEdit_MachineType")->setText(accents);
     click("pushButtonOK");
     EXPECT_EQ(QString::fromUtf8(resultfile.machine_type), accents.left(49));
-    EXPECT_EQ(std::strlen(resultfile.machine_type), 98u);
 }
 
-TEST_F(MachineIdDialog, CancelLeavesResultfileAlone)
-{
-    enter("Discarded", "Discarded", "Discarded");
-    click("pushButtonCancel");
-
-    EXPECT_STREQ(resultfile.machine_type, "Old type");
-    EXPECT_STREQ(resultfile.machine_serial, "Old serial");
-    EXPECT_STREQ(resultfile.notes, "Old notes\nsecond line");
-    EXPECT_FALSE(FileExists(dir.file("machineid.dat")));
-    EXPECT_EQ(changes, 0);
-    EXPECT_FALSE(dlg.isVisible());
-}
-
-TEST_F(MachineIdDialog, SaveAsDefaultsWritesTheFileThatLoadsBack)
-{
-    enter("Tower 3000", "ABC-123", "Fan replaced\nRAM swapped");
-    click("pushButtonSaveAsDefaults");
-
-    const std::string image = ReadFile(dir.file("machineid.dat"));
-    ASSERT_EQ(image.size(), 500u);
-    EXPECT_EQ(image.substr(0, 100), padded("Tower 3000", 100));
-    EXPECT_EQ(image.substr(100, 100), padded("ABC-123", 100));
-    EXPECT_EQ(image.substr(200, 300), padded("Fan replaced\nRAM swapped", 300));
-
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Information);
-    EXPECT_EQ(sink.boxes[0].caption, kCaption);
-    EXPECT_EQ(sink.boxes[0].text,
-              "Default values have been saved.\nThese values will now be reloaded\neach time KalvexTest is started");
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(typeAtSignal, "Tower 3000");
-    EXPECT_FALSE(dlg.isVisible());
-
-    // As at the next start: the file alone brings the texts back.
-    SetMachineId("", "", "");
-    load_machineid(dir.path().c_str());
-    EXPECT_STREQ(resultfile.machine_type, "Tower 3000");
-    EXPECT_STREQ(resultfile.machine_serial, "ABC-123");
-    EXPECT_STREQ(resultfile.notes, "Fan replaced\nRAM swapped");
-}
-
-TEST_F(MachineIdDialog, SaveAsDefaultsIntoAMissingDirectoryWarnsButKeepsTheEdits)
+TEST_F(MachineIdDialog, SaveIntoAMissingDirectoryWarnsButKeepsTheEdits)
 {
     const std::string missing = dir.file("missing");
-    Window_EditMachineID other(QString::fromStdString(missing));
-    findChildOrFail<QLineEdit>(&other, "lineEdit_MachineType")->setText("Tower 3000");
-    findChildOrFail<QLineEdit>(&other, "lineEdit_SerialNumber")->setText("ABC-123");
-    findChildOrFail<QTextEdit>(&other, "textEditAdditionalNotes")->setPlainText("Fan replaced");
-    findChildOrFail<QAbstractButton>(&other, "pushButtonSaveAsDefaults")->click();
-
+    dlg = std::make_unique<Window_EditMachineID>(QString::fromStdString(missing));
+    enter(kNew);
+    click("pushButtonSaveAsDefaults");
     ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Warning);
-    EXPECT_EQ(sink.boxes[0].caption, kCaption);
-    EXPECT_EQ(sink.boxes[0].text, "Could not save default machine ID to disk in file\n" + missing
-                                      + "/machineid.dat\nCheck the directory exists then\nCheck that you have write "
-                                        "access to this file & directory.\n");
+    EXPECT_EQ(std::tuple(sink.boxes[0].icon, sink.boxes[0].caption, sink.boxes[0].text),
+        std::tuple(BoxIcon::Warning, std::string("Machine ID & Notes"),
+            "Could not save default machine ID to disk in file\n" + missing
+                + "/machineid.dat\nCheck the directory exists then\nCheck that you have write access "
+                  "to this file & directory.\n"));
     EXPECT_FALSE(FileExists(missing));
-    EXPECT_STREQ(resultfile.machine_type, "Tower 3000");
-    EXPECT_STREQ(resultfile.machine_serial, "ABC-123");
-    EXPECT_STREQ(resultfile.notes, "Fan replaced");
+    EXPECT_EQ(stored(), kNew);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QColor>
 #include <QEvent>
 #include <QImage>
 #include <QLabel>
@@ -25,333 +24,179 @@
 
 namespace {
 
-// Lets timers fire until `done` holds; false if it never does.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    for (int waited = 0; !done(); waited += 25) {
-        if (waited >= timeoutMs)
-            return false;
-        QTest::qWait(25);
-    }
-    return true;
-}
-
-// Counts the events of one type that reach a widget.
-class EventCounter : public QObject {
-public:
+// Counts the events of one type that reach an object; records the label
+// colours at each palette change.
+struct EventCounter : QObject {
     EventCounter(QObject* watched, QEvent::Type type)
-        : m_type(type)
+        : type(type)
     {
         watched->installEventFilter(this);
     }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == m_type)
-            ++count;
+        if (event->type() != type)
+            return false;
+        if (auto* w = qobject_cast<QWidget*>(watched))
+            colours.push_back({ w->palette().color(w->foregroundRole()), w->palette().color(w->backgroundRole()) });
         return false;
     }
-
-private:
-    QEvent::Type m_type;
+    int count() const { return static_cast<int>(colours.size()); }
+    QEvent::Type type;
+    std::vector<std::pair<QColor, QColor>> colours; // text, background
 };
 
-struct Colours {
-    QColor text;
-    QColor back;
-};
-
-// ---------------------------------------------------------------- closing
-
-class ClosingTestsWindow : public ::testing::Test {
-protected:
-    QLabel* label() { return findChildOrFail<QLabel>(&win, "textLabel_TestName"); }
-    QProgressBar* bar() { return findChildOrFail<QProgressBar>(&win, "progressBar"); }
-
-    QWidget owner; // the main window in the program
-    Window_ClosingTests win{&owner};
-};
-
-TEST_F(ClosingTestsWindow, IsAFixedSizeWindowOnlyTheStopProcedureTakesDown)
+TEST(StopProcedureWindows, FrameCloseIsRefused)
 {
-    EXPECT_EQ(win.windowTitle(), "Closing tests");
-    EXPECT_TRUE(win.isWindow());
-    EXPECT_EQ(win.minimumSize(), win.maximumSize());
-    EXPECT_EQ(win.size(), win.minimumSize());
-    EXPECT_EQ(bar()->minimum(), 0);
-    EXPECT_EQ(bar()->maximum(), 100);
-
-    win.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
-    // A long name must not stretch it.
-    const QSize before = win.size();
-    win.setText("Closing Disk: a very long display name for a disk that goes on and on and on and on and on");
-    QApplication::processEvents();
-    EXPECT_EQ(win.size(), before);
-
-    // The frame's close button does nothing; the stop procedure hides it.
-    EXPECT_FALSE(win.close());
-    EXPECT_TRUE(win.isVisible());
-    win.hide();
-    EXPECT_FALSE(win.isVisible());
+    QWidget owner; // the main window in the program
+    Window_ClosingTests closing { &owner };
+    Window_StopButton stop { &owner };
+    for (QWidget* w : { static_cast<QWidget*>(&closing), static_cast<QWidget*>(&stop) }) {
+        SCOPED_TRACE(w->metaObject()->className());
+        EXPECT_TRUE(w->isWindow());
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+        EXPECT_FALSE(w->close());
+        EXPECT_TRUE(w->isVisible());
+    }
 }
 
-TEST_F(ClosingTestsWindow, ShowsTheTextAndProgressGiven)
+TEST(ClosingTestsWindow, ShowsTextAndProgressAtOnceAtAFixedSize)
 {
-    // As the stop procedure walks three configured tests.
+    QWidget owner;
+    Window_ClosingTests win { &owner };
+    auto* label = findChildOrFail<QLabel>(&win, "textLabel_TestName");
+    auto* bar = findChildOrFail<QProgressBar>(&win, "progressBar");
+    win.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
+    QApplication::processEvents();
+    const QSize size = win.size();
+    // As the stop procedure walks the configured tests. The GUI thread
+    // sleeps between the calls: each must paint without an event loop.
     const struct {
         const char* text;
         int percent;
     } steps[] = {
-        {"Closing Memory", 33},
-        {"Closing Disk: /home", 67},
-        {"Closing Serial Port: ttyS1", 100},
+        { "Closing Memory", 33 },
+        { "Closing Disk: a very long display name for a disk that goes on and on and on and on and on", 67 },
+        { "Closing Serial Port: ttyS1", 100 },
+        { "Closing CD/DVD: cdrom", 0 },
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.text);
+        EventCounter labelPaints(label, QEvent::Paint), windowPaints(&win, QEvent::Paint);
         win.setText(step.text);
+        EXPECT_EQ(label->text(), step.text);
+        EXPECT_TRUE(labelPaints.count() >= 1 && windowPaints.count() >= 1);
+        EventCounter barPaints(bar, QEvent::Paint);
         win.setProgress(step.percent);
-        EXPECT_EQ(label()->text(), step.text);
-        EXPECT_EQ(bar()->value(), step.percent);
+        EXPECT_EQ(bar->value(), step.percent);
+        EXPECT_GE(barPaints.count(), 1);
+        QApplication::processEvents();
+        EXPECT_EQ(win.size(), size) << "a long name must not stretch it";
     }
-    win.setProgress(0);
-    EXPECT_EQ(bar()->value(), 0);
+    EXPECT_EQ(win.minimumSize(), win.maximumSize());
 }
 
-TEST_F(ClosingTestsWindow, PaintsChangesWithoutAnEventLoop)
+TEST(StopButtonWindow, EachClickAsksForOneStop)
 {
-    win.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
-    QApplication::processEvents();
-
-    // The GUI thread is asleep between the calls: nothing may wait for events.
-    EventCounter labelPaints(label(), QEvent::Paint);
-    EventCounter windowPaints(&win, QEvent::Paint);
-    win.setText("Closing CD/DVD: cdrom");
-    EXPECT_GE(labelPaints.count, 1);
-    EXPECT_GE(windowPaints.count, 1);
-
-    EventCounter barPaints(bar(), QEvent::Paint);
-    win.setProgress(50);
-    EXPECT_GE(barPaints.count, 1);
-}
-
-// ---------------------------------------------------------------- stop button
-
-class StopButtonWindow : public ::testing::Test {
-protected:
-    QPushButton* button() { return findChildOrFail<QPushButton>(&win, "pushButton_Stop"); }
-
     QWidget owner;
-    Window_StopButton win{&owner};
-};
-
-TEST_F(StopButtonWindow, IsAWindowOnlyTheRunControlHides)
-{
-    QSignalSpy stops(&win, &Window_StopButton::stopTest);
-    EXPECT_TRUE(win.isWindow());
-    EXPECT_EQ(button()->text(), "STOP");
-    EXPECT_FALSE(button()->icon().isNull());
-
-    win.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
-    EXPECT_FALSE(win.close());
-    EXPECT_TRUE(win.isVisible());
-    EXPECT_EQ(stops.count(), 0);
-    win.hide();
-    EXPECT_FALSE(win.isVisible());
-}
-
-TEST_F(StopButtonWindow, EachClickAsksForOneStop)
-{
+    Window_StopButton win { &owner };
     QSignalSpy stops(&win, &Window_StopButton::stopTest);
     win.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
-
-    QTest::mouseClick(button(), Qt::LeftButton);
-    EXPECT_EQ(stops.count(), 1);
-    QTest::mouseClick(button(), Qt::LeftButton);
+    auto* button = findChildOrFail<QPushButton>(&win, "pushButton_Stop");
+    win.close(); // refused, and no stop either
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(stops.count(), 2);
-
     // The slot is the button's path; calling it alone must not double up.
     win.slotStopTest();
     EXPECT_EQ(stops.count(), 3);
 }
 
-// ---------------------------------------------------------------- banner
-
 class ResultBanner : public ::testing::Test {
 protected:
-    ResultBanner()
-    {
-        // Each flip of the shared level gives the label a new palette.
-        label()->installEventFilter(&recorder);
-    }
-
     QLabel* label() { return findChildOrFail<QLabel>(&banner, "textLabelResultBanner"); }
     QTimer* flashTimer() { return findChildOrFail<QTimer>(&banner, "flashTimer"); }
-
-    int flips() const { return static_cast<int>(recorder.seen.size()); }
-
-    // Lets the banner flash at least `n` more times.
+    // Lets the banner flash at least `n` more times; false if it does not.
     bool waitForFlips(int n)
     {
-        const int target = flips() + n;
-        return waitUntil([&] { return flips() >= target; });
-    }
-
-    void expectColours(bool failed)
-    {
-        ASSERT_FALSE(recorder.seen.empty());
-        for (const Colours& c : recorder.seen) {
-            // The lit channel, the other two must stay dark.
-            const int text = failed ? c.text.red() : c.text.green();
-            const int back = failed ? c.back.red() : c.back.green();
-            EXPECT_TRUE(text == 0 || text == 255) << text;
-            EXPECT_EQ(text + back, 255);
-            EXPECT_EQ(failed ? c.text.green() : c.text.red(), 0);
-            EXPECT_EQ(failed ? c.back.green() : c.back.red(), 0);
-            EXPECT_EQ(c.text.blue(), 0);
-            EXPECT_EQ(c.back.blue(), 0);
+        const int target = flips.count() + n;
+        for (int waited = 0; flips.count() < target; waited += 25) {
+            if (waited >= 10000)
+                return false;
+            QTest::qWait(25);
         }
+        return true;
     }
 
-    // What the user sees in the label's corner matches its background.
-    void expectBackgroundOnScreen()
-    {
-        const QImage shot = banner.grab().toImage();
-        const QPoint corner = label()->mapTo(&banner, QPoint(2, 2));
-        EXPECT_EQ(shot.pixelColor(corner).rgb(), label()->palette().color(label()->backgroundRole()).rgb());
-    }
-
-    struct Recorder : QObject {
-        std::vector<Colours> seen;
-        bool eventFilter(QObject* watched, QEvent* event) override
-        {
-            if (event->type() == QEvent::PaletteChange) {
-                auto* w = static_cast<QWidget*>(watched);
-                seen.push_back({w->palette().color(w->foregroundRole()), w->palette().color(w->backgroundRole())});
-            }
-            return false;
-        }
-    };
-
-    Recorder recorder; // first: outlives the banner it watches
     Window_ResultBanner banner;
+    EventCounter flips { label(), QEvent::PaletteChange }; // each flip gives the label a new palette
 };
 
-TEST_F(ResultBanner, FormBeforeAnyResult)
+TEST_F(ResultBanner, EachResultFlashesInItsColours)
 {
-    EXPECT_EQ(banner.windowTitle(), "Results");
-    EXPECT_FALSE(banner.isModal());
-    EXPECT_EQ(findChildOrFail<QAbstractButton>(&banner, "pushButtonOK")->text(), "OK");
-    // Meant to be read from across the room.
-    EXPECT_GT(label()->font().pointSizeF(), 2 * QApplication::font().pointSizeF());
+    EXPECT_FALSE(banner.isModal()) << "the main window stays usable";
+    EXPECT_GT(label()->font().pointSizeF(), 2 * QApplication::font().pointSizeF()) << "read from across the room";
     EXPECT_FALSE(flashTimer()->isActive());
-}
 
-TEST_F(ResultBanner, NoErrorsFlashesPassedInGreen)
-{
-    banner.showResult(0);
-    EXPECT_TRUE(banner.isVisible());
-    EXPECT_EQ(banner.windowTitle(), "KalvexTest test result");
-    EXPECT_EQ(label()->text(), "PASSED");
-
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-    ASSERT_TRUE(waitForFlips(3));
-    EXPECT_EQ(label()->text(), "PASSED");
-    expectColours(false);
-    expectBackgroundOnScreen();
-}
-
-TEST_F(ResultBanner, AnyErrorFlashesFailedInRed)
-{
-    for (int errors : {1, 37}) {
+    // Each result replaces the one still shown, as at the next automatic stop.
+    for (int errors : { 1, 0, 37 }) {
         SCOPED_TRACE(errors);
-        recorder.seen.clear();
+        const bool failed = errors != 0;
         banner.showResult(errors);
         EXPECT_EQ(banner.windowTitle(), "KalvexTest test result");
-        EXPECT_EQ(label()->text(), "FAILED");
-
+        EXPECT_EQ(label()->text(), failed ? "FAILED" : "PASSED") << "before the first paint";
+        EXPECT_TRUE(flashTimer()->isActive());
+        EXPECT_EQ(flashTimer()->interval(), 500);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-        ASSERT_TRUE(waitForFlips(3));
-        EXPECT_EQ(label()->text(), "FAILED");
-        expectColours(true);
-        expectBackgroundOnScreen();
+
+        flips.colours.clear();
+        ASSERT_TRUE(waitForFlips(2));
+        EXPECT_LE(flips.count(), 4) << "a paint that sets off another paint flashes far too fast";
+        EXPECT_EQ(label()->text(), failed ? "FAILED" : "PASSED");
+        for (const auto& [text, back] : flips.colours) {
+            // The lit channel alternates 0 and 255; the other two stay dark.
+            const int lit = failed ? text.red() : text.green();
+            EXPECT_TRUE(lit == 0 || lit == 255) << lit;
+            EXPECT_EQ(lit + (failed ? back.red() : back.green()), 255);
+            EXPECT_EQ(text.rgb() & (failed ? 0x00ffffu : 0xff00ffu), 0u);
+            EXPECT_EQ(back.rgb() & (failed ? 0x00ffffu : 0xff00ffu), 0u);
+        }
+        // What the user sees in the label's corner matches its background.
+        const QImage shot = banner.grab().toImage();
+        EXPECT_EQ(shot.pixelColor(label()->mapTo(&banner, QPoint(2, 2))).rgb(),
+            label()->palette().color(label()->backgroundRole()).rgb());
     }
-}
-
-TEST_F(ResultBanner, FlashesTwiceASecond)
-{
-    banner.showResult(0);
-    EXPECT_TRUE(flashTimer()->isActive());
-    EXPECT_FALSE(flashTimer()->isSingleShot());
-    EXPECT_EQ(flashTimer()->interval(), 500);
-
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-    ASSERT_TRUE(waitForFlips(4));
-    // Loose upper bound: a paint that set off another paint would flash
-    // hundreds of times a second.
-    const int before = flips();
-    QTest::qWait(1000);
-    EXPECT_LE(flips() - before, 6);
 }
 
 TEST_F(ResultBanner, StopsFlashingHoweverItIsClosed)
 {
     const struct {
         const char* how;
-        std::function<void(Window_ResultBanner&)> close;
+        std::function<void()> close;
     } ways[] = {
-        {"OK", [](Window_ResultBanner& b) { findChildOrFail<QAbstractButton>(&b, "pushButtonOK")->click(); }},
-        {"frame", [](Window_ResultBanner& b) { b.close(); }},
-        {"Escape", [](Window_ResultBanner& b) { QTest::keyClick(&b, Qt::Key_Escape); }},
+        { "OK", [this] { findChildOrFail<QAbstractButton>(&banner, "pushButtonOK")->click(); } },
+        { "frame", [this] { banner.close(); } },
+        { "Escape", [this] { QTest::keyClick(&banner, Qt::Key_Escape); } },
     };
     for (const auto& way : ways) {
         SCOPED_TRACE(way.how);
         banner.showResult(2);
+        banner.showResult(2); // shown twice: still one timer to stop
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-        ASSERT_TRUE(waitForFlips(2));
-
-        way.close(banner);
+        way.close();
         EXPECT_FALSE(banner.isVisible());
         EXPECT_FALSE(flashTimer()->isActive());
-
-        // Shown again without a new result it stands still: a timer left
-        // running would flip it about three times here.
-        banner.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-        QTest::qWait(200);
-        const int before = flips();
-        QTest::qWait(1500);
-        EXPECT_LE(flips() - before, 1);
-        banner.hide();
     }
-}
-
-TEST_F(ResultBanner, ANewResultReplacesTheOldOne)
-{
-    banner.showResult(5);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-    ASSERT_TRUE(waitForFlips(2));
-
-    // Next automatic stop, banner still up from the last one.
-    recorder.seen.clear();
-    banner.showResult(0);
-    EXPECT_EQ(label()->text(), "PASSED");
-    ASSERT_TRUE(waitForFlips(2));
-    expectColours(false);
-
-    // Only one timer to stop, however often it was shown.
-    findChildOrFail<QAbstractButton>(&banner, "pushButtonOK")->click();
+    // Shown again without a new result it stands still: a timer left
+    // running would flip it at least twice here.
     banner.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
     QTest::qWait(200);
-    const int before = flips();
-    QTest::qWait(1500);
-    EXPECT_LE(flips() - before, 1);
+    const int before = flips.count();
+    QTest::qWait(1200);
+    EXPECT_LE(flips.count() - before, 1);
 }
 
 } // namespace
