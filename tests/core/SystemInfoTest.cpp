@@ -1,3 +1,4 @@
+#include "TraceCapture.h"
 #include "SystemInfo.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
@@ -61,29 +62,6 @@ std::size_t countOf(const std::string& text, const std::string& what)
         ++n;
     return n;
 }
-
-// Collects the debug trace in memory for the lifetime of the object.
-class TraceCapture {
-public:
-    ~TraceCapture()
-    {
-        g_fh_debug = m_previous;
-        if (m_file)
-            std::fclose(m_file);
-        std::free(m_buf);
-    }
-    std::string text()
-    {
-        std::fflush(m_file);
-        return std::string(m_buf, m_size);
-    }
-
-private:
-    char* m_buf = nullptr;
-    std::size_t m_size = 0;
-    FILE* m_file = ::open_memstream(&m_buf, &m_size);
-    FILE* m_previous = std::exchange(g_fh_debug, m_file);
-};
 
 // statvfs of path, or all zero when that fails, as the lists record it.
 struct statvfs measured(const std::string& path)
