@@ -129,7 +129,8 @@ TEST_F(RunControl, ThreadThatDoesNotStopIsAbandoned)
     testconfig.test_enabled[kSlotMemory] = 1;
     gNullScript.hangMs = 3000;
     ASSERT_EQ(StartRun(observer), 1);
-    for (int i = 0; i < 2500 && tests_running.load() == 0; ++i)
+    // Wait until the first cycle is under way, inside its long sleep.
+    for (int i = 0; i < 2500 && relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count) == 0; ++i)
         std::this_thread::sleep_for(2ms);
     ASSERT_EQ(tests_running.load(), 1);
     const auto t0 = std::chrono::steady_clock::now();
