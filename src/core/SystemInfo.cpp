@@ -537,29 +537,40 @@ FILE* openTable(const char* path, const char* func)
     return f;
 }
 
+// Reads `path` and hands each entry the classifier accepts, with its alias,
+// to `accept` while `count()` stays below the list's size. `table` names the
+// table in the trace. Accepted and refused entries are traced.
+template <class Count, class Accept>
+void scanTable(const char* path, const char* table, Classifier classify, const char* func, Count count, Accept accept)
+{
+    FILE* f = openTable(path, func);
+    if (!f)
+        return;
+    mntent m {};
+    char buf[kMountLineSize];
+    while (count() < kMaxMountEntries && ::getmntent_r(f, &m, buf, sizeof(buf))) {
+        char alias[256] = {};
+        if (classify(m.mnt_fsname, &m, alias) != 0) {
+            DPrintf("%s[%d]: Invalid entry in %s *%s*\n", func, __LINE__, table, m.mnt_dir);
+            continue;
+        }
+        DPrintf("%s[%d]: Valid entry in %s *%s*\n", func, __LINE__, table, m.mnt_dir);
+        accept(m, alias);
+    }
+    ::endmntent(f);
+}
+
 // Appends the fstab entries the classifier accepts, none of them mounted.
 template <class Entry>
 int readFstab(Entry* list, int count, const char* fstab, Classifier classify, PathList paths, const char* func)
 {
-    FILE* f = openTable(fstab, func);
-    if (!f)
-        return count;
-    mntent m {};
-    char buf[kMountLineSize];
-    while (count < kMaxMountEntries && ::getmntent_r(f, &m, buf, sizeof(buf))) {
-        char alias[256] = {};
-        if (classify(m.mnt_fsname, &m, alias) != 0) {
-            DPrintf("%s[%d]: Invalid entry in /etc/fstab *%s*\n", func, __LINE__, m.mnt_dir);
-            continue;
-        }
-        DPrintf("%s[%d]: Valid entry in /etc/fstab *%s*\n", func, __LINE__, m.mnt_dir);
+    scanTable(fstab, "/etc/fstab", classify, func, [&] { return count; }, [&](const mntent& m, const char* alias) {
         Entry& e = list[count];
         std::memset(&e, 0, sizeof(e));
         fillFromMount(e, m, alias, false);
         copyText(paths[count], 256, m.mnt_dir);
         ++count;
-    }
-    ::endmntent(f);
+    });
     return count;
 }
 
@@ -570,18 +581,7 @@ template <class Entry, class Print>
 int readMtab(Entry* list, int count, const char* mtab, Classifier classify, PathList paths, const char* func,
              Print print, bool announce)
 {
-    FILE* f = openTable(mtab, func);
-    if (!f)
-        return count;
-    mntent m {};
-    char buf[kMountLineSize];
-    while (count < kMaxMountEntries && ::getmntent_r(f, &m, buf, sizeof(buf))) {
-        char alias[256] = {};
-        if (classify(m.mnt_fsname, &m, alias) != 0) {
-            DPrintf("%s[%d]: Invalid entry in /etc/mtab *%s*\n", func, __LINE__, m.mnt_dir);
-            continue;
-        }
-        DPrintf("%s[%d]: Valid entry in /etc/mtab *%s*\n", func, __LINE__, m.mnt_dir);
+    scanTable(mtab, "/etc/mtab", classify, func, [&] { return count; }, [&](const mntent& m, const char* alias) {
         int i = 0;
         while (i < count && std::strcmp(list[i].name, m.mnt_fsname) != 0
                && std::strcmp(list[i].mount_point, m.mnt_dir) != 0)
@@ -592,11 +592,11 @@ int readMtab(Entry* list, int count, const char* mtab, Classifier classify, Path
                 std::memset(&e.vfs, 0, sizeof(e.vfs));
             fillFromMount(e, m, alias, true);
             copyText(paths[i], 256, m.mnt_dir);
-            continue;
+            return;
         }
         struct statvfs vfs {};
         if (::statvfs(m.mnt_dir, &vfs) != 0)
-            continue;
+            return;
         Entry& e = list[count];
         std::memset(&e, 0, sizeof(e));
         fillFromMount(e, m, alias, true);
@@ -609,8 +609,7 @@ int readMtab(Entry* list, int count, const char* mtab, Classifier classify, Path
             DPrintf("========== NEW DISK TEST DEVICES FOUND ==========\n");
         }
         ++count;
-    }
-    ::endmntent(f);
+    });
     return count;
 }
 
