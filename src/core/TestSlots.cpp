@@ -60,12 +60,24 @@ const char* const test_names[kNumNamedSlots] = {
     "Marker End", // 157
 };
 
-// Every test engine has one line here: its thread entry at its slots.
-// Adding an engine touches its CTest_<Name>.{h,cpp} pair, this table,
-// src/core/CMakeLists.txt and its test file under tests/core.
-ThreadEntry ChildProc[kNumNamedSlots] = { /* 0 */ nullptr, /* 1 */ Test_Thread_Math };
+ThreadEntry ChildProc[kNumNamedSlots] = {};
 
 namespace {
+
+void setEntries(int first, int last, ThreadEntry entry)
+{
+    for (int slot = first; slot <= last; ++slot)
+        ChildProc[slot] = entry;
+}
+
+// Every core test engine has one line here: its thread entry at its slots.
+// Adding an engine touches its CTest_<Name>.{h,cpp} pair, this table,
+// src/core/CMakeLists.txt and its test file under tests/core. Engines that
+// need the GUI libraries register themselves from the program at start-up.
+[[maybe_unused]] const bool kEntriesSet = [] {
+    setEntries(kSlotMaths, kSlotMaths, Test_Thread_Math);
+    return true;
+}();
 
 struct Group {
     int first, last, switchSlot;
