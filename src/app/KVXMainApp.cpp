@@ -16,6 +16,9 @@
 #include "Window_EditMachineID.h"
 #include "Window_ResultBanner.h"
 #include "Window_StopButton.h"
+#include "Window_About.h"
+#include "Window_SaveTestLog.h"
+#include "Window_ViewEventLog.h"
 #include "WindowTiler.h"
 #include "ui_MainWin.h"
 
@@ -90,6 +93,12 @@ KVXMainApp::~KVXMainApp()
     win_ResultBanner = nullptr;
     delete win_StopButton;
     win_StopButton = nullptr;
+    delete win_viewEventLog;
+    win_viewEventLog = nullptr;
+    delete win_SaveTestLog;
+    win_SaveTestLog = nullptr;
+    delete win_About;
+    win_About = nullptr;
     ExitEnv_Main();
     CloseRedirection(m_redirect);
     if (g_fh_debug) {
@@ -113,6 +122,9 @@ void KVXMainApp::setUpWindow()
     connect(ui->helpUserGuideAction, &QAction::triggered, this, &KVXMainApp::slotHelpUserGuide);
     connect(ui->helpVeltraneHomepageAction, &QAction::triggered, this, &KVXMainApp::slotHelpVeltraneHomepage);
     connect(ui->editMachineIDNotesAction, &QAction::triggered, this, &KVXMainApp::slotEditMachineID);
+    connect(ui->viewEventLogAction, &QAction::triggered, this, &KVXMainApp::slotViewEventLog);
+    connect(ui->fileSaveTestLogAction, &QAction::triggered, this, &KVXMainApp::slotFileSaveTestLog);
+    connect(ui->helpAboutAction, &QAction::triggered, this, &KVXMainApp::slotHelpAbout);
 
     updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
 
@@ -139,6 +151,9 @@ void KVXMainApp::setUpWindow()
     win_ResultBanner = new Window_ResultBanner(this);
     win_StopButton = new Window_StopButton(this);
     win_StopButton->setWindowTitle(tr("Stop tests"));
+    win_viewEventLog = new Window_ViewEventLog(this);
+    win_SaveTestLog = new Window_SaveTestLog(this);
+    win_About = new Window_About(this);
     connect(win_StopButton, &Window_StopButton::stopTest, this, &KVXMainApp::slotStopTest);
     connect(m_machineIdWindow, &Window_EditMachineID::machineIdChanged, this, &KVXMainApp::UpdateMainWindow);
 
@@ -278,4 +293,24 @@ void KVXMainApp::slotConfigurationLoadConfig()
                                                       tr("Config files (*.cfg)"));
     if (!path.isEmpty())
         loadConfigFrom(path);
+}
+
+void KVXMainApp::slotViewEventLog()
+{
+    win_viewEventLog->LoadEventLog();
+    win_viewEventLog->show();
+    win_viewEventLog->raise();
+}
+
+void KVXMainApp::slotFileSaveTestLog()
+{
+    win_SaveTestLog->UpdateWindow();
+    win_SaveTestLog->show();
+    win_SaveTestLog->raise();
+}
+
+void KVXMainApp::slotHelpAbout()
+{
+    win_About->show();
+    win_About->raise();
 }

@@ -16,6 +16,9 @@ class Window_ClosingTests;
 class Window_EditMachineID;
 class Window_ResultBanner;
 class Window_StopButton;
+class Window_About;
+class Window_SaveTestLog;
+class Window_ViewEventLog;
 class WindowTiler;
 
 class KVXMainApp : public MainWin {
@@ -61,6 +64,9 @@ public Q_SLOTS:
     void slotViewErrorByCategory();
     void slotHelpUserGuide();
     void slotHelpVeltraneHomepage();
+    void slotViewEventLog();
+    void slotFileSaveTestLog();
+    void slotHelpAbout();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -95,6 +101,9 @@ private:
     Window_ClosingTests* m_closingWindow = nullptr;
     Window_ResultBanner* win_ResultBanner = nullptr;
     Window_StopButton* win_StopButton = nullptr;
+    Window_ViewEventLog* win_viewEventLog = nullptr;
+    Window_SaveTestLog* win_SaveTestLog = nullptr;
+    Window_About* win_About = nullptr;
     // The live window of each running slot, or null.
     std::array<QWidget*, 164> testWindow {};
 };

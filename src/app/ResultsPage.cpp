@@ -35,17 +35,10 @@ void DrawResultsPage(const QString& path, int format)
         gLogger->WriteSystemInfoToFile(file);
         gLogger->saveasciiresultsummary(file, true);
     } else if (gLogger && format == 2) {
-        std::fprintf(file,
-                     "<html>\n<head>\n"
-                     "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
-                     "<title>Kalvex Test Results - From Veltrane Software (%s)</title>\n"
-                     "</head>\n<body>\n",
-                     kHomePage);
+        WriteHTMLPageHead(file);
         gLogger->WriteHTMLSystemInfoToFile(file);
         gLogger->savehtmlresultsummary(file);
-        std::fprintf(file, "<p><small>Results Produced by <a href=\"%s\">Veltrane KalvexTest</a> (%s)</small></p>\n",
-                     kHomePage, kHomePage);
-        std::fputs("</body>\n</html>\n", file);
+        WriteHTMLPageFoot(file);
     }
     std::fflush(file);
     std::rewind(file);

@@ -118,5 +118,9 @@ std::string ReportOperationsText(float value);
 // INFORMATION, yellow for WARNING, red otherwise.
 void WriteHtmlEventRow(FILE* file, const std::string& line);
 
+// The head and foot of a stand-alone HTML result page, around the blocks.
+void WriteHTMLPageHead(FILE* file);
+void WriteHTMLPageFoot(FILE* file);
+
 // Text safe to put between HTML tags.
 std::string HtmlEscape(const std::string& text);

@@ -258,6 +258,23 @@ std::string ReportOperationsText(float value)
     return "";
 }
 
+void WriteHTMLPageHead(FILE* file)
+{
+    std::fprintf(file,
+                 "<html>\n<head>\n"
+                 "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
+                 "<title>Kalvex Test Results - From Veltrane Software (%s)</title>\n"
+                 "</head>\n<body>\n",
+                 kHomePage);
+}
+
+void WriteHTMLPageFoot(FILE* file)
+{
+    std::fprintf(file, "<p><small>Results Produced by <a href=\"%s\">Veltrane KalvexTest</a> (%s)</small></p>\n",
+                 kHomePage, kHomePage);
+    std::fputs("</body>\n</html>\n", file);
+}
+
 std::string HtmlEscape(const std::string& text)
 {
     std::string out;

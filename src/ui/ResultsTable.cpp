@@ -19,6 +19,15 @@ static void initIconResources()
     Q_INIT_RESOURCE(icons);
 }
 
+void InitUiResources()
+{
+    static const bool ready = [] {
+        initIconResources();
+        return true;
+    }();
+    (void)ready;
+}
+
 namespace {
 
 struct Column {
@@ -295,11 +304,7 @@ QPixmap ResultsTable::icon(int slot)
     if (slot < 0 || slot >= kNumSlots)
         return {};
     if (!m_iconLoaded.test(static_cast<std::size_t>(slot))) {
-        static const bool resourcesReady = [] {
-            initIconResources();
-            return true;
-        }();
-        (void)resourcesReady;
+        InitUiResources();
         if (const char* file = iconFile(slot))
             m_icons[static_cast<std::size_t>(slot)].load(QString::fromLatin1(file));
         m_iconLoaded.set(static_cast<std::size_t>(slot));

@@ -25,6 +25,9 @@ QString ElapsedText(long seconds);
 // The row name of a slot: its test name plus the unit it drives.
 QString ResultsRowName(int slot);
 
+// Makes the program's icons (":/icons/...") loadable; idempotent.
+void InitUiResources();
+
 // A read-only cell, left-aligned and vertically centred.
 class LeftAlignTableItem : public QTableWidgetItem {
 public:

@@ -1,5 +1,9 @@
 #include "WindowTiler.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
 WindowTiler::WindowTiler(int top, int screenWidth, int screenHeight)
     : m_top(top)
     , m_width(screenWidth)
@@ -22,4 +26,13 @@ QRect WindowTiler::place(int w, int h)
         }
     }
     return r;
+}
+
+void CentreOnDesktop(QWidget* w)
+{
+    const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    w->move(area.right() / 2 - w->width() / 2, area.bottom() / 2 - w->height() / 2);
 }

@@ -4,6 +4,11 @@
 
 #include <QRect>
 
+class QWidget;
+
+// Moves `w` so that its centre is the centre of the available desktop area.
+void CentreOnDesktop(QWidget* w);
+
 class WindowTiler {
 public:
     // `top` is the top of the available desktop area; `screenWidth` and

@@ -1,0 +1,242 @@
+// The event log window, the save-results dialog and the about window, with
+// the real event log and real files.
+#include "CLogger.h"
+#include "ConfigRecord.h"
+#include "ErrorClassification.h"
+#include "Startup.h"
+#include "Window_About.h"
+#include "Window_SaveTestLog.h"
+#include "Window_ViewEventLog.h"
+
+#include "QtTestUtils.h"
+#include "TempDir.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+class WithLogger : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        KalvexTest_SetUpDefault(&testconfig);
+        testconfig.logging_enabled = 0;
+        gLogger = new CLogger("dummyStr");
+        saved[0] = e_classification[200];
+        saved[1] = e_classification[201];
+        saved[2] = e_classification[202];
+        e_classification[200] = 2;
+        e_classification[201] = 3;
+        e_classification[202] = 4;
+    }
+    void TearDown() override
+    {
+        e_classification[200] = saved[0];
+        e_classification[201] = saved[1];
+        e_classification[202] = saved[2];
+        delete gLogger;
+        gLogger = nullptr;
+    }
+    int saved[3] {};
+};
+
+// The dominant colour of an item's icon: 'g', 'a' (amber) or 'r'.
+char iconColour(const QTableWidgetItem* item)
+{
+    const QImage img = item->icon().pixmap(16, 16).toImage();
+    const QColor c = img.pixelColor(img.width() / 2, img.height() / 2);
+    if (c.green() > 150 && c.red() < 100)
+        return 'g';
+    if (c.red() > 200 && c.green() > 120)
+        return 'a';
+    if (c.red() > 150 && c.green() < 80)
+        return 'r';
+    return '?';
+}
+
+using EventLogWindow = WithLogger;
+
+TEST_F(EventLogWindow, ShowsLinesLiveWithSeverityIcons)
+{
+    Window_ViewEventLog window;
+    auto* table = findChildOrFail<QTableWidget>(&window, "table_ViewEventLog");
+    window.LoadEventLog();
+    window.show();
+    EXPECT_EQ(table->rowCount(), 0);
+    EXPECT_EQ(findChildOrFail<QLabel>(&window, "textLabel_Comments")->text(), "Note: Up to the last 1000 lines are shown.");
+
+    gLogger->AddLine("all well", 1, 0, nullptr, 1);
+    gLogger->AddLine("slow", 1, 200, nullptr, 1);
+    gLogger->AddLine("bad", 1, 201, nullptr, 1);
+    gLogger->AddLine("worse", 1, 202, nullptr, 1);
+    // The window's own timer picks the new lines up, once a second.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 4; }, 2500));
+    ASSERT_EQ(table->rowCount(), 4);
+    const char expected[] = {'g', 'a', 'r', 'r'};
+    const char* starts[] = {"INFORMATION", "WARNING", "SERIOUS", "CRITICAL"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_NE(table->item(i, 0), nullptr);
+        EXPECT_TRUE(table->item(i, 0)->text().startsWith(starts[i])) << table->item(i, 0)->text().toStdString();
+        EXPECT_EQ(iconColour(table->item(i, 0)), expected[i]);
+    }
+
+    // Reloading after the log was cleared starts from an empty table again.
+    gLogger->ClearLog();
+    window.LoadEventLog();
+    EXPECT_EQ(table->rowCount(), 0);
+}
+
+using SaveDialog = WithLogger;
+
+TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
+{
+    TempDir dir;
+    std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dir.path().c_str());
+    std::strcpy(testconfig.log_file_name, "night.run.txt");
+    std::strcpy(testconfig.log_prefix, "bay3_");
+    testconfig.log_file_format = 2;
+    testconfig.log_file_option = 0;
+    const QString base = QString::fromStdString(dir.path()) + "/bay3_night.run";
+    EXPECT_EQ(Window_SaveTestLog::DefaultFileName(2), base + ".htm");
+    EXPECT_EQ(Window_SaveTestLog::DefaultFileName(1), base + ".log");
+    testconfig.log_file_option = 1;
+    const QString stamped = Window_SaveTestLog::DefaultFileName(1);
+    EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(base) + "_\\d{8}_\\d{6}\\.log$").match(stamped).hasMatch())
+        << stamped.toStdString();
+    testconfig.log_file_option = 0;
+    testconfig.log_file_name[0] = '\0';
+    testconfig.log_prefix[0] = '\0';
+    EXPECT_EQ(Window_SaveTestLog::DefaultFileName(1), QString::fromStdString(dir.path()) + "/KVX_log.log");
+
+    Window_SaveTestLog dialog;
+    auto* name = findChildOrFail<QLineEdit>(&dialog, "lineEdit_FileName");
+    EXPECT_TRUE(findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->isChecked());
+    name->setText("/tmp/results.log");
+    findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->click();
+    findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
+    EXPECT_EQ(name->text(), "/tmp/results.log");
+    findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->click();
+    EXPECT_EQ(name->text(), "/tmp/results.html");
+    EXPECT_EQ(dialog.format(), Window_SaveTestLog::kHtml);
+    name->setText("/tmp/plain");
+    findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
+    EXPECT_EQ(name->text(), "/tmp/plain.log");
+}
+
+TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
+{
+    TempDir dir;
+    gLogger->AddLine("marker line", 1, 0, nullptr, 1);
+    Window_SaveTestLog dialog;
+    auto* name = findChildOrFail<QLineEdit>(&dialog, "lineEdit_FileName");
+
+    for (int format : {Window_SaveTestLog::kText, Window_SaveTestLog::kHtml}) {
+        SCOPED_TRACE(format);
+        const std::string path = dir.file(format == 1 ? "r.log" : "r.html");
+        dialog.show();
+        dialog.slotUpdateButtonGroup_FileFormat(format);
+        name->setText(QString::fromStdString(path));
+        dialog.accept();
+        EXPECT_FALSE(dialog.isVisible()) << "a successful save closes the dialog";
+        const std::string text = ReadFile(path);
+        const auto sys = text.find("SYSTEM INFORMATION");
+        const auto events = text.find("DETAILED EVENT LOG");
+        const auto marker = text.find("marker line");
+        const auto summary = text.find("RESULT SUMMARY");
+        ASSERT_NE(sys, std::string::npos);
+        EXPECT_LT(sys, events);
+        EXPECT_LT(events, marker);
+        EXPECT_LT(marker, summary);
+        EXPECT_NE(summary, std::string::npos);
+        if (format == Window_SaveTestLog::kHtml) {
+            EXPECT_EQ(text.rfind("<html>", 0), 0u);
+            EXPECT_NE(text.find("</body>\n</html>\n"), std::string::npos);
+        } else {
+            EXPECT_EQ(text.find("<html>"), std::string::npos);
+        }
+    }
+
+    // An existing file: Cancel keeps it as it was and the dialog open.
+    const std::string path = dir.file("keep.log");
+    WriteFile(path, "precious");
+    RecordingSink sink;
+    sink.answers = {1};
+    dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kText);
+    dialog.show();
+    name->setText(QString::fromStdString(path));
+    dialog.accept();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].caption, "File exits");
+    EXPECT_EQ(sink.boxes[0].text, path + " exists, do you want to overwrite?");
+    EXPECT_EQ(ReadFile(path), "precious");
+    EXPECT_TRUE(dialog.isVisible());
+
+    // A file that cannot be written: the system's reason, the dialog stays.
+    const std::string bad = dir.file("no/such/dir/r.log");
+    name->setText(QString::fromStdString(bad));
+    sink.answers = {1};
+    dialog.accept();
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_EQ(sink.boxes[1].caption, "Error Saving File");
+    EXPECT_EQ(sink.boxes[1].text, bad + ": No such file or directory");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Window_SaveTestLog::fileSaveTestLog(1, "/dev/full"), ENOSPC) << "a full disk is not a success";
+}
+
+class ScriptedBrowse : public Window_SaveTestLog {
+public:
+    QString answer;
+    QString filterSeen;
+
+protected:
+    QString askSaveFileName(const QString& filter) override
+    {
+        filterSeen = filter;
+        return answer;
+    }
+};
+
+TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
+{
+    TempDir dir;
+    ScriptedBrowse dialog;
+    dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kHtml);
+    const QString before = dialog.fileName();
+    dialog.answer = "";
+    dialog.slotBrowse();
+    EXPECT_EQ(dialog.filterSeen, "Log files (*.html)");
+    EXPECT_EQ(dialog.fileName(), before) << "cancelled";
+
+    dialog.answer = QString::fromStdString(dir.file("chosen.txt"));
+    dialog.slotBrowse();
+    EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
+
+    WriteFile(dir.file("old.log"), "x");
+    RecordingSink sink;
+    sink.answers = {1}; // No
+    dialog.answer = QString::fromStdString(dir.file("old.log"));
+    dialog.slotBrowse();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("old.log") + " already exists.\nDo you want to overwrite it?");
+    EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
+}
+
+TEST(AboutWindow, NamesProductVersionBuildAndPlatform)
+{
+    Window_About about;
+    EXPECT_EQ(about.windowTitle(), "About KalvexTest");
+    EXPECT_EQ(findChildOrFail<QLabel>(&about, "textLabel_AppInfo")->text(), "KalvexTest v1.0 (1007) Linux");
+    EXPECT_FALSE(findChildOrFail<QLabel>(&about, "pixmapLabel_Picture")->pixmap().isNull());
+}
+
+} // namespace
