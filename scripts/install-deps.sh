@@ -10,6 +10,8 @@ packages=(
   # tests
   libgtest-dev libgmock-dev googletest
   xvfb xauth libgl1-mesa-dri x11-utils mesa-utils xdotool
+  # the user guide PDF is typeset with these fonts
+  fontconfig fonts-dejavu-core
   # sanitizers and fuzzing
   clang libclang-rt-14-dev
   # file system images, mounts and network namespaces used by tests

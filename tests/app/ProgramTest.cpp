@@ -131,6 +131,14 @@ TEST_F(Program, VersionWorksWithoutADisplay)
 TEST_F(Program, DataFilesSitBesideTheExecutable)
 {
     EXPECT_TRUE(FileExists(dir.file("KVXErrorClassification.txt")));
+    // The user guide Help opens: a real, many-page PDF made by the build.
+    const std::string guide = ReadFile(dir.file("kvxhelp.pdf"));
+    EXPECT_EQ(guide.rfind("%PDF-", 0), 0u);
+    EXPECT_GT(guide.size(), 20000u);
+    int pages = 0;
+    for (auto at = guide.find("/Type /Page\n"); at != std::string::npos; at = guide.find("/Type /Page\n", at + 1))
+        ++pages;
+    EXPECT_GE(pages, 4);
 }
 
 TEST_F(Program, RedirectedOutputOfTheReportLandsInTheDebugFile)
