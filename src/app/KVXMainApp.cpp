@@ -49,7 +49,7 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     const std::string dir = QDir::cleanPath(m_programDir).toStdString();
 
     ParseCommandLine(argc, argv, m_options, stdout);
-    if (m_options.versionRequested)
+    if (m_options.versionRequested || m_options.helpRequested)
         std::exit(0);
     gFollowConfigLogPath = m_options.followConfigLogPath;
     const std::string debugPath = dir + "/" + m_options.debugFileName;

@@ -10,12 +10,12 @@
 
 int main(int argc, char** argv)
 {
-    // -v must answer without a display (a technician over ssh), so it is
-    // handled before the toolkit connects to one.
-    if (CommandLineRequestsVersion(argc, argv)) {
+    // -v and --help must answer without a display (a technician over ssh),
+    // so they are handled before the toolkit connects to one.
+    if (CommandLineRequestsInfo(argc, argv)) {
         StartupOptions opts;
         ParseCommandLine(argc, argv, opts, stdout);
-        if (opts.versionRequested)
+        if (opts.versionRequested || opts.helpRequested)
             return 0;
     }
 

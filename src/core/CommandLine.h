@@ -16,16 +16,18 @@ struct StartupOptions {
     char configName[100] = {};
     std::vector<std::string> nonOptions;
     bool versionRequested = false; // parsing stopped at -v
+    bool helpRequested = false; // parsing stopped at --help
 };
 
 constexpr int kMinAutostartMs = 3000;
 
 // Parses argv as the options table says, printing each option's line to
-// `out`. Stops at -v after printing the version line (versionRequested set;
-// the caller exits with status 0). Boxes for a missing -C name go through
+// `out`. Stops at -v after printing the version line (versionRequested set)
+// and at --help after printing the usage (helpRequested set); the caller
+// then exits with status 0. Boxes for a missing -C name go through
 // the message sink. GUI thread, before anything else runs.
 void ParseCommandLine(int argc, char** argv, StartupOptions& opts, FILE* out);
 
-// True when the command line asks for the version, judged as the parser
-// would; lets main() answer -v before connecting to a display.
-bool CommandLineRequestsVersion(int argc, char** argv);
+// True when the command line asks for the version or the help text, judged
+// as the parser would; lets main() answer before connecting to a display.
+bool CommandLineRequestsInfo(int argc, char** argv);

@@ -90,14 +90,34 @@ TEST(CommandLineVersion, RequestIsSeenWithoutSideEffects)
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    EXPECT_TRUE(CommandLineRequestsVersion(4, argv.data()));
+    EXPECT_TRUE(CommandLineRequestsInfo(4, argv.data()));
     EXPECT_STREQ(argv[2], "x") << "argv must not be permuted";
     std::vector<std::string> none {"kalvextest", "-s", "v"};
     std::vector<char*> argv2;
     for (auto& w : none)
         argv2.push_back(w.data());
     argv2.push_back(nullptr);
-    EXPECT_FALSE(CommandLineRequestsVersion(3, argv2.data()));
+    EXPECT_FALSE(CommandLineRequestsInfo(3, argv2.data()));
+}
+
+TEST(CommandLineHelp, LongHelpListsEveryOptionAndStopsWhileShortHStaysUnknown)
+{
+    Parsed p = parse({"-s", "--help", "-a"});
+    EXPECT_TRUE(p.opts.helpRequested);
+    EXPECT_FALSE(p.opts.versionRequested);
+    EXPECT_EQ(p.printed.rfind("option --stdout\nUsage: kalvextest", 0), 0u) << p.printed;
+    EXPECT_EQ(p.printed.find("option -a"), std::string::npos) << "parsing stopped at --help";
+    for (const char* o : {"--align-mem-address", "--config", "--debugmode", "--redirect", "--autostart", "--stdout",
+                          "--time-stamp", "--version", "--help"})
+        EXPECT_NE(p.printed.find(o), std::string::npos) << o;
+
+    Parsed h = parse({"-h"});
+    EXPECT_FALSE(h.opts.helpRequested);
+    EXPECT_EQ(h.printed, "?\n");
+
+    std::vector<std::string> words {"kalvextest", "--help"};
+    std::vector<char*> argv {words[0].data(), words[1].data(), nullptr};
+    EXPECT_TRUE(CommandLineRequestsInfo(2, argv.data()));
 }
 
 TEST(CommandLineOptionalArguments, NextWordIsUsedAndAlsoListedAsNonOption)
