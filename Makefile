@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run check test sanitize-asan sanitize-tsan fuzz lint-platform clean
+.PHONY: all deps configure build run check test package sanitize-asan sanitize-tsan fuzz lint-platform clean
 
 all: build
 
@@ -18,6 +18,10 @@ build: configure
 
 run: build
 	cd $(BUILD)/bin && ./kalvextest
+
+# The .deb for Debian 12 (build/kalvextest_<version>_<arch>.deb).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # Quick iteration: the normal build's tests.
 check: build

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   cmake make g++ pkg-config
+  # packaging: dpkg-shlibdeps for the .deb's dependencies
+  dpkg-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev
   # tests
   libgtest-dev libgmock-dev googletest
