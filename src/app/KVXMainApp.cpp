@@ -13,6 +13,8 @@
 #include "Help.h"
 #include "ResultsPage.h"
 #include "ResultsTable.h"
+#include "TestConfig.h"
+#include "TestPreference.h"
 #include "Window_EditMachineID.h"
 #include "Window_ResultBanner.h"
 #include "Window_StopButton.h"
@@ -89,6 +91,10 @@ KVXMainApp::~KVXMainApp()
     DPrintf("KVXMainApp destructor...\n");
     delete m_machineIdWindow;
     m_machineIdWindow = nullptr;
+    delete testPreferenceWin;
+    testPreferenceWin = nullptr;
+    delete testConfigWin;
+    testConfigWin = nullptr;
     delete win_ResultBanner;
     win_ResultBanner = nullptr;
     delete win_StopButton;
@@ -156,6 +162,7 @@ void KVXMainApp::setUpWindow()
     win_About = new Window_About(this);
     connect(win_StopButton, &Window_StopButton::stopTest, this, &KVXMainApp::slotStopTest);
     connect(m_machineIdWindow, &Window_EditMachineID::machineIdChanged, this, &KVXMainApp::UpdateMainWindow);
+    setUpSettingsDialogs();
 
     ui->testStopTestRunAction->setEnabled(false);
     ui->testExecuteScriptAction->setVisible(false);

@@ -12,6 +12,8 @@
 
 class QPrinter;
 class ResultsTable;
+class TestConfig;
+class TestPreference;
 class Window_ClosingTests;
 class Window_EditMachineID;
 class Window_ResultBanner;
@@ -67,6 +69,9 @@ public Q_SLOTS:
     void slotViewEventLog();
     void slotFileSaveTestLog();
     void slotHelpAbout();
+    // The test selection and preferences dialogs, loaded from testconfig.
+    void slotConfigurationTestDutyCycles();
+    void slotConfigurationTestPreferences();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +83,10 @@ private:
     // Enables or disables the commands that must not run during a run.
     void setRunActionsEnabled(bool enabled);
     void killRunTimers();
+    // Creates the two settings dialogs and connects their commands.
+    void setUpSettingsDialogs();
+    // Cancels open settings dialogs: a run's configuration must not change.
+    void closeSettingsDialogs();
 
     QString m_programDir;
     StartupOptions m_options;
@@ -85,6 +94,8 @@ private:
     std::unique_ptr<QPrinter> m_printer;
     // Windows created once at start-up and kept until exit.
     Window_EditMachineID* m_machineIdWindow = nullptr;
+    TestConfig* testConfigWin = nullptr;
+    TestPreference* testPreferenceWin = nullptr;
 
     int updateTimer = 0;
     int checkTimer = 0;

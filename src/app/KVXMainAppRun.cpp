@@ -70,6 +70,7 @@ void KVXMainApp::slotStartTest()
 
 void KVXMainApp::startTest()
 {
+    closeSettingsDialogs();
     if (QScreen* screen = QGuiApplication::primaryScreen())
         m_tiler = std::make_unique<WindowTiler>(screen->availableGeometry().top(), gScreenWidth, gScreenHeight);
     else

@@ -1,0 +1,163 @@
+// The two settings dialogs of the built program, used with the keyboard
+// through a real X server as a new user would: a value changed and confirmed
+// with OK is still there after the program is started again.
+#include "ConfigRecord.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string output(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p))
+            out += buf;
+        ::pclose(p);
+    }
+    return out;
+}
+
+bool waitUntil(const std::function<bool()>& done, int seconds)
+{
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+class SettingsDialogsProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+        if (std::system("command -v xdotool >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "needs xdotool";
+        for (const auto& e : fs::directory_iterator(KVX_BIN_DIR))
+            if (e.is_regular_file())
+                fs::copy_file(e.path(), fs::path(dir.path()) / e.path().filename());
+        // A first start would greet the user with the missing file box.
+        _testconfig cfg {};
+        KalvexTest_SetUpDefault(&cfg);
+        std::memcpy(cfg.magic, kConfigMagic, 8);
+        cfg.version = kConfigVersion;
+        WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+    }
+    void TearDown() override { stop(); }
+
+    void start()
+    {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::chdir(dir.path().c_str());
+            std::freopen("out.txt", "w", stdout);
+            ::dup2(::fileno(stdout), 2);
+            ::execl("./kalvextest", "./kalvextest", "-s", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ASSERT_GT(m_pid, 0);
+        ASSERT_TRUE(waitUntil([this] { return !window("^Veltrane").empty(); }, 30)) << ReadFile(dir.file("out.txt"));
+    }
+    void stop()
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+    // The visible window whose title matches `pattern`, or empty.
+    std::string window(const std::string& pattern)
+    {
+        const std::string ids = output("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null");
+        return ids.substr(0, ids.find('\n'));
+    }
+    void keys(const std::string& windowId, const std::string& sequence)
+    {
+        ASSERT_EQ(std::system(("xdotool windowfocus --sync " + windowId + " " + sequence).c_str()), 0) << sequence;
+    }
+    // Opens item `item` (1 or 2) of the Configuration menu with the
+    // keyboard and returns the dialog window once it shows.
+    std::string openFromMenu(int item, const std::string& title)
+    {
+        const std::string main = window("^Veltrane");
+        keys(main, "key alt");
+        std::string sequence = "key Right Right Right";
+        for (int i = 0; i < item; ++i)
+            sequence += " Down";
+        keys(main, sequence + " Return");
+        std::string dialog;
+        EXPECT_TRUE(waitUntil([&] { return !(dialog = window("^" + title + "$")).empty(); }, 10)) << title;
+        return dialog;
+    }
+    _testconfig saved()
+    {
+        _testconfig cfg {};
+        const std::string bytes = ReadFile(dir.file("LastUsed.cfg"));
+        if (bytes.size() == sizeof cfg)
+            std::memcpy(&cfg, bytes.data(), sizeof cfg);
+        return cfg;
+    }
+
+    TempDir dir;
+
+private:
+    pid_t m_pid = -1;
+};
+
+TEST_F(SettingsDialogsProgram, ConfirmedChangesSurviveARestart)
+{
+    start();
+    // Duty cycles: the CPU maths spin box is the third stop; Return is OK.
+    std::string dialog = openFromMenu(1, "Test configuration and duty cycles");
+    ASSERT_FALSE(dialog.empty());
+    keys(dialog, "key Tab Tab ctrl+a type 73");
+    keys(dialog, "key Return");
+    EXPECT_TRUE(waitUntil([&] { return saved().duty_cycle[kSlotMaths] == 73; }, 5));
+    EXPECT_TRUE(window("^Test configuration and duty cycles$").empty()) << "OK closes the dialog";
+
+    // Preferences: pick the CPU-Math page from the list, untick integer tests.
+    dialog = openFromMenu(2, "KalvexTest Preferences");
+    ASSERT_FALSE(dialog.empty());
+    keys(dialog, "key Down Tab Tab space Return");
+    EXPECT_TRUE(waitUntil([&] { return saved().maths_integer == 0; }, 5));
+    stop();
+
+    // Started again, each dialog shows what was saved: OK after one more
+    // change writes the earlier change back unchanged.
+    start();
+    dialog = openFromMenu(1, "Test configuration and duty cycles");
+    ASSERT_FALSE(dialog.empty());
+    keys(dialog, "key space Return");
+    EXPECT_TRUE(waitUntil([&] { return saved().test_enabled[kSlotMaths] == 0; }, 5));
+    EXPECT_EQ(saved().duty_cycle[kSlotMaths], 73);
+
+    dialog = openFromMenu(2, "KalvexTest Preferences");
+    ASSERT_FALSE(dialog.empty());
+    keys(dialog, "key Down Tab Tab Tab space Return");
+    EXPECT_TRUE(waitUntil([&] { return saved().maths_float == 0; }, 5));
+    EXPECT_EQ(saved().maths_integer, 0);
+    EXPECT_EQ(saved().duty_cycle[kSlotMaths], 73);
+}
+
+} // namespace

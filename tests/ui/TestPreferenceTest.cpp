@@ -1,0 +1,570 @@
+// The preferences dialog driven through its real widgets: the checks on OK,
+// what reaches testconfig, "LastUsed.cfg" and ".accum_result.cfg", and when
+// the event log files are created again.
+#include "TestPreference.h"
+
+#include "CLogger.h"
+#include "ConfigFile.h"
+#include "QtTestUtils.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+#include "SystemInfo.h"
+#include "TempDir.h"
+#include "TestConfig.h"
+#include "TraceCapture.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::time_t fixedClock()
+{
+    std::tm t {};
+    t.tm_year = 2007 - 1900;
+    t.tm_mon = 2;
+    t.tm_mday = 5;
+    t.tm_hour = 14;
+    t.tm_min = 2;
+    t.tm_sec = 11;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+// Everything the dialog reads or writes besides its widgets, put back after
+// each test.
+struct GlobalState {
+    _testconfig config, temp;
+    std::unique_ptr<_resultfile> results = std::make_unique<_resultfile>();
+    std::unique_ptr<FileSystemStruct[]> disks = std::make_unique<FileSystemStruct[]>(kMaxMountEntries);
+    std::unique_ptr<MultimediaStruct[]> drives = std::make_unique<MultimediaStruct[]>(kMaxMountEntries);
+    int numDisks = gNumMntPoints, numDrives = gNumMMDevices;
+    std::string dir = dirname;
+    CLogger* logger = gLogger;
+    std::time_t (*clock)() = gReportClock;
+    bool follow = gFollowConfigLogPath;
+
+    GlobalState()
+    {
+        config = testconfig;
+        temp = tempConfig;
+        std::memcpy(results.get(), &resultfile, sizeof resultfile);
+        std::memcpy(disks.get(), gFileSystemStructPtr, sizeof gFileSystemStructPtr);
+        std::memcpy(drives.get(), gMultimediaStructPtr, sizeof gMultimediaStructPtr);
+    }
+    ~GlobalState()
+    {
+        testconfig = config;
+        tempConfig = temp;
+        std::memcpy(&resultfile, results.get(), sizeof resultfile);
+        std::memcpy(gFileSystemStructPtr, disks.get(), sizeof gFileSystemStructPtr);
+        std::memcpy(gMultimediaStructPtr, drives.get(), sizeof gMultimediaStructPtr);
+        gNumMntPoints = numDisks;
+        gNumMMDevices = numDrives;
+        std::snprintf(dirname, sizeof dirname, "%s", dir.c_str());
+        gLogger = logger;
+        gReportClock = clock;
+        gFollowConfigLogPath = follow;
+    }
+};
+
+class Preferences : public ::testing::Test {
+protected:
+    Preferences()
+    {
+        KalvexTest_SetUpDefault(&testconfig);
+        std::memcpy(testconfig.magic, kConfigMagic, 8);
+        testconfig.version = kConfigVersion;
+        std::snprintf(dirname, sizeof dirname, "%s", dir.path().c_str());
+        std::filesystem::create_directory(dir.file("data"));
+        std::filesystem::create_directory(logDir);
+        // Two disk candidates: the root file system and a data disk.
+        WriteFile(dir.file("mtab"),
+            "/dev/vda1 / ext4 rw 0 0\n/dev/sdb1 " + dir.file("data") + " ext2 rw 0 0\nproc /proc proc rw 0 0\n");
+        gNumMntPoints = 0;
+        std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+        gNumMMDevices = 2;
+        std::strcpy(gMultimediaStructPtr[0].alias, "CD-ROM [/dev/sr0]");
+        std::strcpy(gMultimediaStructPtr[1].alias, "DVD [/dev/sr1]");
+        gLogger = logger.get();
+        gReportClock = fixedClock;
+        gFollowConfigLogPath = true;
+        dlg->setMountTable(QString::fromStdString(dir.file("mtab")));
+    }
+    ~Preferences() override
+    {
+        dlg.reset();
+        logger.reset(); // closes the log files
+    }
+
+    void open()
+    {
+        gNumMntPoints = 0;
+        dlg->LoadPref();
+        dlg->show();
+    }
+    template <class T> T* child(const std::string& name)
+    {
+        return findChildOrFail<T>(dlg.get(), QString::fromStdString(name));
+    }
+    QLineEdit* edit(const std::string& name) { return child<QLineEdit>(name); }
+    void click(const std::string& name) { child<QAbstractButton>(name)->click(); }
+    void ok() { click("buttonOk"); }
+    QString currentTab() { return child<QTabWidget>("tabTestPreferences")->currentWidget()->objectName(); }
+    QStringList serialRows()
+    {
+        QStringList rows;
+        auto* list = child<QListWidget>("listBox_SerialPort");
+        for (int i = 0; i < list->count(); ++i)
+            rows << list->item(i)->text();
+        return rows;
+    }
+    QString cell(const char* table, int row, int col)
+    {
+        QTableWidgetItem* item = child<QTableWidget>(table)->item(row, col);
+        return item ? item->text() : QStringLiteral("<none>");
+    }
+    _testconfig saved()
+    {
+        _testconfig cfg {};
+        const std::string bytes = ReadFile(dir.file("LastUsed.cfg"));
+        EXPECT_EQ(bytes.size(), sizeof cfg);
+        std::memcpy(&cfg, bytes.data(), std::min(bytes.size(), sizeof cfg));
+        return cfg;
+    }
+
+    GlobalState state;
+    TraceCapture trace; // the disk scan and the event log are talkative
+    TempDir dir;
+    const std::string logDir = dir.file("logs");
+    RecordingSink sink;
+    std::unique_ptr<CLogger> logger = std::make_unique<CLogger>("dummyStr");
+    std::unique_ptr<TestPreference> dlg = std::make_unique<TestPreference>(QString::fromStdString(dir.path()));
+};
+
+TEST_F(Preferences, DiskFileSizeOutsideItsRangeIsRefusedOnTheDiskTab)
+{
+    const struct {
+        const char* text;
+        bool accepted;
+    } cases[] = { { "15", true }, { "0.1", true }, { "15.1", false }, { "0.05", false }, { "0", false } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        sink.boxes.clear();
+        open();
+        child<QTabWidget>("tabTestPreferences")->setCurrentIndex(3);
+        edit("lineEdit_Disk_FileSize")->setText(QString::fromLatin1(c.text));
+        ok();
+        EXPECT_EQ(dlg->isVisible(), !c.accepted);
+        if (c.accepted) {
+            EXPECT_TRUE(sink.boxes.empty());
+            EXPECT_DOUBLE_EQ(testconfig.disk_file_size_pct[0], std::atof(c.text));
+            EXPECT_DOUBLE_EQ(saved().disk_file_size_pct[0], std::atof(c.text));
+            continue;
+        }
+        ASSERT_EQ(sink.boxes.size(), 1u);
+        EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Critical);
+        EXPECT_EQ(sink.boxes[0].caption, "KalvexTest Error");
+        EXPECT_EQ(sink.boxes[0].text,
+            std::string("The disk test file size of ") + c.text
+                + "% is not valid.\nIt must be in the range of 0.1% to 15.0%.\nPlease enter a value in this "
+                  "range.");
+        EXPECT_EQ(currentTab(), "tabDisk");
+        EXPECT_EQ(dlg->focusWidget(), edit("lineEdit_Disk_FileSize"));
+        EXPECT_DOUBLE_EQ(testconfig.disk_file_size_pct[0], 0.1) << "nothing saved from a refused dialog";
+    }
+
+    // A bad size left behind in another disk's row is not let through either.
+    open();
+    edit("lineEdit_Disk_FileSize")->setText("0");
+    child<QTableWidget>("tableDiskSelect")->setCurrentCell(1, 0);
+    child<QCheckBox>("checkBoxDiskSelect")->setChecked(true);
+    ok();
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_NE(sink.boxes[1].text.find("file size of 0.0%"), std::string::npos) << sink.boxes[1].text;
+    EXPECT_EQ(child<QTableWidget>("tableDiskSelect")->currentRow(), 0);
+}
+
+TEST_F(Preferences, NetworkTimeoutAndBadPacketRatioLimits)
+{
+    const struct {
+        const char* field;
+        const char* text;
+        std::string message; // empty: accepted
+    } cases[] = {
+        { "lineEdit_Network_Timeout", "0",
+            "The network test timeout of 0 is not valid.\nIt must be in the range of 1 to 30000.\nPlease enter a value "
+            "in this range." },
+        { "lineEdit_Network_Timeout", "30001",
+            "The network test timeout of 30001 is not valid.\nIt must be in the range of 1 to 30000.\nPlease enter a "
+            "value in this range." },
+        { "lineEdit_Network_Timeout", "30000", "" },
+        { "lineEdit_Network_BadPktRatio", "99.5", "" },
+        { "lineEdit_Network_BadPktRatio", "100",
+            "The network test bad packet ratio of 100% is not valid.\nIt must be in the range of 1 to 99.\nPlease "
+            "enter "
+            "a value in this range." },
+        { "lineEdit_Network_BadPktRatio", "0.5",
+            "The network test bad packet ratio of 0.5% is not valid.\nIt must be in the range of 1 to 99.\nPlease "
+            "enter a value in this range." },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " " + c.text);
+        sink.boxes.clear();
+        open();
+        edit(c.field)->setText(QString::fromLatin1(c.text));
+        ok();
+        if (c.message.empty()) {
+            EXPECT_TRUE(sink.boxes.empty());
+            EXPECT_FALSE(dlg->isVisible());
+            continue;
+        }
+        ASSERT_EQ(sink.boxes.size(), 1u);
+        EXPECT_EQ(sink.boxes[0].text, c.message);
+        EXPECT_EQ(currentTab(), "tabNetwork");
+        EXPECT_EQ(dlg->focusWidget(), edit(c.field));
+        EXPECT_TRUE(dlg->isVisible());
+    }
+    EXPECT_EQ(testconfig.network_timeout_ms, 30000);
+    EXPECT_FLOAT_EQ(testconfig.network_bad_packet_ratio, 99.5f);
+}
+
+TEST_F(Preferences, FileOptionAndPreTestModeStayInStep)
+{
+    open();
+    auto* clearNew = child<QRadioButton>("radioButtonLogClearNew");
+    auto* single = child<QRadioButton>("radioButtonOptionSingle");
+    auto* preview = child<QLabel>("textLabelPrefixPreview");
+    edit("lineEditPrefix")->setText("pc7_");
+    edit("lineEditFileName")->setText("/tmp/x.y/mytest.txt");
+    EXPECT_EQ(preview->text(), "pc7_mytest.log");
+    EXPECT_EQ(clearNew->text(), "Clear test results and create new (or overwrite existing) log file");
+
+    click("radioButtonOptionMultiple");
+    EXPECT_TRUE(clearNew->isChecked());
+    EXPECT_EQ(clearNew->text(), "Clear test results and create new time-stamped log files");
+    EXPECT_EQ(preview->text(), "pc7_mytest_20070305_140211.log");
+
+    for (const char* appendMode : { "radioButtonLogAccumAppend", "radioButtonLogClearAppend" }) {
+        SCOPED_TRACE(appendMode);
+        click("radioButtonOptionMultiple");
+        click(appendMode);
+        EXPECT_TRUE(single->isChecked());
+        EXPECT_EQ(clearNew->text(), "Clear test results and create new (or overwrite existing) log file");
+        EXPECT_EQ(preview->text(), "pc7_mytest.log");
+    }
+    click("radioButtonLogClearNew");
+    EXPECT_TRUE(single->isChecked()) << "creating new files does not force time stamps";
+    click("radioButtonFileFormatH");
+    EXPECT_EQ(preview->text(), "pc7_mytest.htm");
+
+    // A configuration saved with time-stamped files opens consistent too.
+    testconfig.log_file_option = 1;
+    testconfig.pretest_log_mode = 0;
+    open();
+    EXPECT_TRUE(clearNew->isChecked());
+    EXPECT_TRUE(child<QRadioButton>("radioButtonOptionMultiple")->isChecked());
+}
+
+TEST_F(Preferences, LogFilesAreCreatedAgainOnlyWhenTheirSettingsChange)
+{
+    const std::string log = logDir + "/KVX_log.log";
+    const std::string trace = logDir + "/KVX_log.trace";
+    const struct {
+        const char* what;
+        int logging, trace;
+        std::function<void()> edit;
+        std::vector<std::string> created;
+    } cases[] = {
+        { "trace 1 to 2", 1, 3, [this] { child<QComboBox>("comboBoxTraceLevel")->setCurrentIndex(2); }, {} },
+        { "no trace to trace 1", 1, 2, [this] { child<QComboBox>("comboBoxTraceLevel")->setCurrentIndex(1); },
+            { log, trace } },
+        { "prefix only", 1, 2, [this] { edit("lineEditPrefix")->setText("p_"); }, {} },
+        { "format", 1, 2, [this] { click("radioButtonFileFormatH"); }, { logDir + "/KVX_log.htm" } },
+        { "name", 1, 2, [&] { edit("lineEditFileName")->setText(QString::fromStdString(logDir + "/run2.txt")); },
+            { logDir + "/run2.log" } },
+        { "time-stamped files", 1, 2, [this] { click("radioButtonOptionMultiple"); },
+            { logDir + "/KVX_log_20070305_140211.log" } },
+        { "switched on", 0, 2, [this] { child<QCheckBox>("checkBoxLogging")->setChecked(true); }, { log } },
+        { "off, name changed", 0, 2,
+            [&] { edit("lineEditFileName")->setText(QString::fromStdString(logDir + "/run3")); }, {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(logDir);
+        std::filesystem::create_directory(logDir);
+        KalvexTest_SetUpDefault(&testconfig);
+        testconfig.logging_enabled = c.logging;
+        testconfig.trace_level = c.trace;
+        testconfig.log_header_written = 1;
+        testconfig.log_prefix[0] = '\0'; // the defaults leave it alone
+        std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", logDir.c_str());
+        open();
+        c.edit();
+        ok();
+        ASSERT_FALSE(dlg->isVisible());
+        std::vector<std::string> files;
+        for (const auto& e : std::filesystem::directory_iterator(logDir))
+            files.push_back(e.path().string());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, c.created);
+        if (!c.created.empty()) {
+            EXPECT_NE(ReadFile(c.created[0]).find("DETAILED EVENT LOG"), std::string::npos)
+                << "a new file starts with its header";
+            EXPECT_EQ(saved().log_header_written, 1);
+        }
+    }
+
+    // Switching logging off leaves the open files alone.
+    KalvexTest_SetUpDefault(&testconfig);
+    testconfig.logging_enabled = 1;
+    std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", logDir.c_str());
+    gLogger->CreateLogFile(true);
+    FILE* const open_file = g_fpLogFile;
+    ASSERT_NE(open_file, nullptr);
+    const std::string before = ReadFile(log);
+    open();
+    child<QCheckBox>("checkBoxLogging")->setChecked(false);
+    edit("lineEditFileName")->setText(QString::fromStdString(logDir + "/other"));
+    ok();
+    EXPECT_EQ(g_fpLogFile, open_file);
+    EXPECT_EQ(ReadFile(log), before);
+    EXPECT_FALSE(FileExists(logDir + "/other.log"));
+    EXPECT_EQ(testconfig.logging_enabled, 0);
+}
+
+TEST_F(Preferences, LeavingAccumulateModeClearsAccumulatedResultsAtOnce)
+{
+    const std::string accum = dir.file(".accum_result.cfg");
+    auto fill = [] {
+        resultfile.accum_results[kSlotMaths].cycles = 7;
+        resultfile.accum_classes[kSlotMaths].serious = 2;
+        resultfile.accum_duration = 600;
+        resultfile.error_occurrences[5] = 3;
+        std::strcpy(resultfile.first_occurrence[5], "SERIOUS    : 2007-03-05 14:02:11, Maths");
+        resultfile.results[kSlotMaths].cycles = 2;
+        std::strcpy(resultfile.machine_type, "Tower 3000");
+    };
+    fill();
+    WriteFile(accum, std::string(reinterpret_cast<const char*>(&resultfile), sizeof resultfile));
+    testconfig.pretest_log_mode = 1;
+
+    // Staying in the mode keeps everything.
+    open();
+    edit("lineEdit_Network_Timeout")->setText("2500");
+    ok();
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 7u);
+    EXPECT_EQ(ReadFile(accum), std::string(reinterpret_cast<const char*>(&resultfile), sizeof resultfile));
+
+    open();
+    click("radioButtonLogClearAppend");
+    ok();
+    EXPECT_EQ(testconfig.pretest_log_mode, 0);
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0u);
+    EXPECT_EQ(resultfile.accum_classes[kSlotMaths].serious, 0u);
+    EXPECT_EQ(resultfile.accum_duration, 0);
+    EXPECT_EQ(resultfile.error_occurrences[5], 0);
+    EXPECT_EQ(resultfile.first_occurrence[5][0], '\0');
+    EXPECT_EQ(resultfile.results[kSlotMaths].cycles, 0u);
+    EXPECT_STREQ(resultfile.machine_type, "Tower 3000") << "the machine identification stays";
+    EXPECT_EQ(ReadFile(accum), std::string(reinterpret_cast<const char*>(&resultfile), sizeof resultfile))
+        << "the file is rewritten before any run";
+}
+
+TEST_F(Preferences, LogFileTextGivesDirectoryAndBothNames)
+{
+    const struct {
+        const char* text;
+        const char* directory;
+        const char* name;
+    } cases[] = { { "/var/log/mytest.txt", "/var/log", "mytest" }, { "plain.name.log", "/keep", "plain.name" },
+        { "/top", "/", "top" }, { "", "/keep", "KVX_log" } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::strcpy(testconfig.log_directory, "/keep");
+        std::strcpy(testconfig.log_file_name, "KVX_log");
+        std::strcpy(testconfig.trace_file_name, "KVX_log");
+        open();
+        EXPECT_EQ(edit("lineEditFileName")->text(), "/keep/KVX_log");
+        edit("lineEditFileName")->setText(QString::fromLatin1(c.text));
+        ok();
+        EXPECT_STREQ(testconfig.log_directory, c.directory);
+        EXPECT_STREQ(testconfig.log_file_name, c.name);
+        EXPECT_STREQ(testconfig.trace_file_name, c.name);
+        EXPECT_STREQ(saved().log_file_name, c.name);
+    }
+
+    // A path longer than the field is cut at a whole character.
+    open();
+    QString longName = QStringLiteral("/d/");
+    while (longName.size() < 398)
+        longName += QChar(0x00e9);
+    edit("lineEditFileName")->setText(longName + "z");
+    ok();
+    EXPECT_EQ(QString::fromLocal8Bit(testconfig.log_file_name), longName.mid(3, 199));
+}
+
+TEST_F(Preferences, SerialPortListFollowsAddAndRemove)
+{
+    open();
+    EXPECT_EQ(serialRows(), QStringList { "ttyS0, Loopback test" });
+    child<QSpinBox>("spinBox_SerialPort_PortNum")->setValue(63);
+    click("radioButton_SerialPort_DetectOnly");
+    click("pushButton_SerialPort_AddPort");
+    child<QSpinBox>("spinBox_SerialPort_PortNum")->setValue(5);
+    click("radioButton_SerialPort_DetectLoopback");
+    click("pushButton_SerialPort_AddPort");
+    EXPECT_EQ(serialRows(), (QStringList { "ttyS0, Loopback test", "ttyS5, Loopback test", "ttyS63, Detect only" }));
+    EXPECT_EQ(TestPreference::lookUp[2].row, 2);
+    EXPECT_EQ(TestPreference::lookUp[2].port, 63);
+    EXPECT_EQ(testconfig.serial_port_mode[63], 0) << "nothing before OK";
+
+    child<QListWidget>("listBox_SerialPort")->setCurrentRow(0);
+    click("pushButton_SerialPort_RemovePort");
+    EXPECT_EQ(serialRows(), (QStringList { "ttyS5, Loopback test", "ttyS63, Detect only" }));
+    child<QListWidget>("listBox_SerialPort")->setCurrentRow(1);
+    click("pushButton_SerialPort_RemovePort");
+    EXPECT_EQ(serialRows(), QStringList { "ttyS5, Loopback test" });
+    ok();
+    for (int port = 0; port < kNumSerialPorts; ++port) {
+        EXPECT_EQ(testconfig.serial_port_mode[port], port == 5 ? 1 : 0) << port;
+        EXPECT_EQ(testconfig.test_enabled[kSlotSerialFirst + port], port == 5 ? 1 : 0) << port;
+    }
+    EXPECT_EQ(saved().serial_port_mode[5], 1);
+}
+
+TEST_F(Preferences, DiskAndDriveRowsKeepTheirOwnSettings)
+{
+    testconfig.cd_test_mode[0] = 3;
+    testconfig.cd_seek[0] = 0x8000 | 50;
+    testconfig.cd_test_mode[1] = 1;
+    testconfig.test_enabled[kSlotCdFirst + 1] = 0;
+    open();
+    auto* disks = child<QTableWidget>("tableDiskSelect");
+    ASSERT_EQ(disks->rowCount(), 2);
+    EXPECT_EQ(disks->verticalHeaderItem(0)->text(), "Startup Disk [/dev/vda1]");
+    EXPECT_EQ(child<QGroupBox>("groupBoxDiskSelect")->title(), "Edit details for drive: Startup Disk [/dev/vda1]");
+    EXPECT_STREQ(testconfig.disk_path[1], dir.file("data").c_str());
+
+    edit("lineEdit_Disk_FileSize")->setText("2.5");
+    child<QComboBox>("comboBoxTestMode")->setCurrentIndex(7);
+    EXPECT_EQ(cell("tableDiskSelect", 0, 1), "Random data pattern");
+    EXPECT_EQ(cell("tableDiskSelect", 0, 2), "2.5");
+    EXPECT_EQ(cell("tableDiskSelect", 1, 0), "Not testing");
+    EXPECT_EQ(cell("tableDiskSelect", 1, 1), "");
+
+    disks->setCurrentCell(1, 0);
+    EXPECT_FALSE(child<QComboBox>("comboBoxTestMode")->isEnabled()) << "an unselected disk is not edited";
+    child<QCheckBox>("checkBoxDiskSelect")->setChecked(true);
+    EXPECT_TRUE(child<QComboBox>("comboBoxTestMode")->isEnabled());
+    child<QSpinBox>("spinBoxSeekCount")->setValue(400);
+    EXPECT_EQ(cell("tableDiskSelect", 1, 6), "400");
+    disks->setCurrentCell(0, 0);
+    EXPECT_EQ(edit("lineEdit_Disk_FileSize")->text(), "2.5");
+    EXPECT_EQ(child<QComboBox>("comboBoxTestMode")->currentIndex(), 7);
+
+    // CD/DVD: the reference disc mode seeks; "NO TEST" keeps its drive off.
+    auto* mode = child<QComboBox>("comboBox_CDROM_TestMode");
+    auto* seekCount = child<QSpinBox>("spinBox_CDROM_SeekCount");
+    EXPECT_EQ(mode->currentIndex(), 3);
+    EXPECT_TRUE(child<QCheckBox>("checkBox_CDROM_Seek")->isChecked());
+    EXPECT_EQ(seekCount->value(), 50);
+    EXPECT_TRUE(seekCount->isEnabled());
+    EXPECT_EQ(cell("table_CDROM_Select", 1, 5), "Yes") << "a tested drive follows the CD/DVD group";
+    child<QCheckBox>("checkBox_CDROM_Seek")->setChecked(false);
+    EXPECT_FALSE(seekCount->isEnabled());
+    mode->setCurrentIndex(0);
+    EXPECT_FALSE(seekCount->isHidden());
+    EXPECT_FALSE(child<QCheckBox>("checkBox_CDROM_Seek")->isEnabled());
+    EXPECT_EQ(cell("table_CDROM_Select", 0, 5), "No");
+    child<QTableWidget>("table_CDROM_Select")->setCurrentCell(1, 0);
+    EXPECT_EQ(child<QGroupBox>("groupBox_CDROM_Select")->title(), "Edit details for drive: DVD [/dev/sr1]");
+    EXPECT_TRUE(seekCount->isHidden()) << "music playback does not seek";
+    click("radioButton_CDROM_BlockAutoplay");
+    ok();
+
+    EXPECT_DOUBLE_EQ(testconfig.disk_file_size_pct[0], 2.5);
+    EXPECT_EQ(testconfig.disk_test_mode[0], 7);
+    EXPECT_EQ(testconfig.test_enabled[kSlotDiskFirst + 1], 1);
+    EXPECT_EQ(testconfig.disk_seek_count[1], 400);
+    EXPECT_EQ(testconfig.cd_test_mode[0], 0);
+    EXPECT_EQ(testconfig.cd_seek[0], 50);
+    EXPECT_EQ(testconfig.test_enabled[kSlotCdFirst], 0);
+    EXPECT_EQ(testconfig.test_enabled[kSlotCdFirst + 1], 1);
+    EXPECT_EQ(testconfig.cd_autoplay, 0);
+    EXPECT_STREQ(saved().disk_path[1], dir.file("data").c_str()) << "the new candidate's path is kept";
+}
+
+TEST_F(Preferences, OkKeepsWhatChangedElsewhereWhileTheDialogWasOpen)
+{
+    open();
+    edit("lineEdit_Network_Timeout")->setText("2500");
+    child<QSpinBox>("spinBox_SerialPort_PortNum")->setValue(7);
+    click("pushButton_SerialPort_AddPort");
+
+    // Meanwhile: the event log counts lines, the category view is toggled
+    // and the test selection dialog is opened and confirmed.
+    testconfig.log_line_count = 42;
+    testconfig.view_errors_by_category = 1;
+    TestConfig selection(QString::fromStdString(dir.path()));
+    selection.LoadPref();
+    findChildOrFail<QSpinBox>(&selection, "spinBoxMath")->setValue(77);
+    selection.accept();
+
+    ok();
+    EXPECT_EQ(testconfig.network_timeout_ms, 2500);
+    EXPECT_EQ(testconfig.serial_port_mode[7], 1) << "the other dialog left these edits alone";
+    EXPECT_EQ(testconfig.log_line_count, 42);
+    EXPECT_EQ(testconfig.view_errors_by_category, 1);
+    EXPECT_EQ(testconfig.duty_cycle[kSlotMaths], 77);
+    const _testconfig file = saved();
+    EXPECT_EQ(std::memcmp(&file, &testconfig, sizeof file), 0);
+
+    // Cancel keeps testconfig as it is.
+    const _testconfig before = testconfig;
+    open();
+    edit("lineEdit_Network_Timeout")->setText("900");
+    click("buttonCancel");
+    EXPECT_EQ(std::memcmp(&before, &testconfig, sizeof before), 0);
+}
+
+TEST_F(Preferences, BrowseAsksBeforeUsingAnExistingFile)
+{
+    open();
+    const std::string existing = dir.file("old.log");
+    WriteFile(existing, "x");
+    sink.answers = { 1 };
+    dlg->chooseLogFile(QString::fromStdString(existing));
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].caption, "Choose log file");
+    EXPECT_EQ(sink.boxes[0].text, "File " + existing + " already exists.\nDo you want to append to/overwrite it?");
+    EXPECT_EQ(edit("lineEditFileName")->text(), "KVX_log") << "No keeps the old name";
+    sink.answers = { 0 };
+    dlg->chooseLogFile(QString::fromStdString(existing));
+    EXPECT_EQ(edit("lineEditFileName")->text().toStdString(), existing);
+    dlg->chooseLogFile(QString::fromStdString(dir.file("new.log")));
+    EXPECT_EQ(sink.boxes.size(), 2u) << "a new file needs no question";
+}
+
+} // namespace
