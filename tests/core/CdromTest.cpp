@@ -292,6 +292,10 @@ TEST_F(Cdrom, DataDiscTreeOrderCapAndUnreadableFiles)
     EXPECT_EQ(std::vector<int>(table.begin(), table.begin() + 5), (std::vector<int> { 2000000, 8192, 765, 1, -7 }));
     EXPECT_EQ(std::pair(CTest_CDROM::iChkSum[0].load(), CTest_CDROM::Totalfiles[0].load()), std::pair(4, 4));
     EXPECT_EQ(CTest_CDROM::op_count_read[0], 10000u + 4096 + 3 + 1);
+    // A sum cut short by a stop is no checksum.
+    SetSlotActive(kSlotCdFirst, false);
+    EXPECT_EQ(e->CheckSumFile((root + "/f.txt").c_str(), 0), -1);
+    SetSlotActive(kSlotCdFirst, true);
 
     // A file that cannot be opened, one that cannot be read, and the
     // program's own file, which fails quietly.
