@@ -99,8 +99,9 @@ public:
     // 0) or compares (verify 1) the checksum of each file at index
     // iChkSum[unit] of `checksums`, up to kMaxChecksums. `message`, when
     // given (CLogger::kLineSize bytes), receives the detail text of the last
-    // error reported, or stays as it was. Returns 0, or 1 when the path
-    // buffer cannot be allocated.
+    // checksum difference found, or stays as it was. Links to directories
+    // are not followed. Returns 0, or 1 when the path buffer cannot be
+    // allocated.
     int ReadFiles(const char* directory, int* checksums, int verify, int unit, char* message = nullptr);
     // The 32-bit byte sum of a file, or -1 when it cannot be opened or read
     // to the end (the test stopping half-way included).
