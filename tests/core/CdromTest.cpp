@@ -1,0 +1,551 @@
+#include "AtomicField.h"
+#include "CLogger.h"
+#include "CTest_CDROM.h"
+#include "CdDrive.h"
+#include "ErrorClassification.h"
+#include "RefDiscFormat.h"
+#include "ResultRecord.h"
+#include "ScopedEnv.h"
+#include "ScriptedCdDrive.h"
+#include "Startup.h"
+#include "SystemInfo.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+constexpr int kCodes[] = { 11, 18, 43, 44, 45, 46, 47, 82, 83, 84, 95, 99, 100, 162, 208 };
+
+// Every pause the engine asks for; `stopWhen` may end the test at one.
+std::vector<int> gPauses;
+std::function<bool(int ms)> gStopWhen;
+int gHookSlot = kSlotCdFirst;
+int pauseHook(int, int ms)
+{
+    gPauses.push_back(ms);
+    if (gStopWhen && gStopWhen(ms))
+        SetSlotActive(gHookSlot, false);
+    return 0;
+}
+
+int run(const std::string& cmd)
+{
+    return std::system(cmd.c_str());
+}
+
+class Cdrom : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::memset(&testconfig, 0, sizeof testconfig);
+        std::memset(&resultfile, 0, sizeof resultfile);
+        std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
+        gNumMMDevices = 0;
+        testconfig.duty_cycle[kSlotCdFirst] = 100;
+        testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
+        testconfig.trace_level = 4;
+        g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
+        gLogger = new CLogger("dummyStr");
+        for (int code : kCodes) {
+            e_classification[code] = kSevSerious;
+            std::snprintf(e_strings[code], kErrorTextSize, "CD error %d", code);
+        }
+        gPauses.clear();
+        gStopWhen = nullptr;
+        CTest_CDROM::SetPauseHook(pauseHook);
+    }
+    void TearDown() override
+    {
+        CTest_CDROM::SetPauseHook(nullptr);
+        delete gLogger; // closes the trace
+        gLogger = nullptr;
+        for (int code : kCodes)
+            e_classification[code] = 0, e_strings[code][0] = '\0';
+    }
+    // An engine for drive `unit` whose record names `device` and `mount`.
+    std::unique_ptr<CTest_CDROM> engine(
+        int unit, const std::string& mount, const std::string& device = "", std::unique_ptr<CdDrive> drive = nullptr)
+    {
+        std::snprintf(gMultimediaStructPtr[unit].mount_point, 256, "%s", mount.c_str());
+        std::snprintf(gMultimediaStructPtr[unit].name, 256, "%s", device.c_str());
+        std::snprintf(testconfig.cd_drive_name[unit], 256, "/media/cd%d", unit);
+        gNumMMDevices = std::max(gNumMMDevices, unit + 1);
+        gHookSlot = kSlotCdFirst + unit;
+        SetSlotActive(gHookSlot, true);
+        return std::make_unique<CTest_CDROM>(unit, kSlotCdFirst + unit, std::move(drive));
+    }
+    std::string trace() { return ReadFile(dir.file("trace.log")); }
+    static int count(const std::string& text, const std::string& what)
+    {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
+    // The event log lines (errors and their details), oldest first.
+    std::string events()
+    {
+        std::string all;
+        for (int i = 0; i < gLogger->GetNumberLines(); ++i)
+            all += gLogger->GetLine(i, nullptr, nullptr);
+        return all;
+    }
+    static std::tuple<unsigned, unsigned, unsigned> counts(int unit)
+    {
+        const _resultinfo& r = resultfile.results[kSlotCdFirst + unit];
+        return { r.cycles, r.errors, r.last_error };
+    }
+    // Reference files from the disc maker.
+    void makeFiles(const std::string& where, const std::string& options)
+    {
+        ASSERT_EQ(run(std::string(KVX_REFDISC_TOOL) + " " + options + " " + where + " >/dev/null"), 0);
+    }
+    TempDir dir;
+};
+
+TEST(CdDriveLinux, IoctlsOnSomethingThatIsNoDriveCarryTheirErrno)
+{
+    TempDir dir;
+    WriteFile(dir.file("not-a-drive"), "x");
+    auto drive = MakeLinuxCdDrive();
+    EXPECT_EQ(drive->open(dir.file("missing").c_str()), -ENOENT);
+    ASSERT_GE(drive->open(dir.file("not-a-drive").c_str()), 0);
+    int a = 0, b = 0;
+    CdTocEntry e;
+    CdSubChannel sc;
+    CdVolume v;
+    for (int rc : { drive->discStatus(&a), drive->readTocHeader(&a, &b), drive->readTocEntry(1, &e), drive->start(),
+             drive->stop(), drive->playMsf({ 0, 2, 0 }, { 1, 0, 0 }), drive->readSubChannel(&sc), drive->readVolume(&v),
+             drive->setVolume(v) })
+        EXPECT_EQ(rc, ENOTTY);
+    drive->close();
+    drive->close();
+    EXPECT_EQ(drive->start(), EBADF);
+}
+
+TEST_F(Cdrom, BlockPatternsAndFilesPerDisc)
+{
+    std::vector<unsigned char> block(kRefBlockSize);
+    unsigned char expected = 0, read = 0;
+    for (int p = 0; p < kRefPatterns; ++p) {
+        FillRefBlock(block.data(), p);
+        EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), p, expected, read), 0) << p;
+        EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), p + 5, expected, read), 0) << "pattern of block " << p + 5;
+    }
+    FillRefBlock(block.data(), 0);
+    EXPECT_EQ(std::tuple(block[255], block[256], block[300], block[kRefBlockSize - 1]), std::tuple(255, 0, 44, 255));
+    block[3] = 9, block[4000] = 0x31, block[kRefBlockSize - 1] = 0x77;
+    EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), 0, expected, read), 3);
+    EXPECT_EQ(std::pair(expected, read), (std::pair<unsigned char, unsigned char>(0xFF, 0x77)))
+        << "the last difference";
+    FillRefBlock(block.data(), 3);
+    EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), 4, expected, read), kRefBlockSize);
+
+    // The maker's CD and DVD files, then the size limit and a gap in the numbers.
+    makeFiles(dir.file("cd"), "--files 2 --no-iso");
+    makeFiles(dir.file("dvd"), "--dvd --files 1 --no-iso");
+    int blocks = 0;
+    EXPECT_EQ(std::pair(CTest_CDROM::DetermineNumFiles(dir.file("cd").c_str(), blocks), blocks), std::pair(2, 320));
+    EXPECT_EQ(fs::file_size(dir.file("cd/KVX-Data-002.dat")), 10485760u);
+    EXPECT_EQ(std::pair(CTest_CDROM::DetermineNumFiles(dir.file("dvd").c_str(), blocks), blocks), std::pair(1, 1280));
+    EXPECT_EQ(fs::file_size(dir.file("dvd/KVX-Data-001.dat")), 41943040u);
+    fs::create_directory(dir.file("sizes"));
+    for (auto [size, want] : { std::pair { 29999999, 320 }, { 30000000, 1280 }, { 1, 320 } }) {
+        fs::resize_file(dir.file("cd/KVX-Data-001.dat"), static_cast<std::uintmax_t>(size));
+        CTest_CDROM::DetermineNumFiles(dir.file("cd").c_str(), blocks);
+        EXPECT_EQ(blocks, want) << size;
+    }
+    for (int k : { 1, 2, 4 })
+        WriteFile(dir.file("sizes/" + RefFileName(k)), "x");
+    EXPECT_EQ(CTest_CDROM::DetermineNumFiles(dir.file("sizes").c_str(), blocks), 2);
+    EXPECT_EQ(CTest_CDROM::DetermineNumFiles(dir.file("none").c_str(), blocks), 0);
+
+    // A smaller set written over a larger one leaves no stale file behind.
+    makeFiles(dir.file("cd"), "--files 1 --no-iso");
+    EXPECT_FALSE(FileExists(dir.file("cd/KVX-Data-002.dat")));
+}
+
+// Mounted the way this kernel allows ISO images: through FUSE.
+class FuseIsoMount {
+public:
+    FuseIsoMount(const std::string& iso, const std::string& at)
+        : m_at(at)
+    {
+        fs::create_directory(at);
+        m_mounted = run("fuseiso -n " + iso + " " + at) == 0;
+    }
+    ~FuseIsoMount()
+    {
+        if (m_mounted)
+            run("fusermount -u " + m_at);
+        ::rmdir(m_at.c_str());
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_at;
+    bool m_mounted = false;
+};
+
+TEST_F(Cdrom, ReferenceIsoThroughTheMountTable)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting an ISO image through FUSE needs root";
+    makeFiles(dir.file("files"), "--files 2 --iso " + dir.file("ref.iso"));
+    const std::string at = "/media/cdrom-kvx" + std::to_string(::getpid());
+    FuseIsoMount mount(dir.file("ref.iso"), at);
+    ASSERT_TRUE(mount.mounted());
+
+    WriteFile(dir.file("fstab"), "");
+    MultimediaStruct list[kMaxMountEntries] = {};
+    const int n = BuildMultimediaStruct(list, dir.file("fstab").c_str(), "/etc/mtab");
+    int unit = 0;
+    while (unit < n && at != list[unit].mount_point)
+        ++unit;
+    ASSERT_LT(unit, n) << at << " is not taken for a CD/DVD drive";
+    EXPECT_TRUE(list[unit].mounted);
+    EXPECT_EQ(std::string(list[unit].alias), "CD/DVD (" + at + ") [fuseiso]");
+
+    for (int seek : { 0x0000, 0x8064 }) {
+        std::memset(&resultfile, 0, sizeof resultfile);
+        auto e = engine(unit, at);
+        e->TestCDTest(unit, true, seek);
+        EXPECT_EQ(counts(unit), std::tuple(1u, 0u, 0u)) << events();
+        // Each file read through, then 100 single-block seeks after each.
+        const int seeks = seek ? 100 : 0;
+        EXPECT_EQ(CTest_CDROM::Totalfiles[unit], 2 + 2 * seeks);
+        EXPECT_EQ(CTest_CDROM::op_count_read[unit], (2u * 320 + 2u * seeks) * kRefBlockSize);
+        EXPECT_EQ(resultfile.results[kSlotCdFirst + unit].op_count, CTest_CDROM::op_count_read[unit].load());
+    }
+}
+
+TEST_F(Cdrom, ReferenceFilesWithBadBlocksShortFilesAndOneFile)
+{
+    makeFiles(dir.file("disc"), "--files 3 --no-iso");
+    {
+        // File 2, block 7 (pattern 2): three bytes changed.
+        std::fstream f(dir.file("disc/KVX-Data-002.dat"), std::ios::in | std::ios::out | std::ios::binary);
+        for (auto [at, byte] : { std::pair { 7 * kRefBlockSize + 10, '\x12' }, { 7 * kRefBlockSize + 900, '\x34' },
+                 { 8 * kRefBlockSize - 1, '\x99' } })
+            f.seekp(at), f.put(byte);
+    }
+    fs::resize_file(dir.file("disc/KVX-Data-003.dat"), 5 * kRefBlockSize + 100);
+    testconfig.duty_cycle[kSlotCdFirst] = 99;
+    auto e = engine(0, dir.file("disc"));
+    e->TestCDTest(0, true, 0);
+    EXPECT_EQ(counts(0), std::tuple(1u, 2u, 84u));
+    const std::string log = events();
+    EXPECT_EQ(count(log, ", CD/DVD, /media/cd0: CD error 99\n"), 1) << log;
+    EXPECT_NE(
+        log.find("KVX-Data-002.dat, Block Offset: 229376, Errors: 3, Read: 99, Expected: 55\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("KVX-Data-003.dat, Block Size: 32768, Offset: 163840, Bytes read: 100, ErrorCode: 0\n"),
+        std::string::npos)
+        << log;
+    // A 1 ms pause per block, and the pause after the short read.
+    EXPECT_EQ(std::count(gPauses.begin(), gPauses.end(), 1), 320 + 320 + 5);
+    EXPECT_EQ(std::count(gPauses.begin(), gPauses.end(), 1000), 1);
+
+    // One file with seeking on: every seek lands in that file.
+    fs::remove(dir.file("disc/KVX-Data-002.dat"));
+    std::memset(&resultfile, 0, sizeof resultfile);
+    e = engine(0, dir.file("disc"));
+    e->TestCDTest(0, true, 0x8005);
+    EXPECT_EQ(counts(0), std::tuple(1u, 0u, 0u));
+    EXPECT_EQ(CTest_CDROM::Totalfiles[0], 6);
+    EXPECT_EQ(CTest_CDROM::CurrentFile(0), "KVX-Data-001.dat");
+
+    // No reference files: 100 every 3 s until stopped.
+    std::memset(&resultfile, 0, sizeof resultfile);
+    gStopWhen = [](int ms) { return ms == 3000 && std::count(gPauses.begin(), gPauses.end(), 3000) == 2; };
+    e = engine(0, dir.file("empty"));
+    e->TestCDTest(0, false, 0);
+    EXPECT_EQ(counts(0), std::tuple(0u, 2u, 100u));
+}
+
+TEST_F(Cdrom, DataDiscTreeOrderCapAndUnreadableFiles)
+{
+    const std::string root = dir.file("disc");
+    for (auto [path, content] :
+        { std::pair<std::string, std::string> { "b.txt", "\xFF\xFF\xFF" }, { "a/z.txt", std::string(4096, '\x02') },
+            { "a/c/d.txt", std::string(10000, '\xC8') }, { "f.txt", "\x01" }, { "e/", "" } }) {
+        fs::create_directories(fs::path(root + "/" + path).parent_path());
+        if (path.back() != '/')
+            WriteFile(root + "/" + path, content);
+    }
+    fs::create_directory_symlink("../..", root + "/a/c/up"); // a loop, not followed
+    auto e = engine(0, root);
+    std::vector<int> table(CTest_CDROM::kMaxChecksums, -7);
+    ASSERT_EQ(e->ReadFiles(root.c_str(), table.data(), 0, 0), 0);
+    EXPECT_EQ(std::vector<int>(table.begin(), table.begin() + 5), (std::vector<int> { 2000000, 8192, 765, 1, -7 }));
+    EXPECT_EQ(std::pair(CTest_CDROM::iChkSum[0].load(), CTest_CDROM::Totalfiles[0].load()), std::pair(4, 4));
+    EXPECT_EQ(CTest_CDROM::op_count_read[0], 10000u + 4096 + 3 + 1);
+    // A sum cut short by a stop is no checksum.
+    SetSlotActive(kSlotCdFirst, false);
+    EXPECT_EQ(e->CheckSumFile((root + "/f.txt").c_str(), 0), -1);
+    SetSlotActive(kSlotCdFirst, true);
+
+    // A file that cannot be opened, one that cannot be read, and the
+    // program's own file, which fails quietly.
+    fs::create_symlink("/proc/sys/vm/drop_caches", root + "/g-unopenable");
+    fs::create_symlink("/proc/self/mem", root + "/h-unreadable");
+    fs::create_symlink("/proc/sys/vm/drop_caches", root + "/kvx.exe");
+    CTest_CDROM::iChkSum[0] = 0;
+    ASSERT_EQ(e->ReadFiles(root.c_str(), table.data(), 0, 0), 0);
+    EXPECT_EQ(std::vector<int>(table.begin() + 4, table.begin() + 8), (std::vector<int> { -1, -1, -1, -7 }));
+    EXPECT_EQ(counts(0), std::tuple(0u, 2u, 84u));
+    const std::string log = events();
+    EXPECT_NE(log.find(", CD/DVD, Error opening file " + root + "/g-unopenable\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("File: " + root + "/h-unreadable, Block Size: 4096, Offset: 0, Bytes read: -1, ErrorCode: 5"),
+        std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("kvx.exe"), std::string::npos);
+
+    // Checksums stop at 10,000 a pass (untraced: 60,000 lines are slow;
+    // in memory: so are 10,000 file creations on a busy disk).
+    testconfig.trace_level = 0;
+    ScopedEnv tmp("TMPDIR", fs::is_directory("/dev/shm") ? "/dev/shm" : nullptr);
+    TempDir shm;
+    const std::string many = shm.file("many");
+    fs::create_directory(many);
+    for (int i = 0; i < CTest_CDROM::kMaxChecksums + 5; ++i)
+        std::ofstream(many + "/f" + std::to_string(100000 + i));
+    CTest_CDROM::iChkSum[0] = 0;
+    ASSERT_EQ(e->ReadFiles(many.c_str(), table.data(), 0, 0), 0);
+    EXPECT_EQ(CTest_CDROM::iChkSum[0], CTest_CDROM::kMaxChecksums);
+    EXPECT_EQ(CTest_CDROM::CurrentFile(0), "f109999");
+}
+
+TEST_F(Cdrom, DataDiscPassesCompareChecksums)
+{
+    const std::string root = dir.file("disc");
+    fs::create_directories(root + "/a");
+    WriteFile(root + "/a/one.txt", "12345");
+    WriteFile(root + "/z.txt", "abc");
+    testconfig.duty_cycle[kSlotCdFirst] = 50; // 100 ms after each entry
+    const int slot = kSlotCdFirst + 1;
+
+    // Unchanged: one cycle, no error. Then z.txt changes during the second
+    // pass of the next run.
+    for (bool change : { false, true }) {
+        std::memset(&resultfile, 0, sizeof resultfile);
+        gStopWhen = [&](int) {
+            if (change && CTest_CDROM::phase[1] == CTest_CDROM::kPhaseVerifying)
+                WriteFile(root + "/z.txt", "abd");
+            return resultfile.results[slot].cycles >= 1;
+        };
+        auto e = engine(1, root);
+        e->DataCDTest(1);
+        EXPECT_EQ(counts(1), std::tuple(1u, change ? 1u : 0u, change ? 82u : 0u)) << change;
+    }
+    EXPECT_NE(events().find(", CD/DVD, File: " + root + "/z.txt, Cycle: 0, Checksum expected: 294, Checksum read: 295"),
+        std::string::npos)
+        << events();
+
+    // A drive beyond those detected: 95 every 5 s.
+    std::memset(&resultfile, 0, sizeof resultfile);
+    auto e = engine(1, root);
+    gNumMMDevices = 1;
+    gStopWhen = [](int ms) { return ms == 5000; };
+    e->DataCDTest(1);
+    EXPECT_EQ(counts(1), std::tuple(0u, 1u, 95u));
+
+    // An empty drive pauses between its (empty) cycles.
+    std::memset(&resultfile, 0, sizeof resultfile);
+    fs::create_directory(dir.file("empty"));
+    e = engine(1, dir.file("empty"));
+    gPauses.clear();
+    gStopWhen = [](int) { return gPauses.size() == 2; };
+    std::thread t([&] { e->DataCDTest(1); });
+    for (int i = 0; i < 300 && SlotActive(slot); ++i)
+        std::this_thread::sleep_for(10ms);
+    const bool spun = SlotActive(slot);
+    SetSlotActive(slot, false);
+    t.join();
+    EXPECT_FALSE(spun) << "counted " << resultfile.results[slot].cycles << " cycles without a pause";
+    EXPECT_EQ(gPauses, (std::vector<int> { 5000, 5000 }));
+    EXPECT_EQ(counts(1), std::tuple(2u, 0u, 0u));
+}
+
+// Audio discs against the scripted drive.
+class CdAudio : public Cdrom {
+protected:
+    void SetUp() override
+    {
+        Cdrom::SetUp();
+        script = std::make_shared<CdScript>();
+        // 3:20:17, 2:00:00 and 0:59:74.
+        script->trackFrames = { 3 * 4500 + 20 * 75 + 17, 2 * 4500, 59 * 75 + 74 };
+        testconfig.duty_cycle[kSlotCdFirst] = 90; // 5 s after each track
+        // Stop at the first idle pause, or when the second pass begins.
+        gStopWhen = [](int ms) { return ms == 10000; };
+        script->onCall = [this](const std::string& call) {
+            if (call == "tocentry 1" && count(joined(), "play ") == 3) {
+                cyclesAtSecondPass = resultfile.results[kSlotCdFirst + 2].cycles;
+                SetSlotActive(kSlotCdFirst + 2, false);
+            }
+        };
+    }
+    void TearDown() override
+    {
+        script->onCall = nullptr;
+        Cdrom::TearDown();
+    }
+    std::string joined()
+    {
+        std::string all;
+        for (const auto& c : script->calls())
+            all += c + "\n";
+        return all;
+    }
+    void play()
+    {
+        auto e = engine(2, "", "/dev/scripted", std::make_unique<ScriptedCdDrive>(script));
+        e->AudioCDTest(2);
+    }
+    std::shared_ptr<CdScript> script;
+    int cyclesAtSecondPass = -1;
+};
+
+TEST_F(CdAudio, ThreeTracksPlayedThenOneCycleVolumesRestored)
+{
+    play();
+    EXPECT_EQ(joined(),
+        "open\nstatus\ntochdr\nstart\nvolread\nvolset 160,160,0,0\n"
+        "tocentry 1\ntocentry 2\nplay 0:2:0-3:22:17\nsubchnl\nsubchnl\nsubchnl\n"
+        "tocentry 3\nplay 3:22:17-5:22:17\nsubchnl\nsubchnl\nsubchnl\n"
+        "tocentry 170\nplay 5:22:17-6:22:16\nsubchnl\nsubchnl\nsubchnl\n"
+        "tocentry 1\nstop\nvolset 255,255,0,0\nclose\n");
+    EXPECT_EQ(cyclesAtSecondPass, 1);
+    EXPECT_EQ(counts(2), std::tuple(1u, 0u, 0u));
+    EXPECT_EQ(gPauses, (std::vector<int> { 3000, 2000, 2000, 5000, 2000, 2000, 5000, 2000, 2000, 5000 }));
+    EXPECT_EQ(CTest_CDROM::op_count_read[2], 6u * 344000);
+    EXPECT_EQ(std::pair(CTest_CDROM::totaltracks[2].load(), CTest_CDROM::track_num[2].load()), std::pair(3, 3));
+    const std::string text = trace();
+    for (const char* line : { "Length of current track (Track #1) is 3 minutes, 20 seconds, and 17 frames",
+             "Length of current track (Track #2) is 2 minutes, 0 seconds, and 0 frames",
+             "Length of current track (Track #3) is 0 minutes, 59 seconds, and 74 frames",
+             "Address for next track (Track #4) at 6 minutes, 22 seconds, and 16 frames",
+             "): ioctl[CDROMREADTOCHDR] totaltracks: 3" })
+        EXPECT_EQ(count(text, line), 1) << line << "\n" << text;
+    EXPECT_EQ(
+        std::pair(count(text, "Begin playback of track: "), count(text, "Stop playback of track: ")), std::pair(3, 3));
+}
+
+TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
+{
+    const struct {
+        int status = kCdsAudio;
+        unsigned failing = 0;
+        std::vector<int> dataTracks = {};
+        int code = 0, cycles = 0;
+        const char* said = "";
+    } cases[] = {
+        { kCdsData1, 0, {}, 47, 0, "(/dev/scripted): Data disc type" },
+        { kCdsXa21, 0, {}, 47, 0, "XA data disc type" },
+        { kCdsNoDisc, 0, {}, 47, 0, "No media detected" },
+        { kCdsAudio, CdScript::kDiscStatus, {}, 45, 0, "ioctl[CDROM_DISC_STATUS] : Input/output error" },
+        { kCdsAudio, CdScript::kTocHeader, {}, 43, 0, "ioctl[CDROMREADTOCHDR] error: Input/output error" },
+        { kCdsAudio, CdScript::kStart, {}, 18, 0, "ioctl[CDROMSTART] error: Input/output error" },
+        { kCdsAudio, CdScript::kTocEntry, {}, 45, 1, "ioctl[CDROMREADTOCENTRY] error" },
+        { kCdsAudio, CdScript::kPlay, {}, 44, 1, "Length of current track (Track #1)" },
+        { kCdsAudio, CdScript::kSubChannel, {}, 45, 1, "Stop playback of track: 1" },
+        { kCdsAudio, 0, { 1 }, 46, 1, "totaltracks: 3" },
+        { kCdsAudio, CdScript::kOpen, {}, 208, 1, "(/dev/scripted): open error: Input/output error" },
+        { kCdsAudio, CdScript::kVolumeRead, {}, 0, 1, "ioctl[CDROMVOLREAD] error" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        TearDown(), SetUp();
+        script->status = c.status;
+        script->failing = c.failing;
+        script->dataTracks = c.dataTracks;
+        gStopWhen = [](int ms) { return ms == 10000 && std::count(gPauses.begin(), gPauses.end(), 10000) == 3; };
+        play();
+        // Play failures are retried and counted each pass; the others idle.
+        const unsigned errors = c.code == 0 ? 0u : (c.cycles ? 3u : 1u);
+        EXPECT_EQ(counts(2),
+            std::tuple(
+                c.cycles && c.code ? 3u : static_cast<unsigned>(c.cycles), errors, static_cast<unsigned>(c.code)));
+        // Said once; a failing play is said again on each pass.
+        const int said = count(trace(), c.said);
+        EXPECT_TRUE(c.cycles ? said >= 1 : said == 1) << said << "\n" << trace();
+        const CdVolume v = script->currentVolume();
+        EXPECT_EQ(std::tuple(v.channel[0], v.channel[1]), std::tuple(255, 255));
+        // The drive is stopped and closed whenever it was opened.
+        const std::string calls = joined();
+        const bool opened = c.failing != CdScript::kOpen;
+        EXPECT_EQ(std::pair(calls.find("\nstop\n") != std::string::npos, calls.ends_with("close\n")),
+            std::pair(opened, opened))
+            << calls;
+    }
+}
+
+TEST_F(Cdrom, NoDiscModeOpensTheDeviceEveryTenSeconds)
+{
+    WriteFile(dir.file("sr0"), "");
+    for (bool present : { true, false }) {
+        TearDown(), SetUp();
+        gStopWhen = [](int ms) { return ms == 10000 && std::count(gPauses.begin(), gPauses.end(), 10000) == 3; };
+        auto e = engine(4, "", dir.file(present ? "sr0" : "sr9"));
+        e->NoCDTest(4);
+        EXPECT_EQ(gPauses, (std::vector<int> { 10000, 10000, 10000 }));
+        EXPECT_EQ(counts(4), present ? std::tuple(3u, 0u, 0u) : std::tuple(2u, 1u, 208u));
+        EXPECT_EQ(CTest_CDROM::op_count_read[4], present ? 3u : 2u);
+        EXPECT_EQ(resultfile.results[kSlotCdFirst + 4].op_count, present ? 3u : 0u);
+        EXPECT_STREQ(CTest_CDROM::status_text[CTest_CDROM::phase[4]], present ? "Drive detected" : "No drive detected");
+        EXPECT_EQ(count(trace(), "Starting No CD Test."), 3);
+    }
+}
+
+TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
+{
+    for (int slot = 0; slot < kNumNamedSlots; ++slot)
+        EXPECT_EQ(ChildProc[slot] == Test_Thread_CDROM, slot >= 33 && slot <= 52) << slot;
+
+    // Burn CD-RW does nothing and ends by itself.
+    testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
+    std::memset(gThreadData, 0, sizeof gThreadData);
+    gThreadData[35] = { 0, 35, 2, 0 };
+    pthread_t t;
+    ASSERT_EQ(pthread_create(&t, nullptr, Test_Thread_CDROM, &gThreadData[35]), 0);
+    pthread_join(t, nullptr);
+    EXPECT_EQ(gPauses, std::vector<int> { 1000 });
+    EXPECT_EQ(std::tuple(relaxedLoad(gThreadData[35].running), tests_running.load(), SlotActive(35)),
+        std::tuple(0, 0, false));
+    EXPECT_EQ(count(trace(), ", CD/DVD, Starting test: Burn CD-RW \n"), 1) << trace();
+    EXPECT_EQ(count(trace(), ", CD/DVD, Stopping test \n"), 1);
+    EXPECT_GT(CTest_CDROM::UpdateStartTime(2).tv_sec, 0);
+
+    // A drive starting late leaves the others' counts alone.
+    auto a = engine(0, "");
+    EXPECT_STREQ(a->testName(), "CD/DVD(0)");
+    CTest_CDROM::op_count_read[0] = 5;
+    CTest_CDROM::op_count_read[1] = 6;
+    auto b = engine(1, "");
+    EXPECT_EQ(std::pair(CTest_CDROM::op_count_read[0].load(), CTest_CDROM::op_count_read[1].load()),
+        (std::pair<std::uint64_t, std::uint64_t>(5, 0)));
+    EXPECT_EQ(CTest_CDROM::CurrentFile(1), "Searching for files");
+    a.reset(), b.reset();
+    auto c = engine(3, "");
+    EXPECT_EQ(CTest_CDROM::op_count_read[0], 0u) << "the first engine of a run starts clean";
+
+    CTest_CDROM::AddStdCDErrorMsg(83, "/media/cdrom");
+    EXPECT_NE(events().find(", CD/DVD, /media/cdrom: CD error 83\n"), std::string::npos) << events();
+    EXPECT_EQ(resultfile.error_occurrences[83], 1);
+}
+
+} // namespace
