@@ -2,6 +2,7 @@
 
 #include "AtomicField.h"
 #include "CTest_Math.h"
+#include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
 #include "ResultRecord.h"
 
@@ -77,6 +78,7 @@ void setEntries(int first, int last, ThreadEntry entry)
 // need the GUI libraries register themselves from the program at start-up.
 [[maybe_unused]] const bool kEntriesSet = [] {
     setEntries(kSlotMaths, kSlotMaths, Test_Thread_Math);
+    setEntries(kSlotParallel, kSlotParallel, Test_Thread_ParallelPort);
     setEntries(kSlotSerialFirst, kSlotSerialFirst + kNumSerialPorts - 1, Test_Thread_SerialPort);
     return true;
 }();
