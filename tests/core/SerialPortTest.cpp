@@ -227,6 +227,7 @@ TEST_F(SerialPortTest, CorruptedEchoGives55WithTheBlocksDumped)
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.loop << "/" << c.block << "/" << c.byte);
         std::memset(&resultfile, 0, sizeof resultfile);
+        pty.settle(); // the blocks the last case left unread come back first
         CTest_SerialPort engine(kPort, kSlot);
         ASSERT_EQ(engine.openPort(), 0);
         const auto start = pty.received().size();

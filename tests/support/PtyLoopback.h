@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
@@ -57,6 +58,19 @@ public:
         m_mask = mask;
         m_corruptAt = offset;
     }
+    // Waits until everything received has been answered and the line has
+    // been quiet for a moment, so that no late echo of one case reaches
+    // the next.
+    void settle()
+    {
+        for (long last = -1;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            const long now = static_cast<long>(received().size());
+            if (now == last && m_handled.load() == now)
+                return;
+            last = now;
+        }
+    }
     // Every byte received from the slave so far.
     std::string received()
     {
@@ -93,6 +107,7 @@ private:
                 if (w > 0)
                     done += w;
             }
+            m_handled += n;
         }
     }
 
@@ -104,6 +119,7 @@ private:
     std::atomic<bool> m_echo { true };
     std::atomic<long> m_corruptAt { -1 };
     std::atomic<std::uint8_t> m_mask { 0 };
+    std::atomic<long> m_handled { 0 };
     std::mutex m_mutex;
     std::string m_seen;
 };
