@@ -3,6 +3,8 @@
 #include "AtomicField.h"
 #include "CTest_CDROM.h"
 #include "CTest_Math.h"
+#include "CTest_ParallelPort.h"
+#include "CTest_SerialPort.h"
 #include "ResultRecord.h"
 
 int thread_active[kNumSlots];
@@ -78,6 +80,8 @@ void setEntries(int first, int last, ThreadEntry entry)
 [[maybe_unused]] const bool kEntriesSet = [] {
     setEntries(kSlotMaths, kSlotMaths, Test_Thread_Math);
     setEntries(kSlotCdFirst, kSlotCdFirst + kNumCdDrives - 1, Test_Thread_CDROM);
+    setEntries(kSlotParallel, kSlotParallel, Test_Thread_ParallelPort);
+    setEntries(kSlotSerialFirst, kSlotSerialFirst + kNumSerialPorts - 1, Test_Thread_SerialPort);
     return true;
 }();
 

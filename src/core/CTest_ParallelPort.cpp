@@ -1,0 +1,331 @@
+#include "CTest_ParallelPort.h"
+
+#include "Privileges.h"
+
+#include "AtomicField.h"
+#include "CLogger.h"
+#include "ConfigRecord.h"
+#include "DebugTrace.h"
+#include "ErrorClassification.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+std::atomic<std::uint64_t> CTest_ParallelPort::bytes_sent[kNumParallelPorts];
+std::atomic<std::uint64_t> CTest_ParallelPort::bytes_received[kNumParallelPorts];
+std::atomic<std::uint64_t> CTest_ParallelPort::dis_bytes_sent[kNumParallelPorts];
+std::atomic<std::uint64_t> CTest_ParallelPort::dis_bytes_received[kNumParallelPorts];
+LiveTimeval CTest_ParallelPort::update_start_time[kNumParallelPorts];
+LiveTimeval CTest_ParallelPort::update_stop_time[kNumParallelPorts];
+std::atomic<int> CTest_ParallelPort::io_port { 0 };
+std::atomic<int> CTest_ParallelPort::PortDetect { 0 };
+std::atomic<int> CTest_ParallelPort::bt_delay_parport { 0 };
+std::atomic<int> CTest_ParallelPort::error_parport { 0 };
+std::atomic<int> CTest_ParallelPort::lasterror_parport { 0 };
+
+namespace {
+
+constexpr const char* kFn = "th_test_parallelport";
+constexpr unsigned kBases[kNumParallelPorts] = { 0x378, 0x278, 0x3BC };
+constexpr unsigned kStatus = 1;
+constexpr unsigned kControl = 2;
+constexpr std::uint8_t kIrqEnable = 0x10;
+constexpr std::uint8_t kDirection = 0x20; // set: data lines are inputs
+constexpr std::uint8_t kDetectPattern = 0xAA;
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+std::atomic<CTest_ParallelPort::WaitHook> g_waitHook { nullptr };
+
+int hooked(int ms)
+{
+    const CTest_ParallelPort::WaitHook hook = g_waitHook.load(std::memory_order_acquire);
+    return hook ? hook(ms) : ms;
+}
+
+} // namespace
+
+unsigned CTest_ParallelPort::BaseAddress(int port)
+{
+    return kBases[ParallelPortIndex(port)];
+}
+
+int CTest_ParallelPort::ParallelPortIndex(int port)
+{
+    return (port == 1 || port == 2) ? port : 0;
+}
+
+CTest_ParallelPort::CTest_ParallelPort(int port, int slot)
+    : CTest_ParallelPort(port, slot, MakeParallelPortIO())
+{
+}
+
+CTest_ParallelPort::CTest_ParallelPort(int port, int slot, std::unique_ptr<ParallelPortIO> io)
+    : CTest_Base(slot, kSliceDefault)
+    , m_port(port)
+    , m_index(ParallelPortIndex(port))
+    , m_devicePath {}
+    , m_displayName {}
+    , m_io(std::move(io))
+{
+    std::snprintf(m_devicePath, sizeof m_devicePath, "/dev/lp%d", port);
+    const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? test_names[slot] : "Parallel Port";
+    std::snprintf(m_displayName, sizeof m_displayName, "%s: lp%d", slotName, port);
+    std::snprintf(m_testName, sizeof m_testName, "%s", m_displayName);
+    for (int p = 0; p < kNumParallelPorts; ++p) {
+        bytes_sent[p].store(0, kRelaxed);
+        bytes_received[p].store(0, kRelaxed);
+        dis_bytes_sent[p].store(0, kRelaxed);
+        dis_bytes_received[p].store(0, kRelaxed);
+        update_start_time[p].clear();
+        update_stop_time[p].clear();
+    }
+    io_port.store(0, kRelaxed);
+    PortDetect.store(0, kRelaxed);
+}
+
+CTest_ParallelPort::~CTest_ParallelPort() = default;
+
+void CTest_ParallelPort::SetWaitHookForTests(WaitHook hook)
+{
+    g_waitHook.store(hook, std::memory_order_release);
+}
+
+void CTest_ParallelPort::pause(int ms)
+{
+    WaitMsecs(hooked(ms));
+}
+
+void CTest_ParallelPort::trace(int level, const char* fmt, ...)
+{
+    if (!gLogger)
+        return;
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    gLogger->AddLine(line, -1, 0, m_displayName, level);
+}
+
+void CTest_ParallelPort::setError(int code)
+{
+    m_errorCode = code;
+    lasterror_parport.store(code, kRelaxed);
+    error_parport.store(1, kRelaxed);
+}
+
+void CTest_ParallelPort::reportPending()
+{
+    if (error_parport.load(kRelaxed) == 0)
+        return;
+    error_parport.store(0, kRelaxed);
+    RecordError(m_errorCode, kLogTest);
+}
+
+void CTest_ParallelPort::reportNow(int code)
+{
+    setError(code);
+    reportPending();
+}
+
+int CTest_ParallelPort::enable_pp_IO()
+{
+    int refused = 0;
+    for (int n = 0; n < kNumParallelPorts; ++n) {
+        const int e = m_io->permission(kBases[n], 3, true);
+        m_granted[n] = e == 0;
+        if (e == 0)
+            continue;
+        std::fprintf(stderr, "Failed ioperm on lp%d: %s\n", n, std::strerror(e));
+        DPrintf("%s, %s[%d]: ioperm(0x%x, 3) for lp%d refused: strerror(%d) = *%s*\n", KVX_WHERE, kBases[n], n, e,
+            std::strerror(e));
+        if (n == m_index)
+            refused = e;
+    }
+    return refused;
+}
+
+void CTest_ParallelPort::disable_pp_IO()
+{
+    for (int n = 0; n < kNumParallelPorts; ++n) {
+        if (m_granted[n])
+            m_io->permission(kBases[n], 3, false);
+        m_granted[n] = false;
+    }
+}
+
+void CTest_ParallelPort::lp_init(int port)
+{
+    m_base = BaseAddress(port);
+    m_savedData = m_io->in(m_base);
+    m_savedControl = m_io->in(m_base + kControl);
+    m_io->out(static_cast<std::uint8_t>(m_savedControl & ~kIrqEnable), m_base + kControl);
+    m_initialised = true;
+    io_port.store(static_cast<int>(m_base), kRelaxed);
+}
+
+void CTest_ParallelPort::lp_restore()
+{
+    if (!m_initialised)
+        return;
+    m_io->out(m_savedData, m_base);
+    m_io->out(m_savedControl, m_base + kControl);
+}
+
+bool CTest_ParallelPort::detectOnce()
+{
+    const std::uint8_t control = m_io->in(m_base + kControl);
+    m_io->out(static_cast<std::uint8_t>(control & ~kDirection), m_base + kControl);
+    m_io->out(kDetectPattern, m_base);
+    if (m_io->in(m_base) == kDetectPattern) {
+        PortDetect.store(1, kRelaxed);
+        return true;
+    }
+    setError(64);
+    trace(3, "%s", e_strings[64]);
+    return false;
+}
+
+void CTest_ParallelPort::detectOnlyOnce()
+{
+    const auto sent = static_cast<std::uint8_t>(std::rand() % 255);
+    m_io->out(sent, m_base);
+    dis_bytes_sent[m_index].fetch_add(1, kRelaxed);
+    const std::uint8_t back = m_io->in(m_base);
+    if (back != sent) {
+        reportNow(64);
+        trace(3, "Port detect details, Sent: %d, Rec: %d, Cycle: %u", sent, back,
+            relaxedLoad(resultfile.results[m_testID].cycles));
+    }
+    PortDetect.store(back == sent ? 1 : 0, kRelaxed);
+    CountCycle();
+    CountOperations(1);
+    dis_bytes_received[m_index].fetch_add(1, kRelaxed);
+    pause(kDetectOnlyWaitMs);
+}
+
+std::uint8_t CTest_ParallelPort::readStatus(int sent, int attempt, int loop, int& received)
+{
+    const std::uint8_t raw = m_io->in(m_base + kStatus);
+    const std::uint64_t n = bytes_received[m_index].fetch_add(1, kRelaxed) + 1;
+    dis_bytes_received[m_index].store(n, kRelaxed);
+    CountOperations(1);
+    // S3..S7 carry D0..D4; the hardware inverts BUSY (S7).
+    received = (raw ^ 0x80) >> 3;
+    if (loop % 100 == 0)
+        trace(4, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, attempt, raw, loop);
+    return raw;
+}
+
+void CTest_ParallelPort::loopbackPass()
+{
+    for (int i = 0; i < kLoopsPerPass && Active(); ++i) {
+        const int sent = std::rand() % 32;
+        m_io->out(static_cast<std::uint8_t>(sent), m_base);
+        if (i % 100 == 0)
+            trace(4, "Sent: %d, Loop: %d", sent, i);
+        const std::uint64_t n = bytes_sent[m_index].fetch_add(1, kRelaxed) + 1;
+        dis_bytes_sent[m_index].store(n, kRelaxed);
+        CountOperations(1);
+
+        int received = 0;
+        int raw = readStatus(sent, 1, i, received);
+        if (received != sent) {
+            trace(3, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 1, raw, i);
+            trace(3, "(Last byte sent: %d, Rec: %d, RawByte: %d)", m_lastSent, m_lastReceived, m_lastRaw);
+            // A second look before calling the plug faulty.
+            raw = readStatus(sent, 2, i, received);
+            if (received != sent) {
+                setError(61);
+                trace(3, "%s", e_strings[61]);
+                trace(3, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 2, raw, i);
+                break;
+            }
+        }
+        m_lastSent = sent;
+        m_lastReceived = received;
+        m_lastRaw = raw;
+    }
+
+    relaxedStore(resultfile.results[m_testID].cycles,
+        static_cast<std::uint32_t>(bytes_sent[m_index].load(kRelaxed) / kBytesPerCycle));
+    pause(m_delayMs);
+    if (Active() && error_parport.load(kRelaxed)) {
+        reportPending();
+        pause(kErrorWaitMs);
+    }
+}
+
+void CTest_ParallelPort::test_entry(int port)
+{
+    MarkRunning();
+    th_test_parallelport(port);
+}
+
+void CTest_ParallelPort::th_test_parallelport(int port)
+{
+    DPrintf("%s, %s[%d]: %s starts\n", KVX_WHERE, m_displayName);
+    WaitOnGlobal(hooked(kStartWaitMs));
+    error_parport.store(0, kRelaxed);
+    LogStart();
+    m_delayMs = DutyDelayMs(SlotDutyCycle(testconfig, m_testID));
+    bt_delay_parport.store(m_delayMs, kRelaxed);
+    PortDetect.store(0, kRelaxed);
+
+    if (!HavePrivilege(Privilege::PortIo)) {
+        reportNow(203);
+        while (Active())
+            pause(kIdleStepMs);
+        EndTest();
+        return;
+    }
+
+    // Without permission the first register access would kill the whole
+    // process, so a refused port is never touched: it stays undetected.
+    const int refused = enable_pp_IO();
+    if (refused == 0)
+        lp_init(port);
+
+    bool detected = false;
+    while (Active() && !detected) {
+        if (error_parport.load(kRelaxed)) {
+            trace(3, "%s[%d]: Cannot detect port /dev/lp%d", kFn, __LINE__, port);
+            reportPending();
+            pause(kDetectRetryMs);
+            if (!Active())
+                break;
+        }
+        if (refused) {
+            setError(64);
+            trace(3, "%s", e_strings[64]);
+            continue;
+        }
+        detected = detectOnce();
+    }
+
+    const bool errorPending = error_parport.load(kRelaxed) != 0;
+    if (relaxedLoad(testconfig.parallel_test_mode) == 1) {
+        while (detected && !errorPending && Active())
+            detectOnlyOnce();
+    } else {
+        while (detected && !errorPending && Active())
+            loopbackPass();
+    }
+
+    lp_restore();
+    disable_pp_IO();
+    EndTest();
+}
+
+void* Test_Thread_ParallelPort(void* arg)
+{
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_ParallelPort",
+        [](int port, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_ParallelPort>(port, slot);
+        });
+}

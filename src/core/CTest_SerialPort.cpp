@@ -1,0 +1,669 @@
+#include "CTest_SerialPort.h"
+
+#include "AtomicField.h"
+#include "CLogger.h"
+#include "ConfigRecord.h"
+#include "DebugTrace.h"
+#include "ErrorClassification.h"
+#include "Startup.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+const int SerialPortSpeeds[kNumSerialSpeeds] = {
+    kB110,
+    kB300,
+    kB600,
+    kB1200,
+    kB2400,
+    kB4800,
+    kB9600,
+    kB19200,
+    kB38400,
+    kB57600,
+    kB115200,
+    kSweepTo115200,
+    kB230400,
+    kSweepTo230400,
+    -1,
+};
+
+std::atomic<std::uint64_t> CTest_SerialPort::bytes_sent[kNumSerialPorts];
+std::atomic<std::uint64_t> CTest_SerialPort::bytes_received[kNumSerialPorts];
+std::atomic<std::uint64_t> CTest_SerialPort::dis_bytes_sent[kNumSerialPorts];
+std::atomic<std::uint64_t> CTest_SerialPort::dis_bytes_received[kNumSerialPorts];
+LiveTimeval CTest_SerialPort::update_start_time[kNumSerialPorts];
+LiveTimeval CTest_SerialPort::update_stop_time[kNumSerialPorts];
+std::atomic<int> CTest_SerialPort::iComSpeed[kNumSerialPorts];
+std::atomic<int> CTest_SerialPort::PortStatusOK[kNumSerialPorts];
+
+namespace {
+
+constexpr const char* kSource = "src/CTest_SerialPort";
+constexpr const char* kFn = "th_test_serialport";
+constexpr int kDefaultSpeedIndex = 6;
+constexpr int kSweepStartIndex = 1; // 300 bits/s; 110 is only ever a fixed speed
+constexpr int kMinTimeoutMs = 100;
+constexpr int kMaxTimeoutMs = 30000;
+constexpr int kDumpLine = 25;
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+std::atomic<CTest_SerialPort::WaitHook> g_waitHook { nullptr };
+// Engines alive; the first of a run clears every port's live values.
+std::atomic<int> g_liveEngines { 0 };
+
+bool isMarker(int code)
+{
+    return code == kSweepTo115200 || code == kSweepTo230400;
+}
+
+int hooked(int ms)
+{
+    const CTest_SerialPort::WaitHook hook = g_waitHook.load(std::memory_order_acquire);
+    return hook ? hook(ms) : ms;
+}
+
+void clearPort(int p, int speed)
+{
+    CTest_SerialPort::bytes_sent[p].store(0, kRelaxed);
+    CTest_SerialPort::bytes_received[p].store(0, kRelaxed);
+    CTest_SerialPort::dis_bytes_sent[p].store(0, kRelaxed);
+    CTest_SerialPort::dis_bytes_received[p].store(0, kRelaxed);
+    CTest_SerialPort::update_start_time[p].clear();
+    CTest_SerialPort::update_stop_time[p].clear();
+    CTest_SerialPort::PortStatusOK[p].store(0, kRelaxed);
+    CTest_SerialPort::iComSpeed[p].store(speed, kRelaxed);
+}
+
+} // namespace
+
+int BaudSpeed(int code)
+{
+    switch (code) {
+    case kB110:
+        return 110;
+    case kB300:
+        return 300;
+    case kB600:
+        return 600;
+    case kB1200:
+        return 1200;
+    case kB2400:
+        return 2400;
+    case kB4800:
+        return 4800;
+    case kB9600:
+        return 9600;
+    case kB19200:
+        return 19200;
+    case kB38400:
+        return 38400;
+    case kB57600:
+        return 57600;
+    case kB115200:
+        return 115200;
+    case kB230400:
+        return 230400;
+    default:
+        return 0;
+    }
+}
+
+CTest_SerialPort::CTest_SerialPort(int port, int slot)
+    : CTest_SerialPort(port, slot, MakeSerialLine())
+{
+}
+
+CTest_SerialPort::CTest_SerialPort(int port, int slot, std::unique_ptr<SerialLine> line)
+    : CTest_Base(slot, kSliceDefault)
+    , m_port(std::clamp(port, 0, kNumSerialPorts - 1))
+    , m_devicePath {}
+    , m_displayName {}
+    , m_line(std::move(line))
+    , m_send {}
+    , m_recv {}
+{
+    std::snprintf(m_devicePath, sizeof m_devicePath, "%s", SerialDevicePath(m_port).c_str());
+    const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? test_names[slot] : "Serial Port";
+    std::snprintf(m_displayName, sizeof m_displayName, "%s: ttyS%d", slotName, port);
+    std::snprintf(m_testName, sizeof m_testName, "%s", m_displayName);
+
+    m_mode = relaxedLoad(testconfig.serial_port_mode[m_port]);
+    int index = relaxedLoad(testconfig.serial_baud_index);
+    // A file may hold any index; the end mark and beyond are no setting.
+    if (index < 0 || index >= kNumSerialSpeeds - 1)
+        index = kDefaultSpeedIndex;
+    m_settingIndex = index;
+    const bool sweep = isMarker(SerialPortSpeeds[index]);
+    m_markerIndex = (sweep && m_mode == 1) ? index : 0;
+    m_speedIndex = (m_mode == 1 && !sweep) ? index : kSweepStartIndex;
+    const int configured = BaudSpeed(SerialPortSpeeds[sweep ? kSweepStartIndex : index]);
+    m_timeoutMs = std::clamp(static_cast<int>(relaxedLoad(testconfig.serial_timeout_ms)), kMinTimeoutMs, kMaxTimeoutMs);
+    m_handshake = relaxedLoad(testconfig.serial_disable_rts) == 0;
+    m_delayMs = DutyDelayMs(SlotDutyCycle(testconfig, slot));
+
+    if (g_liveEngines.fetch_add(1) == 0) {
+        for (int p = 0; p < kNumSerialPorts; ++p)
+            clearPort(p, configured);
+    } else {
+        clearPort(m_port, configured);
+    }
+}
+
+CTest_SerialPort::~CTest_SerialPort()
+{
+    closePort();
+    g_liveEngines.fetch_sub(1);
+}
+
+void CTest_SerialPort::SetWaitHookForTests(WaitHook hook)
+{
+    g_waitHook.store(hook, std::memory_order_release);
+}
+
+void CTest_SerialPort::pause(int ms)
+{
+    WaitMsecs(hooked(ms));
+}
+
+void CTest_SerialPort::trace(int level, const char* fmt, ...)
+{
+    if (!gLogger)
+        return;
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    gLogger->AddLine(line, -1, 0, m_displayName, level);
+}
+
+void CTest_SerialPort::setError(int code)
+{
+    m_error = true;
+    m_errorCode = code;
+}
+
+void CTest_SerialPort::reportPending()
+{
+    if (!m_error)
+        return;
+    m_error = false;
+    PortStatusOK[m_port].store(0, kRelaxed);
+    RecordError(m_errorCode, kLogTest);
+}
+
+void CTest_SerialPort::reportNow(int code)
+{
+    setError(code);
+    reportPending();
+}
+
+void CTest_SerialPort::idle()
+{
+    while (Active())
+        pause(kIdleStepMs);
+}
+
+void CTest_SerialPort::test_entry(int port)
+{
+    MarkRunning();
+    th_test_serialport(port);
+}
+
+void CTest_SerialPort::th_test_serialport(int /*port*/)
+{
+    DPrintf("%s, %s[%d]: %s starts on %s\n", KVX_WHERE, m_displayName, m_devicePath);
+    WaitOnGlobal(hooked(kStartWaitMs));
+
+    const char* lines = m_handshake ? "RTS/CTS and DTR/DSR" : "No RTS/CTS and DTR/DSR";
+    const int index = m_settingIndex;
+    if (isMarker(SerialPortSpeeds[index]))
+        trace(3, "Starting test (baud cycling to %d, %s)\n", BaudSpeed(SerialPortSpeeds[index - 1]), lines);
+    else
+        trace(3, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
+
+    gettimeofday(&gTestModules[m_testID].start_time, nullptr);
+    update_start_time[m_port].storeNow();
+    iComSpeed[m_port].store(BaudSpeed(SerialPortSpeeds[m_speedIndex]), kRelaxed);
+
+    if (m_mode != 1 && m_mode != 2) {
+        // Selected without a test mode: nothing to open or count.
+        trace(3, "%s[%d]: Port \"%s\" has no test mode (%d)", kFn, __LINE__, m_devicePath, m_mode);
+        idle();
+    } else if (::geteuid() != 0 && ::faccessat(AT_FDCWD, m_devicePath, R_OK | W_OK, AT_EACCESS) != 0 &&
+               errno == EACCES) {
+        // Root, or a user the device lets in (the dialout group).
+        reportNow(203);
+        idle();
+    } else if (openPort() != 0) {
+        idle();
+    } else {
+        if (m_mode == 1 && Active())
+            probe();
+        while (Active()) {
+            if (m_mode == 2)
+                detectOnce();
+            else
+                runPass();
+            pause(m_delayMs);
+            if (m_error) {
+                reportPending();
+                pause(kLongErrorWaitMs);
+            }
+        }
+    }
+
+    closePort();
+    if (gLogger)
+        gLogger->AddLine("Stopping test\n", -1, 0, m_displayName, 3);
+    gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
+}
+
+int CTest_SerialPort::applyWorking(int level)
+{
+    const int wanted = m_work.inputSpeed();
+    int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
+    if (e) {
+        trace(level, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        return 54;
+    }
+    SerialAttributes check;
+    e = m_line->getAttributes(check);
+    if (e) {
+        trace(level, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        return 54;
+    }
+    if (check.inputSpeed() != wanted) {
+        trace(level, "%s[%d]: Input speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
+        return 54;
+    }
+    if (check.outputSpeed() != wanted) {
+        trace(level, "%s[%d]: Output speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
+        return 54;
+    }
+    return 0;
+}
+
+int CTest_SerialPort::openPort()
+{
+    int e = m_line->open(m_devicePath);
+    if (e) {
+        const int code = e == EACCES ? 50 : (e == ENOENT ? 51 : 52);
+        trace(3, "%s-%s[%d]: strerror(%d) = *%s*", kSource, kFn, __LINE__, e, std::strerror(e));
+        trace(3, "%s", e_strings[code]);
+        trace(3, "%s Speed: %dbaud, fd:%d, Total: %llu, ErrorCode: %d", m_devicePath, speed(), m_line->fd(),
+            static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), e);
+        reportNow(code);
+        return code;
+    }
+    m_opened = true;
+
+    e = m_line->getAttributes(m_saved);
+    if (e) {
+        trace(3, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        reportNow(51);
+        return 51;
+    }
+    m_work = m_saved;
+    m_work.makeRaw(m_handshake);
+    m_work.setTiming(0, m_timeoutMs / 100);
+    m_work.setSpeed(SerialPortSpeeds[m_speedIndex]);
+    if (applyWorking(3) != 0) {
+        reportNow(54);
+        return 54;
+    }
+    trace(3, "%s[%d]: Attributes for \"%s\" (PortNum: %d) set and without errors.\n", kFn, __LINE__, m_devicePath,
+        m_port);
+    trace(3, "%s[%d]: Setup for \"%s\" (PortNum: %d) complete and good.\n", kFn, __LINE__, m_devicePath, m_port);
+    m_configured = true;
+
+    pause(kSettleMs);
+    e = m_line->flush();
+    if (e) {
+        trace(4, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        setError(53);
+    }
+    return 0;
+}
+
+CTest_SerialPort::WaitResult CTest_SerialPort::waitLine(SerialReady what, int& err)
+{
+    // Sliced, so that a stop is seen within a slice however long the
+    // configured timeout.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
+    for (;;) {
+        if (!Active())
+            return WaitResult::Stopped;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            err = ETIMEDOUT;
+            return WaitResult::TimedOut;
+        }
+        const int r = m_line->waitReady(what, static_cast<int>(std::min<long long>(left, m_waitSlice)));
+        if (r > 0)
+            return WaitResult::Ready;
+        if (r < 0) {
+            err = -r;
+            return WaitResult::Failed;
+        }
+    }
+}
+
+long CTest_SerialPort::writeBlock(const std::uint8_t* buf, int n, int& err, bool& stopped)
+{
+    stopped = false;
+    err = 0;
+    const WaitResult w = waitLine(SerialReady::Write, err);
+    if (w == WaitResult::Stopped)
+        stopped = true;
+    if (w != WaitResult::Ready)
+        return 0;
+    return m_line->write(buf, static_cast<std::size_t>(n), err);
+}
+
+long CTest_SerialPort::readBlock(std::uint8_t* buf, int n, int& err, bool& stopped)
+{
+    // One block may arrive in pieces (a slow line, or VMIN 0 after a failed
+    // probe); it is complete when all of it came within the timeout.
+    stopped = false;
+    err = 0;
+    long got = 0;
+    while (got < n) {
+        const WaitResult w = waitLine(SerialReady::Read, err);
+        if (w == WaitResult::Stopped)
+            stopped = true;
+        if (w != WaitResult::Ready)
+            break;
+        const long r = m_line->read(buf + got, static_cast<std::size_t>(n - got), err);
+        if (r <= 0)
+            break;
+        got += r;
+    }
+    return got;
+}
+
+int CTest_SerialPort::probe()
+{
+    std::uint8_t sent = 0xAA;
+    std::uint8_t got = 0;
+    int err = 0;
+    bool stopped = false;
+    const long w = writeBlock(&sent, 1, err, stopped);
+    if (stopped)
+        return 0;
+    if (w != 1) {
+        trace(3, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+        trace(3, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
+            speed(), 1, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
+            static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
+        setError(57);
+    } else {
+        // One byte's time on the line before looking for it.
+        const int bytesPerSecond = speed() / 8;
+        pause(bytesPerSecond > 0 ? 1000 / bytesPerSecond : 0);
+        const long r = readBlock(&got, 1, err, stopped);
+        if (stopped)
+            return 0;
+        if (r != 1) {
+            trace(3, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+            trace(3, "%s[%d]: Is your loopback plug present???", kFn, __LINE__);
+            trace(3, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
+                speed(), 1, 1, static_cast<unsigned>(m_line->fd()),
+                static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
+            setError(58);
+        } else if (got != sent) {
+            trace(3, "%s[%d]: test_reccode = %x, test_transcode = %x", kFn, __LINE__, got, sent);
+            setError(55);
+        } else {
+            // From now on a read waits for a whole block.
+            m_work.setTiming(kBlockSize, m_timeoutMs / 100);
+            const int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
+            if (e) {
+                trace(3, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+                setError(54);
+            }
+        }
+    }
+    if (!m_error)
+        return 0;
+    const int code = m_errorCode;
+    reportPending();
+    pause(kLongErrorWaitMs);
+    return code;
+}
+
+void CTest_SerialPort::dump(const char* which, const std::uint8_t* buf, int n, int loop, int block)
+{
+    trace(4, "Dumping %s buffer[Loop: %d]:", which, loop);
+    for (int first = 0; first + kDumpLine <= n; first += kDumpLine) {
+        if (!Active())
+            return;
+        char line[CLogger::kLineSize];
+        int len = std::snprintf(line, sizeof line, "[Block: %d][%d-%d]: ", block, first, first + kDumpLine - 1);
+        for (int k = first; k < first + kDumpLine; ++k)
+            len += std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "%2X ", buf[k]);
+        if (first + kDumpLine == kBlockSize)
+            std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "\n");
+        trace(4, "%s", line);
+    }
+}
+
+bool CTest_SerialPort::readAndVerify(int loop, int loops)
+{
+    const bool sample = loop == 0 || loop == loops / 2 || loop == loops - 1;
+    for (int block = 0; block < kBlocks; ++block) {
+        int err = 0;
+        bool stopped = false;
+        const long got = readBlock(m_recv, kBlockSize, err, stopped);
+        if (stopped)
+            return false;
+        if (got != kBlockSize) {
+            const auto total = static_cast<unsigned long long>(bytes_received[m_port].load(kRelaxed));
+            trace(4, "%s[%d]: Number of bytes read = %d", kFn, __LINE__, static_cast<int>(got));
+            trace(4, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+            trace(3, "%s Speed: %dbaud, BlockSize: %d BlockNum: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d",
+                m_devicePath, speed(), kBlockSize, block, static_cast<int>(got), static_cast<unsigned>(m_line->fd()),
+                total, err);
+            dump("send", m_send, kBlockSize, loop, block);
+            setError(58);
+            return true;
+        }
+        const std::uint64_t received = bytes_received[m_port].fetch_add(kBlockSize, kRelaxed) + kBlockSize;
+        dis_bytes_received[m_port].store(received, kRelaxed);
+        CountOperations(kBlockSize);
+        if (!Active())
+            return false;
+
+        // Sample loops show every block; any loop shows a block whose very
+        // first byte came back wrong.
+        const bool firstEqual = m_recv[0] == m_send[0];
+        if (!firstEqual || sample) {
+            dump("send", m_send, kBlockSize, loop, block);
+            dump("receive", m_recv, static_cast<int>(got), loop, block);
+        }
+        if (std::memcmp(m_recv, m_send, kBlockSize) != 0) {
+            const int k = static_cast<int>(std::mismatch(m_send, m_send + kBlockSize, m_recv).first - m_send);
+            trace(4,
+                "%s Speed: %dbaud, BlockSize: %d, BlockNum: %d, Transfered: %d, fd: %x, Total: %llu, ErrorCode: %u",
+                m_devicePath, speed(), kBlockSize, block, kBlockSize, static_cast<unsigned>(m_line->fd()),
+                static_cast<unsigned long long>(received), static_cast<unsigned>(err));
+            trace(4, "Error at byte %d of %d (0x%2x trans., 0x%2x rec'd)\n", k, kBlockSize, m_send[k], m_recv[k]);
+            setError(55);
+            return true;
+        }
+    }
+    return true;
+}
+
+int CTest_SerialPort::checkHandshake(int loop)
+{
+    struct Step {
+        int mask;
+        bool on;
+        int code;
+    };
+    static constexpr Step kSteps[]
+        = { { kModemRts, false, 130 }, { kModemRts, true, 131 }, { kModemDtr, false, 132 }, { kModemDtr, true, 133 } };
+    int bits = 0;
+    int e = m_line->getModemLines(bits);
+    int code = e ? 202 : 0;
+    for (const Step& s : kSteps) {
+        if (code)
+            break;
+        bits = s.on ? (bits | s.mask) : (bits & ~s.mask);
+        if ((e = m_line->setModemLines(bits)) != 0) {
+            code = 202;
+            break;
+        }
+        const timespec settle { 0, 1000 };
+        nanosleep(&settle, nullptr);
+        if ((e = m_line->getModemLines(bits)) != 0) {
+            code = 202;
+            break;
+        }
+        // The output line itself as the driver reports it, not CTS or DSR.
+        if (((bits & s.mask) != 0) != s.on)
+            code = s.code;
+    }
+    if (code == 0) {
+        if (loop % 100 == 0)
+            trace(4, "RTS/DTR passed (Sample 1 of 100)\n");
+        return 0;
+    }
+    if (code == 202)
+        trace(4, "%s[%d]: RTS/DTR: strerror(%d): *%s*", kFn, __LINE__, e, std::strerror(e));
+    else
+        trace(4, "%s[%d]: RTS/DTR: Error Code: %d, Error String: *%s*", kFn, __LINE__, code, e_strings[code]);
+    reportNow(code);
+    pause(kErrorWaitMs);
+    return code;
+}
+
+void CTest_SerialPort::detectOnce()
+{
+    CountOperations(1);
+    PortStatusOK[m_port].store(1, kRelaxed);
+    CountCycle();
+    pause(kDetectWaitMs);
+}
+
+void CTest_SerialPort::runPass()
+{
+    if (!Active())
+        return;
+    const int sp = speed();
+    const int loops = sp / 100;
+    trace(4, "%s[%d]: Number of loops = %d/%d = %d\n", kFn, __LINE__, sp, 100, loops);
+    if (const int e = m_line->flush()) {
+        trace(4, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        setError(53);
+    }
+
+    for (int i = 0; i < loops && Active() && !m_error; ++i) {
+        for (std::uint8_t& b : m_send)
+            b = static_cast<std::uint8_t>(std::rand() % 255);
+        if (i % 100 == 0)
+            trace(4, "Send 3 blocks of %d random bytes. (Sample 1 of 100)\n", kBlockSize);
+        for (int block = 0; block < kBlocks && !m_error; ++block) {
+            int err = 0;
+            bool stopped = false;
+            const long w = writeBlock(m_send, kBlockSize, err, stopped);
+            if (stopped)
+                return;
+            if (w == kBlockSize) {
+                const std::uint64_t sent = bytes_sent[m_port].fetch_add(kBlockSize, kRelaxed) + kBlockSize;
+                dis_bytes_sent[m_port].store(sent, kRelaxed);
+                CountOperations(kBlockSize);
+                continue;
+            }
+            trace(4, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+            trace(3, "%s Speed: %dbaud, BlockSize: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d", m_devicePath,
+                sp, kBlockSize, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
+                static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
+            setError(57);
+        }
+        pause(m_delayMs);
+        if (i % 100 == 0)
+            trace(4, "Read and verify 3 blocks of %d random bytes. (Sample 1 of 100)\n", kBlockSize);
+        if (!m_error && !readAndVerify(i, loops))
+            return;
+
+        bool failed = false;
+        if (m_error) {
+            reportPending();
+            pause(kErrorWaitMs);
+            failed = true;
+        }
+        if (m_handshake && Active() && checkHandshake(i) != 0)
+            failed = true;
+        if (failed)
+            break;
+    }
+    if (!Active())
+        return; // an abandoned pass is no cycle
+
+    if (m_markerIndex == 0) {
+        CountCycle();
+        return;
+    }
+    int next = m_speedIndex + 1;
+    if (next == m_markerIndex || next >= kNumSerialSpeeds - 1) {
+        next = kSweepStartIndex;
+        CountCycle();
+    } else if (isMarker(SerialPortSpeeds[next])) {
+        ++next; // the smaller sweep's marker inside the larger sweep
+    }
+    m_speedIndex = next;
+    iComSpeed[m_port].store(BaudSpeed(SerialPortSpeeds[next]), kRelaxed);
+    if (changeSpeed() == 0)
+        trace(4, "%s[%d]: Cycling baud speed to %d bits/sec", kFn, __LINE__, speed());
+}
+
+int CTest_SerialPort::changeSpeed()
+{
+    const int e = m_line->getAttributes(m_work);
+    if (e) {
+        trace(4, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        setError(54);
+        return 54;
+    }
+    m_work.setSpeed(SerialPortSpeeds[m_speedIndex]);
+    if (applyWorking(4) != 0) {
+        setError(54);
+        return 54;
+    }
+    return 0;
+}
+
+void CTest_SerialPort::closePort()
+{
+    if (m_configured) {
+        m_configured = false;
+        m_line->flush();
+        if (const int e = m_line->setAttributes(m_saved, SerialApply::Now))
+            trace(3, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+    }
+    if (m_opened) {
+        m_opened = false;
+        trace(3, "%s[%d]: Closing \"%s\"", kFn, __LINE__, m_devicePath);
+        m_line->close();
+    }
+}
+
+void* Test_Thread_SerialPort(void* arg)
+{
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_SerialPort",
+        [](int port, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_SerialPort>(port, slot);
+        });
+}

@@ -1,0 +1,74 @@
+// Common ground for engine tests: cleared records and slot flags, the real
+// error classification, an event log whose trace file takes every detail
+// level, and the thread entry run as the run controller starts it.
+#pragma once
+
+#include "AtomicField.h"
+#include "CLogger.h"
+#include "ErrorClassification.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+#include "TempDir.h"
+#include "TestSlots.h"
+#include "WaitRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+class EngineFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::memset(&testconfig, 0, sizeof testconfig);
+        std::memset(&resultfile, 0, sizeof resultfile);
+        std::memset(gThreadData, 0, sizeof gThreadData);
+        for (auto& a : thread_active)
+            relaxedStore(a, 0);
+        tests_running = 0;
+        ASSERT_EQ(ReadErrorClassificationFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"), -1);
+        testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
+        testconfig.trace_level = 4;
+        g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
+        gLogger = new CLogger("dummyStr");
+    }
+    void TearDown() override
+    {
+        WaitRecorder::s_current = nullptr;
+        delete gLogger; // closes the trace
+        gLogger = nullptr;
+    }
+    // The event trace from byte `from` on, so that each case of a table
+    // reads only its own lines.
+    std::string trace(std::size_t from = 0) { return ReadFile(dir.file("trace.log")).substr(from); }
+    static int count(const std::string& text, const std::string& what)
+    {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
+    // Runs `slot`'s thread entry on its gThreadData record for `instance`
+    // to its end; the slot must be handed back.
+    void runThread(int slot, int instance)
+    {
+        gThreadData[slot].test_id = slot;
+        gThreadData[slot].instance = instance;
+        ASSERT_NE(ChildProc[slot], nullptr);
+        pthread_t t;
+        ASSERT_EQ(pthread_create(&t, nullptr, ChildProc[slot], &gThreadData[slot]), 0);
+        pthread_join(t, nullptr);
+        EXPECT_EQ(std::tuple(relaxedLoad(gThreadData[slot].running), tests_running.load(), SlotActive(slot)),
+            std::tuple(0, 0, false));
+    }
+    // Engine waits go to `rec` for `slot`.
+    static void use(WaitRecorder& rec, int slot)
+    {
+        rec.slot = slot;
+        WaitRecorder::s_current = &rec;
+    }
+
+    TempDir dir;
+};
