@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev
   # file system images, mounts and network namespaces used by tests
   e2fsprogs xfsprogs fuseiso iproute2 libcap2-bin util-linux
+  # benchmark yardsticks
+  iputils-ping
 )
 
 missing=()
