@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AtomicField.h"
+#include "GraphicsTests.h"
 #include "KVXMainApp.h"
 #include "ResultRecord.h"
 #include "Window_ClosingTests.h"
@@ -36,7 +37,10 @@ public:
     void createWindow(int slot) override
     {
         // Live windows register here as the tests gain them.
-        if (QWidget* w = m_app.testWindow[static_cast<std::size_t>(slot)]) {
+        QWidget*& window = m_app.testWindow[static_cast<std::size_t>(slot)];
+        if (!window)
+            window = CreateGraphicsWindow(slot); // slots 4 and 5 only
+        if (QWidget* w = window) {
             w->setGeometry(m_app.m_tiler->place(w->width(), w->height()));
             w->show();
         }
