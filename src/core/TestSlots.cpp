@@ -2,6 +2,7 @@
 
 #include "AtomicField.h"
 #include "CTest_Math.h"
+#include "CTest_Memory.h"
 #include "ResultRecord.h"
 
 int thread_active[kNumSlots];
@@ -76,6 +77,7 @@ void setEntries(int first, int last, ThreadEntry entry)
 // need the GUI libraries register themselves from the program at start-up.
 [[maybe_unused]] const bool kEntriesSet = [] {
     setEntries(kSlotMaths, kSlotMaths, Test_Thread_Math);
+    setEntries(kSlotMemory, kSlotMemory, Test_Thread_Mem);
     return true;
 }();
 
