@@ -1,6 +1,7 @@
 #include "TestSlots.h"
 
 #include "AtomicField.h"
+#include "CTest_Disk.h"
 #include "CTest_Math.h"
 #include "ResultRecord.h"
 
@@ -76,6 +77,7 @@ void setEntries(int first, int last, ThreadEntry entry)
 // need the GUI libraries register themselves from the program at start-up.
 [[maybe_unused]] const bool kEntriesSet = [] {
     setEntries(kSlotMaths, kSlotMaths, Test_Thread_Math);
+    setEntries(kSlotDiskFirst, kSlotDiskFirst + kNumDisks - 1, Test_Thread_Disk);
     return true;
 }();
 
