@@ -974,6 +974,12 @@ void CTest_Disk::ShutDown()
 {
     if (m_unit < 0 || m_unit >= kNumDisks)
         return;
+    // A stop between a pass and the cycle's end must not drop what the pass
+    // found: a pass cut short by the stop raises nothing.
+    if (m_errorFlag) {
+        reportNow(m_errorCode);
+        m_errorCode = m_errorFlag = 0;
+    }
     if (validMode(relaxedLoad(testconfig.disk_test_mode[m_unit])) != kPatternButterfly) {
         status_harddisk[m_unit].store(kStatusDeleting);
         test_harddisk_delete(m_unit, m_firstFileNumber, m_lastFileNumber);

@@ -126,8 +126,9 @@ public:
     // One cycle: write, verify, seek, delete at the reserve, next pattern,
     // count, report a pending error. Test thread.
     void RunCycle();
-    // Deletes the unit's files (except in butterfly mode), releases the
-    // buffers, logs "Stopping test". Test thread.
+    // Reports an error still pending, deletes the unit's files (except in
+    // butterfly mode), releases the buffers, logs "Stopping test". Test
+    // thread.
     void ShutDown();
 
     // The file passes. Each returns 0 or the error code it raised itself,

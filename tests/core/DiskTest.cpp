@@ -310,6 +310,8 @@ TEST_F(DiskRun, CorruptedOrShortFilesFail)
     EXPECT_EQ(disk.test_harddisk_verifyblock(name.c_str(), 1, 1, N, 3), 17);
     EXPECT_EQ(countOf(trace(), "[Using Random Block 3] ExpectedValue[3]["), 2u);
     EXPECT_EQ(disk.test_harddisk_verifyblock(name.c_str(), 1, 1, N, 2), 0);
+    disk.ShutDown(); // a stop still reports the cycle's pending error
+    EXPECT_EQ(std::pair(resultfile.results[10].errors, resultfile.results[10].last_error), std::pair(4u, 17u));
 }
 
 // Files are opened only as regular files of their own name: a link or a
