@@ -79,7 +79,10 @@ void CTest_Base::MarkRunning()
     if (!m_counted)
         ++tests_running;
     m_counted = true;
-    SetSlotActive(m_testID, true);
+    if (m_launchedByRun)
+        ClaimSlotActive(m_testID);
+    else
+        SetSlotActive(m_testID, true);
 }
 
 void CTest_Base::LogStart()
@@ -128,6 +131,7 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
     {
         std::unique_ptr<CTest_Base> engine = make(instance, slot);
         if (engine) {
+            engine->m_launchedByRun = relaxedLoad(record->launchedByRun) != 0;
             engine->test_entry(instance);
             counted = engine->m_counted;
         }

@@ -109,6 +109,9 @@ private:
     void AddSlotCycle();
     // Set once the test counted itself in tests_running.
     bool m_counted = false;
+    // The run launched the thread: MarkRunning claims the slot instead of
+    // setting it, so an early stop is kept.
+    bool m_launchedByRun = false;
 };
 
 // The process-wide wait that is never signalled: a plain timed sleep.

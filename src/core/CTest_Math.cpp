@@ -502,6 +502,7 @@ void* Test_Thread_Math(void* arg)
     TestThreadRecord own {};
     own.test_id = slot;
     own.instance = relaxedLoad(given->instance);
+    own.launchedByRun = relaxedLoad(given->launchedByRun);
 
     // Every maths thread counts on the slot's record, which the GUI polls.
     TestThreadRecord& shared = gThreadData[slot];
@@ -519,11 +520,16 @@ int StartMathThreads(int count, pthread_t* handles)
             CTest_Math::kMaxThreads);
     count = std::clamp(count, 0, CTest_Math::kMaxThreads);
     relaxedStore(gThreadData[kSlotMaths].test_id, static_cast<int>(kSlotMaths));
+    // Unless already running, the slot waits for its first thread: a stop
+    // in between is kept.
+    if (!SlotActive(kSlotMaths))
+        SetSlotLaunching(kSlotMaths);
     int started = 0;
     for (int n = 0; n < count; ++n) {
         TestThreadRecord& rec = g_mathArgs[n];
         relaxedStore(rec.test_id, static_cast<int>(kSlotMaths));
         relaxedStore(rec.instance, n);
+        relaxedStore(rec.launchedByRun, 1);
         pthread_t thread;
         const int rc = pthread_create(&thread, nullptr, Test_Thread_Math, &rec);
         if (rc != 0) {

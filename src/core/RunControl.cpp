@@ -74,9 +74,12 @@ bool startThreads(int slot)
             cpus = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
         return StartMathThreads(cpus > 0 ? cpus : 1) > 0;
     }
+    rec.launchedByRun = 1;
+    SetSlotLaunching(slot);
     pthread_t thread;
     const int rc = pthread_create(&thread, nullptr, ChildProc[slot], &rec);
     if (rc != 0) {
+        SetSlotActive(slot, false);
         errno = rc;
         std::perror("pthread_create() failure.");
         return false;

@@ -137,6 +137,21 @@ void SetSlotActive(int slot, bool active)
     relaxedStore(thread_active[slot], active ? 1 : 0);
 }
 
+void SetSlotLaunching(int slot)
+{
+    relaxedStore(thread_active[slot], kSlotLaunching);
+}
+
+bool ClaimSlotActive(int slot)
+{
+    std::atomic_ref<int> flag(thread_active[slot]);
+    int value = flag.load(std::memory_order_relaxed);
+    while (value == kSlotLaunching)
+        if (flag.compare_exchange_weak(value, 1, std::memory_order_relaxed))
+            return true;
+    return value == 1;
+}
+
 bool KVXComplete(std::time_t now)
 {
     const float minutes = relaxedLoad(testconfig.auto_stop_time);

@@ -22,6 +22,9 @@ struct TestThreadRecord {
     // Threads inside the slot's thread entry: 1 for a single-thread test;
     // the maths slot counts each of its threads.
     int running;
+    // 1 when the run started the thread with the slot marked launching, so
+    // a stop that comes before the thread is up is not undone by it.
+    int launchedByRun;
 };
 
 struct TestModuleRecord {
@@ -60,3 +63,11 @@ bool KVXComplete();
 // Slot state helpers; any thread.
 bool SlotActive(int slot);
 void SetSlotActive(int slot, bool active);
+
+// thread_active while a launched thread is not yet up: not active, not
+// stopped either.
+constexpr int kSlotLaunching = 2;
+void SetSlotLaunching(int slot);
+// A launched thread takes its slot from launching to active; false when a
+// stop (0) came first, which then stands. Test thread.
+bool ClaimSlotActive(int slot);

@@ -58,6 +58,7 @@ protected:
         gNullScript.hangMs = 0;
         gNullScript.delayMs = 0;
         gNullScript.startWaitMs = 0;
+        gNullScript.beforeUpMs = 0;
         gNullScript.errorCode = 0;
         gLogger = new CLogger("dummyStr");
         saved[0] = ChildProc[kSlotMemory];
@@ -126,6 +127,20 @@ TEST_F(RunControl, RunStartsCountsAndStopsInSlotOrder)
         << "the stopped run is added into the accumulated results";
     int test = 0;
     EXPECT_NE(std::string(gLogger->GetLine(-1, &test, nullptr)).find("Test run stopped"), std::string::npos);
+}
+
+TEST_F(RunControl, StopBeforeTheThreadIsUpIsKept)
+{
+    testconfig.test_enabled[kSlotMemory] = 1;
+    gNullScript.beforeUpMs = 300;
+    ASSERT_EQ(StartRun(observer), 1);
+    EXPECT_FALSE(SlotActive(kSlotMemory)) << "launching is not running yet";
+    SetSlotActive(kSlotMemory, false); // the stop's request
+    std::this_thread::sleep_for(900ms);
+    EXPECT_FALSE(SlotActive(kSlotMemory)) << "the late thread must not undo the stop";
+    EXPECT_FALSE(AnyTestThreadAlive());
+    EXPECT_EQ(relaxedLoad(resultfile.results[kSlotMemory].cycles), 0u);
+    StopRun(observer, false, 1);
 }
 
 TEST_F(RunControl, ThreadThatDoesNotStopIsAbandoned)

@@ -16,6 +16,7 @@ struct NullEngineScript {
     int errorCode = 0;        // recorded once per cycle when not 0
     int delayMs = 0;          // WaitMsecs between cycles
     int hangMs = 0;           // a sleep that ignores the stop request
+    int beforeUpMs = 0;       // the thread's sleep before its engine exists
     std::atomic<long> lastWaitMs {-1};
 };
 
@@ -60,6 +61,7 @@ private:
 
 inline void* Test_Thread_Null(void* arg)
 {
+    CTest_Base::Sleep(gNullScript.beforeUpMs);
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Null",
                          [](int, int slot) -> std::unique_ptr<CTest_Base> {
                              return std::make_unique<NullEngine>(slot, CTest_Base::kSliceDefault);
