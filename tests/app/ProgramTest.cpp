@@ -1,5 +1,6 @@
 // The built program as a process, run from a copy of its directory the way a
 // technician installs it.
+#include "CTest_Disk.h"
 #include "ConfigRecord.h"
 #include "TempDir.h"
 
@@ -98,9 +99,10 @@ protected:
 
     // Starts the program with -R and waits until its automatic stop has
     // finished (or `limitSec` passed); returns the debug trace.
-    std::string runUntilStopped(int limitSec)
+    std::string runUntilStopped(int limitSec, std::vector<std::string> env = {})
     {
-        pid_t pid = start({"-R", "3000"}, {"QT_QPA_PLATFORM=offscreen"});
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        pid_t pid = start({"-R", "3000"}, env);
         std::string trace;
         for (int i = 0; i < limitSec * 10 && trace.find("STOP_TEST_DEBUG_FINISHES") == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -215,6 +217,63 @@ TEST_F(Program, AutomaticRunStopsByItselfAndReports)
     EXPECT_EQ(after.log_line_count, 23 + 30 + 30);
     EXPECT_EQ(after.log_header_written, 0);
     EXPECT_FLOAT_EQ(after.auto_stop_time, 0.1f);
+}
+
+// The ASCII report row of a slot (the name right-aligned): its cycles, and
+// PASS or FAIL.
+std::pair<long, std::string> reportRow(const std::string& log, const std::string& name)
+{
+    const auto at = log.find(name);
+    if (at == std::string::npos)
+        return {-1, "missing"};
+    // The name field is 25 characters wide; a longer name is cut.
+    const auto start = log.rfind('\n', at) + 1;
+    const std::string row = log.substr(start + 25, log.find('\n', at) - start - 25);
+    const long cycles = std::strtol(row.c_str(), nullptr, 10);
+    const std::string verdict = row.find(" PASS ") != std::string::npos ? "PASS"
+                                : row.find(" FAIL ") != std::string::npos ? "FAIL"
+                                                                          : row;
+    return {cycles, verdict};
+}
+
+// Several engines at once, as a burn-in runs them: the processor, locked
+// memory (kept small), test files in the working directory and echo traffic
+// on the loopback.
+TEST_F(Program, EnginesRunTogetherAndEachPasses)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "memory locking and raw sockets need root";
+    _testconfig cfg {};
+    KalvexTest_SetUpDefault(&cfg);
+    std::memcpy(cfg.magic, kConfigMagic, 8);
+    cfg.version = kConfigVersion;
+    std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
+    for (int slot : {static_cast<int>(kSlotMaths), static_cast<int>(kSlotMemory), static_cast<int>(kSlotDiskGroup),
+                     static_cast<int>(kSlotDiskFirst), static_cast<int>(kSlotNetworkGroup),
+                     static_cast<int>(kSlotNetworkFirst)}) {
+        cfg.test_enabled[slot] = 1;
+        cfg.duty_cycle[slot] = 100;
+    }
+    cfg.disk_file_size_pct[0] = 0.01;
+    std::strcpy(cfg.network_address[0], "127.0.0.1");
+    cfg.auto_stop_time = 0.3f;
+    cfg.logging_enabled = 1;
+    writeConfig(cfg);
+
+    const std::string trace = runUntilStopped(120, {"_KVX_MAX_TEST_RAM_MB_=48"});
+    ASSERT_NE(trace.find("STOP_TEST_DEBUG_FINISHES"), std::string::npos)
+        << trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0);
+    const std::string log = ReadFile(dir.file("KVX_log.log"));
+    EXPECT_NE(log.find("TEST RUN PASSED\n"), std::string::npos) << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
+    for (const char* name : {"CPU - Maths", "Memory (RAM)", "Network: 127.0.0.1"}) {
+        const auto [cycles, verdict] = reportRow(log, name);
+        EXPECT_GE(cycles, 1) << name;
+        EXPECT_EQ(verdict, "PASS") << name;
+    }
+    EXPECT_EQ(reportRow(log, " Disk: ").second, "PASS");
+    // The disk test's files went with the stop.
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_NE(e.path().filename().string().rfind(CTest_Disk::kFilePrefix, 0), 0u) << e.path() << " was left behind";
 }
 
 TEST_F(Program, LogFileDescribesThisMachine)
