@@ -2,6 +2,8 @@
 // technician installs it.
 #include "CTest_Disk.h"
 #include "ConfigRecord.h"
+#include "FuseIsoMount.h"
+#include "SystemInfo.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -223,7 +225,8 @@ TEST_F(Program, AutomaticRunStopsByItselfAndReports)
 // PASS or FAIL.
 std::pair<long, std::string> reportRow(const std::string& log, const std::string& name)
 {
-    const auto at = log.find(name);
+    const auto table = log.rfind("Test Name   Cycles");
+    const auto at = table == std::string::npos ? table : log.find(name, table);
     if (at == std::string::npos)
         return {-1, "missing"};
     // The name field is 25 characters wide; a longer name is cut.
@@ -274,6 +277,89 @@ TEST_F(Program, EnginesRunTogetherAndEachPasses)
     // The disk test's files went with the stop.
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_NE(e.path().filename().string().rfind(CTest_Disk::kFilePrefix, 0), 0u) << e.path() << " was left behind";
+}
+
+// The reference test disc, made by the shipped maker, burnt to an ISO image
+// and mounted where the program looks for CD/DVD drives; once intact, once
+// with one block of one file changed.
+class ReferenceDiscRun : public Program {
+protected:
+    // Runs the CD/DVD test alone on the disc made from `files`; returns the log.
+    std::string runOnDisc(const std::string& iso)
+    {
+        const std::string at = "/media/cdrom-kvxe2e" + std::to_string(::getpid());
+        FuseIsoMount mount(iso, at);
+        if (!mount.mounted())
+            return "mount failed";
+        // The drive's number as the program will count it at start-up.
+        MultimediaStruct list[kMaxMountEntries] = {};
+        const int n = BuildMultimediaStruct(list, "/etc/fstab", "/etc/mtab");
+        int unit = 0;
+        while (unit < n && at != list[unit].mount_point)
+            ++unit;
+        if (unit >= n || unit >= kNumCdDrives)
+            return "not a CD/DVD drive";
+        _testconfig cfg {};
+        KalvexTest_SetUpDefault(&cfg);
+        std::memcpy(cfg.magic, kConfigMagic, 8);
+        cfg.version = kConfigVersion;
+        std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
+        cfg.test_enabled[kSlotCdGroup] = cfg.test_enabled[kSlotCdFirst + unit] = 1;
+        cfg.duty_cycle[kSlotCdGroup] = cfg.duty_cycle[kSlotCdFirst] = 100;
+        std::memset(cfg.cd_test_mode, 0, sizeof cfg.cd_test_mode);
+        cfg.cd_test_mode[unit] = 3;
+        cfg.auto_stop_time = 0.15f;
+        cfg.logging_enabled = 1;
+        writeConfig(cfg);
+        const std::string trace = runUntilStopped(90);
+        if (trace.find("STOP_TEST_DEBUG_FINISHES") == std::string::npos)
+            return "did not stop: " + trace.substr(trace.size() > 2000 ? trace.size() - 2000 : 0);
+        return ReadFile(dir.file("KVX_log.log"));
+    }
+    std::string makeDisc(const std::string& name, bool corrupt)
+    {
+        const std::string files = dir.file(name), iso = dir.file(name + ".iso");
+        if (std::system(("cd '" + dir.path() + "' && ./kvx-make-refdisc --files 2 --no-iso '" + files + "' >/dev/null").c_str()) != 0)
+            return "";
+        if (corrupt) {
+            // One byte of block 3 of the second file.
+            FILE* f = std::fopen((files + "/KVX-Data-002.dat").c_str(), "r+b");
+            if (!f)
+                return "";
+            std::fseek(f, 3 * 32768 + 100, SEEK_SET);
+            std::fputc(0x5A, f);
+            std::fclose(f);
+        }
+        if (std::system(("xorriso -as mkisofs -quiet -o '" + iso + "' '" + files + "' 2>/dev/null").c_str()) != 0)
+            return "";
+        return iso;
+    }
+};
+
+TEST_F(ReferenceDiscRun, IntactDiscPassesAndAChangedBlockFails)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting through FUSE needs root";
+    const std::string good = makeDisc("good", false), bad = makeDisc("bad", true);
+    ASSERT_FALSE(good.empty());
+    ASSERT_FALSE(bad.empty());
+
+    std::string log = runOnDisc(good);
+    auto [cycles, verdict] = reportRow(log, " CD/DVD: ");
+    EXPECT_GE(cycles, 1) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+    EXPECT_EQ(verdict, "PASS");
+    EXPECT_NE(log.find("TEST RUN PASSED\n"), std::string::npos);
+
+    for (const char* old : {"KVX_log.log", "debug.log"})
+        std::remove(dir.file(old).c_str());
+    log = runOnDisc(bad);
+    std::tie(cycles, verdict) = reportRow(log, " CD/DVD: ");
+    EXPECT_EQ(verdict, "FAIL") << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+    EXPECT_NE(log.find("TEST RUN FAILED\n"), std::string::npos);
+    const auto summary = log.find("SERIOUS ERROR SUMMARY");
+    ASSERT_NE(summary, std::string::npos);
+    EXPECT_NE(log.find("test disc data differs from expected pattern", summary), std::string::npos)
+        << log.substr(summary);
 }
 
 TEST_F(Program, LogFileDescribesThisMachine)

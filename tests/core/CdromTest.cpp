@@ -3,6 +3,7 @@
 #include "CTest_CDROM.h"
 #include "CdDrive.h"
 #include "ErrorClassification.h"
+#include "FuseIsoMount.h"
 #include "RefDiscFormat.h"
 #include "ResultRecord.h"
 #include "ScopedEnv.h"
@@ -177,28 +178,6 @@ TEST_F(Cdrom, BlockPatternsAndFilesPerDisc)
     makeFiles(dir.file("cd"), "--files 1 --no-iso");
     EXPECT_FALSE(FileExists(dir.file("cd/KVX-Data-002.dat")));
 }
-
-// Mounted the way this kernel allows ISO images: through FUSE.
-class FuseIsoMount {
-public:
-    FuseIsoMount(const std::string& iso, const std::string& at)
-        : m_at(at)
-    {
-        fs::create_directory(at);
-        m_mounted = run("fuseiso -n " + iso + " " + at) == 0;
-    }
-    ~FuseIsoMount()
-    {
-        if (m_mounted)
-            run("fusermount -u " + m_at);
-        ::rmdir(m_at.c_str());
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    std::string m_at;
-    bool m_mounted = false;
-};
 
 TEST_F(Cdrom, ReferenceIsoThroughTheMountTable)
 {
