@@ -1,5 +1,8 @@
 #include "CTest_Base.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigRecord.h"
@@ -105,6 +108,18 @@ void CTest_Base::EndTest()
     if (gLogger)
         gLogger->AddLine("Stopping test\n", -1, 0, test_names[m_testID], 3);
     gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
+}
+
+void CTest_Base::LogLine(int level, const char* name, const char* fmt, ...)
+{
+    if (!gLogger)
+        return;
+    char line[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    gLogger->AddLine(line, -1, 0, name, level);
 }
 
 void CTest_Base::AddSlotCycle()

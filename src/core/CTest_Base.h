@@ -81,6 +81,9 @@ protected:
     // Sleeps the duty-cycle delay of `slot`'s configured duty cycle.
     void Pause(int dutySlot) { WaitMsecs(DutyDelayMs(SlotDutyCycle(testconfig, dutySlot))); }
 
+    // One formatted event-log line under `name` at `level` (see AddLine).
+    void LogLine(int level, const char* name, const char* fmt, ...) __attribute__((format(printf, 4, 5)));
+
     void CountCycle() { AddSlotCycle(); }
     void CountOperations(std::uint64_t n);
     // Counts, classifies and logs an error under the event log's test index.

@@ -258,18 +258,6 @@ void CTest_Disk::SetTimingForTests(int startWaitMs, int errorPauseMs)
     g_errorPauseMs.store(errorPauseMs < 0 ? kErrorPauseMs : errorPauseMs, std::memory_order_relaxed);
 }
 
-void CTest_Disk::log(int level, const char* fmt, ...)
-{
-    if (!gLogger)
-        return;
-    char line[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    gLogger->AddLine(line, -1, 0, m_testName, level);
-}
-
 void CTest_Disk::raise(int code)
 {
     m_errorCode = code;
@@ -291,7 +279,7 @@ void CTest_Disk::AddStdDiskErrorMsg(int code, char /*pathInitial*/, int /*unit*/
 
 void CTest_Disk::reportNow(int code)
 {
-    log(4, "Disk Error (%s:) in Cycle: %s\n", m_diskPath, errorText(code));
+    LogLine(4, m_testName, "Disk Error (%s:) in Cycle: %s\n", m_diskPath, errorText(code));
     AddStdDiskErrorMsg(code, m_diskPath[0], m_unit);
 }
 
@@ -379,11 +367,11 @@ FILE* CTest_Disk::openStream(const char* name, int flags, const char* mode)
 int CTest_Disk::closeStream(FILE* file, const char* name, bool written)
 {
     if (std::fclose(file) == 0) {
-        log(4, "%s[%d]: Successfully fclose(%s)", __func__, __LINE__, name);
+        LogLine(4, m_testName, "%s[%d]: Successfully fclose(%s)", __func__, __LINE__, name);
         return 0;
     }
     const int e = errno;
-    log(4, "%s[%d]: Failed to fclose(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+    LogLine(4, m_testName, "%s[%d]: Failed to fclose(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
     // Data still buffered at the close never reached the file.
     if (!written)
         return 0;
@@ -446,7 +434,7 @@ void CTest_Disk::th_test_harddisk(int unit)
     gettimeofday(&now, nullptr);
     gTestModules[m_testID].start_time = now;
     update_start_time[m_unit].store(now);
-    log(3, "Starting test\n");
+    LogLine(3, m_testName, "Starting test\n");
 
     if (StartUp()) {
         while (Active())
@@ -464,16 +452,16 @@ bool CTest_Disk::AllocRandomDataBlocks()
         m_random[k] = allocBlock(m_blockSize);
         if (!m_random[k]) {
             const int e = errno;
-            log(3, "Random data buffer of (%lu bytes ) could not be allocated. ErrorCode %ld: %s",
+            LogLine(3, m_testName, "Random data buffer of (%lu bytes ) could not be allocated. ErrorCode %ld: %s",
                 static_cast<unsigned long>(m_blockSize), static_cast<long>(e), std::strerror(e));
             DeallocRandomDataBlocks();
             return false;
         }
         m_randomSizes[k] = static_cast<std::uint32_t>(m_blockSize);
-        log(3, "%s[%d]: Random Block #%d of size %lu created.", __func__, __LINE__, k,
+        LogLine(3, m_testName, "%s[%d]: Random Block #%d of size %lu created.", __func__, __LINE__, k,
             static_cast<unsigned long>(m_blockSize));
     }
-    log(3, "%s[%d]: Random buffer (%d x %lu bytes) allocated.", __func__, __LINE__, kNumRandomBlocks,
+    LogLine(3, m_testName, "%s[%d]: Random buffer (%d x %lu bytes) allocated.", __func__, __LINE__, kNumRandomBlocks,
         static_cast<unsigned long>(m_blockSize));
     return true;
 }
@@ -486,7 +474,7 @@ void CTest_Disk::FillBlocksWithNewRandomData()
             continue;
         for (std::uint64_t j = 0; j < m_blockSize; ++j)
             p[j] = static_cast<unsigned char>(std::rand() & 0xFF);
-        log(4, "Random Block #%d generated, size of buffer = %lu\n", k, static_cast<unsigned long>(m_blockSize));
+        LogLine(4, m_testName, "Random Block #%d generated, size of buffer = %lu\n", k, static_cast<unsigned long>(m_blockSize));
     }
 }
 
@@ -522,28 +510,28 @@ bool CTest_Disk::StartUp()
     }
     if (m_blockSize == 0)
         m_blockSize = kFallbackBlockSize;
-    log(3, "%s[%d]: *%s*: Block size = %lu", __func__, __LINE__, m_fs.name, static_cast<unsigned long>(m_blockSize));
+    LogLine(3, m_testName, "%s[%d]: *%s*: Block size = %lu", __func__, __LINE__, m_fs.name, static_cast<unsigned long>(m_blockSize));
 
     const auto bs = static_cast<unsigned long>(m_blockSize);
     m_readBuf = allocBlock(m_blockSize);
     if (!m_readBuf) {
         const int e = errno;
-        log(3, "Read buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs, static_cast<long>(e),
+        LogLine(3, m_testName, "Read buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs, static_cast<long>(e),
             std::strerror(e));
         reportNow(11);
         return false;
     }
-    log(3, "%s[%d]: Read buffer of (%lu bytes) allocated.", __func__, __LINE__, bs);
+    LogLine(3, m_testName, "%s[%d]: Read buffer of (%lu bytes) allocated.", __func__, __LINE__, bs);
     m_writeBuf = allocBlock(m_blockSize);
     m_headerBuf = m_writeBuf ? allocBlock(m_blockSize) : nullptr;
     if (!m_writeBuf || !m_headerBuf) {
         const int e = errno;
-        log(3, "Write buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs, static_cast<long>(e),
+        LogLine(3, m_testName, "Write buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs, static_cast<long>(e),
             std::strerror(e));
         reportNow(11);
         return false;
     }
-    log(3, "%s[%d]: Write buffer of (%lu bytes) allocated.", __func__, __LINE__, bs);
+    LogLine(3, m_testName, "%s[%d]: Write buffer of (%lu bytes) allocated.", __func__, __LINE__, bs);
     if (!AllocRandomDataBlocks()) {
         reportNow(11);
         return false;
@@ -552,22 +540,22 @@ bool CTest_Disk::StartUp()
     std::uint64_t avail = 0, total = 0;
     for (;;) {
         if (!lookUp(m_fs.mount_point, &avail, &total)) {
-            log(3, "*%s* not detected\n", m_fs.mount_point);
+            LogLine(3, m_testName, "*%s* not detected\n", m_fs.mount_point);
             reportNow(200);
             return false;
         }
         userfreebytes_harddisk[u].store(avail);
         userbytes_harddisk[u].store(total);
-        log(3, "Total file system size: %llu blocks\n", static_cast<unsigned long long>(total));
-        log(3, "Available filesystem size: %llu blocks\n", static_cast<unsigned long long>(avail));
+        LogLine(3, m_testName, "Total file system size: %llu blocks\n", static_cast<unsigned long long>(total));
+        LogLine(3, m_testName, "Available filesystem size: %llu blocks\n", static_cast<unsigned long long>(avail));
         if (avail == 0 && total == 0) {
-            log(3, "%s[%d]: %s, Cannot get disk space, availDiskBlocks = %llu, try \"df -ahPT\" on command line.\n",
+            LogLine(3, m_testName, "%s[%d]: %s, Cannot get disk space, availDiskBlocks = %llu, try \"df -ahPT\" on command line.\n",
                 __func__, __LINE__, m_fs.name, static_cast<unsigned long long>(avail));
             reportNow(208);
             return false;
         }
         if (ReserveReached(avail, total, m_reserve) && mode != kPatternButterfly) {
-            log(3, "%s[%d]: %s, No free space, availDiskBlocks = %llu\n", __func__, __LINE__, m_fs.name,
+            LogLine(3, m_testName, "%s[%d]: %s, No free space, availDiskBlocks = %llu\n", __func__, __LINE__, m_fs.name,
                 static_cast<unsigned long long>(avail));
             reportNow(12);
             return false;
@@ -581,7 +569,7 @@ bool CTest_Disk::StartUp()
             return false;
     }
     testfilesize_harddisk[u].store(m_N);
-    log(3, "Each file size is: %llu blocks, %llu MB\n", static_cast<unsigned long long>(m_N),
+    LogLine(3, m_testName, "Each file size is: %llu blocks, %llu MB\n", static_cast<unsigned long long>(m_N),
         static_cast<unsigned long long>(m_N * m_blockSize / 1048576));
     m_started = true;
     return true;
@@ -594,7 +582,7 @@ void CTest_Disk::RunCycle()
     const int u = m_unit;
     const int pattern = BufferPattern[u].load();
     const int P = pauseMs();
-    log(3, "Starting BufferPattern[%d]: %d, %s\n", u, pattern, PatternText[pattern]);
+    LogLine(3, m_testName, "Starting BufferPattern[%d]: %d, %s\n", u, pattern, PatternText[pattern]);
     if (isRandomPattern(pattern)) {
         FillBlocksWithNewRandomData();
         m_randomIndex = 0;
@@ -614,7 +602,7 @@ void CTest_Disk::RunCycle()
         if (pattern == kPatternHighLow) {
             status_harddisk[u].store(kStatusWritingHigh);
             progress_harddisk[u].store(0);
-            log(4, "Writing High freq pattern file: %s, size: %llu blocks\n", name.c_str(), shown);
+            LogLine(4, m_testName, "Writing High freq pattern file: %s, size: %llu blocks\n", name.c_str(), shown);
             test_harddisk_writefile(name.c_str(), m_N, kModeHighFreq);
             progress_harddisk[u].store(0);
             status_harddisk[u].store(kStatusSleeping);
@@ -627,7 +615,7 @@ void CTest_Disk::RunCycle()
         }
 
         progress_harddisk[u].store(0);
-        log(4, "Writing file: %s, size: %llu blocks\n", name.c_str(), shown);
+        LogLine(4, m_testName, "Writing file: %s, size: %llu blocks\n", name.c_str(), shown);
         test_harddisk_writefile(name.c_str(), m_N, kModeCurrent);
         progress_harddisk[u].store(0);
         status_harddisk[u].store(kStatusSleeping);
@@ -638,7 +626,7 @@ void CTest_Disk::RunCycle()
         if (!m_errorFlag) {
             status_harddisk[u].store(kStatusVerifying);
             progress_harddisk[u].store(0);
-            log(4, "Verifying file: %s, size: %llu blocks\n", name.c_str(), shown);
+            LogLine(4, m_testName, "Verifying file: %s, size: %llu blocks\n", name.c_str(), shown);
             test_harddisk_verifyfile(name.c_str(), m_fileNumber, m_firstFileNumber, m_N);
             progress_harddisk[u].store(0);
             status_harddisk[u].store(kStatusSleeping);
@@ -648,7 +636,7 @@ void CTest_Disk::RunCycle()
         }
 
         if (pattern == kPatternRandomSeek) {
-            log(4, "%s[%d][Cycle #%d]: Random Seeking now...number of files written so far = %d", __func__, __LINE__,
+            LogLine(4, m_testName, "%s[%d][Cycle #%d]: Random Seeking now...number of files written so far = %d", __func__, __LINE__,
                 cycle(), m_fileNumber);
             WanderAroundTheDisk(m_firstFileNumber, m_fileNumber, m_N);
         }
@@ -676,14 +664,14 @@ void CTest_Disk::RunCycle()
         }
         if (validMode(relaxedLoad(testconfig.disk_test_mode[u])) == kPatternCyclic) {
             const int next = NextCyclicPattern(pattern);
-            log(4, "Moving to next test pattern: %s\n", PatternText[next]);
+            LogLine(4, m_testName, "Moving to next test pattern: %s\n", PatternText[next]);
             BufferPattern[u].store(next);
         }
     }
 
     CountCycle();
     if (m_errorFlag) {
-        log(4, "Disk Error (%s:) in Cycle: %s\n", m_diskPath, errorText(m_errorCode));
+        LogLine(4, m_testName, "Disk Error (%s:) in Cycle: %s\n", m_diskPath, errorText(m_errorCode));
         AddStdDiskErrorMsg(m_errorCode, m_diskPath[0], u);
         m_errorCode = m_errorFlag = 0;
         WaitMsecs(g_errorPauseMs.load(std::memory_order_relaxed));
@@ -699,7 +687,7 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
         struct stat st { };
         if (::lstat(name, &st) != 0) {
             const int e = errno;
-            log(3, "%s[%d]: File (*%s*) does not exist for DT_HIGHLOW, strerror(%d): %s", __func__, __LINE__, name, e,
+            LogLine(3, m_testName, "%s[%d]: File (*%s*) does not exist for DT_HIGHLOW, strerror(%d): %s", __func__, __LINE__, name, e,
                 std::strerror(e));
             raise(13);
             return 13;
@@ -709,12 +697,12 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
     if (!f) {
         const int e = errno;
         const int code = e == ENOSPC ? 101 : (e == EACCES ? 207 : 13);
-        log(4, "%s[%d]: Failed to fopen(%s, wb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
-        log(4, "%s[%d]: File name: %s, Error Code: %d", __func__, __LINE__, name, code);
+        LogLine(4, m_testName, "%s[%d]: Failed to fopen(%s, wb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(4, m_testName, "%s[%d]: File name: %s, Error Code: %d", __func__, __LINE__, name, code);
         raise(code);
         return code;
     }
-    log(4, "%s[%d]: Successfully fopen(%s, wb)", __func__, __LINE__, name);
+    LogLine(4, m_testName, "%s[%d]: Successfully fopen(%s, wb)", __func__, __LINE__, name);
 
     const bool random = mode != kModeHighFreq && isRandomPattern(pattern);
     if (!random)
@@ -737,19 +725,19 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
         if (written != bs) {
             const int e = errno;
             code = e == ENOSPC ? 123 : 14;
-            log(4, "%s[%d]: Failed to fwrite(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
-            log(4, "File: %s, writeBufSize: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
+            LogLine(4, m_testName, "%s[%d]: Failed to fwrite(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+            LogLine(4, m_testName, "File: %s, writeBufSize: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
                 static_cast<unsigned long>(bs), static_cast<unsigned long long>(b),
                 static_cast<unsigned long long>(opcount_write[u].load()), code);
             raise(code);
             break;
         }
         if (b < 3) {
-            log(4, "Number of bytes written (of block #%llu) = %lu\n", static_cast<unsigned long long>(b),
+            LogLine(4, m_testName, "Number of bytes written (of block #%llu) = %lu\n", static_cast<unsigned long long>(b),
                 static_cast<unsigned long>(written));
             for (std::size_t at : { std::size_t { 0 }, std::size_t { 68 }, std::size_t { 256 } })
                 if (at < bs)
-                    log(4, "Block #%llu, byte %lu = 0x%02X\n", static_cast<unsigned long long>(b),
+                    LogLine(4, m_testName, "Block #%llu, byte %lu = 0x%02X\n", static_cast<unsigned long long>(b),
                         static_cast<unsigned long>(at), data[at]);
         }
         afterBlock(b, N, opcount_write[u], throttle);
@@ -764,12 +752,12 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
     FILE* f = openStream(name, O_RDONLY, "rb");
     if (!f) {
         const int e = errno;
-        log(3, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
-        log(3, "File that could not be opened was: %s", name);
+        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(3, m_testName, "File that could not be opened was: %s", name);
         raise(15);
         return 15;
     }
-    log(4, "%s[%d]: Successfully fopen(%s, rb)", __func__, __LINE__, name);
+    LogLine(4, m_testName, "%s[%d]: Successfully fopen(%s, rb)", __func__, __LINE__, name);
 
     const int pattern = BufferPattern[u].load();
     const bool random = isRandomPattern(pattern);
@@ -787,15 +775,15 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
         const std::size_t got = std::fread(buf, 1, bs, f);
         if (got != bs) {
             const int e = errno;
-            log(4, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+            LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
             // A file that ends early lost what was written past its end:
             // that is a read failure, not a pass.
             if (std::feof(f))
-                log(3, "%s %s[%d]: File: %s, EOF reached", __FILE__, __func__, __LINE__, name);
+                LogLine(3, m_testName, "%s %s[%d]: File: %s, EOF reached", __FILE__, __func__, __LINE__, name);
             else
                 std::clearerr(f);
             code = 16;
-            log(3, "File: %s, readBufSize: %lu, Block # (starts from 0): %llu, Ops: %llu, ErrorCode: %ld\n", name,
+            LogLine(3, m_testName, "File: %s, readBufSize: %lu, Block # (starts from 0): %llu, Ops: %llu, ErrorCode: %ld\n", name,
                 static_cast<unsigned long>(bs), static_cast<unsigned long long>(b),
                 static_cast<unsigned long long>(opcount_read[u].load()), static_cast<long>(code));
             raise(code);
@@ -806,12 +794,11 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
         const std::size_t j = firstDifference(buf, expected, b == 0 ? headerBytes() : 0, bs);
         if (j < bs) {
             code = 17;
-            log(4,
-                "\n%s-%s[%d]: filenum = %d, iStartFilenum = %d, filesizeBlocks+1 = %llu, Block # (starts from zero) = "
+            LogLine(4, m_testName, "\n%s-%s[%d]: filenum = %d, iStartFilenum = %d, filesizeBlocks+1 = %llu, Block # (starts from zero) = "
                 "%llu, Offset = %ld",
                 __FILE__, __func__, __LINE__, fileNumber, firstFileNumber, static_cast<unsigned long long>(N + 1),
                 static_cast<unsigned long long>(b), static_cast<long>(b * bs + j));
-            log(4, "%s-%s[%d]: File: %s, ReadBuff[%llu][%lu]: %d, ExpectedValue[%llu][%lu]: %d\n", __FILE__, __func__,
+            LogLine(4, m_testName, "%s-%s[%d]: File: %s, ReadBuff[%llu][%lu]: %d, ExpectedValue[%llu][%lu]: %d\n", __FILE__, __func__,
                 __LINE__, name, static_cast<unsigned long long>(b), static_cast<unsigned long>(j), buf[j],
                 static_cast<unsigned long long>(b), static_cast<unsigned long>(j), expected[j]);
             raise(code);
@@ -841,12 +828,12 @@ int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::ui
             const int r = ::rand_r(&m_seekSeed);
             const std::uint64_t B = static_cast<std::uint64_t>(::rand_r(&m_seekSeed)) % blocks;
             if (r % 2 == 0) {
-                log(4, "%s[%d][Cycle #%d]: Writing to random block #%llu (of filename *%s*) using Randombuff[%d]",
+                LogLine(4, m_testName, "%s[%d][Cycle #%d]: Writing to random block #%llu (of filename *%s*) using Randombuff[%d]",
                     __func__, __LINE__, cycle(), static_cast<unsigned long long>(B), name.c_str(),
                     static_cast<int>(B % kNumRandomBlocks));
                 code = test_harddisk_writeblock(name.c_str(), B);
             } else {
-                log(4, "%s[%d][Cycle #%d]: Verifying from random block #%llu (of filename *%s*)", __func__, __LINE__,
+                LogLine(4, m_testName, "%s[%d][Cycle #%d]: Verifying from random block #%llu (of filename *%s*)", __func__, __LINE__,
                     cycle(), static_cast<unsigned long long>(B), name.c_str());
                 code = test_harddisk_verifyblock(name.c_str(), fileNumber, firstFileNumber, N, B);
             }
@@ -861,16 +848,16 @@ int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
     FILE* f = openStream(name, O_RDWR, "rb+");
     if (!f) {
         const int e = errno;
-        log(3, "%s[%d]: Failed to fopen(%s, rb+), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb+), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
         raise(13);
         return 13;
     }
     const std::size_t bs = m_blockSize;
-    log(4, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
+    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
         static_cast<unsigned long long>(block), name);
     if (const int e = myFileSeek(f, static_cast<unsigned long>(block * bs), SEEK_SET)) {
-        log(3, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", __func__, __LINE__, e, std::strerror(e));
-        log(3, "Seek Error Code: %d", 162);
+        LogLine(3, m_testName, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", __func__, __LINE__, e, std::strerror(e));
+        LogLine(3, m_testName, "Seek Error Code: %d", 162);
         raise(162);
         std::fclose(f);
         return 162;
@@ -881,7 +868,7 @@ int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
     int code = 0;
     if (std::fwrite(data, 1, bs, f) != bs) {
         code = 14;
-        log(3, "File: %s, Block Size: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
+        LogLine(3, m_testName, "File: %s, Block Size: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
             static_cast<unsigned long>(bs), static_cast<unsigned long long>(block),
             static_cast<unsigned long long>(opcount_seekwrite[m_unit].load()), code);
         raise(code);
@@ -898,17 +885,17 @@ int CTest_Disk::test_harddisk_verifyblock(
     FILE* f = openStream(name, O_RDONLY, "rb");
     if (!f) {
         const int e = errno;
-        log(3, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
-        log(3, "File that could not be opened was: %s", name);
+        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(3, m_testName, "File that could not be opened was: %s", name);
         raise(15);
         return 15;
     }
     const std::size_t bs = m_blockSize;
-    log(4, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
+    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
         static_cast<unsigned long long>(block), name);
     if (const int e = myFileSeek(f, static_cast<unsigned long>(block * bs), SEEK_SET)) {
-        log(3, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", __func__, __LINE__, e, std::strerror(e));
-        log(3, "Seek Error Code: %d", 162);
+        LogLine(3, m_testName, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", __func__, __LINE__, e, std::strerror(e));
+        LogLine(3, m_testName, "Seek Error Code: %d", 162);
         raise(162);
         std::fclose(f);
         return 162;
@@ -919,7 +906,7 @@ int CTest_Disk::test_harddisk_verifyblock(
     const std::size_t got = std::fread(buf, 1, bs, f);
     if (got != bs) {
         const int e = errno;
-        log(4, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
         code = 16;
         raise(code);
     } else {
@@ -929,16 +916,15 @@ int CTest_Disk::test_harddisk_verifyblock(
         for (std::size_t j = firstDifference(buf, expected, block == 0 ? headerBytes() : 0, bs); j < bs;
              j = firstDifference(buf, expected, j + 1, bs)) {
             code = 17;
-            log(4,
-                "%s[%d][Cycle #%d]: GetRandomPattern_disk: Current filenum = %d, iStartFilenum = %d, iNumBlocksPerFile "
+            LogLine(4, m_testName, "%s[%d][Cycle #%d]: GetRandomPattern_disk: Current filenum = %d, iStartFilenum = %d, iNumBlocksPerFile "
                 "= %llu, iBlockNum = %llu, j = %lu",
                 __func__, __LINE__, c, fileNumber, firstFileNumber, static_cast<unsigned long long>(N - 1),
                 static_cast<unsigned long long>(block), static_cast<unsigned long>(j));
-            log(4, "%s[%d] ReadBuff[%llu][%lu] = %d", __func__, __LINE__, static_cast<unsigned long long>(block),
+            LogLine(4, m_testName, "%s[%d] ReadBuff[%llu][%lu] = %d", __func__, __LINE__, static_cast<unsigned long long>(block),
                 static_cast<unsigned long>(j), buf[j]);
-            log(4, "%s[%d] [Using Random Block %d] ExpectedValue[%llu][%lu] = %d", __func__, __LINE__, k,
+            LogLine(4, m_testName, "%s[%d] [Using Random Block %d] ExpectedValue[%llu][%lu] = %d", __func__, __LINE__, k,
                 static_cast<unsigned long long>(block), static_cast<unsigned long>(j), expected[j]);
-            log(4, "%s[%d] File: %s, Offset %llu\n", __func__, __LINE__, name,
+            LogLine(4, m_testName, "%s[%d] File: %s, Offset %llu\n", __func__, __LINE__, name,
                 static_cast<unsigned long long>(block * bs + j));
             raise(code);
         }
@@ -990,7 +976,7 @@ void CTest_Disk::ShutDown()
     m_writeBuf.reset();
     m_headerBuf.reset();
     m_started = false;
-    log(3, "Stopping test\n");
+    LogLine(3, m_testName, "Stopping test\n");
     gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
 }
 

@@ -181,7 +181,6 @@ private:
     using Block = std::unique_ptr<unsigned char, FreeDeleter>;
     static Block allocBlock(std::size_t size);
 
-    void log(int level, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
     void raise(int code);
     void reportNow(int code);
     int duty() const;

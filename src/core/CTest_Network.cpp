@@ -307,17 +307,6 @@ int CTest_Network::decode_resp(unsigned char* buffer, int length, sockaddr_in* /
     return 0;
 }
 
-void CTest_Network::info(const char* format, ...)
-{
-    char line[CLogger::kLineSize];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (gLogger)
-        gLogger->AddLine(line, -1, 0, m_testName, 3);
-}
-
 void CTest_Network::sample(const char* text)
 {
     if (gLogger)
@@ -398,12 +387,12 @@ int CTest_Network::attemptSetUp()
     m_ident = static_cast<std::uint32_t>(gettid());
     m_socket = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     if (m_socket < 0) {
-        info("%s", std::strerror(errno));
+        LogLine(3, m_testName, "%s", std::strerror(errno));
         return kErrSocket;
     }
     const linger off { 0, 0 };
     if (setsockopt(m_socket, SOL_SOCKET, SO_LINGER, &off, sizeof off) != 0) {
-        info("%s", std::strerror(errno));
+        LogLine(3, m_testName, "%s", std::strerror(errno));
         return kErrLinger;
     }
     const timeval tv = SocketTimeout(m_timeoutMs);
@@ -436,7 +425,7 @@ int CTest_Network::resolve(const char* address)
     addrinfo* found = nullptr;
     const int rc = getaddrinfo(address, nullptr, &hints, &found);
     if (rc != 0 || !found) {
-        info("%s", resolverText(rc));
+        LogLine(3, m_testName, "%s", resolverText(rc));
         return kErrResolve;
     }
     std::memcpy(&m_dest, found->ai_addr, std::min<std::size_t>(sizeof m_dest, found->ai_addrlen));
@@ -460,7 +449,7 @@ void CTest_Network::exchangeLoop(int unit)
         const ssize_t sent = sendto(m_socket, m_sendBuf.get(), static_cast<std::size_t>(size), 0,
             reinterpret_cast<const sockaddr*>(&m_dest), sizeof m_dest);
         if (sent < 0) {
-            info("%s[%d]: %s", __func__, __LINE__, std::strerror(errno));
+            LogLine(3, m_testName, "%s[%d]: %s", __func__, __LINE__, std::strerror(errno));
             error = kErrSend;
         } else {
             bytes_sent[unit].fetch_add(static_cast<std::uint64_t>(sent), kRelaxed);
@@ -524,17 +513,17 @@ int CTest_Network::receiveReply(int unit, unsigned& pass)
             continue;
         int error = 0;
         if (got == 0) {
-            info("Peer has performed orderly shutdown (see rcvfrom man pages).");
+            LogLine(3, m_testName, "Peer has performed orderly shutdown (see rcvfrom man pages).");
             error = kErrReceive;
         } else if (got < 0 && err != EAGAIN && err != EWOULDBLOCK) {
-            info("%s[%d]: %s", __func__, __LINE__, std::strerror(err));
+            LogLine(3, m_testName, "%s[%d]: %s", __func__, __LINE__, std::strerror(err));
             error = kErrReceive;
         }
         timeval now {};
         gettimeofday(&now, nullptr);
         const long elapsed = (now.tv_sec - t0.tv_sec) * 1000L + (now.tv_usec - t0.tv_usec) / 1000L;
         if (elapsed > m_timeoutMs || (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))) {
-            info("%s[%d]: Maximum timeout allowed = %d, actual timeout = %d", __func__, __LINE__, m_timeoutMs,
+            LogLine(3, m_testName, "%s[%d]: Maximum timeout allowed = %d, actual timeout = %d", __func__, __LINE__, m_timeoutMs,
                 static_cast<int>(elapsed));
             error = kErrTimeout;
         }

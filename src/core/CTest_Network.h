@@ -128,7 +128,6 @@ private:
     bool waitReadable(const timeval& since, int limitMs);
     void drain();
     void handleBadExchange(int unit, int code);
-    void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void sample(const char* text);
 
     int m_unit;

@@ -100,18 +100,6 @@ void CTest_ParallelPort::pause(int ms)
     WaitMsecs(hooked(ms));
 }
 
-void CTest_ParallelPort::trace(int level, const char* fmt, ...)
-{
-    if (!gLogger)
-        return;
-    char line[256];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    gLogger->AddLine(line, -1, 0, m_displayName, level);
-}
-
 void CTest_ParallelPort::setError(int code)
 {
     m_errorCode = code;
@@ -187,7 +175,7 @@ bool CTest_ParallelPort::detectOnce()
         return true;
     }
     setError(64);
-    trace(3, "%s", e_strings[64]);
+    LogLine(3, m_displayName, "%s", e_strings[64]);
     return false;
 }
 
@@ -199,7 +187,7 @@ void CTest_ParallelPort::detectOnlyOnce()
     const std::uint8_t back = m_io->in(m_base);
     if (back != sent) {
         reportNow(64);
-        trace(3, "Port detect details, Sent: %d, Rec: %d, Cycle: %u", sent, back,
+        LogLine(3, m_displayName, "Port detect details, Sent: %d, Rec: %d, Cycle: %u", sent, back,
             relaxedLoad(resultfile.results[m_testID].cycles));
     }
     PortDetect.store(back == sent ? 1 : 0, kRelaxed);
@@ -218,7 +206,7 @@ std::uint8_t CTest_ParallelPort::readStatus(int sent, int attempt, int loop, int
     // S3..S7 carry D0..D4; the hardware inverts BUSY (S7).
     received = (raw ^ 0x80) >> 3;
     if (loop % 100 == 0)
-        trace(4, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, attempt, raw, loop);
+        LogLine(4, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, attempt, raw, loop);
     return raw;
 }
 
@@ -228,7 +216,7 @@ void CTest_ParallelPort::loopbackPass()
         const int sent = std::rand() % 32;
         m_io->out(static_cast<std::uint8_t>(sent), m_base);
         if (i % 100 == 0)
-            trace(4, "Sent: %d, Loop: %d", sent, i);
+            LogLine(4, m_displayName, "Sent: %d, Loop: %d", sent, i);
         const std::uint64_t n = bytes_sent[m_index].fetch_add(1, kRelaxed) + 1;
         dis_bytes_sent[m_index].store(n, kRelaxed);
         CountOperations(1);
@@ -236,14 +224,14 @@ void CTest_ParallelPort::loopbackPass()
         int received = 0;
         int raw = readStatus(sent, 1, i, received);
         if (received != sent) {
-            trace(3, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 1, raw, i);
-            trace(3, "(Last byte sent: %d, Rec: %d, RawByte: %d)", m_lastSent, m_lastReceived, m_lastRaw);
+            LogLine(3, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 1, raw, i);
+            LogLine(3, m_displayName, "(Last byte sent: %d, Rec: %d, RawByte: %d)", m_lastSent, m_lastReceived, m_lastRaw);
             // A second look before calling the plug faulty.
             raw = readStatus(sent, 2, i, received);
             if (received != sent) {
                 setError(61);
-                trace(3, "%s", e_strings[61]);
-                trace(3, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 2, raw, i);
+                LogLine(3, m_displayName, "%s", e_strings[61]);
+                LogLine(3, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 2, raw, i);
                 break;
             }
         }
@@ -294,7 +282,7 @@ void CTest_ParallelPort::th_test_parallelport(int port)
     bool detected = false;
     while (Active() && !detected) {
         if (error_parport.load(kRelaxed)) {
-            trace(3, "%s[%d]: Cannot detect port /dev/lp%d", kFn, __LINE__, port);
+            LogLine(3, m_displayName, "%s[%d]: Cannot detect port /dev/lp%d", kFn, __LINE__, port);
             reportPending();
             pause(kDetectRetryMs);
             if (!Active())
@@ -302,7 +290,7 @@ void CTest_ParallelPort::th_test_parallelport(int port)
         }
         if (refused) {
             setError(64);
-            trace(3, "%s", e_strings[64]);
+            LogLine(3, m_displayName, "%s", e_strings[64]);
             continue;
         }
         detected = detectOnce();

@@ -99,7 +99,6 @@ public:
 
 private:
     void pause(int ms);
-    void trace(int level, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
     void setError(int code);
     void reportPending();
     void reportNow(int code);

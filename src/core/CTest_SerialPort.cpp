@@ -174,18 +174,6 @@ void CTest_SerialPort::pause(int ms)
     WaitMsecs(hooked(ms));
 }
 
-void CTest_SerialPort::trace(int level, const char* fmt, ...)
-{
-    if (!gLogger)
-        return;
-    char line[256];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    gLogger->AddLine(line, -1, 0, m_displayName, level);
-}
-
 void CTest_SerialPort::setError(int code)
 {
     m_error = true;
@@ -227,9 +215,9 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     const char* lines = m_handshake ? "RTS/CTS and DTR/DSR" : "No RTS/CTS and DTR/DSR";
     const int index = m_settingIndex;
     if (isMarker(SerialPortSpeeds[index]))
-        trace(3, "Starting test (baud cycling to %d, %s)\n", BaudSpeed(SerialPortSpeeds[index - 1]), lines);
+        LogLine(3, m_displayName, "Starting test (baud cycling to %d, %s)\n", BaudSpeed(SerialPortSpeeds[index - 1]), lines);
     else
-        trace(3, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
+        LogLine(3, m_displayName, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
 
     gettimeofday(&gTestModules[m_testID].start_time, nullptr);
     update_start_time[m_port].storeNow();
@@ -237,7 +225,7 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
 
     if (m_mode != 1 && m_mode != 2) {
         // Selected without a test mode: nothing to open or count.
-        trace(3, "%s[%d]: Port \"%s\" has no test mode (%d)", kFn, __LINE__, m_devicePath, m_mode);
+        LogLine(3, m_displayName, "%s[%d]: Port \"%s\" has no test mode (%d)", kFn, __LINE__, m_devicePath, m_mode);
         idle();
     } else if (::geteuid() != 0 && ::faccessat(AT_FDCWD, m_devicePath, R_OK | W_OK, AT_EACCESS) != 0 &&
                errno == EACCES) {
@@ -273,21 +261,21 @@ int CTest_SerialPort::applyWorking(int level)
     const int wanted = m_work.inputSpeed();
     int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
     if (e) {
-        trace(level, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(level, m_displayName, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
         return 54;
     }
     SerialAttributes check;
     e = m_line->getAttributes(check);
     if (e) {
-        trace(level, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(level, m_displayName, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
         return 54;
     }
     if (check.inputSpeed() != wanted) {
-        trace(level, "%s[%d]: Input speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
+        LogLine(level, m_displayName, "%s[%d]: Input speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
         return 54;
     }
     if (check.outputSpeed() != wanted) {
-        trace(level, "%s[%d]: Output speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
+        LogLine(level, m_displayName, "%s[%d]: Output speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
         return 54;
     }
     return 0;
@@ -298,9 +286,9 @@ int CTest_SerialPort::openPort()
     int e = m_line->open(m_devicePath);
     if (e) {
         const int code = e == EACCES ? 50 : (e == ENOENT ? 51 : 52);
-        trace(3, "%s-%s[%d]: strerror(%d) = *%s*", kSource, kFn, __LINE__, e, std::strerror(e));
-        trace(3, "%s", e_strings[code]);
-        trace(3, "%s Speed: %dbaud, fd:%d, Total: %llu, ErrorCode: %d", m_devicePath, speed(), m_line->fd(),
+        LogLine(3, m_displayName, "%s-%s[%d]: strerror(%d) = *%s*", kSource, kFn, __LINE__, e, std::strerror(e));
+        LogLine(3, m_displayName, "%s", e_strings[code]);
+        LogLine(3, m_displayName, "%s Speed: %dbaud, fd:%d, Total: %llu, ErrorCode: %d", m_devicePath, speed(), m_line->fd(),
             static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), e);
         reportNow(code);
         return code;
@@ -309,7 +297,7 @@ int CTest_SerialPort::openPort()
 
     e = m_line->getAttributes(m_saved);
     if (e) {
-        trace(3, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(3, m_displayName, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
         reportNow(51);
         return 51;
     }
@@ -321,15 +309,15 @@ int CTest_SerialPort::openPort()
         reportNow(54);
         return 54;
     }
-    trace(3, "%s[%d]: Attributes for \"%s\" (PortNum: %d) set and without errors.\n", kFn, __LINE__, m_devicePath,
+    LogLine(3, m_displayName, "%s[%d]: Attributes for \"%s\" (PortNum: %d) set and without errors.\n", kFn, __LINE__, m_devicePath,
         m_port);
-    trace(3, "%s[%d]: Setup for \"%s\" (PortNum: %d) complete and good.\n", kFn, __LINE__, m_devicePath, m_port);
+    LogLine(3, m_displayName, "%s[%d]: Setup for \"%s\" (PortNum: %d) complete and good.\n", kFn, __LINE__, m_devicePath, m_port);
     m_configured = true;
 
     pause(kSettleMs);
     e = m_line->flush();
     if (e) {
-        trace(4, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(4, m_displayName, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
         setError(53);
     }
     return 0;
@@ -402,8 +390,8 @@ int CTest_SerialPort::probe()
     if (stopped)
         return 0;
     if (w != 1) {
-        trace(3, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-        trace(3, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
+        LogLine(3, m_displayName, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+        LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
             speed(), 1, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
             static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
         setError(57);
@@ -415,21 +403,21 @@ int CTest_SerialPort::probe()
         if (stopped)
             return 0;
         if (r != 1) {
-            trace(3, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-            trace(3, "%s[%d]: Is your loopback plug present???", kFn, __LINE__);
-            trace(3, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
+            LogLine(3, m_displayName, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+            LogLine(3, m_displayName, "%s[%d]: Is your loopback plug present???", kFn, __LINE__);
+            LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
                 speed(), 1, 1, static_cast<unsigned>(m_line->fd()),
                 static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
             setError(58);
         } else if (got != sent) {
-            trace(3, "%s[%d]: test_reccode = %x, test_transcode = %x", kFn, __LINE__, got, sent);
+            LogLine(3, m_displayName, "%s[%d]: test_reccode = %x, test_transcode = %x", kFn, __LINE__, got, sent);
             setError(55);
         } else {
             // From now on a read waits for a whole block.
             m_work.setTiming(kBlockSize, m_timeoutMs / 100);
             const int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
             if (e) {
-                trace(3, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+                LogLine(3, m_displayName, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
                 setError(54);
             }
         }
@@ -444,7 +432,7 @@ int CTest_SerialPort::probe()
 
 void CTest_SerialPort::dump(const char* which, const std::uint8_t* buf, int n, int loop, int block)
 {
-    trace(4, "Dumping %s buffer[Loop: %d]:", which, loop);
+    LogLine(4, m_displayName, "Dumping %s buffer[Loop: %d]:", which, loop);
     for (int first = 0; first + kDumpLine <= n; first += kDumpLine) {
         if (!Active())
             return;
@@ -454,7 +442,7 @@ void CTest_SerialPort::dump(const char* which, const std::uint8_t* buf, int n, i
             len += std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "%2X ", buf[k]);
         if (first + kDumpLine == kBlockSize)
             std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "\n");
-        trace(4, "%s", line);
+        LogLine(4, m_displayName, "%s", line);
     }
 }
 
@@ -469,9 +457,9 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
             return false;
         if (got != kBlockSize) {
             const auto total = static_cast<unsigned long long>(bytes_received[m_port].load(kRelaxed));
-            trace(4, "%s[%d]: Number of bytes read = %d", kFn, __LINE__, static_cast<int>(got));
-            trace(4, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-            trace(3, "%s Speed: %dbaud, BlockSize: %d BlockNum: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d",
+            LogLine(4, m_displayName, "%s[%d]: Number of bytes read = %d", kFn, __LINE__, static_cast<int>(got));
+            LogLine(4, m_displayName, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+            LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d BlockNum: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d",
                 m_devicePath, speed(), kBlockSize, block, static_cast<int>(got), static_cast<unsigned>(m_line->fd()),
                 total, err);
             dump("send", m_send, kBlockSize, loop, block);
@@ -493,11 +481,10 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
         }
         if (std::memcmp(m_recv, m_send, kBlockSize) != 0) {
             const int k = static_cast<int>(std::mismatch(m_send, m_send + kBlockSize, m_recv).first - m_send);
-            trace(4,
-                "%s Speed: %dbaud, BlockSize: %d, BlockNum: %d, Transfered: %d, fd: %x, Total: %llu, ErrorCode: %u",
+            LogLine(4, m_displayName, "%s Speed: %dbaud, BlockSize: %d, BlockNum: %d, Transfered: %d, fd: %x, Total: %llu, ErrorCode: %u",
                 m_devicePath, speed(), kBlockSize, block, kBlockSize, static_cast<unsigned>(m_line->fd()),
                 static_cast<unsigned long long>(received), static_cast<unsigned>(err));
-            trace(4, "Error at byte %d of %d (0x%2x trans., 0x%2x rec'd)\n", k, kBlockSize, m_send[k], m_recv[k]);
+            LogLine(4, m_displayName, "Error at byte %d of %d (0x%2x trans., 0x%2x rec'd)\n", k, kBlockSize, m_send[k], m_recv[k]);
             setError(55);
             return true;
         }
@@ -537,13 +524,13 @@ int CTest_SerialPort::checkHandshake(int loop)
     }
     if (code == 0) {
         if (loop % 100 == 0)
-            trace(4, "RTS/DTR passed (Sample 1 of 100)\n");
+            LogLine(4, m_displayName, "RTS/DTR passed (Sample 1 of 100)\n");
         return 0;
     }
     if (code == 202)
-        trace(4, "%s[%d]: RTS/DTR: strerror(%d): *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(4, m_displayName, "%s[%d]: RTS/DTR: strerror(%d): *%s*", kFn, __LINE__, e, std::strerror(e));
     else
-        trace(4, "%s[%d]: RTS/DTR: Error Code: %d, Error String: *%s*", kFn, __LINE__, code, e_strings[code]);
+        LogLine(4, m_displayName, "%s[%d]: RTS/DTR: Error Code: %d, Error String: *%s*", kFn, __LINE__, code, e_strings[code]);
     reportNow(code);
     pause(kErrorWaitMs);
     return code;
@@ -563,9 +550,9 @@ void CTest_SerialPort::runPass()
         return;
     const int sp = speed();
     const int loops = sp / 100;
-    trace(4, "%s[%d]: Number of loops = %d/%d = %d\n", kFn, __LINE__, sp, 100, loops);
+    LogLine(4, m_displayName, "%s[%d]: Number of loops = %d/%d = %d\n", kFn, __LINE__, sp, 100, loops);
     if (const int e = m_line->flush()) {
-        trace(4, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(4, m_displayName, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
         setError(53);
     }
 
@@ -573,7 +560,7 @@ void CTest_SerialPort::runPass()
         for (std::uint8_t& b : m_send)
             b = static_cast<std::uint8_t>(std::rand() % 255);
         if (i % 100 == 0)
-            trace(4, "Send 3 blocks of %d random bytes. (Sample 1 of 100)\n", kBlockSize);
+            LogLine(4, m_displayName, "Send 3 blocks of %d random bytes. (Sample 1 of 100)\n", kBlockSize);
         for (int block = 0; block < kBlocks && !m_error; ++block) {
             int err = 0;
             bool stopped = false;
@@ -586,15 +573,15 @@ void CTest_SerialPort::runPass()
                 CountOperations(kBlockSize);
                 continue;
             }
-            trace(4, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-            trace(3, "%s Speed: %dbaud, BlockSize: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d", m_devicePath,
+            LogLine(4, m_displayName, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
+            LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d", m_devicePath,
                 sp, kBlockSize, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
                 static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
             setError(57);
         }
         pause(m_delayMs);
         if (i % 100 == 0)
-            trace(4, "Read and verify 3 blocks of %d random bytes. (Sample 1 of 100)\n", kBlockSize);
+            LogLine(4, m_displayName, "Read and verify 3 blocks of %d random bytes. (Sample 1 of 100)\n", kBlockSize);
         if (!m_error && !readAndVerify(i, loops))
             return;
 
@@ -626,14 +613,14 @@ void CTest_SerialPort::runPass()
     m_speedIndex = next;
     iComSpeed[m_port].store(BaudSpeed(SerialPortSpeeds[next]), kRelaxed);
     if (changeSpeed() == 0)
-        trace(4, "%s[%d]: Cycling baud speed to %d bits/sec", kFn, __LINE__, speed());
+        LogLine(4, m_displayName, "%s[%d]: Cycling baud speed to %d bits/sec", kFn, __LINE__, speed());
 }
 
 int CTest_SerialPort::changeSpeed()
 {
     const int e = m_line->getAttributes(m_work);
     if (e) {
-        trace(4, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+        LogLine(4, m_displayName, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
         setError(54);
         return 54;
     }
@@ -651,11 +638,11 @@ void CTest_SerialPort::closePort()
         m_configured = false;
         m_line->flush();
         if (const int e = m_line->setAttributes(m_saved, SerialApply::Now))
-            trace(3, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
+            LogLine(3, m_displayName, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
     }
     if (m_opened) {
         m_opened = false;
-        trace(3, "%s[%d]: Closing \"%s\"", kFn, __LINE__, m_devicePath);
+        LogLine(3, m_displayName, "%s[%d]: Closing \"%s\"", kFn, __LINE__, m_devicePath);
         m_line->close();
     }
 }

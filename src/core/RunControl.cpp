@@ -1,5 +1,7 @@
 #include "RunControl.h"
 
+#include "CTest_CDROM.h"
+
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Base.h"
@@ -24,8 +26,6 @@ namespace {
 
 const char* const kDiskModeNames[] = {"Cyclic", "Sequential", "High Low", "Binary 1", "Binary 2",
                                       "Zeros",  "Ones",       "Random",   "Random seeking", "Butterfly"};
-const char* const kCdModeNames[] = {"NO TEST", "Music CD playback", "Data CD read and verify", "Veltrane Test CD/DVD",
-                                    "No CD in drive", "Burn CD-RW"};
 
 bool isIn(int k, std::initializer_list<int> list)
 {
@@ -177,7 +177,7 @@ int StartRun(RunObserver& observer)
             DPrintf("Disk #%d: %s\n", slot - kSlotDiskFirst, mode >= 0 && mode < 10 ? kDiskModeNames[mode] : "?");
         } else if (slot >= kSlotCdFirst && slot < kSlotCdFirst + kNumCdDrives) {
             const int mode = relaxedLoad(testconfig.cd_test_mode[slot - kSlotCdFirst]);
-            DPrintf("CD/DVD #%d: %s\n", slot - kSlotCdFirst, mode >= 0 && mode < 6 ? kCdModeNames[mode] : "?");
+            DPrintf("CD/DVD #%d: %s\n", slot - kSlotCdFirst, mode >= 0 && mode < CTest_CDROM::kNumModes ? CTest_CDROM::PatternText[mode] : "?");
         }
         ++configured;
     }

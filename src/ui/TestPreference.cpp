@@ -1,5 +1,8 @@
 #include "TestPreference.h"
 
+#include "CTest_CDROM.h"
+#include "CTest_Disk.h"
+
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigFile.h"
@@ -30,27 +33,9 @@ TestPreference::PortRow TestPreference::lookUp[kNumSerialPorts];
 
 namespace {
 
-const char* const kDiskModes[] = {
-    "Default (Cyclic)",
-    "Sequential data pattern (0,1,2...255)",
-    "High Low freq data overwrite (10101 then 00001)",
-    "Binary data pattern 1 (10101010)",
-    "Binary data pattern 2 (01010101)",
-    "Zeros data pattern (00000000)",
-    "Ones data pattern (11111111)",
-    "Random data pattern",
-    "Random data with random seeking",
-    "Butterfly seeking",
-};
-
-const char* const kCdModes[] = {
-    "NO TEST",
-    "Music CD playback",
-    "Data CD read and verify",
-    "Veltrane Test CD/DVD",
-    "No CD in drive",
-    "Burn CD-RW",
-};
+// The engines' own mode names, as the tables show them.
+const auto& kDiskModes = CTest_Disk::PatternText;
+const auto& kCdModes = CTest_CDROM::PatternText;
 constexpr int kCdNoTest = 0;
 constexpr int kCdReferenceDisc = 3;
 
@@ -414,7 +399,7 @@ void TestPreference::UpdateCellsStartUp()
         const bool on = c.test_enabled[kSlotDiskFirst + i] != 0;
         const int mode = c.disk_test_mode[i];
         put(disks, i, 0, on ? tr("Testing") : tr("Not testing"));
-        put(disks, i, 1, on && mode >= 0 && mode < 10 ? QString::fromLatin1(kDiskModes[mode]) : QString());
+        put(disks, i, 1, on && mode >= 0 && mode < CTest_Disk::NumPatterns ? QString::fromLatin1(kDiskModes[mode]) : QString());
         put(disks, i, 2, on ? QString::asprintf("%.1lf", c.disk_file_size_pct[i]) : QString());
         put(disks, i, 3, QString());
         put(disks, i, 4, QString());
@@ -430,7 +415,7 @@ void TestPreference::UpdateCellsStartUp()
         if (mode == kCdReferenceDisc)
             seeking = seek & kCdSeekOnBit ? QString::asprintf("On (%d)", seek & (kCdSeekOnBit - 1)) : tr("Off");
         put(drives, k, 0, QString::fromLocal8Bit(gMultimediaStructPtr[k].alias));
-        put(drives, k, 1, mode >= 0 && mode < 6 ? QString::fromLatin1(kCdModes[mode]) : QString());
+        put(drives, k, 1, mode >= 0 && mode < CTest_CDROM::kNumModes ? QString::fromLatin1(kCdModes[mode]) : QString());
         put(drives, k, 2, seeking);
         put(drives, k, 3, QString());
         put(drives, k, 4, QString());
