@@ -4,7 +4,9 @@
 
 #include "AtomicField.h"
 #include "KVXMainApp.h"
+#include "LiveTestWindow.h"
 #include "ResultRecord.h"
+#include "TestSlots.h"
 #include "Window_ClosingTests.h"
 #include "WindowTiler.h"
 #include "ui_MainWin.h"
@@ -36,7 +38,10 @@ public:
     void createWindow(int slot) override
     {
         // Live windows register here as the tests gain them.
-        if (QWidget* w = m_app.testWindow[static_cast<std::size_t>(slot)]) {
+        QWidget*& window = m_app.testWindow[static_cast<std::size_t>(slot)];
+        if (!window && slot >= 0 && slot < kNumNamedSlots)
+            window = CreateTestWindow(slot, test_names[slot], &m_app);
+        if (QWidget* w = window) {
             w->setGeometry(m_app.m_tiler->place(w->width(), w->height()));
             w->show();
         }
