@@ -20,6 +20,8 @@ packages=(
   e2fsprogs xfsprogs fuseiso iproute2 libcap2-bin util-linux
   # reference CD/DVD images (the disc maker writes one when it is there)
   xorriso
+  # benchmark yardsticks
+  iputils-ping
 )
 
 missing=()

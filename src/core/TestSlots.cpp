@@ -5,6 +5,7 @@
 #include "CTest_Math.h"
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
+#include "CTest_Network.h"
 #include "ResultRecord.h"
 
 int thread_active[kNumSlots];
@@ -82,6 +83,7 @@ void setEntries(int first, int last, ThreadEntry entry)
     setEntries(kSlotCdFirst, kSlotCdFirst + kNumCdDrives - 1, Test_Thread_CDROM);
     setEntries(kSlotParallel, kSlotParallel, Test_Thread_ParallelPort);
     setEntries(kSlotSerialFirst, kSlotSerialFirst + kNumSerialPorts - 1, Test_Thread_SerialPort);
+    setEntries(kSlotNetworkFirst, kSlotNetworkFirst + kNumNetworkAddresses - 1, Test_Thread_Network);
     return true;
 }();
 
