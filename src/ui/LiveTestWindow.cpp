@@ -5,6 +5,7 @@
 #include "TestWindow.h"
 #include "TestWindow_CDROM.h"
 #include "TestWindow_Math.h"
+#include "TestWindow_Network.h"
 #include "TestWindow_ParallelPort.h"
 #include "TestWindow_SerialPort.h"
 
@@ -82,6 +83,8 @@ LiveTestWindow* CreateTestWindow(int slot, const QString& name, QWidget* parent)
         return new TestWindow(name, slot, parent);
     if (slot == kSlotMaths)
         return new TestWindow_Math(name, slot, parent);
+    if (slot >= kSlotNetworkFirst && slot < kSlotNetworkGroup)
+        return new TestWindow_Network(name, slot, parent);
     if (slot >= kSlotCdFirst && slot < kSlotCdGroup)
         return new TestWindow_CDROM(name, slot, parent);
     if (slot == kSlotParallel)

@@ -1,7 +1,9 @@
 // The live test windows, refreshed from prepared test state with a clock the
 // test sets, as the update timer refreshes them during a run.
+#include "AtomicField.h"
 #include "CTest_CDROM.h"
 #include "CTest_Math.h"
+#include "CTest_Network.h"
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
 #include "LiveTestWindow.h"
@@ -12,6 +14,7 @@
 #include "TestWindow.h"
 #include "TestWindow_CDROM.h"
 #include "TestWindow_Math.h"
+#include "TestWindow_Network.h"
 #include "TestWindow_ParallelPort.h"
 #include "TestWindow_SerialPort.h"
 
@@ -261,6 +264,49 @@ TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_Math_FPMultiplication_Verified"), "10.00");
     CTest_Math::ClearCounters();
+}
+
+TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
+{
+    std::strcpy(testconfig.network_address[1], "192.168.7.9");
+    const int slot = kSlotNetworkFirst + 1;
+    CTest_Network::datasize = CTest_Network::kPacketSize;
+    TestWindow_Network w("Network", slot);
+    EXPECT_EQ(w.windowTitle(), "Network: 192.168.7.9");
+    EXPECT_EQ(text(&w, "textLabelFlowRate"), "0.00 MBytes/s") << "the unit has not started";
+    EXPECT_EQ(text(&w, "textLabelErrors"), "0 (0.00%)") << "nothing counted yet";
+
+    relaxedStore(CTest_Network::update_start_time[1].tv_sec, gNow.tv_sec);
+    relaxedStore(CTest_Network::update_start_time[1].tv_usec, gNow.tv_usec);
+    resultfile.results[slot].cycles = 1024;
+    resultfile.results[slot].errors = 3;
+    CTest_Network::bytes_sent[1] = 102400ull * 84;
+    CTest_Network::packets_rec[1] = 102400;
+    CTest_Network::average_delay[1] = 0.126f;
+    CTest_Network::max_delay[1] = 2.5f;
+    CTest_Network::last_delay[1] = 0.061f;
+    CTest_Network::PktsSinceErr[1] = 200;
+    CTest_Network::BadPktsSinceErr[1] = 3;
+    advance(4000);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelServer"), "192.168.7.9");
+    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 1024:");
+    EXPECT_EQ(text(&w, "textLabelSent"), "8.20 MBytes");
+    EXPECT_EQ(text(&w, "textLabelReceived"), "8.20 MBytes");
+    EXPECT_EQ(text(&w, "textLabelAverageDelay"), "0.13 ms");
+    EXPECT_EQ(text(&w, "textLabelMaximumDelay"), "2.50 ms");
+    EXPECT_EQ(text(&w, "textLabelCurrentDelay"), "0.06 ms");
+    EXPECT_EQ(text(&w, "textLabelFlowRate"), "4.10 MBytes/s"); // 16.4 MB both ways in 4 s
+    EXPECT_EQ(text(&w, "textLabelErrors"), "3 (1.50%)");
+
+    // Replies lost: only the requests count as sent.
+    CTest_Network::packets_rec[1] = 51200;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelReceived"), "4.10 MBytes");
+    for (auto* a : { &CTest_Network::bytes_sent[1], &CTest_Network::packets_rec[1], &CTest_Network::PktsSinceErr[1],
+             &CTest_Network::BadPktsSinceErr[1] })
+        a->store(0);
+    relaxedStore(CTest_Network::update_start_time[1].tv_sec, time_t { 0 });
 }
 
 TEST(CdSpeed, FactorIsTheRateInSingleSpeedUnitsRounded)
