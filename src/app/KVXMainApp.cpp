@@ -4,6 +4,7 @@
 #include "BuildInfo.h"
 #include "ConfigFile.h"
 #include "DebugTrace.h"
+#include "GraphicsTests.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "StartupReport.h"
@@ -74,6 +75,8 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     totalErrors = 0;
     lastBeepErrors = 0;
     InitEnv_Main(m_options.autorun, m_options.configName, gFollowConfigLogPath, dir);
+    // The graphics tests need Qt, so core's slot table leaves them to us.
+    RegisterGraphicsTests();
 
     DPrintf("KVXMainApp constructor...\n");
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AtomicField.h"
+#include "GraphicsTests.h"
 #include "KVXMainApp.h"
 #include "LiveTestWindow.h"
 #include "ResultRecord.h"
@@ -39,6 +40,8 @@ public:
     {
         // Live windows register here as the tests gain them.
         QWidget*& window = m_app.testWindow[static_cast<std::size_t>(slot)];
+        if (!window)
+            window = CreateGraphicsWindow(slot); // slots 4 and 5 only
         if (!window && slot >= 0 && slot < kNumNamedSlots)
             window = CreateTestWindow(slot, test_names[slot], &m_app);
         if (QWidget* w = window) {

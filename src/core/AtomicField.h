@@ -23,6 +23,18 @@ template <class T> inline T relaxedAdd(T& field, T delta)
     return std::atomic_ref<T>(field).fetch_add(delta, std::memory_order_relaxed);
 }
 
+// A thread's last word on a `running` count: what it did before is seen by
+// whoever reads the count with acquireLoad (the stop waits on it).
+template <class T> inline T releaseAdd(T& field, T delta)
+{
+    return std::atomic_ref<T>(field).fetch_add(delta, std::memory_order_release);
+}
+
+template <class T> inline T acquireLoad(const T& field)
+{
+    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_acquire);
+}
+
 // Whole-record copies in 32-bit words (every record is a multiple of 4 bytes
 // and at least 4-aligned), so a copy taken while other threads update single
 // fields sees each field either old or new, never torn.

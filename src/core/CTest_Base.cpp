@@ -137,6 +137,6 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
         --tests_running;
     DPrintf("%s before pthread_exit\n", entryName);
     SetSlotActive(slot, false);
-    relaxedAdd(record->running, -1);
+    releaseAdd(record->running, -1);
     return nullptr;
 }

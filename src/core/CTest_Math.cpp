@@ -508,7 +508,7 @@ void* Test_Thread_Math(void* arg)
     relaxedAdd(shared.running, 1);
     RunTestThread(&own, "Test_Thread_Math",
         [](int, int testID) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_Math>(testID); });
-    relaxedAdd(shared.running, -1);
+    releaseAdd(shared.running, -1);
     return nullptr;
 }
 

@@ -232,7 +232,7 @@ void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
                                 : 100;
         observer.closingProgress("Closing " + SlotDisplayName(slot), percent);
         int limit = StopWaitLimitMs(slot);
-        while (relaxedLoad(gThreadData[slot].running) > 0) {
+        while (acquireLoad(gThreadData[slot].running) > 0) {
             CTest_Base::Sleep(500);
             limit -= 500;
             observer.processEvents();
@@ -283,7 +283,7 @@ bool AnyTestThreadAlive()
     if (tests_running.load() > 0)
         return true;
     for (const auto& rec : gThreadData)
-        if (relaxedLoad(rec.running) > 0)
+        if (acquireLoad(rec.running) > 0)
             return true;
     return false;
 }

@@ -6,6 +6,7 @@
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
 #include "CTest_Network.h"
+#include "CTest_Memory.h"
 #include "ResultRecord.h"
 
 int thread_active[kNumSlots];
@@ -84,6 +85,7 @@ void setEntries(int first, int last, ThreadEntry entry)
     setEntries(kSlotParallel, kSlotParallel, Test_Thread_ParallelPort);
     setEntries(kSlotSerialFirst, kSlotSerialFirst + kNumSerialPorts - 1, Test_Thread_SerialPort);
     setEntries(kSlotNetworkFirst, kSlotNetworkFirst + kNumNetworkAddresses - 1, Test_Thread_Network);
+    setEntries(kSlotMemory, kSlotMemory, Test_Thread_Mem);
     return true;
 }();
 

@@ -1,0 +1,211 @@
+// bench_memory [rounds]: locks 1 GiB through the memory test at duty cycle
+// 100 and, in the same run, times the test's write pass against a plain
+// memset of the same chunks and its verify pass against a plain memcmp of
+// the same chunks (each chunk's two halves, so the same bytes are read
+// once); then starts the test thread `rounds` times and times each stop
+// request until the thread has ended with the gigabyte released.
+//
+// bench_memory --passes engine|plain N: locks 1 GiB the same way and runs N
+// write + verify passes with the test's loops or with plain memset/memcmp,
+// for timing whole processes from outside.
+#include "AtomicField.h"
+#include "CLogger.h"
+#include "CTest_Memory.h"
+#include "ConfigRecord.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+#include "TestSlots.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kSlot = kSlotMemory;
+constexpr std::uint64_t kGiB = 1024ull * 1024 * 1024;
+constexpr double kMinRatio = 60.0;
+constexpr double kMaxStopMs = 1000.0;
+
+std::atomic<int> g_sink { 0 };
+
+double since(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+long lockedKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmLck:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+void setUp()
+{
+    std::memset(&testconfig, 0, sizeof testconfig);
+    std::memset(&resultfile, 0, sizeof resultfile);
+    testconfig.duty_cycle[kSlot] = 100;
+    gLogger = new CLogger("bench"); // logging off, as a run without a log file
+    CTest_Mem::SetSizesForTests(kGiB, 0);
+    CTest_Mem::SetTimingForTests({ 0, 0, 0, 0, -1 });
+}
+
+bool allocate(CTest_Mem& engine)
+{
+    SetSlotActive(kSlot, true);
+    if (!engine.AllocateChunks() || CTest_Mem::gTestRam != kGiB) {
+        std::fprintf(stderr, "could not lock 1 GiB (test buffer %llu bytes)\n",
+            static_cast<unsigned long long>(CTest_Mem::gTestRam.load()));
+        return false;
+    }
+    return true;
+}
+
+// One phase over every chunk: the test's loop (mode 1 or 2) or the plain call.
+double enginePhase(CTest_Mem& e, int mode)
+{
+    const auto t0 = Clock::now();
+    for (int i = 0; i < e.numChunks(); ++i)
+        if (e.TestStdMem(e.chunkAddress(i), e.chunkSize(i), static_cast<unsigned long long>(i), kGiB, mode) != 0)
+            std::fprintf(stderr, "unexpected verify error\n");
+    return since(t0);
+}
+
+double plainPhase(CTest_Mem& e, int mode)
+{
+    const auto t0 = Clock::now();
+    int diff = 0;
+    for (int i = 0; i < e.numChunks(); ++i) {
+        unsigned char* p = e.chunkAddress(i);
+        const std::size_t n = e.chunkSize(i);
+        if (mode == 1)
+            std::memset(p, 0xAA, n);
+        else
+            diff |= std::memcmp(p, p + n / 2, n / 2);
+    }
+    g_sink += diff;
+    return since(t0);
+}
+
+int passes(const char* kind, int n)
+{
+    setUp();
+    CTest_Mem engine(kSlot);
+    if (!allocate(engine))
+        return 2;
+    CTest_Mem::BufferPattern = 1;
+    const bool plain = std::strcmp(kind, "plain") == 0;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < n; ++i)
+        for (int mode : { 1, 2 })
+            plain ? plainPhase(engine, mode) : enginePhase(engine, mode);
+    std::printf("%s: %d write + verify passes over 1 GiB in %.3f s\n", kind, n, since(t0));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (geteuid() != 0) {
+        std::fprintf(stderr, "%s: locking 1 GiB needs root\n", argv[0]);
+        return 2;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--passes") == 0)
+        return passes(argv[2], std::max(1, std::atoi(argv[3])));
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
+    if (rounds < 1 || argc > 2) {
+        std::fprintf(stderr, "usage: %s [rounds >= 1] | --passes engine|plain N\n", argv[0]);
+        return 2;
+    }
+    setUp();
+
+    bool ok = true;
+    {
+        CTest_Mem engine(kSlot);
+        if (!allocate(engine))
+            return 2;
+        // Per pattern kind: the fill of a constant (memset) and the sequence
+        // (a copy of the pattern block).
+        std::vector<double> w[2], v[2], ms, mc;
+        for (int r = 0; r < rounds; ++r) {
+            for (int kind = 0; kind < 2; ++kind) {
+                CTest_Mem::BufferPattern = kind == 0 ? 1 : 0;
+                w[kind].push_back(enginePhase(engine, 1));
+                v[kind].push_back(enginePhase(engine, 2));
+            }
+            ms.push_back(plainPhase(engine, 1));
+            mc.push_back(plainPhase(engine, 2));
+        }
+        const double gib = 1.0;
+        std::printf("1 GiB locked in %d chunks, duty cycle 100, %d rounds (medians)\n", engine.numChunks(), rounds);
+        std::printf("  plain memset                %6.2f GiB/s\n", gib / median(ms));
+        std::printf("  plain memcmp (halves)       %6.2f GiB/s\n", gib / median(mc));
+        const char* names[2] = { "0xAA", "sequence" };
+        for (int kind = 0; kind < 2; ++kind) {
+            const double wr = median(ms) / median(w[kind]) * 100.0;
+            const double vr = median(mc) / median(v[kind]) * 100.0;
+            std::printf(
+                "  write  %-9s            %6.2f GiB/s  %5.1f %% of memset\n", names[kind], gib / median(w[kind]), wr);
+            std::printf(
+                "  verify %-9s            %6.2f GiB/s  %5.1f %% of memcmp\n", names[kind], gib / median(v[kind]), vr);
+            ok = ok && wr >= kMinRatio && vr >= kMinRatio;
+        }
+    }
+    SetSlotActive(kSlot, false);
+
+    // Stop latency: the thread writing or verifying 1 GiB, stopped at a
+    // random moment of its passes.
+    std::mt19937 rng(7);
+    std::vector<double> stops;
+    const long lockedBefore = lockedKiB();
+    for (int r = 0; r < rounds; ++r) {
+        std::memset(gThreadData, 0, sizeof gThreadData);
+        gThreadData[kSlot].test_id = kSlot;
+        CTest_Mem::status_mem = 0; // the previous thread's values
+        CTest_Mem::opcount_write = 0;
+        pthread_t t {};
+        if (pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]) != 0)
+            return 2;
+        while (CTest_Mem::status_mem.load() == 0 || CTest_Mem::opcount_write.load() == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
+        const int phase = CTest_Mem::status_mem;
+        const auto t0 = Clock::now();
+        SetSlotActive(kSlot, false);
+        while (relaxedLoad(gThreadData[kSlot].running) != 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const double ms = since(t0) * 1000.0;
+        pthread_join(t, nullptr);
+        stops.push_back(ms);
+        std::printf("  stop %d while %-9s -> thread ended in %7.1f ms, locked after: %ld KiB\n", r + 1,
+            CTest_Mem::status_text[phase], ms, lockedKiB() - lockedBefore);
+    }
+    const double worst = *std::max_element(stops.begin(), stops.end());
+    std::printf("  stop to end: median %.1f ms, worst %.1f ms (limit %.0f ms)\n", median(stops), worst, kMaxStopMs);
+    ok = ok && worst <= kMaxStopMs;
+    delete gLogger;
+    gLogger = nullptr;
+    return ok ? 0 : 1;
+}

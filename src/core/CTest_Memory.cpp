@@ -1,0 +1,728 @@
+#include "CTest_Memory.h"
+
+#include "Privileges.h"
+
+#include "AtomicField.h"
+#include "CLogger.h"
+#include "ConfigRecord.h"
+#include "DebugTrace.h"
+#include "ResultRecord.h"
+#include "Results.h"
+#include "Startup.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+
+const char* const CTest_Mem::PatternText[NumPatterns] = {
+    "Sequence (0,1,2...255)",
+    "Binary 1 (10101010)",
+    "Binary 2 (01010101)",
+    "Zeros (00000000)",
+    "Ones (11111111)",
+};
+const char* const CTest_Mem::status_text[4] = { "Starting", "Writing", "Verifying", "Deleting" };
+
+std::atomic<std::int32_t> CTest_Mem::BufferPattern { 0 };
+std::atomic<std::int32_t> CTest_Mem::status_mem { 0 };
+std::atomic<std::int32_t> CTest_Mem::progress_mem { 0 };
+std::atomic<std::uint64_t> CTest_Mem::opcount_write { 0 };
+std::atomic<std::uint64_t> CTest_Mem::opcount_read { 0 };
+std::atomic<std::int32_t> CTest_Mem::bt_delay_mem { 0 };
+std::atomic<float> CTest_Mem::gflCPUScalingFactor { 1.0f };
+std::atomic<std::int32_t> CTest_Mem::error_mem { 0 };
+std::atomic<std::int32_t> CTest_Mem::lasterror_mem { 0 };
+std::atomic<std::uint64_t> CTest_Mem::gTotalPhysicalRam { 0 };
+std::atomic<std::uint64_t> CTest_Mem::gFreePhysicalRam { 0 };
+std::atomic<std::uint64_t> CTest_Mem::gFreeHighRam { 0 };
+std::atomic<std::uint32_t> CTest_Mem::gPageSize { 0 };
+std::atomic<std::uint64_t> CTest_Mem::gTestRam { 0 };
+std::atomic<std::uint64_t> CTest_Mem::gMaxTestRamSize { CTest_Mem::kDefaultMaxTestRam };
+
+namespace {
+
+constexpr int kLogTestRam = 4; // "RAM" in the event log's test names
+constexpr int kErrNotRoot = 203;
+constexpr int kErrAllocation = 96;
+constexpr int kErrVerify = 30;
+constexpr std::uint64_t kMiB = 1024 * 1024;
+// A pass with nothing to write or verify (switched off, or an empty
+// buffer) would otherwise spin, counting cycles at full speed.
+constexpr int kSkippedPassPauseMs = 1000;
+
+std::atomic<std::uint64_t> g_maxTestRam { CTest_Mem::kDefaultMaxTestRam };
+std::atomic<std::uint64_t> g_chunkSize { CTest_Mem::SIZE_PER_CHUNK };
+std::atomic<CTest_Mem::MemoryStatusFn> g_memoryStatus { nullptr };
+std::atomic<CTest_Mem::ChunkHook> g_chunkHook { nullptr };
+
+std::atomic<int> g_startWaitMs { CTest_Mem::kStartWaitMs };
+std::atomic<int> g_afterAllocationMs { 100 };
+std::atomic<int> g_afterMismatchMs { 1000 };
+std::atomic<int> g_afterErrorMs { 3000 };
+std::atomic<int> g_idleStepMs { 10000 };
+
+int ms(const std::atomic<int>& v)
+{
+    return v.load(std::memory_order_relaxed);
+}
+
+std::uint64_t nextMultiple(std::uint64_t j, std::uint64_t step)
+{
+    return (j / step + 1) * step;
+}
+
+int percentOf(float fraction)
+{
+    return static_cast<int>(std::lround(fraction * 100.0f));
+}
+
+const char* mlockErrorText(int err)
+{
+    switch (err) {
+    case EPERM:
+        return "mlock -> Insufficient permissions - please log in with an admin account";
+    case EAGAIN:
+        return "mlock -> Some or all of the memory identified by the operation could not be locked when the call was "
+               "made.";
+    case ENOMEM:
+        return "mlock -> Too many pages requested - reducing requested amount....";
+    case EINVAL:
+        return "mlock -> The addr argument is not a multiple of {PAGESIZE}.";
+    case ENOSYS:
+        return "mlock -> The implementation does not support this memory locking interface.";
+    default:
+        return "mlock -> Unknown error";
+    }
+}
+
+// Level-4 lines reach only the activity trace, and only at its detail
+// level 4; a byte loop skips formatting its sample lines otherwise.
+bool sampleLinesWanted()
+{
+    return relaxedLoad(testconfig.logging_enabled) != 0 && relaxedLoad(testconfig.trace_level) == 4;
+}
+
+// Throttle points of a byte loop: every stride-th 2048-byte boundary, the
+// stride being the clock factor x duty x perDuty, at least 1.
+std::uint64_t throttleStrideBytes(int duty, int perDuty)
+{
+    const float s = CTest_Mem::gflCPUScalingFactor.load(std::memory_order_relaxed) * static_cast<float>(duty)
+        * static_cast<float>(perDuty);
+    std::uint64_t stride = 1;
+    if (s >= 1.0f)
+        stride = s < 1e12f ? static_cast<std::uint64_t>(s) : static_cast<std::uint64_t>(1e12);
+    return stride * CTest_Mem::kThrottleBytes;
+}
+
+// Pattern blocks are filled and compared 16 bytes at a time; memcpy into
+// and out of the vector keeps any alignment of the chunk legal.
+typedef std::uint64_t Wide __attribute__((vector_size(16)));
+constexpr std::size_t kPeriod = 256;
+constexpr int kWordsPerPeriod = kPeriod / sizeof(Wide);
+
+// Writes `len` bytes of the 256-byte repeating pattern starting at `period`.
+void fillPeriodic(unsigned char* dst, std::uint64_t len, const unsigned char* period)
+{
+    Wide w[kWordsPerPeriod];
+    std::memcpy(w, period, kPeriod);
+    std::uint64_t j = 0;
+    for (; j + kPeriod <= len; j += kPeriod)
+        for (int i = 0; i < kWordsPerPeriod; ++i)
+            std::memcpy(dst + j + i * sizeof(Wide), &w[i], sizeof(Wide));
+    std::memcpy(dst + j, period, len - j);
+}
+
+// The offset of the first of `len` bytes that differs from the repeating
+// pattern, or `len` when all match.
+std::uint64_t firstMismatch(const unsigned char* src, std::uint64_t len, const unsigned char* period)
+{
+    Wide w[kWordsPerPeriod];
+    std::memcpy(w, period, kPeriod);
+    std::uint64_t j = 0;
+    for (; j + kPeriod <= len; j += kPeriod) {
+        Wide diff = {};
+        for (int i = 0; i < kWordsPerPeriod; ++i) {
+            Wide x;
+            std::memcpy(&x, src + j + i * sizeof(Wide), sizeof(Wide));
+            diff |= x ^ w[i];
+        }
+        if ((diff[0] | diff[1]) != 0)
+            break;
+    }
+    for (; j < len; ++j)
+        if (src[j] != period[j % kPeriod])
+            return j;
+    return len;
+}
+
+} // namespace
+
+static_assert(CTest_Mem::kThrottleBytes % kPeriod == 0 && CTest_Mem::kCheckpointBytes % kPeriod == 0,
+    "every block of a byte loop starts a pattern period");
+
+float CTest_Mem::FractionFor(std::uint64_t freeRam)
+{
+    if (freeRam < 256 * kMiB)
+        return 0.6f;
+    if (freeRam < 512 * kMiB)
+        return 0.7f;
+    if (freeRam < 1024 * kMiB)
+        return 0.8f;
+    if (freeRam < 2048 * kMiB)
+        return 0.9f;
+    if (freeRam < 4096 * kMiB)
+        return 0.8f;
+    return 0.7f;
+}
+
+std::uint64_t CTest_Mem::TestRamFor(std::uint64_t freeRam, float fraction)
+{
+    const float bytes = static_cast<float>(freeRam) * fraction;
+    if (!(bytes > 0.0f))
+        return 0;
+    if (bytes >= 1.8e19f)
+        return UINT64_MAX;
+    return static_cast<std::uint64_t>(bytes);
+}
+
+int CTest_Mem::PlanChunks(
+    std::uint64_t testRam, std::uint64_t chunkSize, std::uint64_t sizes[kMaxChunks], bool* truncated)
+{
+    if (chunkSize == 0)
+        chunkSize = SIZE_PER_CHUNK;
+    int n = 0;
+    std::uint64_t left = testRam;
+    do {
+        const std::uint64_t size = std::min(left, chunkSize);
+        sizes[n++] = size;
+        left -= size;
+    } while (left > 0 && n < kMaxChunks);
+    if (truncated)
+        *truncated = left > 0;
+    return n;
+}
+
+unsigned char CTest_Mem::GetBytePattern_mem(int cycles)
+{
+    switch (BufferPattern.load(std::memory_order_relaxed)) {
+    case 1:
+        return 0xAA;
+    case 2:
+        return 0x55;
+    case 3:
+        return 0x00;
+    case 4:
+        return 0xFF;
+    default:
+        return static_cast<unsigned char>(static_cast<unsigned>(cycles) & 0xFFu);
+    }
+}
+
+CTest_Mem::CTest_Mem(int testID)
+    : CTest_Base(testID, kSliceDefault)
+{
+    std::snprintf(m_testName, sizeof m_testName, "%s", "Memory (RAM)");
+    BufferPattern = 0;
+    // Without a known clock the factor would be 0 and a throttled loop would
+    // pause every 2048 bytes; an unknown clock counts as the 1200 MHz base.
+    const float mhz = relaxedLoad(resultfile.cpu_info.cpu0_mhz);
+    gflCPUScalingFactor = (std::isfinite(mhz) && mhz >= 1.0f) ? mhz / 1200.0f : 1.0f;
+    bt_delay_mem = DutyDelayMs(SlotDutyCycle(testconfig, testID));
+    gMaxTestRamSize = LimitFromEnvironment(g_maxTestRam.load(), std::getenv(kLimitVariable));
+    status_mem = 0;
+    progress_mem = 0;
+    opcount_write = 0;
+    opcount_read = 0;
+    error_mem = 0;
+    lasterror_mem = 0;
+}
+
+CTest_Mem::~CTest_Mem()
+{
+    FreeChunks();
+}
+
+void CTest_Mem::logLine(const char* text, int level)
+{
+    if (gLogger)
+        gLogger->AddLine(text, -1, 0, m_testName, level);
+}
+
+void CTest_Mem::raiseError(int code)
+{
+    lasterror_mem = code;
+    RecordError(code, kLogTestRam);
+}
+
+void CTest_Mem::pauseIfActive(int pauseMs)
+{
+    // WaitMsecs always sleeps one slice; after a stop request that slice
+    // would be spent once per remaining chunk and throttle point.
+    if (pauseMs > 0 && Active())
+        WaitMsecs(pauseMs);
+}
+
+void CTest_Mem::idleUntilStopped()
+{
+    while (Active())
+        WaitMsecs(std::max(1, ms(g_idleStepMs)));
+}
+
+void CTest_Mem::test_entry(int /*instance*/)
+{
+    MarkRunning();
+    th_test_mem();
+}
+
+void CTest_Mem::th_test_mem()
+{
+    m_numChunks = 0;
+    DPrintf("%s, %s[%d]: %s starts\n", KVX_WHERE, m_testName);
+    WaitOnGlobal(ms(g_startWaitMs));
+    LogStart();
+
+    if (!HavePrivilege(Privilege::LockMemory)) {
+        raiseError(kErrNotRoot);
+        idleUntilStopped();
+        EndTest();
+        return;
+    }
+
+    if (AllocateChunks()) {
+        while (Active())
+            RunPass();
+    }
+    FreeChunks();
+    EndTest();
+}
+
+void CTest_Mem::readMemoryStatus()
+{
+    struct sysinfo si { };
+    const MemoryStatusFn fn = g_memoryStatus.load();
+    const int rc = fn ? fn(&si) : ::sysinfo(&si);
+    char line[CLogger::kLineSize];
+    if (rc != 0) {
+        const int err = errno;
+        std::snprintf(line, sizeof line, "Error memory status - Error(%d), %s\n", err, std::strerror(err));
+        logLine(line);
+        return;
+    }
+    // Kernels before 2.3.23 report bytes and leave the unit 0.
+    const std::uint64_t unit = si.mem_unit ? si.mem_unit : 1;
+    gTotalPhysicalRam = static_cast<std::uint64_t>(si.totalram) * unit;
+    gFreePhysicalRam = static_cast<std::uint64_t>(si.freeram) * unit;
+    gFreeHighRam = static_cast<std::uint64_t>(si.freehigh ? si.freehigh : si.freeram) * unit;
+    std::snprintf(line, sizeof line, "Got memory status - Total RAM %llu bytes\n",
+        static_cast<unsigned long long>(gTotalPhysicalRam.load()));
+    logLine(line);
+    std::snprintf(line, sizeof line, "Got memory status - Free RAM %llu bytes\n",
+        static_cast<unsigned long long>(gFreePhysicalRam.load()));
+    logLine(line);
+    std::snprintf(line, sizeof line, "Got memory status - Free high RAM %llu bytes\n",
+        static_cast<unsigned long long>(gFreeHighRam.load()));
+    logLine(line);
+}
+
+bool CTest_Mem::AllocateChunks()
+{
+    char line[CLogger::kLineSize];
+    readMemoryStatus();
+    const long page = sysconf(_SC_PAGE_SIZE);
+    gPageSize = page > 0 ? static_cast<std::uint32_t>(page) : 4096u;
+    std::snprintf(line, sizeof line, "sysconf(_SC_PAGE_SIZE) = %lu\n", static_cast<unsigned long>(page));
+    logLine(line);
+
+    const std::uint64_t freeRam = gFreePhysicalRam.load();
+    const float fraction = FractionFor(freeRam);
+    m_pageAlign = std::getenv("_MLOCK_PAGE_ALIGN_") != nullptr;
+    DPrintf(m_pageAlign ? "_MLOCK_PAGE_ALIGN_ defined\n" : "_MLOCK_PAGE_ALIGN_ NOT defined\n");
+
+    Alloc result = sizeAndAllocate(freeRam, fraction, "available physical RAM");
+    if (result == Alloc::Failed) {
+        error_mem = 1;
+        lasterror_mem = kErrAllocation;
+        FreeChunks();
+    }
+    pauseIfActive(ms(g_afterAllocationMs));
+
+    if (result == Alloc::Failed && Active()) {
+        // The first failure only leads to a second try, sized by the free
+        // high memory with the same share.
+        error_mem = 0;
+        readMemoryStatus();
+        const std::uint64_t freeHigh = gFreeHighRam.load();
+        result = sizeAndAllocate(freeHigh, fraction, "available HIGH RAM");
+        if (result == Alloc::Failed) {
+            raiseError(kErrAllocation);
+            error_mem = 0;
+            std::snprintf(line, sizeof line,
+                "Failed attempt to allocate %d percent of %llu (available HIGH RAM) for memory test buffer size = "
+                "%llu bytes\n",
+                percentOf(fraction), static_cast<unsigned long long>(freeHigh),
+                static_cast<unsigned long long>(gTestRam.load()));
+            logLine(line);
+            FreeChunks();
+            std::snprintf(line, sizeof line,
+                "Failed to allocate number of memory chunks = %llu, SIZE_PER_CHUNK = %llu, theTestBufSize = %llu "
+                "bytes\n",
+                static_cast<unsigned long long>(m_plannedChunks), static_cast<unsigned long long>(g_chunkSize.load()),
+                static_cast<unsigned long long>(gTestRam.load()));
+            logLine(line);
+            idleUntilStopped();
+            return false;
+        }
+    }
+    if (result != Alloc::Done) {
+        // Stopped while allocating: nothing to test, nothing to report.
+        error_mem = 0;
+        FreeChunks();
+        return false;
+    }
+    std::snprintf(line, sizeof line,
+        "Number of memory chunks allocated = %llu, SIZE_PER_CHUNK = %llu, theTestBufSize = %llu bytes\n",
+        static_cast<unsigned long long>(m_numChunks), static_cast<unsigned long long>(g_chunkSize.load()),
+        static_cast<unsigned long long>(gTestRam.load()));
+    logLine(line);
+    return true;
+}
+
+CTest_Mem::Alloc CTest_Mem::sizeAndAllocate(std::uint64_t freeRam, float fraction, const char* ramKind)
+{
+    char line[CLogger::kLineSize];
+    std::uint64_t testRam = TestRamFor(freeRam, fraction);
+    const std::uint64_t limit = gMaxTestRamSize.load();
+    if (testRam > limit) {
+        std::snprintf(line, sizeof line,
+            "Requested RAM test (of %llu bytes) size exceed limit (of %llu bytes).  Will attempt to allocate max for "
+            "memory test.\n",
+            static_cast<unsigned long long>(testRam), static_cast<unsigned long long>(limit));
+        testRam = limit;
+    } else {
+        std::snprintf(line, sizeof line,
+            "Attempting to allocate %d percent of %llu (%s) for memory test buffer size = %llu bytes\n",
+            percentOf(fraction), static_cast<unsigned long long>(freeRam), ramKind,
+            static_cast<unsigned long long>(testRam));
+    }
+    logLine(line);
+    gTestRam = testRam;
+
+    std::uint64_t sizes[kMaxChunks];
+    bool truncated = false;
+    m_plannedChunks = static_cast<std::uint32_t>(PlanChunks(testRam, g_chunkSize.load(), sizes, &truncated));
+    if (truncated) {
+        std::snprintf(line, sizeof line, "We have reached the maximum number of memory chunks allowed = %llu\n",
+            static_cast<unsigned long long>(kMaxChunks));
+        logLine(line);
+    }
+
+    for (std::uint32_t i = 0; i < m_plannedChunks; ++i) {
+        // Locking a large buffer takes seconds; a stop must not wait for it.
+        if (!Active())
+            return Alloc::Stopped;
+        unsigned long long size = sizes[i];
+        void* address = AllocateTestBuffer(&size);
+        if (!address)
+            return Alloc::Failed;
+        m_chunks[m_numChunks].address = static_cast<unsigned char*>(address);
+        m_chunks[m_numChunks].size = size;
+        ++m_numChunks;
+    }
+    return Alloc::Done;
+}
+
+void* CTest_Mem::AllocateTestBuffer(unsigned long long* size)
+{
+    return AllocLockedMem(*size);
+}
+
+void* CTest_Mem::AllocLockedMem(unsigned long long size)
+{
+    char text[160]; // wrapped into the line below
+    char line[CLogger::kLineSize + 64];
+    void* block = std::malloc(static_cast<std::size_t>(size));
+    if (!block) {
+        const int err = errno;
+        std::snprintf(text, sizeof text, "malloc fail, Size: %llu, Err: %d, %s", size, err, std::strerror(err));
+        std::snprintf(line, sizeof line, "Error memory allocation - %s\n", text);
+        logLine(line);
+        DPrintf("%s", line);
+        return nullptr;
+    }
+
+    std::uint64_t page = gPageSize.load();
+    if (page == 0) {
+        const long p = sysconf(_SC_PAGE_SIZE);
+        page = p > 0 ? static_cast<std::uint64_t>(p) : 4096;
+    }
+    const auto at = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t start = m_pageAlign ? at - at % page : at;
+    const unsigned long long length = size + (at - start);
+    void* lockAt = reinterpret_cast<void*>(start);
+
+    if (mlock(lockAt, static_cast<std::size_t>(length)) == 0) {
+        std::snprintf(text, sizeof text, "mlock success -> Address: %p, Size: %llu", lockAt, length);
+        std::snprintf(line, sizeof line, "Success memory locking - %s\n", text);
+        logLine(line);
+        DPrintf("%s", line);
+        return block;
+    }
+    const int err = errno;
+    std::snprintf(line, sizeof line, "Error memory locking -> Address: %p, Size: %llu, Error: %s\n", lockAt, length,
+        mlockErrorText(err));
+    logLine(line);
+    DPrintf("%s", line);
+    std::free(block);
+    return nullptr;
+}
+
+int CTest_Mem::FreeTestBuffer(void* address, unsigned long long size)
+{
+    return FreeLockedMem(address, size);
+}
+
+int CTest_Mem::FreeLockedMem(void* address, unsigned long long size)
+{
+    char text[160]; // wrapped into the line below
+    char line[CLogger::kLineSize + 64];
+    int rc = 0;
+    if (munlock(address, static_cast<std::size_t>(size)) == 0) {
+        std::snprintf(text, sizeof text, "munlock success -> Address: %p, Size: %llu", address, size);
+        std::snprintf(line, sizeof line, "Success memory unlocking - %s\n", text);
+    } else {
+        const int err = errno;
+        rc = (err == ENOMEM || err == EPERM || err == EINVAL || err == ENOSYS) ? err : -1;
+        std::snprintf(text, sizeof text, "munlock error -> Address: %p, Size: %llu", address, size);
+        std::snprintf(line, sizeof line, "Error memory unlocking - %s\n", text);
+    }
+    logLine(line);
+    // Released either way: a block kept after a failed unlock would only be
+    // lost, and releasing it unlocks it too.
+    std::free(address);
+    return rc;
+}
+
+void CTest_Mem::FreeChunks()
+{
+    for (std::uint32_t i = 0; i < m_numChunks; ++i)
+        FreeTestBuffer(m_chunks[i].address, m_chunks[i].size);
+    m_numChunks = 0;
+}
+
+int CTest_Mem::RunPass()
+{
+    int result = 0;
+    const bool testing = relaxedLoad(testconfig.memory_test_flag) == 0;
+    const std::uint64_t total = gTestRam.load();
+    if (testing) {
+        for (std::uint32_t i = 0; i < m_numChunks; ++i)
+            TestStdMem(m_chunks[i].address, m_chunks[i].size, i, total, 1);
+        for (std::uint32_t i = 0; i < m_numChunks && result == 0; ++i)
+            result = TestStdMem(m_chunks[i].address, m_chunks[i].size, i, total, 2);
+    }
+    BufferPattern = (BufferPattern.load() + 1) % NumPatterns;
+    CountCycle();
+    if (result != 0)
+        pauseIfActive(ms(g_afterMismatchMs));
+    if (error_mem.exchange(0) != 0) {
+        raiseError(lasterror_mem.load());
+        pauseIfActive(ms(g_afterErrorMs));
+    }
+    if (!testing || total == 0)
+        pauseIfActive(kSkippedPassPauseMs);
+    return result;
+}
+
+int CTest_Mem::TestStdMem(
+    void* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize, int mode)
+{
+    if (mode != 1 && mode != 2)
+        return 0;
+    char line[CLogger::kLineSize];
+    std::snprintf(line, sizeof line, "%s Buffer Pattern: %s, Start Address: %p, Size: %llu\n",
+        mode == 1 ? "Write" : "Verify", PatternText[BufferPattern.load() % NumPatterns], address, size);
+    logLine(line);
+    status_mem = mode;
+    if (chunkIndex == 0)
+        progress_mem = 0;
+    auto* bytes = static_cast<unsigned char*>(address);
+    const int rc = mode == 1 ? test_mem_writemem(bytes, size, chunkIndex, totalSize)
+                             : test_mem_verifymem(bytes, size, chunkIndex, totalSize);
+    if (const ChunkHook hook = g_chunkHook.load())
+        hook(mode, chunkIndex, bytes, size);
+    pauseIfActive(bt_delay_mem.load());
+    return rc;
+}
+
+void CTest_Mem::fillPatternBlock(unsigned char first)
+{
+    const bool sequence = BufferPattern.load() == 0;
+    for (std::size_t i = 0; i < sizeof m_pattern; ++i)
+        m_pattern[i] = sequence ? static_cast<unsigned char>(first + i) : first;
+}
+
+void CTest_Mem::updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std::uint64_t totalSize)
+{
+    if (totalSize == 0)
+        return;
+    const float part = static_cast<float>(chunkIndex * g_chunkSize.load() + done);
+    const float percent = part / static_cast<float>(totalSize) * 100.0f;
+    progress_mem = percent >= 100.0f ? 100 : static_cast<std::int32_t>(percent);
+}
+
+// The byte loops keep the per-byte loop's observable points: a sample line
+// and a stop check every 204,800 bytes, a throttle pause at every stride-th
+// 2048-byte boundary below duty 100, progress and counts as bytes are done.
+// Between those points whole blocks are filled or compared at once.
+int CTest_Mem::test_mem_writemem(
+    unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize)
+{
+    const int duty = SlotDutyCycle(testconfig, m_testID);
+    const bool throttled = duty != 100;
+    const std::uint64_t stride = throttleStrideBytes(duty, 8);
+    const int pauseMs = (100 - duty) / 2;
+    const int pattern = BufferPattern.load();
+    const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
+    fillPatternBlock(first);
+    const bool samples = sampleLinesWanted();
+
+    std::uint64_t j = 0;
+    while (j < size) {
+        std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
+        if (throttled)
+            end = std::min(end, nextMultiple(j, stride));
+        if (j % kCheckpointBytes == 0) {
+            if (samples) {
+                char line[CLogger::kLineSize];
+                const unsigned char b = m_pattern[0];
+                if (pattern == 0)
+                    std::snprintf(line, sizeof line, "Write sequential byte %d to memory at %p\n", b,
+                        static_cast<void*>(address + j));
+                else
+                    std::snprintf(line, sizeof line, "Write non-sequential byte %x to memory at %p\n", b,
+                        static_cast<void*>(address + j));
+                logLine(line, 4);
+            }
+            if (!Active())
+                return 0;
+        }
+        const std::uint64_t len = end - j;
+        if (pattern == 0)
+            fillPeriodic(address + j, len, m_pattern);
+        else
+            std::memset(address + j, first, len);
+        if (throttled && j % stride == 0)
+            pauseIfActive(pauseMs);
+        updateProgress(chunkIndex, end, totalSize);
+        opcount_write.fetch_add(len, std::memory_order_relaxed);
+        CountOperations(len);
+        j = end;
+    }
+    return 0;
+}
+
+int CTest_Mem::test_mem_verifymem(
+    unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize)
+{
+    const int duty = SlotDutyCycle(testconfig, m_testID);
+    const bool throttled = duty != 100;
+    const std::uint64_t stride = throttleStrideBytes(duty, 6);
+    const int pauseMs = (100 - duty) / 2;
+    const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
+    fillPatternBlock(first);
+    const bool samples = sampleLinesWanted();
+
+    std::uint64_t j = 0;
+    while (j < size) {
+        std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
+        if (throttled)
+            end = std::min(end, nextMultiple(j, stride));
+        if (j % kCheckpointBytes == 0) {
+            if (samples) {
+                char line[CLogger::kLineSize];
+                std::snprintf(line, sizeof line, "Address %p, Read: %x, Expected: %x\n",
+                    static_cast<void*>(address + j), address[j], m_pattern[0]);
+                logLine(line, 4);
+            }
+            if (!Active())
+                return 0;
+        }
+        const std::uint64_t len = end - j;
+        const std::uint64_t i = firstMismatch(address + j, len, m_pattern);
+        if (i != len) {
+            const std::uint64_t at = j + i;
+            error_mem = 1;
+            lasterror_mem = kErrVerify;
+            char line[CLogger::kLineSize];
+            std::snprintf(line, sizeof line, "Virtual Offset: %p Read: %d Expected %d",
+                static_cast<void*>(address + at), static_cast<int>(static_cast<signed char>(address[at])),
+                static_cast<int>(static_cast<signed char>(m_pattern[i % sizeof m_pattern])));
+            if (gLogger)
+                gLogger->AddLine(line, -1, 0, nullptr, 3);
+            // The bytes before the bad one were verified.
+            updateProgress(chunkIndex, at, totalSize);
+            opcount_read.fetch_add(i, std::memory_order_relaxed);
+            CountOperations(i);
+            return kErrVerify;
+        }
+        if (throttled && j % stride == 0)
+            pauseIfActive(pauseMs);
+        updateProgress(chunkIndex, end, totalSize);
+        opcount_read.fetch_add(len, std::memory_order_relaxed);
+        CountOperations(len);
+        j = end;
+    }
+    return 0;
+}
+
+std::uint64_t CTest_Mem::LimitFromEnvironment(std::uint64_t limit, const char* value)
+{
+    if (!value || !*value)
+        return limit;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long mib = std::strtoull(value, &end, 10);
+    // Only a whole, positive number of MiB counts, and it can only lower.
+    if (errno != 0 || *end != '\0' || mib == 0 || value[0] == '-' || mib > limit / (1024 * 1024))
+        return limit;
+    return mib * 1024 * 1024;
+}
+
+void CTest_Mem::SetSizesForTests(std::uint64_t maxTestRam, std::uint64_t chunkSize)
+{
+    g_maxTestRam = maxTestRam ? maxTestRam : kDefaultMaxTestRam;
+    g_chunkSize = chunkSize ? chunkSize : SIZE_PER_CHUNK;
+}
+
+void CTest_Mem::SetMemoryStatusForTests(MemoryStatusFn fn)
+{
+    g_memoryStatus = fn;
+}
+
+void CTest_Mem::SetTimingForTests(const Timing& timing)
+{
+    const Timing defaults;
+    auto pick = [](int v, int d) { return v < 0 ? d : v; };
+    g_startWaitMs = pick(timing.startWaitMs, defaults.startWaitMs);
+    g_afterAllocationMs = pick(timing.afterAllocationMs, defaults.afterAllocationMs);
+    g_afterMismatchMs = pick(timing.afterMismatchMs, defaults.afterMismatchMs);
+    g_afterErrorMs = pick(timing.afterErrorMs, defaults.afterErrorMs);
+    g_idleStepMs = pick(timing.idleStepMs, defaults.idleStepMs);
+}
+
+void CTest_Mem::SetChunkHookForTests(ChunkHook hook)
+{
+    g_chunkHook = hook;
+}
+
+void* Test_Thread_Mem(void* arg)
+{
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Mem",
+        [](int, int slot) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_Mem>(slot); });
+}

@@ -1,0 +1,180 @@
+// The memory test (slot 3): takes most of the free RAM in chunks of at most
+// 128 MiB, locks them into RAM and writes and verifies one of five byte
+// patterns over all of them per cycle, throttled by the slot's duty cycle.
+//
+// Typical usage:
+//   1. The run controller (GUI thread) starts Test_Thread_Mem on
+//      gThreadData[3]; it creates a CTest_Mem and runs test_entry.
+//   2. th_test_mem waits out the start, checks for the superuser (error 203
+//      and idle without), sizes the buffer from the free RAM, allocates and
+//      locks the chunks (a second try sized by the free high memory; error 96
+//      and idle when that fails too), then runs passes until the slot is
+//      stopped: write every chunk, verify them up to the first mismatch
+//      (error 30, reported at the end of the pass), next pattern, one cycle.
+//   3. The controller asks for a stop by clearing thread_active[3]. The byte
+//      loops see it at their next 204,800-byte checkpoint, the remaining
+//      chunks of the pass return at once, the pass still counts, and every
+//      chunk is unlocked and released before the thread ends. A stop
+//      request during the allocation is seen between two chunks; throttle
+//      and chunk pauses are skipped once it has come.
+//
+// Threadsafety: one engine and one test thread at a time. The class-wide
+// values below are what the memory window reads from the GUI thread while
+// the test writes them; each is a std::atomic. The chunks and the pattern
+// block belong to the test thread.
+#pragma once
+
+#include "CTest_Base.h"
+
+#include <atomic>
+#include <cstdint>
+#include <sys/sysinfo.h>
+
+class CTest_Mem : public CTest_Base {
+public:
+    static constexpr int NumPatterns = 5;
+    static constexpr int kMaxChunks = 256;
+    static constexpr std::uint64_t SIZE_PER_CHUNK = 134217728; // 128 MiB
+    static constexpr std::uint64_t kDefaultMaxTestRam = 34359738368ull; // 32 GiB
+    // Bytes between two checkpoints (sample line and stop check) of a byte
+    // loop, and between two throttle tests.
+    static constexpr std::uint64_t kCheckpointBytes = 204800;
+    static constexpr std::uint64_t kThrottleBytes = 2048;
+    static constexpr int kStartWaitMs = 2000;
+
+    // Pattern names by BufferPattern, and status texts by status_mem.
+    static const char* const PatternText[NumPatterns];
+    static const char* const status_text[4];
+
+    // Live values for the memory window (GUI thread reads, test writes).
+    static std::atomic<std::int32_t> BufferPattern; // index into PatternText
+    static std::atomic<std::int32_t> status_mem; // 0 starting, 1 writing, 2 verifying
+    static std::atomic<std::int32_t> progress_mem; // percent of the buffer done in this phase
+    static std::atomic<std::uint64_t> opcount_write; // bytes written by this engine
+    static std::atomic<std::uint64_t> opcount_read; // bytes verified by this engine
+    static std::atomic<std::int32_t> bt_delay_mem; // pause in ms after each chunk
+    static std::atomic<float> gflCPUScalingFactor; // first processor's MHz / 1200
+    static std::atomic<std::int32_t> error_mem; // an error waits to be reported
+    static std::atomic<std::int32_t> lasterror_mem; // its code
+    static std::atomic<std::uint64_t> gTotalPhysicalRam;
+    // Free RAM in bytes; the memory window also stores its own reading here.
+    static std::atomic<std::uint64_t> gFreePhysicalRam;
+    static std::atomic<std::uint64_t> gFreeHighRam; // free high memory, or the free RAM without any
+    static std::atomic<std::uint32_t> gPageSize;
+    static std::atomic<std::uint64_t> gTestRam; // bytes in all chunks
+    static std::atomic<std::uint64_t> gMaxTestRamSize; // upper limit of gTestRam
+
+    // The share of the free RAM `freeRam` the test takes: 0.6 below 256 MiB,
+    // 0.7 below 512 MiB, 0.8 below 1 GiB, 0.9 below 2 GiB, 0.8 below 4 GiB,
+    // 0.7 from 4 GiB. Any thread.
+    static float FractionFor(std::uint64_t freeRam);
+    // freeRam x fraction in single precision, truncated. Any thread.
+    static std::uint64_t TestRamFor(std::uint64_t freeRam, float fraction);
+    // Splits `testRam` into chunks of `chunkSize` with the remainder last,
+    // at most kMaxChunks of them (a testRam of 0 is one chunk of 0 bytes).
+    // Writes the sizes to `sizes` and returns the count; `truncated` tells
+    // whether bytes were left over. Any thread.
+    static int PlanChunks(
+        std::uint64_t testRam, std::uint64_t chunkSize, std::uint64_t sizes[kMaxChunks], bool* truncated);
+
+    // Resets the class-wide values for a new test. Test thread.
+    explicit CTest_Mem(int testID);
+    // Releases any chunk still held.
+    ~CTest_Mem() override;
+
+    // Counts the test as running, marks the slot active, runs th_test_mem.
+    // The memory test has no unit index; `instance` is ignored.
+    void test_entry(int instance) override;
+    // The test, from the start wait to "Stopping test".
+    void th_test_mem();
+
+    // Allocates and locks one chunk of `*size` bytes; null on failure.
+    void* AllocateTestBuffer(unsigned long long* size);
+    void* AllocLockedMem(unsigned long long size);
+    // Unlocks and releases one chunk. Returns 0, the system error number,
+    // or -1 for an error without a text of its own. The block is released
+    // even when the unlock fails.
+    int FreeTestBuffer(void* address, unsigned long long size);
+    int FreeLockedMem(void* address, unsigned long long size);
+
+    // Writes (mode 1) or verifies (mode 2) chunk `chunkIndex` of a buffer of
+    // `totalSize` bytes with the current pattern, then pauses bt_delay_mem.
+    // Returns 0, or 30 for a verify mismatch; other modes do nothing.
+    int TestStdMem(
+        void* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize, int mode);
+    int test_mem_writemem(
+        unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize);
+    int test_mem_verifymem(
+        unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize);
+    // The first byte of the current pattern; for pattern 0, cycles mod 256.
+    static unsigned char GetBytePattern_mem(int cycles);
+
+    // Reads the memory statistics and the page size, then sizes, allocates
+    // and locks the test buffer, with the second try on the free high
+    // memory. Raises error 96, idles until stopped and returns false when
+    // both tries fail; returns false without an error when the slot is
+    // stopped while it allocates. Test thread.
+    bool AllocateChunks();
+    // One pass: write, verify, next pattern, one cycle, report a pending
+    // error. Returns the verify result. Test thread.
+    int RunPass();
+    // Unlocks and releases every chunk. Test thread.
+    void FreeChunks();
+    int numChunks() const { return static_cast<int>(m_numChunks); }
+    unsigned char* chunkAddress(int i) const { return m_chunks[i].address; }
+    std::uint64_t chunkSize(int i) const { return m_chunks[i].size; }
+
+    // The environment variable that lowers the size limit, in MiB: a machine
+    // that must keep memory for other work, and the program's own tests.
+    static constexpr const char* kLimitVariable = "_KVX_MAX_TEST_RAM_MB_";
+    // `limit`, or the lower limit `value` asks for. Any thread.
+    static std::uint64_t LimitFromEnvironment(std::uint64_t limit, const char* value);
+
+    // Test-only seams; the program never calls them. Limit of the test
+    // buffer and chunk size (0 restores 32 GiB and 128 MiB); read by the
+    // constructor and the allocation.
+    static void SetSizesForTests(std::uint64_t maxTestRam, std::uint64_t chunkSize);
+    // Replaces the sysinfo call (null restores it).
+    using MemoryStatusFn = int (*)(struct sysinfo*);
+    static void SetMemoryStatusForTests(MemoryStatusFn fn);
+    // The fixed waits, in ms; negative restores the default.
+    struct Timing {
+        int startWaitMs = kStartWaitMs;
+        int afterAllocationMs = 100; // after the chunks are allocated
+        int afterMismatchMs = 1000; // after a pass whose verify failed
+        int afterErrorMs = 3000; // after a pass that reported an error
+        int idleStepMs = 10000; // while idling after an error
+    };
+    static void SetTimingForTests(const Timing& timing);
+    // Called on the test thread after each chunk's byte loop (mode 1 or 2).
+    using ChunkHook = void (*)(int mode, std::uint64_t chunkIndex, unsigned char* address, std::uint64_t size);
+    static void SetChunkHookForTests(ChunkHook hook);
+
+private:
+    struct Chunk {
+        unsigned char* address = nullptr;
+        std::uint64_t size = 0;
+    };
+    enum class Alloc { Done, Failed, Stopped };
+
+    void readMemoryStatus();
+    Alloc sizeAndAllocate(std::uint64_t freeRam, float fraction, const char* ramKind);
+    void idleUntilStopped();
+    void logLine(const char* text, int level = 3);
+    void raiseError(int code);
+    void pauseIfActive(int ms);
+    // Fills m_pattern for one byte loop whose first byte is `first`.
+    void fillPatternBlock(unsigned char first);
+    void updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std::uint64_t totalSize);
+
+    std::uint32_t m_numChunks = 0;
+    std::uint32_t m_plannedChunks = 0;
+    Chunk m_chunks[kMaxChunks];
+    bool m_pageAlign = false;
+    // One 256-byte period of the pattern from a block's first byte; every
+    // block starts a period.
+    alignas(64) unsigned char m_pattern[256];
+};
+
+// Thread entry of slot 3 (ChildProc). `arg` is the slot's TestThreadRecord.
+void* Test_Thread_Mem(void* arg);

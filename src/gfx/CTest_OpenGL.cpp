@@ -1,0 +1,75 @@
+#include "CTest_OpenGL.h"
+
+#include "COpenGLWidget.h"
+#include "ConfigRecord.h"
+#include "DebugTrace.h"
+
+#include <cstdio>
+
+std::atomic<int> CTest_OpenGL::bt_delay_openGL { 0 };
+timeval CTest_OpenGL::timer_testStartTime {};
+
+CTest_OpenGL::CTest_OpenGL(int testID)
+    : CTest_Base(testID, kSliceGraphics)
+    , m_testNumber(testID)
+{
+    std::snprintf(m_name, sizeof m_name, "%.99s", m_testName);
+    gettimeofday(&timer_testStartTime, nullptr);
+}
+
+void CTest_OpenGL::computeAnimateParam()
+{
+    auto& hour = COpenGLWidget::HourOfDay;
+    auto& z = COpenGLWidget::zDisplacement;
+    auto& direction = COpenGLWidget::zDirection;
+    auto& light = COpenGLWidget::lightPositionAngle;
+
+    int h = hour.load(std::memory_order_relaxed) + 10;
+    hour.store(h >= 360 ? 0 : h, std::memory_order_relaxed);
+
+    int d = z.load(std::memory_order_relaxed) + (direction.load(std::memory_order_relaxed) >= 1 ? 10 : -10);
+    // Turned by where it is, not by a flip of the sign, so a value outside
+    // the range (none should be) heads back into it.
+    if (d <= -50)
+        direction.store(1, std::memory_order_relaxed);
+    else if (d >= 50)
+        direction.store(-1, std::memory_order_relaxed);
+    z.store(d, std::memory_order_relaxed);
+
+    const int l = light.load(std::memory_order_relaxed) + 1;
+    light.store(l >= 360 ? 0 : l, std::memory_order_relaxed);
+}
+
+void CTest_OpenGL::test_entry(int /*instance*/)
+{
+    MarkRunning();
+    DPrintf("%s, %s[%d]: %s starts\n", KVX_WHERE, m_name);
+    WaitMsecs(kStepMs);
+    COpenGLWidget::renderCount.store(0, std::memory_order_relaxed);
+    LogStart();
+    const int delay = DutyDelayMs(SlotDutyCycle(testconfig, m_testNumber));
+    bt_delay_openGL.store(delay, std::memory_order_relaxed);
+
+    // A cycle is 200 frames really rendered: a window that is not repainted
+    // (hidden, or never shown) counts none, and a jump past a multiple of
+    // 200 between two looks still counts.
+    int cyclesDone = 0;
+    while (Active()) {
+        computeAnimateParam();
+        COpenGLWidget::requestRepaint();
+        WaitMsecs(kStepMs);
+        const int due = COpenGLWidget::renderCount.load(std::memory_order_relaxed) / kFramesPerCycle;
+        if (due > cyclesDone) {
+            for (; cyclesDone < due; ++cyclesDone)
+                CountCycle();
+            WaitMsecs(delay);
+        }
+    }
+    EndTest();
+}
+
+void* Test_Thread_OpenGL(void* arg)
+{
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_OpenGL",
+        [](int, int slot) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_OpenGL>(slot); });
+}

@@ -1,0 +1,49 @@
+// The 3D graphics test (slot 5): the test thread moves the scene of the 3D
+// window one step and asks for a repaint every 100 ms; the GUI thread renders
+// the frame (COpenGLWidget). Every 200 rendered frames make one cycle, after
+// which the test pauses for its duty-cycle delay.
+//
+// Typical usage:
+//   1. The run start checks that the display offers OpenGL (error 206 on
+//      slot 5 when not), creates the COpenGLWidget, then starts
+//      Test_Thread_OpenGL.
+//   2. test_entry marks the slot active, sets renderCount to 0 and steps
+//      the animation until the slot is stopped.
+//   3. The GUI asks for a stop by clearing thread_active[5]; the test
+//      notices within one 10 ms slice.
+//
+// Threadsafety: the animation state and renderCount are atomics shared with
+// the GUI thread; the GL context is the GUI thread's alone.
+#pragma once
+
+#include "CTest_Base.h"
+
+#include <atomic>
+#include <sys/time.h>
+
+class CTest_OpenGL : public CTest_Base {
+public:
+    static constexpr int kStepMs = 100;
+    static constexpr int kFramesPerCycle = 200;
+
+    explicit CTest_OpenGL(int testID);
+
+    // Counts the test as running, marks the slot active, runs the loop.
+    void test_entry(int instance) override;
+
+    // Advances the animation state by one step: 10 degrees of turn, 10 of
+    // displacement towards the end it is heading for, 1 degree of light.
+    // The test thread (one writer).
+    static void computeAnimateParam();
+
+    // The duty-cycle delay after a cycle, in ms, and the engine's start.
+    static std::atomic<int> bt_delay_openGL;
+    static timeval timer_testStartTime;
+
+private:
+    int m_testNumber;
+    char m_name[100] = {};
+};
+
+// Thread entry of slot 5.
+void* Test_Thread_OpenGL(void* arg);

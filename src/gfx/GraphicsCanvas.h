@@ -1,0 +1,45 @@
+// The 2D test's drawing surface, shared by its window and its test thread.
+//
+// The test thread draws into `image` with a QPainter of its own while it
+// holds `lock`, which it only ever takes with try_lock: a batch that finds
+// the lock taken is skipped, so the test never waits on the GUI. The window
+// takes the same lock in its paint event to copy the image to the screen.
+// Window and test own the canvas jointly, so a test thread left running
+// after its window is gone still draws into live memory.
+#pragma once
+
+#include "RepaintRelay.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <memory>
+#include <mutex>
+
+struct GraphicsCanvas {
+    static constexpr int kWidth = 300;
+    static constexpr int kHeight = 200;
+    // The status strip across the top; the drawing area is below it.
+    static constexpr int kStripHeight = 15;
+
+    // A white kWidth x kHeight image. Any thread.
+    GraphicsCanvas();
+
+    std::mutex lock;
+    // Touched only with `lock` held.
+    QImage image;
+    // The status strip's text as last drawn; with `lock` held.
+    char status[100] = {};
+    // The painter's background colour: what clears the image and the strip.
+    const QColor background { Qt::white };
+    // Asks the window to show what was drawn.
+    RepaintRelay repaint;
+};
+
+// Hand-over from the run start to the 2D test thread: the canvas of the
+// window just created. Any thread.
+void Publish2DCanvas(std::shared_ptr<GraphicsCanvas> canvas);
+// The published canvas, or null.
+std::shared_ptr<GraphicsCanvas> Current2DCanvas();
+// Forgets `canvas` if it is the published one (its window is going).
+void Withdraw2DCanvas(const GraphicsCanvas* canvas);

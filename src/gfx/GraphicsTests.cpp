@@ -1,0 +1,43 @@
+#include "GraphicsTests.h"
+
+#include "CGraphicsWidget.h"
+#include "COpenGLWidget.h"
+#include "CTest_2DGraphics.h"
+#include "CTest_OpenGL.h"
+#include "TestSlots.h"
+
+#include <mutex>
+
+// The images live in a static library; nothing else references the compiled
+// resource, so the linker would drop it without this call. Q_INIT_RESOURCE
+// must be used outside any namespace.
+static void initResources()
+{
+    Q_INIT_RESOURCE(gfx);
+}
+
+void InitGraphicsResources()
+{
+    static std::once_flag once;
+    std::call_once(once, initResources);
+}
+
+void RegisterGraphicsTests()
+{
+    InitGraphicsResources();
+    ChildProc[kSlot2D] = Test_Thread_2DGraphics;
+    ChildProc[kSlot3D] = Test_Thread_OpenGL;
+}
+
+QWidget* CreateGraphicsWindow(int slot)
+{
+    if (slot == kSlot2D) {
+        auto canvas = std::make_shared<GraphicsCanvas>();
+        auto* window = new CGraphicsWidget(canvas);
+        Publish2DCanvas(std::move(canvas));
+        return window;
+    }
+    if (slot == kSlot3D)
+        return new COpenGLWidget();
+    return nullptr;
+}

@@ -1,0 +1,19 @@
+// The graphics tests as the program sees them: their thread entries and
+// their windows. Core's slot table cannot name them (core has no Qt), so
+// the program registers them at start-up.
+#pragma once
+
+class QWidget;
+
+// Puts Test_Thread_2DGraphics and Test_Thread_OpenGL into ChildProc at
+// slots 4 and 5. GUI thread, before the first run.
+void RegisterGraphicsTests();
+
+// Creates the live window of slot 4 (and publishes its canvas for the 2D
+// thread) or slot 5; null for every other slot. Top-level, not shown.
+// GUI thread, before the slot's thread starts.
+QWidget* CreateGraphicsWindow(int slot);
+
+// Makes the embedded images (blit image, window icons) loadable. Any
+// thread, any number of times.
+void InitGraphicsResources();
