@@ -3,6 +3,7 @@
 #include "AtomicField.h"
 #include "CTest_CDROM.h"
 #include "CTest_Math.h"
+#include "CTest_Memory.h"
 #include "CTest_Network.h"
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
@@ -21,6 +22,7 @@
 #include "QtTestUtils.h"
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -264,6 +266,54 @@ TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_Math_FPMultiplication_Verified"), "10.00");
     CTest_Math::ClearCounters();
+}
+
+TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
+{
+    CTest_Mem::status_mem = 1;
+    CTest_Mem::progress_mem = 40;
+    CTest_Mem::BufferPattern = 2;
+    CTest_Mem::gTotalPhysicalRam = 8ull << 30;
+    CTest_Mem::gTestRam = 3ull << 29;
+    CTest_Mem::opcount_write = 3ull << 20;
+    CTest_Mem::opcount_read = 1ull << 19;
+    resultfile.results[kSlotMemory].cycles = 6;
+    TestWindow w("Memory (RAM)", kSlotMemory);
+    auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
+    EXPECT_EQ(w.windowTitle(), "Memory (RAM)");
+    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 6:");
+    EXPECT_EQ(text(&w, "textLabelStatus"), "Writing");
+    EXPECT_EQ(bar->value(), 40);
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0)) << "red while writing";
+    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Binary 2 (01010101)");
+    EXPECT_EQ(text(&w, "textLabelTotalMemoryCount"), "8192.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelTestMemoryCount"), "1536.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "0.50 Mbytes");
+    // The free RAM is read afresh at every refresh and kept for the test.
+    const std::uint64_t free = CTest_Mem::gFreePhysicalRam.load();
+    EXPECT_GT(free, 0u);
+    EXPECT_EQ(text(&w, "textLabelFreeMemoryCount"), QString::asprintf("%0.2lf MBytes", free / 1048576.0));
+
+    CTest_Mem::status_mem = 2;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelStatus"), "Verifying");
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(0, 255, 0)) << "green while verifying";
+    CTest_Mem::status_mem = 1;
+    w.UpdateWindow();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0));
+
+    // The plain window of another slot has its cycle line only.
+    resultfile.results[kSlotMaths].cycles = 9;
+    TestWindow other("CPU - Maths", kSlotMaths);
+    EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
+    EXPECT_TRUE(hidden(&other, "progressBar"));
+    EXPECT_TRUE(hidden(&other, "textLabelStatus"));
+    EXPECT_EQ(text(&other, "textLabelStatus"), "Starting");
+    CTest_Mem::status_mem = 0;
+    CTest_Mem::progress_mem = 0;
+    CTest_Mem::BufferPattern = 0;
+    CTest_Mem::opcount_write = CTest_Mem::opcount_read = 0;
 }
 
 TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
