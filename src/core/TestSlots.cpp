@@ -2,6 +2,7 @@
 
 #include "AtomicField.h"
 #include "CTest_CDROM.h"
+#include "CTest_Disk.h"
 #include "CTest_Math.h"
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
@@ -86,6 +87,7 @@ void setEntries(int first, int last, ThreadEntry entry)
     setEntries(kSlotSerialFirst, kSlotSerialFirst + kNumSerialPorts - 1, Test_Thread_SerialPort);
     setEntries(kSlotNetworkFirst, kSlotNetworkFirst + kNumNetworkAddresses - 1, Test_Thread_Network);
     setEntries(kSlotMemory, kSlotMemory, Test_Thread_Mem);
+    setEntries(kSlotDiskFirst, kSlotDiskFirst + kNumDisks - 1, Test_Thread_Disk);
     return true;
 }();
 
