@@ -4,6 +4,7 @@
 #include "ResultsTable.h"
 #include "TestWindow.h"
 #include "TestWindow_CDROM.h"
+#include "TestWindow_Disk.h"
 #include "TestWindow_Math.h"
 #include "TestWindow_Network.h"
 #include "TestWindow_ParallelPort.h"
@@ -83,6 +84,8 @@ LiveTestWindow* CreateTestWindow(int slot, const QString& name, QWidget* parent)
         return new TestWindow(name, slot, parent);
     if (slot == kSlotMaths)
         return new TestWindow_Math(name, slot, parent);
+    if (slot >= kSlotDiskFirst && slot < kSlotDiskGroup)
+        return new TestWindow_Disk(name, slot, parent);
     if (slot >= kSlotNetworkFirst && slot < kSlotNetworkGroup)
         return new TestWindow_Network(name, slot, parent);
     if (slot >= kSlotCdFirst && slot < kSlotCdGroup)

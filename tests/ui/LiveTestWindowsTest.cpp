@@ -2,6 +2,7 @@
 // test sets, as the update timer refreshes them during a run.
 #include "AtomicField.h"
 #include "CTest_CDROM.h"
+#include "CTest_Disk.h"
 #include "CTest_Math.h"
 #include "CTest_Memory.h"
 #include "CTest_Network.h"
@@ -14,6 +15,7 @@
 #include "TestSlots.h"
 #include "TestWindow.h"
 #include "TestWindow_CDROM.h"
+#include "TestWindow_Disk.h"
 #include "TestWindow_Math.h"
 #include "TestWindow_Network.h"
 #include "TestWindow_ParallelPort.h"
@@ -29,6 +31,13 @@
 
 #include <cstring>
 #include <memory>
+#include <ostream>
+
+// Label texts in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -314,6 +323,165 @@ TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
     CTest_Mem::progress_mem = 0;
     CTest_Mem::BufferPattern = 0;
     CTest_Mem::opcount_write = CTest_Mem::opcount_read = 0;
+}
+
+class DiskWindow : public LiveWindows {
+protected:
+    static constexpr int kUnit = 4;
+    static constexpr int kSlot = kSlotDiskFirst + kUnit;
+    void SetUp() override
+    {
+        LiveWindows::SetUp();
+        std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+        gNumMntPoints = kUnit + 1;
+        FileSystemStruct& fs = gFileSystemStructPtr[kUnit];
+        std::strcpy(fs.name, "/dev/sdb1");
+        std::strcpy(fs.mount_point, "/no/such/mount/point");
+        std::strcpy(fs.alias, "sdb1 (/data)");
+        fs.vfs.f_bsize = 4096;
+        clearUnit();
+    }
+    void TearDown() override
+    {
+        clearUnit();
+        std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+        gNumMntPoints = 0;
+        LiveWindows::TearDown();
+    }
+    static void clearUnit()
+    {
+        for (auto* a : { &CTest_Disk::opcount_write[kUnit], &CTest_Disk::opcount_read[kUnit],
+                 &CTest_Disk::opcount_seekwrite[kUnit], &CTest_Disk::opcount_seekread[kUnit],
+                 &CTest_Disk::userbytes_harddisk[kUnit], &CTest_Disk::userfreebytes_harddisk[kUnit],
+                 &CTest_Disk::testfilesize_harddisk[kUnit] })
+            a->store(0);
+        CTest_Disk::status_harddisk[kUnit] = 0;
+        CTest_Disk::progress_harddisk[kUnit] = 0;
+        CTest_Disk::BufferPattern[kUnit] = 1;
+    }
+};
+
+TEST_F(DiskWindow, FreeSpaceIsZeroWhenTheCapacityQueryFails)
+{
+    TestWindow_Disk w("Disk", kSlot);
+    EXPECT_EQ(w.windowTitle(), "Disk: sdb1 (/data)");
+    EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), 0);
+    EXPECT_EQ(text(&w, "textLabelTotalCapacity"), "0.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelAvailCapacity"), "0.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelDevice"), "Hard Disc (/dev/sdb1)");
+
+    // Once the test has read the file system, its figures count.
+    CTest_Disk::userbytes_harddisk[kUnit] = 3 * 256;
+    CTest_Disk::userfreebytes_harddisk[kUnit] = 2 * 256;
+    CTest_Disk::testfilesize_harddisk[kUnit] = 255;
+    w.UpdateWindow();
+    EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), 67) << "rounded, not cut";
+    EXPECT_EQ(text(&w, "textLabelTotalCapacity"), "3.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelAvailCapacity"), "2.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelTestFileSize"), "1.00 MBytes") << "the file size in blocks plus one";
+}
+
+TEST_F(DiskWindow, FreeSpaceOfAMountedFileSystem)
+{
+    std::strcpy(gFileSystemStructPtr[kUnit].mount_point, "/");
+    std::uint64_t available = 0, total = 0;
+    if (GetMountedFileSystemAvailDiskSize("/", &available, &total) != 0 || total == 0)
+        GTEST_SKIP() << "the root file system is not in the mount table here";
+    TestWindow_Disk w("Disk", kSlot);
+    EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), FreeSpacePercent(available, total));
+    EXPECT_NE(text(&w, "textLabelTotalCapacity"), "0.00 MBytes");
+}
+
+TEST_F(DiskWindow, SpeedOverTheRefreshIntervalInItsFormats)
+{
+    TestWindow_Disk w("Disk", kSlot);
+    EXPECT_EQ(text(&w, "textLabelSpeed"), "0.0 MB/Sec");
+    const struct {
+        std::uint64_t addBlocks; // 256 blocks of 4096 bytes are 1 MB
+        long ms;
+        const char* speed;
+    } steps[] = {
+        { 30 * 256, 3000, "10.0 MB/Sec" },
+        { 3 * 256, 3000, "1.00 MB/Sec" },
+        { 256, 4000, "0.25 MB/Sec" },
+        { 256, 20000, "0.0500 MB/Sec" },
+        { 0, 3000, "0.0 MB/Sec" },
+        { 256 / 2, 3000, "0.0 MB/Sec" }, // not yet a whole megabyte more
+        { 256 / 2, 2000, "0.50 MB/Sec" },
+    };
+    std::uint64_t blocks = 0;
+    for (const auto& s : steps) {
+        blocks += s.addBlocks;
+        // Written, verified and seek blocks all count.
+        CTest_Disk::opcount_write[kUnit] = blocks / 2;
+        CTest_Disk::opcount_read[kUnit] = blocks - blocks / 2 - blocks / 4;
+        CTest_Disk::opcount_seekread[kUnit] = blocks / 4;
+        advance(s.ms);
+        w.UpdateWindow();
+        EXPECT_EQ(text(&w, "textLabelSpeed"), s.speed) << s.addBlocks << " blocks in " << s.ms << " ms";
+    }
+}
+
+TEST_F(DiskWindow, AmountsStateAndPattern)
+{
+    FileSystemStruct& fs = gFileSystemStructPtr[kUnit];
+    std::strcpy(fs.mount_point, "/media/floppy0");
+    std::strcpy(fs.name, "/dev/fd0");
+    resultfile.results[kSlot].cycles = 11;
+    CTest_Disk::status_harddisk[kUnit] = CTest_Disk::kStatusWritingLow;
+    CTest_Disk::progress_harddisk[kUnit] = 30;
+    CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternBinary1;
+    CTest_Disk::opcount_write[kUnit] = 1000000;
+    CTest_Disk::opcount_read[kUnit] = 1000000;
+    TestWindow_Disk w("Disk", kSlot);
+    auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
+    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 11:");
+    EXPECT_EQ(text(&w, "textLabelDevice"), "Floppy (/dev/fd0)");
+    EXPECT_EQ(text(&w, "textLabelStatus"), "Writing Low freq. pattern");
+    EXPECT_EQ(bar->value(), 30);
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0));
+    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Binary data pattern 1 (1010)");
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3906.250");
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "3906.250");
+
+    // Fewer decimals as the verified count grows.
+    CTest_Disk::opcount_read[kUnit] = 1000001;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3906.25");
+    CTest_Disk::opcount_read[kUnit] = 10000001;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "39062.5");
+
+    CTest_Disk::status_harddisk[kUnit] = CTest_Disk::kStatusVerifying;
+    w.UpdateWindow();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(0, 255, 0));
+    CTest_Disk::status_harddisk[kUnit] = CTest_Disk::kStatusSleeping;
+    w.UpdateWindow();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 255, 0));
+
+    // Random seeking adds the seek amounts.
+    CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternRandomSeek;
+    CTest_Disk::opcount_read[kUnit] = 256;
+    CTest_Disk::opcount_write[kUnit] = 256;
+    CTest_Disk::opcount_seekwrite[kUnit] = 128;
+    CTest_Disk::opcount_seekread[kUnit] = 48;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Random data, random seeking");
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "1.000 (+ WSeeks: 0.5)");
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "1.000 (+ RSeeks: 0.2)");
+
+    // Butterfly seeking moves no data: the amounts stay as they were.
+    CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternButterfly;
+    CTest_Disk::opcount_write[kUnit] = 0;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "1.000 (+ WSeeks: 0.5)");
+}
+
+TEST(DiskDevice, KindFromTheMountPoint)
+{
+    EXPECT_EQ(DiskDeviceText("/media/cdrom0", "/dev/sr0"), "CD-ROM (/dev/sr0)");
+    EXPECT_EQ(DiskDeviceText("/mnt/floppy", "/dev/fd0"), "Floppy (/dev/fd0)");
+    EXPECT_EQ(DiskDeviceText("/home", "/dev/nvme0n1p2"), "Hard Disc (/dev/nvme0n1p2)");
 }
 
 TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
