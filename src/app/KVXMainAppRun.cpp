@@ -5,6 +5,7 @@
 
 #include "AtomicField.h"
 #include "DebugTrace.h"
+#include "LiveTestWindow.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "ResultsTable.h"
@@ -167,6 +168,7 @@ void KVXMainApp::timerEvent(QTimerEvent* event)
         checkRun();
     } else if (id == updateTimer && updateTimer) {
         UpdateMainWindow();
+        UpdateAllChildWindows(testWindow);
         if (std::getenv("_TIME_STAMP_")) {
             DPrintf("Main thread: Time = *%s*, PID = %d, PPID = %d\n", ctimeLabel(now).toLocal8Bit().constData(),
                     static_cast<int>(::getpid()), static_cast<int>(::getppid()));

@@ -5,7 +5,9 @@
 #include "AtomicField.h"
 #include "GraphicsTests.h"
 #include "KVXMainApp.h"
+#include "LiveTestWindow.h"
 #include "ResultRecord.h"
+#include "TestSlots.h"
 #include "Window_ClosingTests.h"
 #include "WindowTiler.h"
 #include "ui_MainWin.h"
@@ -40,6 +42,8 @@ public:
         QWidget*& window = m_app.testWindow[static_cast<std::size_t>(slot)];
         if (!window)
             window = CreateGraphicsWindow(slot); // slots 4 and 5 only
+        if (!window && slot >= 0 && slot < kNumNamedSlots)
+            window = CreateTestWindow(slot, test_names[slot], &m_app);
         if (QWidget* w = window) {
             w->setGeometry(m_app.m_tiler->place(w->width(), w->height()));
             w->show();

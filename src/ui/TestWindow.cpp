@@ -1,0 +1,74 @@
+#include "TestWindow.h"
+
+#include "AtomicField.h"
+#include "CTest_Memory.h"
+#include "ConfigRecord.h"
+#include "ResultRecord.h"
+#include "Startup.h"
+#include "ui_TestWindowBase.h"
+
+#include <QPalette>
+
+#include <sys/sysinfo.h>
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr double kMB = 1048576.0;
+constexpr int kWriting = 1;
+constexpr int kVerifying = 2;
+
+QString megabytes(std::uint64_t bytes, const char* unit = "MBytes")
+{
+    return QString::asprintf("%0.2lf %s", static_cast<double>(bytes) / kMB, unit);
+}
+
+} // namespace
+
+TestWindow::TestWindow(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowBase(slot, parent, flags)
+{
+    if (slot != kSlotMemory) {
+        for (QWidget* w : findChildren<QWidget*>())
+            w->setVisible(w == ui->textLabelCaptionCycleCount || w == ui->textLabelCycleCount);
+    }
+    finishSetUp(name);
+}
+
+void TestWindow::refreshLabels()
+{
+    const int s = slot();
+    if (s < 0 || s >= kNumSlots)
+        return;
+    setLabelText(ui->textLabelCycleCount,
+        QString::asprintf("Cycle %d:", static_cast<int>(relaxedLoad(resultfile.results[s].cycles))));
+    if (s == kSlotMemory)
+        refreshMemory();
+}
+
+void TestWindow::refreshMemory()
+{
+    const int status = CTest_Mem::status_mem.load(kRelaxed);
+    setLabelText(ui->textLabelStatus, status >= 0 && status < 4 ? CTest_Mem::status_text[status] : "");
+    ui->progressBar->setValue(CTest_Mem::progress_mem.load(kRelaxed));
+    if (status == kWriting || status == kVerifying) {
+        const QColor colour = status == kWriting ? QColor(255, 0, 0) : QColor(0, 255, 0);
+        QPalette palette = ui->progressBar->palette();
+        if (palette.color(QPalette::Highlight) != colour) {
+            palette.setColor(QPalette::Highlight, colour);
+            ui->progressBar->setPalette(palette);
+        }
+    }
+    const int pattern = CTest_Mem::BufferPattern.load(kRelaxed);
+    setLabelText(ui->textLabelPatternAbbrevText,
+        pattern >= 0 && pattern < CTest_Mem::NumPatterns ? CTest_Mem::PatternText[pattern] : "");
+    setLabelText(ui->textLabelTotalMemoryCount, megabytes(CTest_Mem::gTotalPhysicalRam.load(kRelaxed)));
+    setLabelText(ui->textLabelTestMemoryCount, megabytes(CTest_Mem::gTestRam.load(kRelaxed)));
+    setLabelText(ui->textLabelWriteCount, megabytes(CTest_Mem::opcount_write.load(kRelaxed)));
+    setLabelText(ui->textLabelVerifiedCount, megabytes(CTest_Mem::opcount_read.load(kRelaxed), "Mbytes"));
+
+    // The free RAM as it is now, not as it was when the test sized its buffer.
+    if (::sysinfo(&gSysInfo) == 0)
+        CTest_Mem::gFreePhysicalRam.store(static_cast<std::uint64_t>(gSysInfo.freeram) * gSysInfo.mem_unit, kRelaxed);
+    setLabelText(ui->textLabelFreeMemoryCount, megabytes(CTest_Mem::gFreePhysicalRam.load(kRelaxed)));
+}

@@ -1,0 +1,19 @@
+// The plain live window: the memory test's window (slot 3) with its cycle,
+// state and progress, pattern, the machine's RAM figures and the bytes
+// written and verified. For any other slot it shows only the cycle line.
+#pragma once
+
+#include "TestWindowBase.h"
+
+class TestWindow : public TestWindowBase {
+    Q_OBJECT
+
+public:
+    TestWindow(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+
+protected:
+    void refreshLabels() override;
+
+private:
+    void refreshMemory();
+};

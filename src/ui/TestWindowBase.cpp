@@ -1,0 +1,12 @@
+#include "TestWindowBase.h"
+
+#include "ui_TestWindowBase.h"
+
+TestWindowBase::TestWindowBase(int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(slot, parent, flags)
+    , ui(std::make_unique<Ui::TestWindowBase>())
+{
+    ui->setupUi(this);
+}
+
+TestWindowBase::~TestWindowBase() = default;

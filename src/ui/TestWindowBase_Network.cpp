@@ -1,0 +1,12 @@
+#include "TestWindowBase_Network.h"
+
+#include "ui_TestWindowBase_Network.h"
+
+TestWindowBase_Network::TestWindowBase_Network(int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(slot, parent, flags)
+    , ui(std::make_unique<Ui::TestWindowBase_Network>())
+{
+    ui->setupUi(this);
+}
+
+TestWindowBase_Network::~TestWindowBase_Network() = default;

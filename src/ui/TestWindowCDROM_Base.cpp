@@ -1,0 +1,12 @@
+#include "TestWindowCDROM_Base.h"
+
+#include "ui_TestWindowCDROM_Base.h"
+
+TestWindowCDROM_Base::TestWindowCDROM_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(slot, parent, flags)
+    , ui(std::make_unique<Ui::TestWindowCDROM_Base>())
+{
+    ui->setupUi(this);
+}
+
+TestWindowCDROM_Base::~TestWindowCDROM_Base() = default;

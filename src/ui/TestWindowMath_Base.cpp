@@ -1,0 +1,12 @@
+#include "TestWindowMath_Base.h"
+
+#include "ui_TestWindowMath_Base.h"
+
+TestWindowMath_Base::TestWindowMath_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(slot, parent, flags)
+    , ui(std::make_unique<Ui::TestWindowMath_Base>())
+{
+    ui->setupUi(this);
+}
+
+TestWindowMath_Base::~TestWindowMath_Base() = default;

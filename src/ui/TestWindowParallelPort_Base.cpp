@@ -1,0 +1,12 @@
+#include "TestWindowParallelPort_Base.h"
+
+#include "ui_TestWindowParallelPort_Base.h"
+
+TestWindowParallelPort_Base::TestWindowParallelPort_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(slot, parent, flags)
+    , ui(std::make_unique<Ui::TestWindowParallelPort_Base>())
+{
+    ui->setupUi(this);
+}
+
+TestWindowParallelPort_Base::~TestWindowParallelPort_Base() = default;

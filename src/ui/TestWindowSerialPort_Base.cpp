@@ -1,0 +1,12 @@
+#include "TestWindowSerialPort_Base.h"
+
+#include "ui_TestWindowSerialPort_Base.h"
+
+TestWindowSerialPort_Base::TestWindowSerialPort_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(slot, parent, flags)
+    , ui(std::make_unique<Ui::TestWindowSerialPort_Base>())
+{
+    ui->setupUi(this);
+}
+
+TestWindowSerialPort_Base::~TestWindowSerialPort_Base() = default;

@@ -1,0 +1,109 @@
+#include "TestWindow_CDROM.h"
+
+#include "AtomicField.h"
+#include "CTest_CDROM.h"
+#include "ResultRecord.h"
+#include "SystemInfo.h"
+#include "TestSlots.h"
+#include "ui_TestWindowCDROM_Base.h"
+
+#include <algorithm>
+#include <cmath>
+
+std::uint64_t TestWindow_CDROM::prev_read[kDrives];
+timeval TestWindow_CDROM::prev_time[kDrives];
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+constexpr double kMB = 1048576.0;
+constexpr double kSpeedUnit = 0.1536;
+
+const char* modeText(int mode)
+{
+    return mode >= 0 && mode < CTest_CDROM::kNumModes ? CTest_CDROM::PatternText[mode] : "";
+}
+
+const char* phaseText(int phase)
+{
+    return phase >= 0 && phase < CTest_CDROM::kNumPhases && CTest_CDROM::status_text[phase]
+        ? CTest_CDROM::status_text[phase]
+        : "";
+}
+
+} // namespace
+
+double CdSpeedFactor(double mbPerSec)
+{
+    return std::floor(mbPerSec / kSpeedUnit + 0.5);
+}
+
+QString CdRateText(double mbPerSec)
+{
+    return QString::asprintf("%0.2lfMB/s %0.0fx", mbPerSec, CdSpeedFactor(mbPerSec));
+}
+
+TestWindow_CDROM::TestWindow_CDROM(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowCDROM_Base(slot, parent, flags)
+    , m_drive(std::clamp(slot - kSlotCdFirst, 0, kDrives - 1))
+{
+    prev_read[m_drive] = 0;
+    prev_time[m_drive] = now();
+    finishSetUp(QString::asprintf(
+        "%s: %s", name.toLocal8Bit().constData(), gNumMMDevices > m_drive ? gMultimediaStructPtr[m_drive].alias : ""));
+}
+
+void TestWindow_CDROM::refreshLabels()
+{
+    const int c = m_drive;
+    const int slot = kSlotCdFirst + c;
+    const _resultinfo& r = resultfile.results[slot];
+    const int mode = relaxedLoad(testconfig.cd_test_mode[c]);
+    const bool audio = mode == CTest_CDROM::kModeAudio;
+    setLabelText(ui->textLabel_CDROM_Heading,
+        QString::asprintf(
+            "%s %d: %s, Cycle %d:", test_names[slot], c, modeText(mode), static_cast<int>(relaxedLoad(r.cycles))));
+    if (mode != m_mode) {
+        m_mode = mode;
+        ui->textLabel_CDROM_LabelStatus->setText(audio ? "Drive status:" : "Status:");
+        ui->textLabel_CDROM_LabelCurrentFile->setText(audio ? "Current track:" : "Current file:");
+        ui->textLabel_CDROM_LabelFilesScanned->setText(audio ? "Total tracks:" : "Files scanned:");
+        ui->textLabel_CDROM_LabelRead->setText("Read:");
+    }
+    const int phase = CTest_CDROM::phase[c].load(kRelaxed);
+    setLabelText(ui->textLabel_CDROM_Status, phaseText(phase));
+    if (audio) {
+        setLabelText(ui->textLabel_CDROM_CurrentFile,
+            QString::asprintf("%lu", static_cast<unsigned long>(CTest_CDROM::track_num[c].load(kRelaxed))));
+        setLabelText(
+            ui->textLabel_CDROM_FilesScanned, QString::asprintf("%d", CTest_CDROM::totaltracks[c].load(kRelaxed)));
+    } else {
+        const std::string file = CTest_CDROM::CurrentFile(c);
+        setLabelText(ui->textLabel_CDROM_CurrentFile,
+            phase == CTest_CDROM::kPhaseRandomSeeking
+                ? QString::asprintf("%s (B: %d)", file.c_str(), CTest_CDROM::CurrentBlock[c].load(kRelaxed))
+                : QString::fromLocal8Bit(file.c_str()));
+        setLabelText(
+            ui->textLabel_CDROM_FilesScanned, QString::asprintf("%d", CTest_CDROM::Totalfiles[c].load(kRelaxed)));
+    }
+
+    const std::uint64_t read = CTest_CDROM::op_count_read[c].load(kRelaxed);
+    setLabelText(ui->textLabel_CDROM_Read, QString::asprintf("%0.2lf MBytes", static_cast<double>(read) / kMB));
+
+    const timeval t = now();
+    const long double intervalMs = timeval_diff_msec(&prev_time[c], &t);
+    // The counter restarts with every test object; a drop is no rate.
+    if (read > prev_read[c] && intervalMs > 0)
+        setLabelText(ui->textLabel_CDROM_Throughput,
+            CdRateText(static_cast<double>(read - prev_read[c]) / kMB / static_cast<double>(intervalMs / 1000)));
+    prev_read[c] = read;
+    prev_time[c] = t;
+
+    const timeval start = CTest_CDROM::UpdateStartTime(c);
+    const long double sinceStartMs = timeval_diff_msec(&start, &t);
+    if (start.tv_sec != 0 && read > 0 && sinceStartMs > 0)
+        setLabelText(ui->textLabel_CDROM_Average,
+            CdRateText(static_cast<double>(read) / kMB / static_cast<double>(sinceStartMs / 1000)));
+
+    setLabelText(ui->textLabel_CDROM_Errors, QString::asprintf("%d", static_cast<int>(relaxedLoad(r.errors))));
+}

@@ -1,0 +1,106 @@
+// A run of several tests from the main window: each gets its live window,
+// the windows are tiled apart from each other and their figures move, and
+// the stop takes them away.
+#include "AppFixture.h"
+#include "LiveTestWindow.h"
+#include "QtTestUtils.h"
+#include "ScopedEnv.h"
+#include "TestSlots.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QtTest/QTest>
+
+#include "RunControl.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+QList<LiveTestWindow*> liveWindows(QWidget* app)
+{
+    QList<LiveTestWindow*> windows = app->findChildren<LiveTestWindow*>();
+    std::sort(windows.begin(), windows.end(), [](auto* a, auto* b) { return a->slot() < b->slot(); });
+    return windows;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms)
+{
+    for (int waited = 0; waited < ms; waited += 50) {
+        if (done())
+            return true;
+        QTest::qWait(50);
+    }
+    return done();
+}
+
+TEST(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the memory and network tests need root";
+    TempDir dir;
+    RecordingSink sink;
+    ScopedEnv smallMemory("_KVX_MAX_TEST_RAM_MB_", "8");
+    WriteStartConfig(dir, [](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        for (int slot :
+            { int(kSlotMaths), int(kSlotMemory), int(kSlotParallel), int(kSlotNetworkFirst), int(kSlotNetworkGroup) })
+            c.test_enabled[slot] = 1;
+        std::strcpy(c.network_address[0], "127.0.0.1");
+        c.duty_cycle[kSlotMaths] = c.duty_cycle[kSlotMemory] = 100;
+        c.duty_cycle[kSlotNetworkFirst] = c.duty_cycle[kSlotNetworkGroup] = 100;
+        c.parallel_test_mode = 0;
+        c.pretest_action = 0;
+        c.auto_stop_time = 0.0f;
+        c.auto_stop_cycles = 0;
+    });
+    auto app = StartApp(dir, {});
+    gUpdateWindowInterval = 500;
+    app->slotStartTest();
+    ASSERT_TRUE(app->runActive());
+
+    const QList<LiveTestWindow*> windows = liveWindows(app.get());
+    ASSERT_EQ(windows.size(), 4);
+    const int expectedSlots[] = { kSlotMaths, kSlotMemory, kSlotNetworkFirst, kSlotParallel };
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(windows[i]->slot(), expectedSlots[i]);
+        EXPECT_TRUE(windows[i]->isVisible()) << windows[i]->windowTitle().toStdString();
+        for (int j = 0; j < i; ++j)
+            EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry()))
+                << windows[i]->windowTitle().toStdString() << " covers " << windows[j]->windowTitle().toStdString();
+    }
+    EXPECT_EQ(windows[0]->geometry().x(), 5) << "the first window starts the first column";
+    EXPECT_EQ(windows[1]->geometry().x(), 5);
+    EXPECT_GT(windows[1]->geometry().y(), windows[0]->geometry().bottom()) << "the second one below it";
+    for (auto* w : windows) {
+        const int x = w->geometry().x();
+        EXPECT_TRUE(x == 5 || x == 5 + 300 + 10) << "in a column: " << x;
+    }
+
+    auto label = [](QWidget* w, const char* name) { return findChildOrFail<QLabel>(w, name)->text(); };
+    EXPECT_TRUE(waitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != "0.00"; }, 8000));
+    EXPECT_TRUE(waitFor([&] { return label(windows[2], "textLabelSent") != "0.00 MBytes"; }, 8000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const QString status = label(windows[1], "textLabelStatus");
+            return status == "Writing" || status == "Verifying";
+        },
+        8000));
+    // The maths counts keep moving with every refresh.
+    const QString ops = label(windows[0], "textLabel_Math_Addition_Executed");
+    EXPECT_TRUE(waitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != ops; }, 4000));
+    EXPECT_TRUE(label(windows[3], "textLabel_ParallelPort_ParallelPort").startsWith("lp0"));
+
+    app->slotStopTest();
+    EXPECT_FALSE(app->runActive());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(liveWindows(app.get()).isEmpty()) << "the windows live for one run";
+    app.reset();
+    CloseDebugFile();
+}
+
+} // namespace

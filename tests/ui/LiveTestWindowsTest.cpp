@@ -1,0 +1,691 @@
+// The live test windows, refreshed from prepared test state with a clock the
+// test sets, as the update timer refreshes them during a run.
+#include "AtomicField.h"
+#include "CTest_CDROM.h"
+#include "CTest_Disk.h"
+#include "CTest_Math.h"
+#include "CTest_Memory.h"
+#include "CTest_Network.h"
+#include "CTest_ParallelPort.h"
+#include "CTest_SerialPort.h"
+#include "LiveTestWindow.h"
+#include "ResultRecord.h"
+#include "ScriptedCdDrive.h"
+#include "SystemInfo.h"
+#include "TestSlots.h"
+#include "TestWindow.h"
+#include "TestWindow_CDROM.h"
+#include "TestWindow_Disk.h"
+#include "TestWindow_Math.h"
+#include "TestWindow_Network.h"
+#include "TestWindow_ParallelPort.h"
+#include "TestWindow_SerialPort.h"
+
+#include "QtTestUtils.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <ostream>
+
+// Label texts in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+timeval gNow {};
+
+timeval testClock()
+{
+    return gNow;
+}
+
+// Moves the windows' clock on by `ms`.
+void advance(long ms)
+{
+    gNow.tv_usec += (ms % 1000) * 1000;
+    gNow.tv_sec += ms / 1000 + gNow.tv_usec / 1000000;
+    gNow.tv_usec %= 1000000;
+}
+
+QString text(QWidget* w, const char* name)
+{
+    return findChildOrFail<QLabel>(w, name)->text();
+}
+
+bool hidden(QWidget* w, const char* name)
+{
+    return findChildOrFail<QWidget>(w, name)->isHidden();
+}
+
+class LiveWindows : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::memset(&testconfig, 0, sizeof testconfig);
+        std::memset(&resultfile, 0, sizeof resultfile);
+        // Mid-second, so that intervals can borrow microseconds.
+        gNow = { 1700000000, 900000 };
+        LiveTestWindow::SetClockForTests(testClock);
+    }
+    void TearDown() override { LiveTestWindow::SetClockForTests(nullptr); }
+};
+
+TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
+{
+    const struct {
+        timeval start, end;
+        long double ms;
+    } cases[] = {
+        { { 10, 900000 }, { 12, 400000 }, 1500.0L }, // microseconds borrowed from the seconds
+        { { 10, 100000 }, { 10, 101500 }, 1.5L },
+        { { 10, 250000 }, { 10, 250000 }, 0.0L },
+        { { 10, 400000 }, { 10, 300000 }, 0.0L },
+        { { 12, 0 }, { 10, 999999 }, 0.0L },
+        { { 0, 0 }, { 3, 0 }, 3000.0L },
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&c.start, &c.end)), static_cast<double>(c.ms))
+            << c.start.tv_sec << "." << c.start.tv_usec << " -> " << c.end.tv_sec << "." << c.end.tv_usec;
+}
+
+TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLength)
+{
+    testconfig.serial_port_mode[1] = 1;
+    testconfig.serial_baud_index = 6;
+    CTest_SerialPort::dis_bytes_received[1] = 12345; // left from an earlier run
+    TestWindow_SerialPort w("Serial Port", kSlotSerialFirst + 1);
+    EXPECT_EQ(w.windowTitle(), "Serial Port : ttyS1");
+    EXPECT_EQ(CTest_SerialPort::dis_bytes_received[1].load(), 0u);
+
+    resultfile.results[kSlotSerialFirst + 1].cycles = 4;
+    resultfile.results[kSlotSerialFirst + 1].errors = 2;
+    CTest_SerialPort::iComSpeed[1] = 9600;
+    CTest_SerialPort::dis_bytes_sent[1] = 900;
+    CTest_SerialPort::dis_bytes_received[1] = 600;
+    advance(1200); // across a second boundary
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), "Cycle 4: Loopback test (fixed baud 9600)");
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_SerialPort"), "ttyS1");
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Speed"), "9600 bits/sec");
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Sent"), "900 bytes");
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Received"), "600 bytes");
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
+    EXPECT_EQ(text(&w, "textLabel_SerialPorts_Errors"), "2");
+    EXPECT_FLOAT_EQ(TestWindow_SerialPort::diff_msec[1], 1200.0f);
+
+    // No new byte: the last figure stays.
+    advance(3000);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
+
+    // The next interval starts at the previous refresh, not at the start.
+    CTest_SerialPort::dis_bytes_received[1] = 600 + 250;
+    advance(500);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
+
+    // A count passing 4 GiB still gives the interval's bytes.
+    CTest_SerialPort::dis_bytes_received[1] = 0xFFFFFF00ull;
+    advance(1000);
+    w.UpdateWindow();
+    CTest_SerialPort::dis_bytes_received[1] = 0x100000100ull;
+    advance(1000);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "512.00 bytes/sec");
+    EXPECT_EQ(text(&w, "textLabel_SerialPort_Received"), "4294967552 bytes");
+}
+
+TEST_F(LiveWindows, SerialWindowLeavesOtherPortsCountsAlone)
+{
+    testconfig.serial_port_mode[2] = testconfig.serial_port_mode[3] = 1;
+    CTest_SerialPort::dis_bytes_received[2] = 777;
+    CTest_SerialPort::iComSpeed[2] = 19200;
+    TestWindow_SerialPort w("Serial Port", kSlotSerialFirst + 3);
+    EXPECT_EQ(CTest_SerialPort::dis_bytes_received[2].load(), 777u);
+    EXPECT_EQ(CTest_SerialPort::iComSpeed[2].load(), 19200);
+}
+
+TEST_F(LiveWindows, SerialCycleLineNamesTheSpeedSetting)
+{
+    testconfig.serial_port_mode[4] = 1;
+    const struct {
+        int index;
+        const char* line;
+    } cases[] = {
+        { 0, "Cycle 0: Loopback test (fixed baud 110)" },
+        { 10, "Cycle 0: Loopback test (fixed baud 115200)" },
+        { 11, "Cycle 0: Loopback test (baud cycling to 115200)" },
+        { 13, "Cycle 0: Loopback test (baud cycling to 230400)" },
+        { 14, "Cycle 0: Loopback test (fixed baud 9600)" }, // the end mark is no setting
+        { -3, "Cycle 0: Loopback test (fixed baud 9600)" },
+    };
+    for (const auto& c : cases) {
+        testconfig.serial_baud_index = c.index;
+        TestWindow_SerialPort w("Serial Port", kSlotSerialFirst + 4);
+        EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), c.line) << "index " << c.index;
+    }
+}
+
+TEST_F(LiveWindows, DetectOnlyShowsTheStatusInsteadOfFourRows)
+{
+    testconfig.serial_port_mode[5] = 2;
+    testconfig.parallel_test_mode = 1;
+    resultfile.results[kSlotSerialFirst + 5].cycles = 7;
+    resultfile.results[kSlotParallel].cycles = 3;
+    TestWindow_SerialPort serial("Serial Port", kSlotSerialFirst + 5);
+    TestWindow_ParallelPort parallel("Parallel Port", kSlotParallel);
+    serial.show();
+    parallel.show();
+
+    EXPECT_EQ(text(&serial, "textLabel_SerialPort_Cycle"), "Cycle 7: Detect only");
+    EXPECT_EQ(text(&serial, "textLabel_SerialPort_LabelSent"), "Status:");
+    EXPECT_EQ(text(&serial, "textLabel_SerialPort_Sent"), "Port not detected");
+    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_Cycle"), "Cycle 3: Detect only");
+    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_LabelSent"), "Status:");
+    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_Sent"), "Port not detected");
+    for (const char* name :
+        { "textLabel_SerialPort_LabelReceived", "textLabel_SerialPort_Received", "textLabel_SerialPort_LabelThroughput",
+            "textLabel_SerialPort_Throughput", "textLabel_SerialPort_LabelErrors", "textLabel_SerialPorts_Errors" })
+        EXPECT_TRUE(hidden(&serial, name)) << name;
+    for (const char* name : { "textLabel_ParallelPort_LabelReceived", "textLabel_ParallelPort_Received",
+             "textLabel_ParallelPort_LabelThroughput", "textLabel_ParallelPort_Throughput",
+             "textLabel_ParallelPort_LabelErrors", "textLabel_ParallelPort_Errors" })
+        EXPECT_TRUE(hidden(&parallel, name)) << name;
+    EXPECT_FALSE(hidden(&serial, "textLabel_SerialPort_Sent"));
+    EXPECT_FALSE(hidden(&parallel, "textLabel_ParallelPort_Sent"));
+
+    CTest_SerialPort::PortStatusOK[5] = 1;
+    CTest_ParallelPort::PortDetect = 1;
+    serial.UpdateWindow();
+    parallel.UpdateWindow();
+    EXPECT_EQ(text(&serial, "textLabel_SerialPort_Sent"), "Port detected");
+    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_Sent"), "Port detected");
+    CTest_ParallelPort::PortDetect = 0;
+}
+
+TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
+{
+    testconfig.parallel_port_number = 1;
+    CTest_ParallelPort::dis_bytes_received[1] = 5000000; // left from an earlier run
+    CTest_ParallelPort::io_port = 0x278;
+    TestWindow_ParallelPort w("Parallel Port", kSlotParallel);
+    EXPECT_EQ(w.windowTitle(), "Parallel Port : lp1");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_ParallelPort"), "lp1 (Address: 278)");
+
+    // The test restarts its counts when its thread starts.
+    resultfile.results[kSlotParallel].cycles = 2;
+    resultfile.results[kSlotParallel].errors = 1;
+    CTest_ParallelPort::dis_bytes_sent[1] = 3001;
+    CTest_ParallelPort::dis_bytes_received[1] = 3000;
+    advance(2000);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Cycle"), "Cycle 2: Loopback test");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Sent"), "3001 bytes");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Received"), "3000 bytes");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "1500.00 bytes/sec");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Errors"), "1");
+    EXPECT_EQ(CTest_ParallelPort::dis_bytes_received[0].load(), 0u) << "port 0 is not the one shown";
+
+    advance(2500);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "1500.00 bytes/sec");
+    CTest_ParallelPort::dis_bytes_received[1] = 3000 + 300;
+    advance(1500);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "200.00 bytes/sec");
+    CTest_ParallelPort::io_port = 0;
+}
+
+TEST_F(LiveWindows, ParallelPortBeyondTheTableUsesTheFirstPortsCounts)
+{
+    testconfig.parallel_port_number = 7;
+    TestWindow_ParallelPort w("Parallel Port", kSlotParallel);
+    CTest_ParallelPort::dis_bytes_received[0] = 100;
+    advance(1000);
+    w.UpdateWindow();
+    EXPECT_EQ(w.windowTitle(), "Parallel Port : lp7");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Received"), "100 bytes");
+    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "100.00 bytes/sec");
+}
+
+TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
+{
+    CTest_Math::ClearCounters();
+    CTest_Math::mtrTestResults[0][kMathIntAdd] = 3 * 1048576ull;
+    CTest_Math::mtrTestResults[1][kMathIntAdd] = 1048576ull;
+    CTest_Math::mtrTestResults[1][kMathFloatDiv] = 524288ull;
+    TestWindow_Math w("CPU - Maths", kSlotMaths);
+    EXPECT_EQ(w.windowTitle(), "CPU - Maths");
+    EXPECT_EQ(text(&w, "textLabel_Math_Addition_Executed"), "4.00");
+    EXPECT_EQ(text(&w, "textLabel_Math_Addition_Verified"), "4.00");
+    EXPECT_EQ(text(&w, "textLabel_Math_FPDivision_Executed"), "0.50");
+    EXPECT_EQ(text(&w, "textLabel_Math_FPDivision_Verified"), "0.50");
+    EXPECT_EQ(text(&w, "textLabel_Math_Division_Executed"), "0.00");
+    EXPECT_EQ(text(&w, "textLabel_Math_FPAddition_Executed"), "0.00");
+    CTest_Math::mtrTestResults[2][kMathFloatMul] = 10 * 1048576ull;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_Math_FPMultiplication_Verified"), "10.00");
+    CTest_Math::ClearCounters();
+}
+
+TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
+{
+    CTest_Mem::status_mem = 1;
+    CTest_Mem::progress_mem = 40;
+    CTest_Mem::BufferPattern = 2;
+    CTest_Mem::gTotalPhysicalRam = 8ull << 30;
+    CTest_Mem::gTestRam = 3ull << 29;
+    CTest_Mem::opcount_write = 3ull << 20;
+    CTest_Mem::opcount_read = 1ull << 19;
+    resultfile.results[kSlotMemory].cycles = 6;
+    TestWindow w("Memory (RAM)", kSlotMemory);
+    auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
+    EXPECT_EQ(w.windowTitle(), "Memory (RAM)");
+    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 6:");
+    EXPECT_EQ(text(&w, "textLabelStatus"), "Writing");
+    EXPECT_EQ(bar->value(), 40);
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0)) << "red while writing";
+    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Binary 2 (01010101)");
+    EXPECT_EQ(text(&w, "textLabelTotalMemoryCount"), "8192.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelTestMemoryCount"), "1536.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "0.50 Mbytes");
+    // The free RAM is read afresh at every refresh and kept for the test.
+    const std::uint64_t free = CTest_Mem::gFreePhysicalRam.load();
+    EXPECT_GT(free, 0u);
+    EXPECT_EQ(text(&w, "textLabelFreeMemoryCount"), QString::asprintf("%0.2lf MBytes", free / 1048576.0));
+
+    CTest_Mem::status_mem = 2;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelStatus"), "Verifying");
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(0, 255, 0)) << "green while verifying";
+    CTest_Mem::status_mem = 1;
+    w.UpdateWindow();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0));
+
+    // The plain window of another slot has its cycle line only.
+    resultfile.results[kSlotMaths].cycles = 9;
+    TestWindow other("CPU - Maths", kSlotMaths);
+    EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
+    EXPECT_TRUE(hidden(&other, "progressBar"));
+    EXPECT_TRUE(hidden(&other, "textLabelStatus"));
+    EXPECT_EQ(text(&other, "textLabelStatus"), "Starting");
+    CTest_Mem::status_mem = 0;
+    CTest_Mem::progress_mem = 0;
+    CTest_Mem::BufferPattern = 0;
+    CTest_Mem::opcount_write = CTest_Mem::opcount_read = 0;
+}
+
+class DiskWindow : public LiveWindows {
+protected:
+    static constexpr int kUnit = 4;
+    static constexpr int kSlot = kSlotDiskFirst + kUnit;
+    void SetUp() override
+    {
+        LiveWindows::SetUp();
+        std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+        gNumMntPoints = kUnit + 1;
+        FileSystemStruct& fs = gFileSystemStructPtr[kUnit];
+        std::strcpy(fs.name, "/dev/sdb1");
+        std::strcpy(fs.mount_point, "/no/such/mount/point");
+        std::strcpy(fs.alias, "sdb1 (/data)");
+        fs.vfs.f_bsize = 4096;
+        clearUnit();
+    }
+    void TearDown() override
+    {
+        clearUnit();
+        std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
+        gNumMntPoints = 0;
+        LiveWindows::TearDown();
+    }
+    static void clearUnit()
+    {
+        for (auto* a : { &CTest_Disk::opcount_write[kUnit], &CTest_Disk::opcount_read[kUnit],
+                 &CTest_Disk::opcount_seekwrite[kUnit], &CTest_Disk::opcount_seekread[kUnit],
+                 &CTest_Disk::userbytes_harddisk[kUnit], &CTest_Disk::userfreebytes_harddisk[kUnit],
+                 &CTest_Disk::testfilesize_harddisk[kUnit] })
+            a->store(0);
+        CTest_Disk::status_harddisk[kUnit] = 0;
+        CTest_Disk::progress_harddisk[kUnit] = 0;
+        CTest_Disk::BufferPattern[kUnit] = 1;
+    }
+};
+
+TEST_F(DiskWindow, FreeSpaceIsZeroWhenTheCapacityQueryFails)
+{
+    TestWindow_Disk w("Disk", kSlot);
+    EXPECT_EQ(w.windowTitle(), "Disk: sdb1 (/data)");
+    EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), 0);
+    EXPECT_EQ(text(&w, "textLabelTotalCapacity"), "0.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelAvailCapacity"), "0.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelDevice"), "Hard Disc (/dev/sdb1)");
+
+    // Once the test has read the file system, its figures count.
+    CTest_Disk::userbytes_harddisk[kUnit] = 3 * 256;
+    CTest_Disk::userfreebytes_harddisk[kUnit] = 2 * 256;
+    CTest_Disk::testfilesize_harddisk[kUnit] = 255;
+    w.UpdateWindow();
+    EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), 67) << "rounded, not cut";
+    EXPECT_EQ(text(&w, "textLabelTotalCapacity"), "3.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelAvailCapacity"), "2.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabelTestFileSize"), "1.00 MBytes") << "the file size in blocks plus one";
+}
+
+TEST_F(DiskWindow, FreeSpaceOfAMountedFileSystem)
+{
+    std::strcpy(gFileSystemStructPtr[kUnit].mount_point, "/");
+    std::uint64_t available = 0, total = 0;
+    if (GetMountedFileSystemAvailDiskSize("/", &available, &total) != 0 || total == 0)
+        GTEST_SKIP() << "the root file system is not in the mount table here";
+    TestWindow_Disk w("Disk", kSlot);
+    EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), FreeSpacePercent(available, total));
+    EXPECT_NE(text(&w, "textLabelTotalCapacity"), "0.00 MBytes");
+}
+
+TEST_F(DiskWindow, SpeedOverTheRefreshIntervalInItsFormats)
+{
+    TestWindow_Disk w("Disk", kSlot);
+    EXPECT_EQ(text(&w, "textLabelSpeed"), "0.0 MB/Sec");
+    const struct {
+        std::uint64_t addBlocks; // 256 blocks of 4096 bytes are 1 MB
+        long ms;
+        const char* speed;
+    } steps[] = {
+        { 30 * 256, 3000, "10.0 MB/Sec" },
+        { 3 * 256, 3000, "1.00 MB/Sec" },
+        { 256, 4000, "0.25 MB/Sec" },
+        { 256, 20000, "0.0500 MB/Sec" },
+        { 0, 3000, "0.0 MB/Sec" },
+        { 256 / 2, 3000, "0.0 MB/Sec" }, // not yet a whole megabyte more
+        { 256 / 2, 2000, "0.50 MB/Sec" },
+    };
+    std::uint64_t blocks = 0;
+    for (const auto& s : steps) {
+        blocks += s.addBlocks;
+        // Written, verified and seek blocks all count.
+        CTest_Disk::opcount_write[kUnit] = blocks / 2;
+        CTest_Disk::opcount_read[kUnit] = blocks - blocks / 2 - blocks / 4;
+        CTest_Disk::opcount_seekread[kUnit] = blocks / 4;
+        advance(s.ms);
+        w.UpdateWindow();
+        EXPECT_EQ(text(&w, "textLabelSpeed"), s.speed) << s.addBlocks << " blocks in " << s.ms << " ms";
+    }
+}
+
+TEST_F(DiskWindow, AmountsStateAndPattern)
+{
+    FileSystemStruct& fs = gFileSystemStructPtr[kUnit];
+    std::strcpy(fs.mount_point, "/media/floppy0");
+    std::strcpy(fs.name, "/dev/fd0");
+    resultfile.results[kSlot].cycles = 11;
+    CTest_Disk::status_harddisk[kUnit] = CTest_Disk::kStatusWritingLow;
+    CTest_Disk::progress_harddisk[kUnit] = 30;
+    CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternBinary1;
+    CTest_Disk::opcount_write[kUnit] = 1000000;
+    CTest_Disk::opcount_read[kUnit] = 1000000;
+    TestWindow_Disk w("Disk", kSlot);
+    auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
+    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 11:");
+    EXPECT_EQ(text(&w, "textLabelDevice"), "Floppy (/dev/fd0)");
+    EXPECT_EQ(text(&w, "textLabelStatus"), "Writing Low freq. pattern");
+    EXPECT_EQ(bar->value(), 30);
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0));
+    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Binary data pattern 1 (1010)");
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3906.250");
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "3906.250");
+
+    // Fewer decimals as the verified count grows.
+    CTest_Disk::opcount_read[kUnit] = 1000001;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3906.25");
+    CTest_Disk::opcount_read[kUnit] = 10000001;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "39062.5");
+
+    CTest_Disk::status_harddisk[kUnit] = CTest_Disk::kStatusVerifying;
+    w.UpdateWindow();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(0, 255, 0));
+    CTest_Disk::status_harddisk[kUnit] = CTest_Disk::kStatusSleeping;
+    w.UpdateWindow();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 255, 0));
+
+    // Random seeking adds the seek amounts.
+    CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternRandomSeek;
+    CTest_Disk::opcount_read[kUnit] = 256;
+    CTest_Disk::opcount_write[kUnit] = 256;
+    CTest_Disk::opcount_seekwrite[kUnit] = 128;
+    CTest_Disk::opcount_seekread[kUnit] = 48;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Random data, random seeking");
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "1.000 (+ WSeeks: 0.5)");
+    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "1.000 (+ RSeeks: 0.2)");
+
+    // Butterfly seeking moves no data: the amounts stay as they were.
+    CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternButterfly;
+    CTest_Disk::opcount_write[kUnit] = 0;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelWriteCount"), "1.000 (+ WSeeks: 0.5)");
+}
+
+TEST(DiskDevice, KindFromTheMountPoint)
+{
+    EXPECT_EQ(DiskDeviceText("/media/cdrom0", "/dev/sr0"), "CD-ROM (/dev/sr0)");
+    EXPECT_EQ(DiskDeviceText("/mnt/floppy", "/dev/fd0"), "Floppy (/dev/fd0)");
+    EXPECT_EQ(DiskDeviceText("/home", "/dev/nvme0n1p2"), "Hard Disc (/dev/nvme0n1p2)");
+}
+
+TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
+{
+    std::strcpy(testconfig.network_address[1], "192.168.7.9");
+    const int slot = kSlotNetworkFirst + 1;
+    CTest_Network::datasize = CTest_Network::kPacketSize;
+    TestWindow_Network w("Network", slot);
+    EXPECT_EQ(w.windowTitle(), "Network: 192.168.7.9");
+    EXPECT_EQ(text(&w, "textLabelFlowRate"), "0.00 MBytes/s") << "the unit has not started";
+    EXPECT_EQ(text(&w, "textLabelErrors"), "0 (0.00%)") << "nothing counted yet";
+
+    relaxedStore(CTest_Network::update_start_time[1].tv_sec, gNow.tv_sec);
+    relaxedStore(CTest_Network::update_start_time[1].tv_usec, gNow.tv_usec);
+    resultfile.results[slot].cycles = 1024;
+    resultfile.results[slot].errors = 3;
+    CTest_Network::bytes_sent[1] = 102400ull * 84;
+    CTest_Network::packets_rec[1] = 102400;
+    CTest_Network::average_delay[1] = 0.126f;
+    CTest_Network::max_delay[1] = 2.5f;
+    CTest_Network::last_delay[1] = 0.061f;
+    CTest_Network::PktsSinceErr[1] = 200;
+    CTest_Network::BadPktsSinceErr[1] = 3;
+    advance(4000);
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelServer"), "192.168.7.9");
+    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 1024:");
+    EXPECT_EQ(text(&w, "textLabelSent"), "8.20 MBytes");
+    EXPECT_EQ(text(&w, "textLabelReceived"), "8.20 MBytes");
+    EXPECT_EQ(text(&w, "textLabelAverageDelay"), "0.13 ms");
+    EXPECT_EQ(text(&w, "textLabelMaximumDelay"), "2.50 ms");
+    EXPECT_EQ(text(&w, "textLabelCurrentDelay"), "0.06 ms");
+    EXPECT_EQ(text(&w, "textLabelFlowRate"), "4.10 MBytes/s"); // 16.4 MB both ways in 4 s
+    EXPECT_EQ(text(&w, "textLabelErrors"), "3 (1.50%)");
+
+    // Replies lost: only the requests count as sent.
+    CTest_Network::packets_rec[1] = 51200;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabelReceived"), "4.10 MBytes");
+    for (auto* a : { &CTest_Network::bytes_sent[1], &CTest_Network::packets_rec[1], &CTest_Network::PktsSinceErr[1],
+             &CTest_Network::BadPktsSinceErr[1] })
+        a->store(0);
+    relaxedStore(CTest_Network::update_start_time[1].tv_sec, time_t { 0 });
+}
+
+TEST(CdSpeed, FactorIsTheRateInSingleSpeedUnitsRounded)
+{
+    EXPECT_EQ(CdRateText(0.0), "0.00MB/s 0x");
+    EXPECT_EQ(CdRateText(0.1536), "0.15MB/s 1x");
+    EXPECT_EQ(CdRateText(0.2), "0.20MB/s 1x"); // 1.3 units
+    EXPECT_EQ(CdRateText(0.25), "0.25MB/s 2x"); // 1.6 units
+    EXPECT_EQ(CdRateText(1.536), "1.54MB/s 10x");
+    EXPECT_EQ(CdRateText(3.3), "3.30MB/s 21x");
+}
+
+class CdWindow : public LiveWindows {
+protected:
+    void SetUp() override
+    {
+        LiveWindows::SetUp();
+        std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
+        gNumMMDevices = 3;
+        std::strcpy(gMultimediaStructPtr[2].alias, "DVD-RW (sr0)");
+        CTest_CDROM::SetPauseHook([](int, int) { return 0; });
+    }
+    void TearDown() override
+    {
+        CTest_CDROM::SetPauseHook(nullptr);
+        gNumMMDevices = 0;
+        LiveWindows::TearDown();
+    }
+};
+
+TEST_F(CdWindow, ReferenceDiscReadingWithIntervalAndAverageRates)
+{
+    testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
+    CTest_CDROM engine(2, kSlotCdFirst + 2, std::make_unique<ScriptedCdDrive>(std::make_shared<CdScript>()));
+    // Only the start: with the slot not active the mode returns at once.
+    testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
+    engine.th_test_cdrom(2);
+    testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
+    gNow = CTest_CDROM::UpdateStartTime(2);
+
+    TestWindow_CDROM w("CD/DVD", kSlotCdFirst + 2);
+    EXPECT_EQ(w.windowTitle(), "CD/DVD: DVD-RW (sr0)");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.00MB/s 0x") << "empty until data arrives";
+
+    resultfile.results[kSlotCdFirst + 2].cycles = 5;
+    resultfile.results[kSlotCdFirst + 2].errors = 3;
+    CTest_CDROM::phase[2] = CTest_CDROM::kPhaseReadingTestCd;
+    CTest_CDROM::Totalfiles[2] = 12;
+    CTest_CDROM::op_count_read[2] = 3 * 1048576ull;
+    advance(2000); // 1.5 MB/s over the interval and since the start
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 2: Veltrane Test CD/DVD, Cycle 5:");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Status"), "Reading Test CD");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_FilesScanned"), "12");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Read"), "3.00 MBytes");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "1.50MB/s 10x");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Average"), "1.50MB/s 10x");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Errors"), "3");
+
+    CTest_CDROM::op_count_read[2] = 4 * 1048576ull;
+    advance(4000); // 0.25 MB/s now, 4 MB in 6 s on average
+    CTest_CDROM::phase[2] = CTest_CDROM::kPhaseRandomSeeking;
+    CTest_CDROM::CurrentBlock[2] = 17;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.25MB/s 2x");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Average"), "0.67MB/s 4x");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Status"), "Random Seeking");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files (B: 17)");
+
+    advance(3000); // nothing read: the interval rate stays
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.25MB/s 2x");
+}
+
+TEST_F(CdWindow, AudioPlaybackShowsTracks)
+{
+    testconfig.cd_test_mode[0] = CTest_CDROM::kModeAudio;
+    CTest_CDROM::phase[0] = CTest_CDROM::kPhaseStarting;
+    CTest_CDROM::track_num[0] = 3;
+    CTest_CDROM::totaltracks[0] = 12;
+    TestWindow_CDROM w("CD/DVD", kSlotCdFirst);
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 0: Music CD playback, Cycle 0:");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelStatus"), "Drive status:");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelCurrentFile"), "Current track:");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelFilesScanned"), "Total tracks:");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelRead"), "Read:");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "3");
+    EXPECT_EQ(text(&w, "textLabel_CDROM_FilesScanned"), "12");
+    CTest_CDROM::track_num[0] = 0;
+    CTest_CDROM::totaltracks[0] = 0;
+}
+
+// A window whose figure changes at every refresh, as a busy test's do.
+class MovingWindow : public LiveTestWindow {
+public:
+    MovingWindow()
+        : LiveTestWindow(1, nullptr, {})
+        , label(new QLabel(this))
+    {
+        resize(200, 60);
+        label->setGeometry(10, 10, 180, 40);
+        finishSetUp("moving");
+    }
+    int refreshes = 0;
+    QLabel* label;
+
+protected:
+    void refreshLabels() override { label->setText(QString::number(++refreshes)); }
+};
+
+TEST(LiveWindowEvents, RefreshedOnPaintWithoutRepaintingForEver)
+{
+    MovingWindow w;
+    EXPECT_EQ(w.refreshes, 1) << "the constructor refreshes once";
+    EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "fixed to the design size";
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(1500);
+    // Each refresh repaints the label over the window: without a pause
+    // between paint refreshes this would count thousands.
+    EXPECT_LE(w.refreshes, 5);
+
+    const int before = w.refreshes;
+    QTest::qWait(kPaintRefreshGapMs + 50);
+    w.repaint();
+    EXPECT_EQ(w.refreshes, before + 1) << "a paint refreshes the figures";
+    w.UpdateWindow();
+    EXPECT_EQ(w.refreshes, before + 2);
+
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible()) << "the user cannot close a test window";
+}
+
+TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
+{
+    testconfig.parallel_port_number = 2;
+    const struct {
+        int slot;
+        const char* className;
+        const char* caption;
+    } cases[] = {
+        { kSlotMaths, "TestWindow_Math", "CPU - Maths" },
+        { kSlotMemory, "TestWindow", "Memory (RAM)" },
+        { kSlotCdFirst + 19, "TestWindow_CDROM", "CD/DVD: " },
+        { kSlotParallel, "TestWindow_ParallelPort", "Parallel Port : lp2" },
+        { kSlotSerialFirst + 63, "TestWindow_SerialPort", "Serial Port : ttyS63" },
+    };
+    QWidget owner;
+    for (const auto& c : cases) {
+        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(c.slot, test_names[c.slot], &owner));
+        ASSERT_TRUE(w) << c.slot;
+        EXPECT_STREQ(w->metaObject()->className(), c.className);
+        EXPECT_EQ(w->windowTitle(), c.caption);
+        EXPECT_EQ(w->slot(), c.slot);
+        EXPECT_TRUE(w->isWindow()) << "a window of its own beside the main window";
+        EXPECT_FALSE(w->windowIcon().isNull()) << c.className;
+        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << c.className;
+    }
+    for (int slot : { 0, int(kSlot2D), int(kSlot3D), int(kSlotDiskGroup), int(kSlotCdGroup), int(kSlotSerialGroup) })
+        EXPECT_EQ(CreateTestWindow(slot, test_names[slot], &owner), nullptr) << slot;
+}
+
+} // namespace
