@@ -54,7 +54,8 @@ fuzz: deps
 	@for f in build-fuzz/bin/fuzz_*; do \
 	  echo "fuzzing $$(basename $$f) for $(FUZZ_SECONDS) s"; \
 	  mkdir -p build-fuzz/corpus/$$(basename $$f); \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=24000 -print_final_stats=0 build-fuzz/corpus/$$(basename $$f) \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -max_len=30000 -print_final_stats=0 build-fuzz/corpus/$$(basename $$f) \
+	    $$(test -d tests/fuzz/seeds/$$(basename $$f) && echo tests/fuzz/seeds/$$(basename $$f)) \
 	    >build-fuzz/$$(basename $$f).log 2>&1 || { tail -50 build-fuzz/$$(basename $$f).log; exit 1; }; \
 	done
 

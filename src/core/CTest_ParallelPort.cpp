@@ -66,7 +66,6 @@ CTest_ParallelPort::CTest_ParallelPort(int port, int slot)
 
 CTest_ParallelPort::CTest_ParallelPort(int port, int slot, std::unique_ptr<ParallelPortIO> io)
     : CTest_Base(slot, kSliceDefault)
-    , m_port(port)
     , m_index(ParallelPortIndex(port))
     , m_devicePath {}
     , m_displayName {}

@@ -104,7 +104,6 @@ private:
     void reportNow(int code);
     std::uint8_t readStatus(int sent, int attempt, int loop, int& received);
 
-    int m_port;
     int m_index;
     char m_devicePath[64];
     char m_displayName[100];

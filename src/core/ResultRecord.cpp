@@ -5,6 +5,7 @@
 #include "FileOps.h"
 #include "MessageBox.h"
 
+#include <cstddef>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -96,4 +97,29 @@ void SetMachineId(const std::string& type, const std::string& serial, const std:
     store(resultfile.machine_type, sizeof resultfile.machine_type, type);
     store(resultfile.machine_serial, sizeof resultfile.machine_serial, serial);
     store(resultfile.notes, sizeof resultfile.notes, notes);
+}
+
+namespace {
+
+template <std::size_t N> void terminate(char (&text)[N])
+{
+    text[N - 1] = '\0';
+}
+
+} // namespace
+
+void TerminateResultTexts(_resultfile& r)
+{
+    terminate(r.os_text);
+    terminate(r.notes);
+    terminate(r.machine_type);
+    terminate(r.machine_serial);
+    terminate(r.network_name);
+    terminate(r.cpu_info.vendor_id);
+    terminate(r.cpu_info.model_name);
+    terminate(r.cpu_info.cpu0_speed_text);
+    terminate(r.cpu_info.cpu1_speed_text);
+    terminate(r.video_info.card_name);
+    for (auto& text : r.first_occurrence)
+        terminate(text);
 }

@@ -97,6 +97,10 @@ alignas(8) extern _resultfile resultfile;
 int BinaryDataSave(const char* path, const void* data, int size, int count);
 int BinaryDataLoad(const char* path, void* data, int size, int count);
 
+// Ends every text field of `r` inside its field, for a record read from a
+// file that may be damaged or foreign: the reports print them as C strings.
+void TerminateResultTexts(_resultfile& r);
+
 // Reads "machineid.dat" from `dir` into the machine type, serial number and
 // notes of resultfile; a missing file leaves them as they are. GUI thread.
 void load_machineid(const char* dir);

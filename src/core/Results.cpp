@@ -156,6 +156,7 @@ void LoadAccumulatedResults(const char* dir)
     }
     std::fclose(f);
     BinaryDataLoad(path.c_str(), &resultfile, sizeof resultfile, 1);
+    TerminateResultTexts(resultfile);
 }
 
 void ClearAccumulatedResults()

@@ -122,6 +122,19 @@ TEST_F(Accumulation, SavedOnlyInTheAccumulateModeAndRoundTrips)
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 18u);
 }
 
+TEST_F(Accumulation, DamagedFileLoadsWithEveryTextEndedInsideItsField)
+{
+    testconfig.pretest_log_mode = 1;
+    WriteFile(dir.file(".accum_result.cfg"), std::string(sizeof resultfile, 'A'));
+    LoadAccumulatedResults(dir.path().c_str());
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0x41414141u) << "the counters are taken as they are";
+    EXPECT_EQ(std::strlen(resultfile.machine_type), sizeof resultfile.machine_type - 1);
+    EXPECT_EQ(std::strlen(resultfile.cpu_info.model_name), sizeof resultfile.cpu_info.model_name - 1);
+    EXPECT_EQ(std::strlen(resultfile.video_info.card_name), sizeof resultfile.video_info.card_name - 1);
+    EXPECT_EQ(std::strlen(resultfile.first_occurrence[249]), sizeof resultfile.first_occurrence[249] - 1);
+    EXPECT_EQ(std::strlen(resultfile.os_text), sizeof resultfile.os_text - 1);
+}
+
 TEST_F(Accumulation, OtherModesClearTheAccumulatedMembersOnLoad)
 {
     resultfile.accum_results[3].cycles = 4;
