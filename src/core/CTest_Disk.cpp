@@ -843,6 +843,21 @@ int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::ui
     return code;
 }
 
+int CTest_Disk::seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller)
+{
+    const std::size_t bs = m_blockSize;
+    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
+        static_cast<unsigned long long>(block), name);
+    const int e = myFileSeek(f, static_cast<unsigned long>(block * bs), SEEK_SET);
+    if (e == 0)
+        return 0;
+    LogLine(3, m_testName, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", caller, __LINE__, e, std::strerror(e));
+    LogLine(3, m_testName, "Seek Error Code: %d", 162);
+    raise(162);
+    std::fclose(f);
+    return 162;
+}
+
 int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
 {
     FILE* f = openStream(name, O_RDWR, "rb+");
@@ -853,15 +868,8 @@ int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
         return 13;
     }
     const std::size_t bs = m_blockSize;
-    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
-        static_cast<unsigned long long>(block), name);
-    if (const int e = myFileSeek(f, static_cast<unsigned long>(block * bs), SEEK_SET)) {
-        LogLine(3, m_testName, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", __func__, __LINE__, e, std::strerror(e));
-        LogLine(3, m_testName, "Seek Error Code: %d", 162);
-        raise(162);
-        std::fclose(f);
-        return 162;
-    }
+    if (const int code = seekToBlock(f, name, block, __func__))
+        return code;
     const unsigned char* data = m_random[block % kNumRandomBlocks].get();
     if (block == 0)
         data = withHeader(data);
@@ -891,15 +899,8 @@ int CTest_Disk::test_harddisk_verifyblock(
         return 15;
     }
     const std::size_t bs = m_blockSize;
-    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
-        static_cast<unsigned long long>(block), name);
-    if (const int e = myFileSeek(f, static_cast<unsigned long>(block * bs), SEEK_SET)) {
-        LogLine(3, m_testName, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", __func__, __LINE__, e, std::strerror(e));
-        LogLine(3, m_testName, "Seek Error Code: %d", 162);
-        raise(162);
-        std::fclose(f);
-        return 162;
-    }
+    if (const int code = seekToBlock(f, name, block, __func__))
+        return code;
     unsigned char* buf = m_readBuf.get();
     std::memset(buf, 0, bs);
     int code = 0;

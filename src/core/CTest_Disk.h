@@ -121,6 +121,9 @@ public:
     // Up to disk_seek_count rewrites or re-verifies of random blocks of the
     // file `fileNumber`.
     int WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::uint64_t N);
+    // Moves `f` to `block`; on failure logs, raises 162, closes `f` and
+    // returns 162.
+    int seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller);
     int test_harddisk_writeblock(const char* name, std::uint64_t block);
     int test_harddisk_verifyblock(
         const char* name, int fileNumber, int firstFileNumber, std::uint64_t N, std::uint64_t block);
