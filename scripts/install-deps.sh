@@ -12,6 +12,8 @@ packages=(
   # tests
   libgtest-dev libgmock-dev googletest
   xvfb xauth libgl1-mesa-dri x11-utils mesa-utils xdotool
+  # the acceptance suite reads the clipboard and takes screenshots
+  xclip imagemagick
   # the user guide PDF is typeset with these fonts
   fontconfig fonts-dejavu-core
   # sanitizers and fuzzing
