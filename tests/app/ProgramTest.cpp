@@ -3,6 +3,7 @@
 #include "CTest_Disk.h"
 #include "ConfigRecord.h"
 #include "FuseIsoMount.h"
+#include "PrivateMountTable.h"
 #include "SystemInfo.h"
 #include "TempDir.h"
 
@@ -340,6 +341,10 @@ TEST_F(ReferenceDiscRun, IntactDiscPassesAndAChangedBlockFails)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting through FUSE needs root";
+    // Drives are numbered by the mount table: other runs' media must not
+    // move ours.
+    const std::string isolated = UsePrivateMountTable();
+    ASSERT_EQ(isolated, "");
     const std::string good = makeDisc("good", false), bad = makeDisc("bad", true);
     ASSERT_FALSE(good.empty());
     ASSERT_FALSE(bad.empty());
