@@ -1,6 +1,7 @@
 #include "CTest_CDROM.h"
 
 #include "AtomicField.h"
+#include "LiveUnits.h"
 #include "CLogger.h"
 #include "CdDrive.h"
 #include "ConfigRecord.h"
@@ -90,7 +91,7 @@ std::mutex g_textMutex;
 char g_currentFile[CTest_CDROM::kMaxDrives][CTest_CDROM::kCurrentFileSize];
 timeval g_updateStartTime[CTest_CDROM::kMaxDrives];
 
-std::atomic<int> g_liveEngines { 0 };
+LiveUnits g_liveUnits;
 std::atomic<CTest_CDROM::PauseHook> g_pauseHook { nullptr };
 
 void clearUnit(int u)
@@ -209,10 +210,7 @@ CTest_CDROM::CTest_CDROM(int unit, int testID, std::unique_ptr<CdDrive> drive)
 {
     std::snprintf(m_testName, sizeof m_testName, "%s(%d)",
         testID >= 0 && testID < kNumNamedSlots ? test_names[testID] : "CD/DVD", unit);
-    const bool first = g_liveEngines.fetch_add(1) == 0;
-    for (int u = 0; u < kMaxDrives; ++u)
-        if (first || u == unit)
-            clearUnit(u);
+    g_liveUnits.enter(unit, kMaxDrives, clearUnit);
     if (!unitOk(unit))
         return;
     // The configuration may change under a running test; take the name once.
@@ -225,7 +223,7 @@ CTest_CDROM::CTest_CDROM(int unit, int testID, std::unique_ptr<CdDrive> drive)
 
 CTest_CDROM::~CTest_CDROM()
 {
-    g_liveEngines.fetch_sub(1);
+    g_liveUnits.leave();
 }
 
 int CTest_CDROM::duty() const

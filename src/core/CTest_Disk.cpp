@@ -1,6 +1,7 @@
 #include "CTest_Disk.h"
 
 #include "AtomicField.h"
+#include "LiveUnits.h"
 #include "BuildInfo.h"
 #include "CLogger.h"
 #include "DebugTrace.h"
@@ -33,7 +34,7 @@ constexpr int kDeleteChecks = 1000;
 
 // Engines alive: the first of a run clears every unit's live values; later
 // ones must not wipe units that are already counting.
-std::atomic<int> g_liveEngines { 0 };
+LiveUnits g_liveUnits;
 std::atomic<int> g_startWaitMs { CTest_Disk::kStartWaitMs };
 std::atomic<int> g_errorPauseMs { CTest_Disk::kErrorPauseMs };
 std::string g_mountTable = "/etc/mtab";
@@ -396,12 +397,7 @@ CTest_Disk::CTest_Disk(int unit, int testID)
     const std::string testName = std::string(slotName) + ": " + m_fs.alias;
     std::snprintf(m_testName, sizeof m_testName, "%s", testName.c_str());
 
-    if (g_liveEngines.fetch_add(1) == 0) {
-        for (int u = 0; u < kNumDisks; ++u)
-            clearUnit(u);
-    } else if (valid) {
-        clearUnit(unit);
-    }
+    g_liveUnits.enter(valid ? unit : -1, kNumDisks, clearUnit);
     m_retry = { 0, 1000 };
     if (valid) {
         std::uint64_t avail = 0, total = 0;
@@ -413,7 +409,7 @@ CTest_Disk::CTest_Disk(int unit, int testID)
 
 CTest_Disk::~CTest_Disk()
 {
-    g_liveEngines.fetch_sub(1);
+    g_liveUnits.leave();
 }
 
 void CTest_Disk::test_entry(int unit)

@@ -3,6 +3,7 @@
 #include "Privileges.h"
 
 #include "AtomicField.h"
+#include "LiveUnits.h"
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
@@ -63,7 +64,7 @@ constexpr int kStopped = -2;
 
 NetworkTiming g_timing;
 std::atomic<CTest_Network::ReplyHook> g_replyHook { nullptr };
-std::atomic<int> g_liveEngines { 0 };
+LiveUnits g_liveUnits;
 
 void clearUnit(int unit)
 {
@@ -156,12 +157,7 @@ CTest_Network::CTest_Network(int unit, int testID)
     , m_ident(static_cast<std::uint32_t>(gettid()))
     , m_timing(g_timing)
 {
-    if (g_liveEngines.fetch_add(1) == 0) {
-        for (int u = 0; u < kUnits; ++u)
-            clearUnit(u);
-    } else {
-        clearUnit(m_unit);
-    }
+    g_liveUnits.enter(m_unit, kUnits, clearUnit);
     // The record is shared with the GUI thread; a loaded file need not end
     // the address with a NUL.
     const char* configured = testconfig.network_address[m_unit];
@@ -176,7 +172,7 @@ CTest_Network::CTest_Network(int unit, int testID)
 CTest_Network::~CTest_Network()
 {
     closeSocket();
-    g_liveEngines.fetch_sub(1);
+    g_liveUnits.leave();
 }
 
 void CTest_Network::SetTimingForTests(const NetworkTiming& timing)

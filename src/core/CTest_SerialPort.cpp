@@ -1,6 +1,7 @@
 #include "CTest_SerialPort.h"
 
 #include "AtomicField.h"
+#include "LiveUnits.h"
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
@@ -58,7 +59,7 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 std::atomic<CTest_SerialPort::WaitHook> g_waitHook { nullptr };
 // Engines alive; the first of a run clears every port's live values.
-std::atomic<int> g_liveEngines { 0 };
+LiveUnits g_liveUnits;
 
 bool isMarker(int code)
 {
@@ -150,18 +151,13 @@ CTest_SerialPort::CTest_SerialPort(int port, int slot, std::unique_ptr<SerialLin
     m_handshake = relaxedLoad(testconfig.serial_disable_rts) == 0;
     m_delayMs = DutyDelayMs(SlotDutyCycle(testconfig, slot));
 
-    if (g_liveEngines.fetch_add(1) == 0) {
-        for (int p = 0; p < kNumSerialPorts; ++p)
-            clearPort(p, configured);
-    } else {
-        clearPort(m_port, configured);
-    }
+    g_liveUnits.enter(m_port, kNumSerialPorts, [configured](int p) { clearPort(p, configured); });
 }
 
 CTest_SerialPort::~CTest_SerialPort()
 {
     closePort();
-    g_liveEngines.fetch_sub(1);
+    g_liveUnits.leave();
 }
 
 void CTest_SerialPort::SetWaitHookForTests(WaitHook hook)
