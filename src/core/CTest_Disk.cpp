@@ -596,38 +596,18 @@ void CTest_Disk::RunCycle()
         const auto shown = static_cast<unsigned long long>(m_N + 1);
         m_lastFileNumber = std::max(m_lastFileNumber, m_fileNumber);
         if (pattern == kPatternHighLow) {
-            status_harddisk[u].store(kStatusWritingHigh);
-            progress_harddisk[u].store(0);
             LogLine(4, m_testName, "Writing High freq pattern file: %s, size: %llu blocks\n", name.c_str(), shown);
-            test_harddisk_writefile(name.c_str(), m_N, kModeHighFreq);
-            progress_harddisk[u].store(0);
-            status_harddisk[u].store(kStatusSleeping);
-            WaitMsecs(P);
-            if (!Active())
+            if (!filePhase(kStatusWritingHigh, P, [&] { test_harddisk_writefile(name.c_str(), m_N, kModeHighFreq); }))
                 return;
-            status_harddisk[u].store(kStatusWritingLow);
-        } else {
-            status_harddisk[u].store(kStatusWriting);
         }
-
-        progress_harddisk[u].store(0);
         LogLine(4, m_testName, "Writing file: %s, size: %llu blocks\n", name.c_str(), shown);
-        test_harddisk_writefile(name.c_str(), m_N, kModeCurrent);
-        progress_harddisk[u].store(0);
-        status_harddisk[u].store(kStatusSleeping);
-        WaitMsecs(P);
-        if (!Active())
+        if (!filePhase(pattern == kPatternHighLow ? kStatusWritingLow : kStatusWriting, P,
+                [&] { test_harddisk_writefile(name.c_str(), m_N, kModeCurrent); }))
             return;
-
         if (!m_errorFlag) {
-            status_harddisk[u].store(kStatusVerifying);
-            progress_harddisk[u].store(0);
             LogLine(4, m_testName, "Verifying file: %s, size: %llu blocks\n", name.c_str(), shown);
-            test_harddisk_verifyfile(name.c_str(), m_fileNumber, m_firstFileNumber, m_N);
-            progress_harddisk[u].store(0);
-            status_harddisk[u].store(kStatusSleeping);
-            WaitMsecs(P);
-            if (!Active())
+            if (!filePhase(kStatusVerifying, P,
+                    [&] { test_harddisk_verifyfile(name.c_str(), m_fileNumber, m_firstFileNumber, m_N); }))
                 return;
         }
 
@@ -837,6 +817,18 @@ int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::ui
     }
     progress_harddisk[u].store(count > 0 ? static_cast<std::int32_t>(static_cast<long long>(done) * 100 / count) : 0);
     return code;
+}
+
+bool CTest_Disk::filePhase(int status, int pauseMs, const std::function<void()>& step)
+{
+    const int u = m_unit;
+    status_harddisk[u].store(status);
+    progress_harddisk[u].store(0);
+    step();
+    progress_harddisk[u].store(0);
+    status_harddisk[u].store(kStatusSleeping);
+    WaitMsecs(pauseMs);
+    return Active();
 }
 
 int CTest_Disk::seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller)

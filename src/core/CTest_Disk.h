@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/time.h>
@@ -121,6 +122,9 @@ public:
     // Up to disk_seek_count rewrites or re-verifies of random blocks of the
     // file `fileNumber`.
     int WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::uint64_t N);
+    // One write or verify of a file: shown as `status` with its progress
+    // from 0, then shown sleeping for `pauseMs`. False when a stop came.
+    bool filePhase(int status, int pauseMs, const std::function<void()>& step);
     // Moves `f` to `block`; on failure logs, raises 162, closes `f` and
     // returns 162.
     int seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller);
