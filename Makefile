@@ -23,9 +23,11 @@ run: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
-# Quick iteration: the normal build's tests.
+# Quick iteration: the normal build's tests. -noreset: by default Xvfb resets
+# when its last client leaves, and a program started in that moment cannot
+# connect, so one test's exit could fail the next test's start.
 check: build
-	cd $(BUILD) && xvfb-run -a ctest --output-on-failure -j1
+	cd $(BUILD) && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j1
 
 # What CI runs: warnings as errors, every test, the sanitizer and fuzz passes.
 test: CMAKE_ARGS += -DKVX_WERROR=ON
