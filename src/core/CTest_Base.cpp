@@ -79,6 +79,9 @@ int CTest_Base::DutyDelayMs(int duty)
 
 void CTest_Base::MarkRunning()
 {
+    // The slot's flag belongs to a later run now.
+    if (!Current())
+        return;
     if (!m_counted)
         ++tests_running;
     m_counted = true;
@@ -90,7 +93,7 @@ void CTest_Base::MarkRunning()
 
 void CTest_Base::LogStart()
 {
-    if (gLogger)
+    if (gLogger && Current())
         gLogger->AddLine("Starting test\n", -1, 0, test_names[m_testID], 3);
     gettimeofday(&gTestModules[m_testID].start_time, nullptr);
 }
@@ -105,14 +108,14 @@ void CTest_Base::BeginTest(int startWaitMs)
 
 void CTest_Base::EndTest()
 {
-    if (gLogger)
+    if (gLogger && Current())
         gLogger->AddLine("Stopping test\n", -1, 0, test_names[m_testID], 3);
     gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
 }
 
 void CTest_Base::LogLine(int level, const char* name, const char* fmt, ...)
 {
-    if (!gLogger)
+    if (!gLogger || !Current())
         return;
     char line[1024];
     va_list ap;
@@ -124,29 +127,47 @@ void CTest_Base::LogLine(int level, const char* name, const char* fmt, ...)
 
 void CTest_Base::AddSlotCycle()
 {
-    AddCycle(m_testID);
+    if (Current())
+        AddCycle(m_testID);
 }
 
 void CTest_Base::CountOperations(std::uint64_t n)
 {
-    AddOperations(m_testID, n);
+    if (Current())
+        AddOperations(m_testID, n);
 }
 
 void CTest_Base::RecordError(int code, int logTest)
 {
-    ::RecordError(m_testID, code, logTest);
+    if (Current())
+        ::RecordError(m_testID, code, logTest);
 }
 
 void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFactory make)
 {
-    const int slot = record->test_id;
-    const int instance = record->instance;
-    relaxedAdd(record->running, 1);
+    const int slot = relaxedLoad(record->test_id);
+    const int instance = relaxedLoad(record->instance);
+    const bool launchedByRun = relaxedLoad(record->launchedByRun) != 0;
+    // A thread started outside a run (tests, tools) belongs to whatever
+    // generation the slot is in.
+    const unsigned generation = launchedByRun ? relaxedLoad(record->generation) : SlotGeneration(slot);
+    if (relaxedLoad(record->ownedByThread))
+        delete record;
+    record = nullptr;
+
     bool counted = false;
-    {
-        std::unique_ptr<CTest_Base> engine = make(instance, slot);
+    // A thread launched after its run was replaced starts nothing.
+    if (EnterSlot(slot, generation)) {
+        // Files, locked memory and devices of the slot may still be held by
+        // a thread an earlier stop abandoned: start when it has let go.
+        const bool free = !launchedByRun || WaitForOlderThreads(slot, generation);
+        if (!free)
+            DPrintf("%s, %s[%d]: %s stopped while an earlier thread of slot %d was still alive\n", KVX_WHERE,
+                    entryName, slot);
+        std::unique_ptr<CTest_Base> engine = free ? make(instance, slot) : nullptr;
         if (engine) {
-            engine->m_launchedByRun = relaxedLoad(record->launchedByRun) != 0;
+            engine->m_launchedByRun = launchedByRun;
+            engine->m_generation = generation;
             engine->test_entry(instance);
             counted = engine->m_counted;
         }
@@ -155,7 +176,6 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
     if (counted)
         --tests_running;
     DPrintf("%s before pthread_exit\n", entryName);
-    SetSlotActive(slot, false);
-    releaseAdd(record->running, -1);
+    LeaveSlot(slot, generation);
     return nullptr;
 }

@@ -11,7 +11,9 @@
 //      EndTest(). RunFrame() does exactly this around a cycle function.
 //   4. The GUI thread asks for a stop only by clearing thread_active[slot]
 //      and then polls gThreadData[slot].running until it falls.
-//   5. RunTestThread destroys the engine and hands the slot back.
+//   5. RunTestThread destroys the engine and hands the slot back, unless a
+//      later Start has moved the slot to a new generation (TestSlots.h):
+//      an abandoned thread then leaves the new run alone.
 //
 // Threadsafety: an engine is used by its own thread only. The counters it
 // updates are shared with the GUI thread through atomic accesses.
@@ -56,7 +58,10 @@ public:
     static void Sleep(int ms);
 
     // True while the slot should keep running. Read fresh on every call.
-    bool Active() const { return SlotActive(m_testID); }
+    bool Active() const { return SlotActive(m_testID) && Current(); }
+    // False once a later run has taken the slot: the engine then ends and
+    // touches nothing of that run.
+    bool Current() const { return m_generation == kAnyGeneration || m_generation == SlotGeneration(m_testID); }
 
     int testID() const { return m_testID; }
     const char* testName() const { return m_testName; }
@@ -115,6 +120,10 @@ private:
     // The run launched the thread: MarkRunning claims the slot instead of
     // setting it, so an early stop is kept.
     bool m_launchedByRun = false;
+    // The slot generation the thread runs in; engines made outside a thread
+    // entry follow whatever run there is.
+    static constexpr unsigned kAnyGeneration = ~0u;
+    unsigned m_generation = kAnyGeneration;
 };
 
 // The process-wide wait that is never signalled: a plain timed sleep.

@@ -54,9 +54,6 @@ std::atomic<int> g_startWaitMs { CTest_Math::kStartWaitMs };
 // Integer results end here so that the compiler cannot drop the work.
 std::atomic<std::uint32_t> g_sink { 0 };
 
-// Private argument records of the threads StartMathThreads creates.
-TestThreadRecord g_mathArgs[CTest_Math::kMaxThreads];
-
 // The coarse clock costs a few nanoseconds against tens for the precise one,
 // and its resolution (a few ms) is plenty for a 500 ms run; monotonic, so a
 // clock step cannot stretch or cut a run.
@@ -493,9 +490,9 @@ int CTest_Math::test_math_fl_division(int threadNumber)
 
 void* Test_Thread_Math(void* arg)
 {
-    // Copy the two fields at once: the creator may still be writing the
-    // record's thread handle, and a shared record may be reused after this.
-    const auto* given = static_cast<const TestThreadRecord*>(arg);
+    // Copy the fields at once: the creator may still be writing the record's
+    // thread handle, and a shared record may be reused after this.
+    auto* given = static_cast<TestThreadRecord*>(arg);
     int slot = relaxedLoad(given->test_id);
     if (slot < 0 || slot >= kNumSlots)
         slot = kSlotMaths;
@@ -503,14 +500,13 @@ void* Test_Thread_Math(void* arg)
     own.test_id = slot;
     own.instance = relaxedLoad(given->instance);
     own.launchedByRun = relaxedLoad(given->launchedByRun);
+    own.generation = relaxedLoad(given->generation);
+    if (relaxedLoad(given->ownedByThread))
+        delete given;
 
     // Every maths thread counts on the slot's record, which the GUI polls.
-    TestThreadRecord& shared = gThreadData[slot];
-    relaxedAdd(shared.running, 1);
-    RunTestThread(&own, "Test_Thread_Math",
+    return RunTestThread(&own, "Test_Thread_Math",
         [](int, int testID) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_Math>(testID); });
-    releaseAdd(shared.running, -1);
-    return nullptr;
 }
 
 int StartMathThreads(int count, pthread_t* handles)
@@ -526,13 +522,18 @@ int StartMathThreads(int count, pthread_t* handles)
         SetSlotLaunching(kSlotMaths);
     int started = 0;
     for (int n = 0; n < count; ++n) {
-        TestThreadRecord& rec = g_mathArgs[n];
-        relaxedStore(rec.test_id, static_cast<int>(kSlotMaths));
-        relaxedStore(rec.instance, n);
-        relaxedStore(rec.launchedByRun, 1);
+        // Each thread's own copy, freed by the thread: a record shared with
+        // the next run could hand an unscheduled thread the new generation.
+        auto* rec = new TestThreadRecord {};
+        rec->test_id = kSlotMaths;
+        rec->instance = n;
+        rec->launchedByRun = 1;
+        rec->generation = SlotGeneration(kSlotMaths);
+        rec->ownedByThread = 1;
         pthread_t thread;
-        const int rc = pthread_create(&thread, nullptr, Test_Thread_Math, &rec);
+        const int rc = pthread_create(&thread, nullptr, Test_Thread_Math, rec);
         if (rc != 0) {
+            delete rec;
             errno = rc;
             std::perror("pthread_create() failure.");
             continue;

@@ -75,10 +75,16 @@ bool startThreads(int slot)
         return StartMathThreads(cpus > 0 ? cpus : 1) > 0;
     }
     rec.launchedByRun = 1;
+    rec.generation = SlotGeneration(slot);
     SetSlotLaunching(slot);
+    // The thread reads its own copy: the slot's record is zeroed by the next
+    // Start, which may come before an unlucky thread is first scheduled.
+    auto* arg = new TestThreadRecord(rec);
+    arg->ownedByThread = 1;
     pthread_t thread;
-    const int rc = pthread_create(&thread, nullptr, ChildProc[slot], &rec);
+    const int rc = pthread_create(&thread, nullptr, ChildProc[slot], arg);
     if (rc != 0) {
+        delete arg;
         SetSlotActive(slot, false);
         errno = rc;
         std::perror("pthread_create() failure.");
@@ -162,7 +168,7 @@ int StartRun(RunObserver& observer)
 {
     VDPrintf("%s, %s[%d]: Test started, testconfig.auto_stop_time = %f, testconfig.auto_stop_cycles = %d\n", KVX_WHERE,
              static_cast<double>(relaxedLoad(testconfig.auto_stop_time)), relaxedLoad(testconfig.auto_stop_cycles));
-    std::memset(gThreadData, 0, sizeof gThreadData);
+    NewRunGeneration();
     LoadAccumulatedResults(dirname);
     ClearCurrentResults();
     stop_all_tests = 0;
@@ -285,8 +291,8 @@ bool AnyTestThreadAlive()
 {
     if (tests_running.load() > 0)
         return true;
-    for (const auto& rec : gThreadData)
-        if (acquireLoad(rec.running) > 0)
+    for (int slot = 0; slot < kNumSlots; ++slot)
+        if (SlotThreadsAlive(slot) > 0)
             return true;
     return false;
 }

@@ -10,6 +10,11 @@
 #include "CTest_Memory.h"
 #include "ResultRecord.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
 int thread_active[kNumSlots];
 TestThreadRecord gThreadData[kNumSlots];
 TestModuleRecord gTestModules[kNumSlots];
@@ -150,6 +155,101 @@ bool ClaimSlotActive(int slot)
         if (flag.compare_exchange_weak(value, 1, std::memory_order_relaxed))
             return true;
     return value == 1;
+}
+
+namespace {
+
+// Entries and exits of the test threads, per slot. `current` counts the
+// alive threads of the slot's generation, `older` those of earlier ones.
+struct SlotLives {
+    std::mutex mutex;
+    std::condition_variable left;
+    std::atomic<unsigned> generation[kNumSlots] {};
+    int current[kNumSlots] {};
+    int older[kNumSlots] {};
+};
+
+SlotLives& lives()
+{
+    // Never destroyed: an abandoned thread may leave after exit begins.
+    static SlotLives* const l = new SlotLives;
+    return *l;
+}
+
+} // namespace
+
+unsigned SlotGeneration(int slot)
+{
+    return lives().generation[slot].load(std::memory_order_relaxed);
+}
+
+void NewRunGeneration()
+{
+    SlotLives& l = lives();
+    std::lock_guard lock(l.mutex);
+    for (int slot = 0; slot < kNumSlots; ++slot) {
+        l.generation[slot].fetch_add(1, std::memory_order_relaxed);
+        l.older[slot] += l.current[slot];
+        l.current[slot] = 0;
+        TestThreadRecord& rec = gThreadData[slot];
+        relaxedStore(rec.running, 0);
+        relaxedStore(rec.test_id, 0);
+        relaxedStore(rec.instance, 0);
+        relaxedStore(rec.launchedByRun, 0);
+        relaxedStore(rec.generation, 0u);
+        relaxedStore(rec.ownedByThread, 0);
+    }
+}
+
+bool EnterSlot(int slot, unsigned generation)
+{
+    SlotLives& l = lives();
+    std::lock_guard lock(l.mutex);
+    if (generation != l.generation[slot].load(std::memory_order_relaxed)) {
+        ++l.older[slot];
+        return false;
+    }
+    ++l.current[slot];
+    relaxedAdd(gThreadData[slot].running, 1);
+    return true;
+}
+
+void LeaveSlot(int slot, unsigned generation)
+{
+    SlotLives& l = lives();
+    {
+        std::lock_guard lock(l.mutex);
+        if (generation == l.generation[slot].load(std::memory_order_relaxed)) {
+            --l.current[slot];
+            SetSlotActive(slot, false);
+            // The thread's last word: the stop polls this with acquire.
+            releaseAdd(gThreadData[slot].running, -1);
+        } else {
+            --l.older[slot];
+        }
+    }
+    l.left.notify_all();
+}
+
+bool WaitForOlderThreads(int slot, unsigned generation)
+{
+    SlotLives& l = lives();
+    std::unique_lock lock(l.mutex);
+    for (;;) {
+        if (generation != l.generation[slot].load(std::memory_order_relaxed) || relaxedLoad(thread_active[slot]) == 0)
+            return false;
+        if (l.older[slot] == 0)
+            return true;
+        // A stop only clears the flag and signals nothing: look again soon.
+        l.left.wait_for(lock, std::chrono::milliseconds(100));
+    }
+}
+
+int SlotThreadsAlive(int slot)
+{
+    SlotLives& l = lives();
+    std::lock_guard lock(l.mutex);
+    return l.current[slot] + l.older[slot];
 }
 
 bool KVXComplete(std::time_t now)

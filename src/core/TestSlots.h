@@ -25,6 +25,10 @@ struct TestThreadRecord {
     // 1 when the run started the thread with the slot marked launching, so
     // a stop that comes before the thread is up is not undone by it.
     int launchedByRun;
+    // The slot's generation the run launched the thread in.
+    unsigned generation;
+    // 1 when the record is the thread's own copy, freed by the thread.
+    int ownedByThread;
 };
 
 struct TestModuleRecord {
@@ -71,3 +75,26 @@ void SetSlotLaunching(int slot);
 // A launched thread takes its slot from launching to active; false when a
 // stop (0) came first, which then stands. Test thread.
 bool ClaimSlotActive(int slot);
+
+// Generations: every Start moves each slot to a new generation, and a
+// thread belongs to the generation it was launched in. A thread abandoned
+// at a stop that ends during a later run is of an older generation: it is
+// not active, counts nothing, and hands back nothing of the new run.
+//
+// The slot's current generation. Any thread.
+unsigned SlotGeneration(int slot);
+// Moves every slot to a new generation and zeroes the thread records, so
+// the threads still alive from earlier runs are older. GUI thread, at Start.
+void NewRunGeneration();
+// A test thread enters its slot in `generation`: counted in `running` when
+// that is the slot's current generation. False for an older one.
+bool EnterSlot(int slot, unsigned generation);
+// The thread leaves: `running` falls and the slot is handed back, both only
+// when `generation` is still current.
+void LeaveSlot(int slot, unsigned generation);
+// Waits while a thread of an older generation is still alive on the slot
+// (its files, memory or device are not yet released), as long as the slot
+// is not stopped. True when the slot is free. Test thread.
+bool WaitForOlderThreads(int slot, unsigned generation);
+// Threads of any generation alive on the slot.
+int SlotThreadsAlive(int slot);

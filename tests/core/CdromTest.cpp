@@ -498,7 +498,7 @@ TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
     std::memset(gThreadData, 0, sizeof gThreadData);
-    gThreadData[35] = { 0, 35, 2, 0, 0 };
+    gThreadData[35] = { 0, 35, 2, 0, 0, 0, 0 };
     pthread_t t;
     ASSERT_EQ(pthread_create(&t, nullptr, Test_Thread_CDROM, &gThreadData[35]), 0);
     pthread_join(t, nullptr);

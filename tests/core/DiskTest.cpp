@@ -379,7 +379,7 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     fs::create_directory(dir.file("nowhere"));
     useUnit(7, dir.file("nowhere"), 1, 20, false);
     for (int u : { 3, 7 }) {
-        gThreadData[kSlotDiskFirst + u] = { 0, kSlotDiskFirst + u, u, 0, 0 };
+        gThreadData[kSlotDiskFirst + u] = { 0, kSlotDiskFirst + u, u, 0, 0, 0, 0 };
         ASSERT_EQ(pthread_create(&gThreadData[kSlotDiskFirst + u].thread, nullptr, ChildProc[kSlotDiskFirst + u],
                       &gThreadData[kSlotDiskFirst + u]),
             0);

@@ -238,7 +238,7 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         script->threads = c.threads;
         const bool on = c.integer || c.fl;
         std::vector<pthread_t> handles(static_cast<std::size_t>(c.threads));
-        TestThreadRecord records[2] = { { 0, kSlotMaths, 3, 0, 0 }, { 0, kSlotMaths, 6, 0, 0 } };
+        TestThreadRecord records[2] = { { 0, kSlotMaths, 3, 0, 0, 0, 0 }, { 0, kSlotMaths, 6, 0, 0, 0, 0 } };
         ASSERT_EQ(c.direct ? c.threads : StartMathThreads(c.threads, handles.data()), c.threads);
         for (int i = 0; c.direct && i < c.threads; ++i)
             ASSERT_EQ(pthread_create(&handles[static_cast<std::size_t>(i)], nullptr, Test_Thread_Math, &records[i]), 0);

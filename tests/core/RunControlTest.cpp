@@ -143,21 +143,59 @@ TEST_F(RunControl, StopBeforeTheThreadIsUpIsKept)
     StopRun(observer, false, 1);
 }
 
-TEST_F(RunControl, ThreadThatDoesNotStopIsAbandoned)
+TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
 {
     testconfig.test_enabled[kSlotMemory] = 1;
-    gNullScript.hangMs = 3000;
-    ASSERT_EQ(StartRun(observer), 1);
-    // Wait until the first cycle is under way, inside its long sleep.
+    testconfig.test_enabled[kSlotNetworkFirst] = 1;
+    testconfig.test_enabled[kSlotNetworkGroup] = 1;
+    std::strcpy(testconfig.network_address[0], "127.0.0.1");
+    gNullScript.hangMs = 4000;
+    gNullScript.lateErrorCode = 17;
+    gNullScript.hangSlot = kSlotMemory;
+    gNullScript.watchSlot = kSlotMemory;
+    gNullScript.watchMostAlive = 0;
+    ASSERT_EQ(StartRun(observer), 2);
+    // Wait until the memory slot's first cycle is under way, inside its long sleep.
     for (int i = 0; i < 2500 && relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count) == 0; ++i)
         std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(tests_running.load(), 1);
+    ASSERT_EQ(relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count), 1u);
     const auto t0 = std::chrono::steady_clock::now();
-    StopRun(observer, true, 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2900ms) << "the stop gave up after the memory test's limit";
+    StopRun(observer, true, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 3500ms) << "the stop gave up after the memory test's limit";
     EXPECT_TRUE(AnyTestThreadAlive()) << "the thread is left to finish by itself";
-    EXPECT_EQ(observer.deleted, (std::vector<int> {kSlotMemory}));
+    EXPECT_EQ(observer.deleted, (std::vector<int> {kSlotMemory, kSlotNetworkFirst}));
     EXPECT_EQ(stop_all_tests, 1);
+
+    // Start again at once. The old thread wakes during this run, finds an
+    // error in its last pass and ends: none of that may reach the new run.
+    gNullScript.hangMs = 0;
+    ASSERT_EQ(StartRun(observer), 2);
+    for (int i = 0; i < 3000
+         && (SlotThreadsAlive(kSlotMemory) > 1 || relaxedLoad(resultfile.results[kSlotMemory].cycles) < 3
+             || relaxedLoad(resultfile.results[kSlotNetworkFirst].cycles) < 3);
+         ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(SlotThreadsAlive(kSlotMemory), 1) << "the old thread has ended";
+    EXPECT_TRUE(SlotActive(kSlotMemory)) << "the old thread's exit must not stop the new one";
+    EXPECT_EQ(relaxedLoad(gThreadData[kSlotMemory].running), 1);
+    EXPECT_EQ(relaxedLoad(resultfile.results[kSlotMemory].errors), 0u) << "the old run's find is not the new run's";
+    const auto cycles = relaxedLoad(resultfile.results[kSlotMemory].cycles);
+    ASSERT_GE(cycles, 3u);
+    for (int i = 0; i < 1000 && relaxedLoad(resultfile.results[kSlotMemory].cycles) == cycles; ++i)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_GT(relaxedLoad(resultfile.results[kSlotMemory].cycles), cycles) << "still counting";
+    EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the new engine waited for the old one to let go";
+
+    StopRun(observer, false, 2);
+    EXPECT_FALSE(AnyTestThreadAlive());
+    for (int slot : {kSlotMemory, kSlotNetworkFirst}) {
+        EXPECT_EQ(relaxedLoad(gThreadData[slot].running), 0) << slot;
+        EXPECT_GT(resultfile.accum_results[slot].cycles, 0u) << slot;
+    }
+    EXPECT_EQ(tests_running.load(), 0);
+    gNullScript.lateErrorCode = 0;
+    gNullScript.watchSlot = -1;
+    gNullScript.hangSlot = -1;
 }
 
 TEST_F(RunControl, NoOpenGLRecordsItsErrorAndStartsNo3D)

@@ -15,9 +15,14 @@ struct NullEngineScript {
     int opsPerCycle = 1;
     int errorCode = 0;        // recorded once per cycle when not 0
     int delayMs = 0;          // WaitMsecs between cycles
-    int hangMs = 0;           // a sleep that ignores the stop request
+    std::atomic<int> hangMs {0}; // a sleep that ignores the stop request
+    int hangSlot = -1;           // the slot that hangs; -1: every slot
     int beforeUpMs = 0;       // the thread's sleep before its engine exists
+    std::atomic<int> lateErrorCode {0}; // recorded after the hang: a find of the last pass
     std::atomic<long> lastWaitMs {-1};
+    // Engines alive at once on watchSlot, now and at most.
+    int watchSlot = -1;
+    std::atomic<int> watchAlive {0}, watchMostAlive {0};
 };
 
 extern NullEngineScript gNullScript;
@@ -27,6 +32,17 @@ public:
     NullEngine(int slot, int slice)
         : CTest_Base(slot, slice)
     {
+        if (slot == gNullScript.watchSlot) {
+            const int now = ++gNullScript.watchAlive;
+            int most = gNullScript.watchMostAlive.load();
+            while (now > most && !gNullScript.watchMostAlive.compare_exchange_weak(most, now)) {
+            }
+        }
+    }
+    ~NullEngine() override
+    {
+        if (testID() == gNullScript.watchSlot)
+            --gNullScript.watchAlive;
     }
     void test_entry(int /*instance*/) override
     {
@@ -47,8 +63,11 @@ private:
         CountOperations(static_cast<std::uint64_t>(gNullScript.opsPerCycle));
         if (gNullScript.errorCode)
             RecordError(gNullScript.errorCode, 8);
-        if (gNullScript.hangMs)
+        if (gNullScript.hangMs && (gNullScript.hangSlot < 0 || gNullScript.hangSlot == testID())) {
             CTest_Base::Sleep(gNullScript.hangMs);
+            if (gNullScript.lateErrorCode)
+                RecordError(gNullScript.lateErrorCode, 8);
+        }
         if (gNullScript.delayMs) {
             const auto t0 = std::chrono::steady_clock::now();
             WaitMsecs(gNullScript.delayMs);
