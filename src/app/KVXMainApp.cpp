@@ -248,6 +248,13 @@ void KVXMainApp::slotFileExit()
 
 void KVXMainApp::closeEvent(QCloseEvent* event)
 {
+    // Closing in the middle of a start or a stop would run the other inside
+    // it: close once it is done.
+    if (m_starting || m_stopping) {
+        m_closeAsked = true;
+        event->ignore();
+        return;
+    }
     if (runActive()) {
         // A run still going is stopped as if the user had pressed Stop.
         stopTest(false);

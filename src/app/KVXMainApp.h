@@ -83,6 +83,8 @@ private:
     // Enables or disables the commands that must not run during a run.
     void setRunActionsEnabled(bool enabled);
     void killRunTimers();
+    // Closes the window if that was asked during a start or a stop.
+    void closeIfAsked();
     // Creates the two settings dialogs and connects their commands.
     void setUpSettingsDialogs();
     // Cancels open settings dialogs: a run's configuration must not change.
@@ -105,6 +107,9 @@ private:
     int lastBeepErrors = 0;
     int numTestsConfigured = 0;
     bool m_stopping = false;
+    bool m_starting = false;
+    // The window was closed during a start or a stop: close when it ends.
+    bool m_closeAsked = false;
 
     std::unique_ptr<RunHooks> m_runHooks;
     std::unique_ptr<ResultsTable> m_resultsTable;

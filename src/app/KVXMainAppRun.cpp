@@ -51,7 +51,7 @@ void KVXMainApp::setRunActionsEnabled(bool enabled)
 
 void KVXMainApp::slotStartTest()
 {
-    if (runActive())
+    if (runActive() || m_starting)
         return;
     DPrintf("###################### START_TEST_DEBUG_BEGINS ######################\n");
     totalErrors = 0;
@@ -64,9 +64,22 @@ void KVXMainApp::slotStartTest()
         QApplication::processEvents();
     }
     ui->stopTimeLabel->setText(tr("running..."));
-    startTest();
+    // Off before the launch: it handles window events between the threads,
+    // and Preferences, Load Config or Exit must not run in the middle.
     setRunActionsEnabled(false);
     ui->testStopTestRunAction->setEnabled(false);
+    m_starting = true;
+    startTest();
+    m_starting = false;
+    closeIfAsked();
+}
+
+void KVXMainApp::closeIfAsked()
+{
+    if (m_closeAsked) {
+        m_closeAsked = false;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
 }
 
 void KVXMainApp::startTest()
@@ -122,11 +135,15 @@ void KVXMainApp::stopTest(bool automatic)
     ui->lcdElapsed->display(ElapsedText(relaxedLoad(resultfile.run_start_time) ? e : 0));
     UpdateMainWindow();
     DPrintf("###################### STOP_TEST_DEBUG_FINISHES ######################\n");
+    // Counted again: errors raised since the last check, and while the stop
+    // waited, are in the summary and must be in the verdict too.
+    totalErrors = TotalErrors();
     if (automatic)
         win_ResultBanner->showResult(totalErrors);
     delete m_closingWindow;
     m_closingWindow = nullptr;
     m_stopping = false;
+    closeIfAsked();
 }
 
 void KVXMainApp::checkRun()

@@ -9,9 +9,11 @@
 #include <QLCDNumber>
 #include <QLabel>
 #include <QTableWidget>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include "AtomicField.h"
+#include "Results.h"
 #include "RunControl.h"
 
 #include <gtest/gtest.h>
@@ -119,6 +121,56 @@ TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
     EXPECT_FALSE(AnyTestThreadAlive());
     EXPECT_NE(table->item(0, 2)->text().trimmed(), "0") << "the final counts stay in the table";
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, resultfile.results[kSlotMaths].op_count);
+}
+
+TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
+{
+    start([](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        c.test_enabled[kSlotMaths] = 1;
+        c.pretest_action = 0;
+        c.auto_stop_time = 0.0f;
+    });
+    // Runs inside the launch, which handles window events between threads.
+    std::vector<std::pair<std::string, bool>> seen;
+    QTimer::singleShot(0, app.get(), [&] {
+        for (const char* name : {"configurationTestPreferencesAction", "configurationLoadConfigAction",
+                                 "fileExitAction", "testStartTestRunAction"})
+            seen.emplace_back(name, action(name)->isEnabled());
+        app->close();
+    });
+    app->slotStartTest();
+    ASSERT_EQ(seen.size(), 4u) << "the launch handled no events";
+    for (const auto& [name, enabled] : seen)
+        EXPECT_FALSE(enabled) << name << " during the launch";
+    EXPECT_TRUE(app->runActive()) << "the close waits for the launch to end";
+    EXPECT_EQ(findChildOrFail<QTableWidget>(app.get(), "testTable")->rowCount(), 1);
+    // The close asked for during the launch comes after it, as a Stop.
+    for (int i = 0; i < 200 && app->runActive(); ++i)
+        QTest::qWait(10);
+    EXPECT_FALSE(app->runActive());
+    EXPECT_FALSE(AnyTestThreadAlive());
+}
+
+TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
+{
+    start([](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        c.test_enabled[kSlotMaths] = 1;
+        c.pretest_action = 0;
+        c.logging_enabled = 1;
+        c.auto_stop_time = 0.0f;
+    });
+    app->slotStartTest();
+    app->checkRun(); // no errors yet
+    // The maths test finds a bad result in its last pass before the stop.
+    RecordError(kSlotMaths, 1, 2);
+    app->stopTest(true);
+    auto* banner = findChildOrFail<QWidget>(app.get(), "Window_ResultBanner_Base");
+    ASSERT_TRUE(banner->isVisible());
+    EXPECT_EQ(findChildOrFail<QLabel>(banner, "textLabelResultBanner")->text(), "FAILED");
+    EXPECT_EQ(resultfile.accum_results[kSlotMaths].errors, 1u) << "as the result summary has it";
+    banner->hide();
 }
 
 TEST_F(RunWindow, ClearResultsAsksFirst)
