@@ -6,6 +6,7 @@
 #include "CLogger.h"
 #include "DebugTrace.h"
 #include "ErrorClassification.h"
+#include "FileOps.h"
 #include "ResultRecord.h"
 #include "Results.h"
 #include "Startup.h"
@@ -24,6 +25,7 @@
 namespace {
 
 constexpr int kLogTestDisk = 9; // "Disk" in the event log's test names
+constexpr int kErrNotDetected = 200;
 constexpr std::uint64_t kMinFileBytes = 32768;
 constexpr std::uint64_t kMaxFileBytes = 2147483648ull;
 // The block size used for the buffers when the file system cannot tell.
@@ -295,9 +297,40 @@ int CTest_Disk::cycle() const
     return static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles));
 }
 
-bool CTest_Disk::lookUp(const char* path, std::uint64_t* avail, std::uint64_t* total)
+int CTest_Disk::lookUp(std::uint64_t* avail, std::uint64_t* total)
 {
-    return GetMountedFileSystemAvailDiskSize(path, avail, total, g_mountTable.c_str()) == 0;
+    // Unit 0 writes in the working directory, wherever that is mounted.
+    if (m_unit == 0)
+        return FileSystemSpace(".", avail, total, nullptr);
+    // By mount point: the device name of tmpfs, overlay and the like is the
+    // same for many mounts.
+    return GetMountedFileSystemAvailDiskSize(m_fs.mount_point, avail, total, g_mountTable.c_str());
+}
+
+std::string CTest_Disk::spacePlace() const
+{
+    if (m_unit != 0)
+        return m_fs.mount_point;
+    char cwd[4096];
+    return ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+}
+
+bool CTest_Disk::measureSpace(std::uint64_t& avail, std::uint64_t& total)
+{
+    const int rc = lookUp(&avail, &total);
+    if (rc == 0) {
+        userfreebytes_harddisk[m_unit].store(avail);
+        userbytes_harddisk[m_unit].store(total);
+        return true;
+    }
+    const int e = rc > 0 ? rc : errno;
+    std::fprintf(stderr, "GetFileSystemAvailDiskSize: %s\n", std::strerror(e));
+    // Not a full disk: the unit's files stay, and the failure is reported
+    // unless the cycle has an error of its own to report.
+    LogLine(3, m_testName, "*%s* not detected\n", spacePlace().c_str());
+    if (!m_errorFlag)
+        raise(kErrNotDetected);
+    return false;
 }
 
 std::size_t CTest_Disk::headerBytes() const
@@ -401,7 +434,7 @@ CTest_Disk::CTest_Disk(int unit, int testID)
     m_retry = { 0, 1000 };
     if (valid) {
         std::uint64_t avail = 0, total = 0;
-        lookUp(m_fs.mount_point, &avail, &total);
+        lookUp(&avail, &total);
         userfreebytes_harddisk[unit].store(avail, std::memory_order_relaxed);
         userbytes_harddisk[unit].store(total, std::memory_order_relaxed);
     }
@@ -498,6 +531,9 @@ bool CTest_Disk::StartUp()
     m_errorCode = m_errorFlag = 0;
 
     m_blockSize = m_fs.vfs.f_bsize;
+    std::uint64_t workingBlockSize = 0;
+    if (u == 0 && FileSystemSpace(".", nullptr, nullptr, &workingBlockSize) == 0)
+        m_blockSize = workingBlockSize; // the file system the files go to
     if (m_blockSize == 0) {
         // The list was made while the file system was not mounted.
         struct statvfs v { };
@@ -535,9 +571,9 @@ bool CTest_Disk::StartUp()
 
     std::uint64_t avail = 0, total = 0;
     for (;;) {
-        if (!lookUp(m_fs.mount_point, &avail, &total)) {
-            LogLine(3, m_testName, "*%s* not detected\n", m_fs.mount_point);
-            reportNow(200);
+        if (lookUp(&avail, &total) != 0) {
+            LogLine(3, m_testName, "*%s* not detected\n", spacePlace().c_str());
+            reportNow(kErrNotDetected);
             return false;
         }
         userfreebytes_harddisk[u].store(avail);
@@ -618,14 +654,9 @@ void CTest_Disk::RunCycle()
         }
 
         ++m_fileNumber;
+        const bool fullOnOpen = m_errorFlag && m_errorCode == 101;
         std::uint64_t avail = 0, total = 0;
-        if (!lookUp(m_fs.name, &avail, &total)) {
-            const int e = errno;
-            std::fprintf(stderr, "GetFileSystemAvailDiskSize: %s\n", std::strerror(e));
-        }
-        userfreebytes_harddisk[u].store(avail);
-        userbytes_harddisk[u].store(total);
-        if (ReserveReached(avail, total, m_reserve) || (m_errorFlag && m_errorCode == 101)) {
+        if ((measureSpace(avail, total) && ReserveReached(avail, total, m_reserve)) || fullOnOpen) {
             progress_harddisk[u].store(0);
             status_harddisk[u].store(kStatusDeleting);
             test_harddisk_delete(u, m_firstFileNumber, m_fileNumber - 1);
@@ -634,9 +665,7 @@ void CTest_Disk::RunCycle()
             if (!Active())
                 return;
             m_firstFileNumber = m_fileNumber;
-            lookUp(m_fs.name, &avail, &total);
-            userfreebytes_harddisk[u].store(avail);
-            userbytes_harddisk[u].store(total);
+            measureSpace(avail, total);
         }
         if (validMode(relaxedLoad(testconfig.disk_test_mode[u])) == kPatternCyclic) {
             const int next = NextCyclicPattern(pattern);

@@ -193,7 +193,16 @@ private:
     int duty() const;
     int pauseMs() const { return DutyDelayMs(duty()); }
     int cycle() const;
-    bool lookUp(const char* path, std::uint64_t* avail, std::uint64_t* total);
+    // Available and total blocks of the file system the unit's files go to
+    // (unit 0: the working directory's). Returns 0, or what the failed
+    // lookup returned.
+    int lookUp(std::uint64_t* avail, std::uint64_t* total);
+    // Where lookUp measures, for the log.
+    std::string spacePlace() const;
+    // lookUp, also into the unit's live values. A failure is logged and
+    // raised (unless an error is pending) and leaves the live values as they
+    // were; false then.
+    bool measureSpace(std::uint64_t& avail, std::uint64_t& total);
     // Fills m_writeBuf with the pattern of `mode` for the cycle.
     void fillPatternBlock(int mode);
     // The block-0 data: `data` with the header over its first bytes.

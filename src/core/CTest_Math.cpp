@@ -354,6 +354,10 @@ void CTest_Math::th_test_maths(int threadNumber)
             break;
         CountCycle();
     }
+    // A stop cuts the cycle short before its report: what its runs found
+    // is still reported, once.
+    if (error_maths.exchange(0, std::memory_order_acquire) != 0)
+        RecordError(lasterror_maths.load(std::memory_order_relaxed), kLogTestMaths);
     EndTest();
 }
 

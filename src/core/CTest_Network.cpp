@@ -477,7 +477,9 @@ bool CTest_Network::waitReadable(const timeval& since, int limitMs)
         if (left <= 0)
             return true; // the receive that follows reports the time-out
         pollfd p { m_socket, POLLIN, 0 };
-        if (poll(&p, 1, static_cast<int>(std::min<long>(left, m_waitSlice))) != 0)
+        const int ready = poll(&p, 1, static_cast<int>(std::min<long>(left, m_waitSlice)));
+        // A signal is no datagram: wait on for what is left of the time.
+        if (ready != 0 && !(ready < 0 && errno == EINTR))
             return true;
         if (!Active())
             return false;

@@ -304,6 +304,8 @@ void CTest_ParallelPort::th_test_parallelport(int port)
             loopbackPass();
     }
 
+    // A stop right after a failed pass or detection must not drop its error.
+    reportPending();
     lp_restore();
     disable_pp_IO();
     EndTest();

@@ -255,6 +255,10 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
 int CTest_SerialPort::applyWorking(int level)
 {
     const int wanted = m_work.inputSpeed();
+    // The change waits for the output to leave; with RTS/CTS and CTS never
+    // raised it never would. What is still queued is of no use at the new
+    // settings anyway.
+    m_line->flush();
     int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
     if (e) {
         LogLine(level, m_displayName, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -80,5 +81,19 @@ int AtomicWriteFile(const std::string& path, const void* data, std::size_t size,
         ::fsync(dfd);
         ::close(dfd);
     }
+    return 0;
+}
+
+int FileSystemSpace(const char* path, std::uint64_t* avail, std::uint64_t* total, std::uint64_t* blockSize)
+{
+    struct statvfs v {};
+    if (::statvfs(path, &v) != 0)
+        return errno;
+    if (avail)
+        *avail = v.f_bavail;
+    if (total)
+        *total = v.f_blocks;
+    if (blockSize)
+        *blockSize = v.f_bsize;
     return 0;
 }

@@ -1,8 +1,9 @@
 // File operations that must not lose data when the machine crashes or a
-// disk fills up half-way through a save.
+// disk fills up half-way through a save, and the space a file system has.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 enum class WriteStage { None, Open, Write };
@@ -16,3 +17,9 @@ enum class WriteStage { None, Open, Write };
 // Any thread.
 int AtomicWriteFile(const std::string& path, const void* data, std::size_t size,
                     WriteStage* stage = nullptr);
+
+// The file system holding `path` (any file or directory on it): its blocks
+// available to unprivileged users, its total blocks (f_bavail, f_blocks)
+// and its block size (f_bsize); each pointer may be null. Returns 0 or the
+// errno of statvfs, leaving the outputs alone on failure. Any thread.
+int FileSystemSpace(const char* path, std::uint64_t* avail, std::uint64_t* total, std::uint64_t* blockSize);

@@ -120,9 +120,17 @@ TermiosSerialLine::~TermiosSerialLine()
 int TermiosSerialLine::open(const char* path)
 {
     close();
-    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Without O_NONBLOCK the open of a port left without CLOCAL waits for
+    // carrier detect, maybe for ever; reads and writes block as usual.
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return e;
+    }
     m_fd = fd;
     return 0;
 }

@@ -70,11 +70,13 @@ class SerialLine {
 public:
     virtual ~SerialLine();
 
-    // open(path, O_RDWR | O_NOCTTY).
+    // open(path, O_RDWR | O_NOCTTY), without waiting for carrier detect;
+    // the descriptor is blocking.
     virtual int open(const char* path) = 0;
     // The descriptor, or -1 when closed (for the log lines).
     virtual int fd() const = 0;
     virtual int getAttributes(SerialAttributes& attrs) = 0;
+    // AfterFlush waits until all output has left, as tcsetattr(TCSAFLUSH).
     virtual int setAttributes(const SerialAttributes& attrs, SerialApply when) = 0;
     // Discards both directions (tcflush TCIOFLUSH).
     virtual int flush() = 0;

@@ -2,6 +2,7 @@
 #include "CLogger.h"
 #include "CTest_Disk.h"
 #include "ErrorClassification.h"
+#include "PrivateMountTable.h"
 #include "ResultRecord.h"
 #include "Startup.h"
 #include "TempDir.h"
@@ -77,6 +78,26 @@ struct Ext2Mount {
         if (!device.empty())
             std::system(("umount " + dir).c_str()); // also frees the loop device
         if (!dir.empty())
+            ::rmdir(dir.c_str());
+    }
+};
+
+// A tmpfs of `size` mounted in a new directory under `parent`, unmounted
+// again at the end; for a private mount table only.
+struct TmpfsMount {
+    std::string dir;
+    TmpfsMount(const std::string& parent, const char* size)
+    {
+        std::string tmpl = parent + "/tmpfs.XXXXXX";
+        if (::mkdtemp(tmpl.data())
+            && ::mount("tmpfs", tmpl.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0)
+            dir = tmpl;
+        else
+            ::rmdir(tmpl.c_str());
+    }
+    ~TmpfsMount()
+    {
+        if (!dir.empty() && ::umount2(dir.c_str(), MNT_DETACH) == 0)
             ::rmdir(dir.c_str());
     }
 };
@@ -406,6 +427,68 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     const std::string text = trace();
     EXPECT_NE(text.find(", Disk: Unit 7, *" + dir.file("nowhere") + "* not detected"), std::string::npos);
     EXPECT_EQ(countOf(text, ", Disk: Unit 3, Stopping test"), 1u);
+}
+
+// A file system that can no longer be looked up between cycles is an
+// error, not a full disk: the files written so far stay.
+TEST_F(DiskRun, FailedLookupIsNoFullDisk)
+{
+    useUnit(2, dir.path(), 6);
+    CTest_Disk disk(2, 8);
+    ASSERT_TRUE(disk.StartUp());
+    disk.RunCycle();
+    const std::uint64_t total = CTest_Disk::userbytes_harddisk[2].load();
+    ASSERT_GT(total, 0u);
+    WriteFile(mtab, ""); // unmounted meanwhile
+    ::testing::internal::CaptureStderr();
+    disk.RunCycle();
+    disk.RunCycle();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testFiles(dir.path()).size(), 3u);
+    EXPECT_EQ(std::tuple(resultfile.results[8].errors, resultfile.results[8].last_error,
+                  CTest_Disk::userbytes_harddisk[2].load()),
+        std::tuple(2u, 200u, total))
+        << "reported each cycle; the last reading stays";
+    EXPECT_EQ(countOf(err, "GetFileSystemAvailDiskSize: "), 2u);
+    EXPECT_EQ(countOf(trace(), ", Disk: Unit 2, *" + dir.path() + "* not detected"), 2u);
+    disk.ShutDown();
+    EXPECT_TRUE(testFiles(dir.path()).empty());
+}
+
+// Free space is measured where the files go: by mount point among mounts
+// of one device name, and in the working directory for unit 0. Each unit
+// then deletes its files at the reserve, before its small disk is full.
+TEST_F(DiskRun, SpaceIsMeasuredWhereTheFilesGo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to mount tmpfs";
+    const std::string why = UsePrivateMountTable();
+    ASSERT_EQ(why, "");
+    TmpfsMount big(dir.path(), "4m"), small(dir.path(), "1m"), work(dir.path(), "1m");
+    ASSERT_FALSE(big.dir.empty() || small.dir.empty() || work.dir.empty()) << std::strerror(errno);
+    CTest_Disk::SetMountTable("/etc/mtab");
+    const fs::path old = fs::current_path();
+    fs::current_path(work.dir);
+    useUnit(0, big.dir, 6, 0, true, "tmpfs"); // but writes in the working directory
+    useUnit(1, small.dir, 6, 0, true, "tmpfs");
+    for (auto [u, where] : { std::pair(0, work.dir), std::pair(1, small.dir) }) {
+        SCOPED_TRACE(where);
+        testconfig.disk_file_size_pct[u] = 1.0;
+        struct statvfs v { };
+        ASSERT_EQ(::statvfs(where.c_str(), &v), 0);
+        CTest_Disk disk(u, kSlotDiskFirst + u);
+        ASSERT_TRUE(disk.StartUp());
+        EXPECT_EQ(std::tuple(CTest_Disk::userbytes_harddisk[u].load(), disk.fileBlocks()),
+            std::tuple(std::uint64_t { v.f_blocks }, std::uint64_t { 8 }));
+        for (int i = 0; i < 100 && disk.firstFileNumber() == 1; ++i)
+            disk.RunCycle();
+        EXPECT_GT(disk.firstFileNumber(), 30) << "files deleted at the reserve";
+        EXPECT_EQ(std::tuple(CTest_Disk::userbytes_harddisk[u].load(), resultfile.results[kSlotDiskFirst + u].errors),
+            std::tuple(std::uint64_t { v.f_blocks }, 0u));
+        disk.ShutDown();
+        EXPECT_TRUE(testFiles(where).empty());
+    }
+    fs::current_path(old);
 }
 
 TEST_F(DiskRun, StartFailuresAreReportedAtOnce)

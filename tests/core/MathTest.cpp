@@ -217,13 +217,23 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         int code = 0; // 0: no error
         int threads = 1;
         bool direct = false; // started on records numbered 3 and 6, not by StartMathThreads
+        int cutAt = -1; // the third cycle stops before this run; -1: before its first
     } cases[] = {
-        { 1, 1, 0, 0, 0, 2 }, { 1, 1, 0, 0, 0, 2, true }, { 1, 0 }, { 0, 1 }, { 0, 0 }, // both off: idles until stopped
-        { 0, 1, 1u << kMathFloatAdd, kNaN, 1 }, { 0, 1, 1u << kMathFloatSub, kNaN, 1 },
-        { 0, 1, 1u << kMathFloatMul, kNaN, 4 }, { 0, 1, 1u << kMathFloatDiv, kNaN, 3 },
+        { 1, 1, 0, 0, 0, 2 },
+        { 1, 1, 0, 0, 0, 2, true },
+        { 1, 0 },
+        { 0, 1 },
+        { 0, 0 }, // both off: idles until stopped
+        { 0, 1, 1u << kMathFloatAdd, kNaN, 1 },
+        { 0, 1, 1u << kMathFloatSub, kNaN, 1 },
+        { 0, 1, 1u << kMathFloatMul, kNaN, 4 },
+        { 0, 1, 1u << kMathFloatDiv, kNaN, 3 },
         { 0, 1, 0xF0u, kNaN, 3 }, // the last bad result of the cycle
         { 0, 1, 1u << kMathFloatSub, kInf, 1 }, // inf - inf in the derived value
         { 0, 1, 1u << kMathFloatAdd, kInf, 0 }, // an infinite sum is a number
+        // A stop in the middle of a cycle still reports what its runs found.
+        { 0, 1, 1u << kMathFloatAdd, kNaN, 1, 1, false, kMathFloatMul },
+        { 1, 1, 1u << kMathFloatSub, kNaN, 1, 1, false, kMathFloatDiv },
     };
     for (const auto& c : cases) {
         reset();
@@ -233,8 +243,8 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         testconfig.maths_float = c.fl;
         script->poisonOps = c.poisonOps;
         script->poison = c.poison;
-        script->stopOp = c.fl ? kMathFloatDiv : kMathIntDiv;
-        script->stopAt = 3; // two whole cycles per thread
+        script->stopOp = c.cutAt >= 0 ? static_cast<MathOp>(c.cutAt) : c.integer ? kMathIntAdd : kMathFloatAdd;
+        script->stopAt = 3; // two whole cycles per thread, and the start of a third
         script->threads = c.threads;
         const bool on = c.integer || c.fl;
         std::vector<pthread_t> handles(static_cast<std::size_t>(c.threads));
@@ -253,7 +263,8 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
             pthread_join(t, nullptr);
 
         const _resultinfo& r = resultfile.results[kSlotMaths];
-        const unsigned n = c.code ? 2u : 0u;
+        // One report for each whole cycle, and one for a cycle cut short.
+        const unsigned n = c.code ? (c.cutAt >= 0 ? 3u : 2u) : 0u;
         EXPECT_EQ(std::tuple(r.cycles, r.errors, r.last_error, resultfile.classes[kSlotMaths].serious,
                       gLogger->GetNumberLines()),
             std::tuple(on ? 2u * static_cast<unsigned>(c.threads) : 0u, n, static_cast<unsigned>(c.code), n,
@@ -276,6 +287,9 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
                     << row << ", " << op;
         const std::string text = trace();
         EXPECT_TRUE(text.find(said) != std::string::npos && text.find("Stopping test") != std::string::npos) << text;
+        if (c.code) {
+            EXPECT_LT(text.rfind("Maths error"), text.find("Stopping test")) << "reported before the thread ends";
+        }
     }
 }
 

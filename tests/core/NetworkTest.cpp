@@ -437,6 +437,31 @@ TEST_F(NetworkTest, NoReplyOrNoRouteIsAnError)
     EXPECT_EQ(std::tuple(result().last_error, resultfile.error_occurrences[37], Net::packets_rec[0].load()),
         std::tuple(37u, static_cast<int>(result().errors), 0ul));
 
+    // Signals to the thread while it waits are no reply: the wait goes on
+    // for the rest of the time-out.
+    std::memset(&resultfile, 0, sizeof resultfile);
+    testconfig.network_timeout_ms = 1000;
+    struct sigaction ignored {
+    }, old {};
+    ignored.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGUSR1, &ignored, &old), 0);
+    const std::size_t traced = trace().size();
+    why = silent([] {
+        Net::packets_sent[0] = 0; // the engine clears it only once it runs
+        const pthread_t t = startUnit(0);
+        EXPECT_TRUE(waitFor([] { return Net::packets_sent[0] >= 1; }));
+        for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(10ms))
+            pthread_kill(t, SIGUSR1);
+        EXPECT_TRUE(waitFor([] { return errors() >= 1; }));
+        stop(0, t);
+    });
+    sigaction(SIGUSR1, &old, nullptr);
+    const std::string signalled = trace().substr(traced), full = "Maximum timeout allowed = 1000, actual timeout = ";
+    const auto first = signalled.find(full);
+    ASSERT_NE(first, std::string::npos) << signalled;
+    EXPECT_GE(std::atoi(signalled.c_str() + first + full.size()), 1000) << "a signal ended the wait early";
+    EXPECT_EQ(result().last_error, 37u);
+
     // A stop during a long wait is seen within the run controller's
     // one-second limit, and the unfinished exchange is no error.
     std::memset(&resultfile, 0, sizeof resultfile);

@@ -142,6 +142,22 @@ TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
             << text;
     }
 
+    // Stopped in the pause after that pass: the error is still reported,
+    // once, before the test ends.
+    {
+        std::memset(&resultfile, 0, sizeof resultfile);
+        Model model({ .plug = Model::Plug::None });
+        WaitRecorder rec;
+        rec.stopOn = 0;
+        const std::size_t traced = trace().size();
+        run(&model, rec);
+        EXPECT_EQ(rec.waits(), (std::vector<int> { 2000, 0 }));
+        EXPECT_EQ(std::tuple(result().errors, result().last_error), std::tuple(1u, 61u));
+        const std::string text = trace(traced);
+        EXPECT_EQ(count(text, ", Parallel, Parallel loop-back error"), 1);
+        EXPECT_LT(text.find(", Parallel, Parallel loop-back error"), text.find(", Parallel Port, Stopping test"));
+    }
+
     // A bad first read that the second one clears: logged, not counted.
     std::memset(&resultfile, 0, sizeof resultfile);
     Model model({ .badStatusAt = 6 });

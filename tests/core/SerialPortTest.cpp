@@ -3,7 +3,11 @@
 #include "PtyLoopback.h"
 #include "ScopedEuid.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
 #include <termios.h>
 #include <thread>
 #include <vector>
@@ -38,6 +42,63 @@ std::string hexLine(int block, int first, const std::string& bytes)
             static_cast<unsigned char>(bytes[static_cast<std::size_t>(k)]));
     return line;
 }
+
+// A line under RTS/CTS whose CTS never rises: what is written stays queued
+// and never reaches the plug, a flush discards it, and a change of
+// attributes that waits for the output (tcsetattr(TCSAFLUSH) on a serial
+// port) waits until it is gone. A pseudo-terminal lets its output go at
+// once, so the waiting is modelled here; release() ends a wait for good.
+class CtsNeverRaised : public TermiosSerialLine {
+public:
+    long write(const void*, std::size_t n, int& err) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_queued += n;
+        err = 0;
+        return static_cast<long>(n);
+    }
+    int flush() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_queued = 0;
+        }
+        m_changed.notify_all();
+        return TermiosSerialLine::flush();
+    }
+    int setAttributes(const SerialAttributes& attrs, SerialApply when) override
+    {
+        if (when == SerialApply::AfterFlush) {
+            std::unique_lock lock(m_mutex);
+            m_waited += m_queued != 0;
+            m_changed.wait(lock, [this] { return m_queued == 0 || m_released; });
+            if (m_queued != 0)
+                return EINTR;
+        }
+        return TermiosSerialLine::setAttributes(attrs, when);
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_released = true;
+        }
+        m_changed.notify_all();
+    }
+    // Changes that found output still queued.
+    int waited()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waited;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_queued = 0;
+    int m_waited = 0;
+    bool m_released = false;
+};
 
 Counts transferred()
 {
@@ -216,6 +277,37 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
     EXPECT_LT(ended - stopped, 5s) << "seen well within the 20 s timeout";
     EXPECT_EQ(std::tuple(result().errors, result().cycles), std::tuple(before.errors, before.cycles))
         << "a stopped pass is neither an error nor a cycle";
+}
+
+// Output that never leaves (no plug, or a plug without RTS-CTS, under
+// RTS/CTS) must not hold a sweep at its speed change.
+TEST_F(SerialPortTest, SweepWithCtsNeverRaisedMovesOn)
+{
+    testconfig.serial_baud_index = 11;
+    testconfig.serial_disable_rts = 0;
+    auto owned = std::make_unique<CtsNeverRaised>();
+    CtsNeverRaised* line = owned.get();
+    CTest_SerialPort engine(kPort, kSlot, std::move(owned));
+    ASSERT_EQ(engine.openPort(), 0);
+    EXPECT_EQ(::fcntl(line->fd(), F_GETFL) & O_NONBLOCK, 0) << "reads and writes block";
+    std::atomic<bool> done { false };
+    std::thread runner([&] {
+        engine.probe();
+        engine.runPass();
+        done = true;
+    });
+    for (const auto end = Clock::now() + 5s; !done && Clock::now() < end;)
+        std::this_thread::sleep_for(10ms);
+    const bool ended = done;
+    line->release();
+    runner.join();
+    ASSERT_TRUE(ended) << "the speed change waited for output that never leaves";
+    EXPECT_EQ(line->waited(), 0);
+    const termios t = slave();
+    EXPECT_EQ(std::tuple(BaudSpeed(static_cast<int>(cfgetospeed(&t))), engine.pendingError(), result().last_error),
+        std::tuple(600, 0, 202u))
+        << "no echo (58), no modem lines (202), then the next speed";
+    EXPECT_EQ(count(trace(), "Cycling baud speed to 600 bits/sec"), 1);
 }
 
 TEST_F(SerialPortTest, CorruptedEchoGives55WithTheBlocksDumped)
