@@ -104,15 +104,28 @@ TEST_F(MainWindowConfigCommands, SaveUsesTheNameRuleAndAsksBeforeOverwriting)
     EXPECT_FALSE(FileExists(dir.file("my.settings.cfg")));
     EXPECT_TRUE(sink.boxes.empty());
 
+    // Whatever name is typed, the question is about the file that would be
+    // replaced, and No keeps it.
     testconfig.auto_stop_time = 44.0f;
-    sink.answers = {1}; // No
-    EXPECT_FALSE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].caption, "Save configuration");
-    EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("my.cfg") + " already exists.\nDo you want to overwrite it?");
     _testconfig back;
-    ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
-    EXPECT_FLOAT_EQ(back.auto_stop_time, 33.0f);
+    for (const char* typed : {"my.cfg", "my", "my.other.cfg"}) {
+        SCOPED_TRACE(typed);
+        sink.boxes.clear();
+        sink.answers = {1}; // No
+        EXPECT_FALSE(app->saveConfigTo(QString::fromStdString(dir.file(typed))));
+        ASSERT_EQ(sink.boxes.size(), 1u);
+        EXPECT_EQ(sink.boxes[0].caption, "Save configuration");
+        EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("my.cfg") + " already exists.\nDo you want to overwrite it?");
+        ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
+        EXPECT_FLOAT_EQ(back.auto_stop_time, 33.0f);
+    }
+    // A file under the typed name itself is not the one written.
+    WriteFile(dir.file("notes"), "mine");
+    sink.boxes.clear();
+    EXPECT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("notes"))));
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_EQ(ReadFile(dir.file("notes")), "mine");
+    EXPECT_EQ(ConfigFileLoad("notes.cfg", dir.path().c_str(), &back), 0);
 
     sink.answers = {0}; // Yes
     EXPECT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
