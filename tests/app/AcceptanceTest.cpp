@@ -384,6 +384,18 @@ TEST_F(Acceptance, SaveConfigAsksAboutTheFileItWritesAndOutlivesAFailedSave)
     EXPECT_FALSE(FileExists(locked + "/lab.cfg"));
 }
 
+// The format switch in Save Test Log replaces the file name's extension,
+// not the part of the path after a dot in a folder's name.
+TEST_F(Acceptance, SaveTestLogKeepsAFolderWithADotInItsName)
+{
+    writeConfig(defaults());
+    fs::create_directory(dir.file("john.doe"));
+    ASSERT_FALSE(start().empty()) << ReadFile(dir.file("out.txt"));
+    ASSERT_TRUE(saveTestLog(dir.file("john.doe/report"), true));
+    EXPECT_NE(ReadFile(dir.file("john.doe/report.html")).find("<html>"), std::string::npos);
+    EXPECT_FALSE(FileExists(dir.file("john.html")));
+}
+
 // Every test this machine can run, as the default configuration has them,
 // with a reference disc in a CD/DVD drive: the disc is made by the shipped
 // maker, put into an ISO image and mounted where drives are looked for.
