@@ -268,13 +268,16 @@ void KVXMainApp::closeEvent(QCloseEvent* event)
 
 bool KVXMainApp::saveConfigTo(const QString& path)
 {
-    if (QFileInfo::exists(path)) {
-        const std::string text =
-            "File " + QDir::toNativeSeparators(path).toStdString() + " already exists.\nDo you want to overwrite it?";
+    // The name written is not the one typed ("lab" becomes "lab.cfg"): ask
+    // about the file that would be replaced.
+    const ConfigSaveTarget target = ConfigSaveTargetFor(path.toStdString());
+    const QString written = path.left(path.lastIndexOf(QLatin1Char('/')) + 1) + QString::fromStdString(target.name);
+    if (QFileInfo::exists(written)) {
+        const std::string text = "File " + QDir::toNativeSeparators(written).toStdString()
+            + " already exists.\nDo you want to overwrite it?";
         if (ShowBox(BoxIcon::Warning, "Save configuration", text, {"&Yes", "&No"}, 0, 1) != 0)
             return false;
     }
-    const ConfigSaveTarget target = ConfigSaveTargetFor(path.toStdString());
     const int rc = ConfigFileSave(target.name.c_str(), target.directory.c_str(), &testconfig);
     UpdateMainWindow();
     return rc == 0;

@@ -1,6 +1,8 @@
 #include "QtMessageSink.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -13,6 +15,31 @@ QString tr8(const std::string& s)
     // Texts pass the translation call, as every user-visible text does.
     return QCoreApplication::translate("KalvexTest", s.c_str());
 }
+
+// QMessageBox makes a lone button the one that Esc and the close button
+// press, so a "Quit" box could never be dismissed. Without an escape button
+// of the caller's, both close this box with no button pressed.
+class SinkBox : public QMessageBox {
+public:
+    bool dismissible = false;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (dismissible && event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (dismissible)
+            QDialog::closeEvent(event);
+        else
+            QMessageBox::closeEvent(event);
+    }
+};
 } // namespace
 
 int QtMessageSink::show(BoxIcon icon, const std::string& caption, const std::string& text,
@@ -25,7 +52,7 @@ int QtMessageSink::show(BoxIcon icon, const std::string& caption, const std::str
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return -1;
     }
-    QMessageBox box;
+    SinkBox box;
     box.setIcon(icon == BoxIcon::Critical  ? QMessageBox::Critical
                 : icon == BoxIcon::Warning ? QMessageBox::Warning
                                            : QMessageBox::Information);
@@ -40,6 +67,8 @@ int QtMessageSink::show(BoxIcon icon, const std::string& caption, const std::str
         box.setDefaultButton(pushButtons[static_cast<std::size_t>(defaultButton)]);
     if (valid(escapeButton))
         box.setEscapeButton(pushButtons[static_cast<std::size_t>(escapeButton)]);
+    else
+        box.dismissible = true;
     box.exec();
     for (std::size_t i = 0; i < pushButtons.size(); ++i)
         if (box.clickedButton() == pushButtons[i])

@@ -25,10 +25,12 @@
 
 namespace {
 
+// Drops the file name's own extension; a dot in a folder name
+// ("/home/john.doe/report") is not one.
 QString cutAtLastDot(const QString& name)
 {
     const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? name : name.left(dot);
+    return dot <= name.lastIndexOf(QLatin1Char('/')) ? name : name.left(dot);
 }
 
 } // namespace

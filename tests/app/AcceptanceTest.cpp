@@ -17,6 +17,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,12 +27,14 @@ namespace {
 namespace fs = std::filesystem;
 
 // The menu bar, left to right.
-enum Menu { kFileMenu = 0, kEditMenu = 1, kTestMenu = 4 };
+enum Menu { kFileMenu = 0, kEditMenu = 1, kConfigMenu = 3, kTestMenu = 4 };
 
 const std::string kMainWindow = "^Veltrane \\(TM\\) Software, KalvexTest v1\\.0";
 const std::string kBanner = "^KalvexTest test result$";
 const std::string kPreRunWarning = "^Getting ready to run Kalvex tests$";
 const std::string kSaveDialog = "^Save recent results to disk$";
+// The file dialog and the question before overwriting share their title.
+const std::string kSaveConfig = "^Save configuration$";
 
 std::string tail(const std::string& text, std::size_t n = 3000)
 {
@@ -203,6 +207,28 @@ protected:
             && desktop.waitUntilGone(kSaveDialog, 10);
     }
 
+    // Configuration > Save Config: types `path` into the file dialog and
+    // accepts it. True once the dialog is gone.
+    bool saveConfig(const std::string& path)
+    {
+        if (!desktop.chooseMenu(main, kConfigMenu, 4))
+            return false;
+        const std::string dialog = desktop.waitForWindow(kSaveConfig, 10);
+        if (!desktop.keys(dialog, "key ctrl+a type '" + path + "'"))
+            return false;
+        auto gone = [&] {
+            const std::string shown = CommandOutput("xdotool search --onlyvisible --name '" + kSaveConfig + "'");
+            return ("\n" + shown).find("\n" + dialog + "\n") == std::string::npos;
+        };
+        // A first Return may only close the list of names the dialog offers
+        // as completions.
+        if (!desktop.keys(dialog, "key Return"))
+            return false;
+        if (WaitUntil(gone, 2))
+            return true;
+        return desktop.keys(dialog, "key Return") && WaitUntil(gone, 5);
+    }
+
     // Edit > Copy Results To Clipboard; the clipboard's text once
     // `ready` accepts it (or after 5 s).
     std::string copyResults(const std::function<bool(const std::string&)>& ready)
@@ -295,6 +321,79 @@ TEST_F(Acceptance, StopEndsTheRunAndRemovesTheTestFiles)
     EXPECT_NE(log.find("Test run stopped"), std::string::npos);
     EXPECT_TRUE(reportRow(log, "CPU - Maths").counted()) << tail(log);
     EXPECT_EQ(reportRow(log, "2D Graphics").verdict, "PASS");
+}
+
+// Save Config under a name typed without its extension asks before it
+// replaces the file saved under that name; a save into a folder that cannot
+// be written shows "Quit" boxes, and dismissing them with Esc leaves the
+// program running.
+TEST_F(Acceptance, SaveConfigAsksAboutTheFileItWritesAndOutlivesAFailedSave)
+{
+    writeConfig(defaults());
+    WriteFile(dir.file("lab.cfg"), "kept");
+    const std::string locked = dir.file("locked");
+    fs::create_directory(locked);
+    // A folder no one may write into, root included: read-only in a mount
+    // table of this process's own, which the program inherits.
+    struct Unmount {
+        std::string at;
+        ~Unmount()
+        {
+            if (!at.empty())
+                ::umount2(at.c_str(), MNT_DETACH);
+        }
+    } unmount;
+    if (::geteuid() == 0) {
+        const std::string why = UsePrivateMountTable();
+        ASSERT_TRUE(why.empty()) << why;
+        ASSERT_EQ(::mount(locked.c_str(), locked.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+        unmount.at = locked;
+        ASSERT_EQ(::mount(nullptr, locked.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr), 0)
+            << std::strerror(errno);
+    } else {
+        ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    }
+    ASSERT_FALSE(start().empty()) << ReadFile(dir.file("out.txt"));
+
+    // "lab" is saved as lab.cfg, which exists: No (Esc) keeps it, Yes
+    // (Return) replaces it.
+    ASSERT_TRUE(saveConfig(dir.file("lab")));
+    std::string question = desktop.waitForWindow(kSaveConfig, 10);
+    ASSERT_FALSE(question.empty()) << "no question before lab.cfg is replaced";
+    ASSERT_TRUE(desktop.keys(question, "key Escape"));
+    ASSERT_TRUE(desktop.waitUntilGone(kSaveConfig, 10));
+    EXPECT_EQ(ReadFile(dir.file("lab.cfg")), "kept");
+    ASSERT_TRUE(saveConfig(dir.file("lab")));
+    question = desktop.waitForWindow(kSaveConfig, 10);
+    ASSERT_TRUE(desktop.keys(question, "key Return"));
+    ASSERT_TRUE(desktop.waitUntilGone(kSaveConfig, 10));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(dir.file("lab.cfg")).size() == sizeof(_testconfig); }, 5));
+    EXPECT_FALSE(FileExists(dir.file("lab")));
+
+    // Into the locked folder: the folder cannot be written, then the file
+    // cannot be created. Esc dismisses each "Quit" box and the program goes on.
+    ASSERT_TRUE(saveConfig(locked + "/lab"));
+    for (const char* box : { "^Error creating \\*lab\\.cfg\\*$", "^Error saving/creating \\*.*/lab\\.cfg\\*$" }) {
+        const std::string id = desktop.waitForWindow(box, 10);
+        ASSERT_FALSE(id.empty()) << box << "\n" << ReadFile(dir.file("out.txt"));
+        ASSERT_TRUE(desktop.keys(id, "key Escape"));
+        ASSERT_TRUE(desktop.waitUntilGone(box, 10)) << box;
+    }
+    EXPECT_EQ(waitForExit(1), -1) << "dismissing a Quit box must not end the program";
+    EXPECT_FALSE(desktop.window(kMainWindow).empty());
+    EXPECT_FALSE(FileExists(locked + "/lab.cfg"));
+}
+
+// The format switch in Save Test Log replaces the file name's extension,
+// not the part of the path after a dot in a folder's name.
+TEST_F(Acceptance, SaveTestLogKeepsAFolderWithADotInItsName)
+{
+    writeConfig(defaults());
+    fs::create_directory(dir.file("john.doe"));
+    ASSERT_FALSE(start().empty()) << ReadFile(dir.file("out.txt"));
+    ASSERT_TRUE(saveTestLog(dir.file("john.doe/report"), true));
+    EXPECT_NE(ReadFile(dir.file("john.doe/report.html")).find("<html>"), std::string::npos);
+    EXPECT_FALSE(FileExists(dir.file("john.html")));
 }
 
 // Every test this machine can run, as the default configuration has them,

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -103,15 +104,28 @@ TEST_F(MainWindowConfigCommands, SaveUsesTheNameRuleAndAsksBeforeOverwriting)
     EXPECT_FALSE(FileExists(dir.file("my.settings.cfg")));
     EXPECT_TRUE(sink.boxes.empty());
 
+    // Whatever name is typed, the question is about the file that would be
+    // replaced, and No keeps it.
     testconfig.auto_stop_time = 44.0f;
-    sink.answers = {1}; // No
-    EXPECT_FALSE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].caption, "Save configuration");
-    EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("my.cfg") + " already exists.\nDo you want to overwrite it?");
     _testconfig back;
-    ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
-    EXPECT_FLOAT_EQ(back.auto_stop_time, 33.0f);
+    for (const char* typed : {"my.cfg", "my", "my.other.cfg"}) {
+        SCOPED_TRACE(typed);
+        sink.boxes.clear();
+        sink.answers = {1}; // No
+        EXPECT_FALSE(app->saveConfigTo(QString::fromStdString(dir.file(typed))));
+        ASSERT_EQ(sink.boxes.size(), 1u);
+        EXPECT_EQ(sink.boxes[0].caption, "Save configuration");
+        EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("my.cfg") + " already exists.\nDo you want to overwrite it?");
+        ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
+        EXPECT_FLOAT_EQ(back.auto_stop_time, 33.0f);
+    }
+    // A file under the typed name itself is not the one written.
+    WriteFile(dir.file("notes"), "mine");
+    sink.boxes.clear();
+    EXPECT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("notes"))));
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_EQ(ReadFile(dir.file("notes")), "mine");
+    EXPECT_EQ(ConfigFileLoad("notes.cfg", dir.path().c_str(), &back), 0);
 
     sink.answers = {0}; // Yes
     EXPECT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
@@ -160,6 +174,57 @@ TEST(MessageSinkThreads, BoxFromATestThreadIsNotShown)
     t.join();
     EXPECT_EQ(answer, -1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// What the real box answers when the user presses Esc, closes it, or presses
+// its first button: a lone "Quit" is only pressed by pressing it.
+TEST(MessageSinkBoxes, EscapeAndCloseDismissUnlessTheCallerNamesAnEscapeButton)
+{
+    enum Action { Escape, Close, FirstButton };
+    struct Case {
+        std::vector<std::string> buttons;
+        int escape;
+        Action action;
+        int expected;
+    };
+    const Case cases[] = {
+        {{"Quit"}, -1, Escape, -1},
+        {{"Quit"}, -1, Close, -1},
+        {{"Quit"}, -1, FirstButton, 0},
+        {{"&Yes", "&No"}, 1, Escape, 1},
+        {{"&Yes", "&No"}, 1, Close, 1},
+        {{"OK"}, 0, Escape, 0},
+    };
+    QtMessageSink sink;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.buttons[0] << " escape " << c.escape << " action " << c.action);
+        bool acted = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || acted)
+                return;
+            acted = true;
+            if (c.action == Escape)
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box, Qt::Key_Escape);
+            else if (c.action == Close)
+                box->close();
+            else
+                box->buttons().first()->click();
+        });
+        poll.start(20);
+        // A box the test fails to answer would hang: give up after a while.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->done(0);
+        });
+        guard.start(5000);
+        EXPECT_EQ(sink.show(BoxIcon::Critical, "Caption", "Text", c.buttons, 0, c.escape), c.expected);
+        EXPECT_TRUE(acted);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
 }
 
 } // namespace

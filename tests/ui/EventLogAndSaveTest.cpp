@@ -131,6 +131,12 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
     name->setText("/tmp/plain");
     findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
     EXPECT_EQ(name->text(), "/tmp/plain.log");
+    // Only the file name's own extension goes; a dot in a folder stays.
+    name->setText("/home/john.doe/report");
+    findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->click();
+    EXPECT_EQ(name->text().toStdString(), "/home/john.doe/report.html");
+    findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
+    EXPECT_EQ(name->text().toStdString(), "/home/john.doe/report.log");
 }
 
 TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
@@ -229,6 +235,10 @@ TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("old.log") + " already exists.\nDo you want to overwrite it?");
     EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
+
+    dialog.answer = QString::fromStdString(dir.file("v1.2/chosen"));
+    dialog.slotBrowse();
+    EXPECT_EQ(dialog.fileName().toStdString(), dir.file("v1.2/chosen.html"));
 }
 
 TEST(AboutWindow, NamesProductVersionBuildAndPlatform)
