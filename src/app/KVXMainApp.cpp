@@ -191,7 +191,7 @@ void KVXMainApp::UpdateMainWindow()
     const bool byCategory = relaxedLoad(testconfig.view_errors_by_category) != 0;
     if (runActive()) {
         const std::time_t start = relaxedLoad(resultfile.run_start_time);
-        ui->lcdElapsed->display(ElapsedText(start ? static_cast<long>(std::time(nullptr) - start) : 0));
+        ShowElapsed(ui->lcdElapsed, start ? static_cast<long>(std::time(nullptr) - start) : 0);
         m_resultsTable->updateInPlace(byCategory);
     } else {
         m_resultsTable->rebuild(byCategory);

@@ -132,7 +132,7 @@ void KVXMainApp::stopTest(bool automatic)
 
     const long e = static_cast<long>(relaxedLoad(resultfile.run_stop_time)) -
                    static_cast<long>(relaxedLoad(resultfile.run_start_time));
-    ui->lcdElapsed->display(ElapsedText(relaxedLoad(resultfile.run_start_time) ? e : 0));
+    ShowElapsed(ui->lcdElapsed, relaxedLoad(resultfile.run_start_time) ? e : 0);
     UpdateMainWindow();
     DPrintf("###################### STOP_TEST_DEBUG_FINISHES ######################\n");
     // Counted again: errors raised since the last check, and while the stop

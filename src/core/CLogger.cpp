@@ -9,6 +9,7 @@
 #include "ConfigFile.h"
 #include "Startup.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -124,6 +125,7 @@ int CLogger::AddLine(const char* text, int test, int errorCode, const char* test
             m_firstLine = (m_firstLine + 1) % kMaxLines;
         if (m_numLines < kMaxLines - 1)
             ++m_numLines;
+        ++m_totalLines;
     }
     if (relaxedLoad(testconfig.logging_enabled) != 0)
         writeLogLine(line, level);
@@ -187,6 +189,27 @@ int CLogger::GetNumberLines()
 {
     std::lock_guard lock(m_mutex);
     return m_numLines;
+}
+
+std::uint64_t CLogger::GetTotalLines()
+{
+    std::lock_guard lock(m_mutex);
+    return m_totalLines;
+}
+
+std::uint64_t CLogger::CopyLinesSince(std::uint64_t since, std::vector<std::string>& lines, int* held)
+{
+    lines.clear();
+    std::lock_guard lock(m_mutex);
+    if (held)
+        *held = m_numLines;
+    // The held lines are the last m_numLines of the running total.
+    const std::uint64_t oldest = m_totalLines - static_cast<std::uint64_t>(m_numLines);
+    for (std::uint64_t n = std::max(since, oldest); n < m_totalLines; ++n) {
+        const int slot = static_cast<int>((static_cast<std::uint64_t>(m_firstLine) + (n - oldest)) % kMaxLines);
+        lines.emplace_back(&m_lines[static_cast<std::size_t>(slot) * kLineSize]);
+    }
+    return m_totalLines;
 }
 
 void CLogger::ClearLog()

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The open event log and trace files (null when closed) and their paths.
 extern FILE* g_fpLogFile;
@@ -56,6 +57,15 @@ public:
     // valid until the next GetLine. Any thread.
     const char* GetLine(int index, int* test, long* time);
     int GetNumberLines();
+    // Lines that have entered the ring since the log was made. Unlike the
+    // number held, it keeps growing once the ring is full, and ClearLog
+    // leaves it alone. Any thread.
+    std::uint64_t GetTotalLines();
+    // Copies, oldest first, the held lines that entered the ring as line
+    // `since` of that running total or later; `held` gets the number of
+    // lines held. Returns the running total. All under one lock, so a reader
+    // gets one consistent picture while threads add lines. Any thread.
+    std::uint64_t CopyLinesSince(std::uint64_t since, std::vector<std::string>& lines, int* held);
     // Empties the ring. Any thread.
     void ClearLog();
 
@@ -104,6 +114,7 @@ private:
     int m_nextLine = 0;
     int m_firstLine = 0;
     int m_numLines = 0;
+    std::uint64_t m_totalLines = 0;
     std::string m_lineCopy;
 };
 

@@ -256,7 +256,7 @@ void CTest_CDROM::logLine(int level, const char* format, ...)
     gLogger->AddLine(text, -1, 0, test_names[m_testID], level);
 }
 
-void CTest_CDROM::detailError(char* message, const char* format, ...)
+void CTest_CDROM::detailError(int level, char* message, const char* format, ...)
 {
     char text[CLogger::kLineSize];
     va_list ap;
@@ -264,7 +264,7 @@ void CTest_CDROM::detailError(char* message, const char* format, ...)
     std::vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
     if (gLogger)
-        gLogger->AddLine(text, -1, 0, test_names[m_testID], 1);
+        gLogger->AddLine(text, -1, 0, test_names[m_testID], level);
     if (message)
         std::memcpy(message, text, sizeof text);
 }
@@ -421,6 +421,7 @@ void CTest_CDROM::AudioCDTest(int n)
     }
 
     const int d = duty();
+    bool outageReported = false;
     while (Active()) {
         const int tracks = totaltracks[n];
         CdMsf startAddr {};
@@ -487,13 +488,18 @@ void CTest_CDROM::AudioCDTest(int n)
         if (!Active())
             break;
         CountCycle();
-        if (error) {
+        if (error == 208) {
+            // The device is not opened again, so this is one outage: said
+            // once, as in the no-disc mode, not every ten seconds.
+            if (!outageReported)
+                reportError(error);
+            outageReported = true;
+            pause(kIdlePauseMs);
+        } else if (error) {
+            // A failed play is tried again on the next pass.
             reportError(error);
             pause(kIdlePauseMs);
-            // A device that never opened stays failed; a failed play is
-            // tried again on the next pass.
-            if (error != 208)
-                error = 0;
+            error = 0;
         }
     }
 
@@ -591,7 +597,7 @@ int CTest_CDROM::ReadFiles(const char* directory, int* checksums, int verify, in
                     const int sum = CheckSumFile(path.get(), unit);
                     if (sum != -1 && sum != checksums[index]) {
                         reportError(82);
-                        detailError(message, "File: %s, Cycle: %d, Checksum expected: %d, Checksum read: %d",
+                        detailError(4, message, "File: %s, Cycle: %d, Checksum expected: %d, Checksum read: %d",
                             path.get(), static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)),
                             checksums[index], sum);
                     }
@@ -623,7 +629,7 @@ int CTest_CDROM::CheckSumFile(const char* path, int unit)
     if (fd < 0) {
         if (!quiet) {
             reportError(83);
-            detailError(nullptr, "Error opening file %s", path);
+            detailError(1, nullptr, "Error opening file %s", path);
         }
         return -1;
     }
@@ -637,10 +643,10 @@ int CTest_CDROM::CheckSumFile(const char* path, int unit)
         if (got < 0) {
             const int err = errno;
             if (!quiet) {
-                detailError(nullptr, "%s[%d]: We did not read %lu bytes of %s: %s", __func__, __LINE__,
+                detailError(1, nullptr, "%s[%d]: We did not read %lu bytes of %s: %s", __func__, __LINE__,
                     static_cast<unsigned long>(kChecksumBlock), path, std::strerror(err));
                 reportError(84);
-                detailError(nullptr, "File: %s, Block Size: %d, Offset: %d, Bytes read: %d, ErrorCode: %d", path,
+                detailError(1, nullptr, "File: %s, Block Size: %d, Offset: %d, Bytes read: %d, ErrorCode: %d", path,
                     kChecksumBlock, static_cast<int>(total), static_cast<int>(got), err);
             }
             break;
@@ -708,7 +714,7 @@ int CTest_CDROM::readRefBlock(std::FILE* f, unsigned char* buffer, int n, const 
     if (got < static_cast<std::size_t>(kRefBlockSize)) {
         const unsigned long code = std::ferror(f) ? static_cast<unsigned long>(errno) : 0;
         reportError(84);
-        detailError(nullptr, "File: %s, Block Size: %d, Offset: %ld, Bytes read: %lu, ErrorCode: %lu", path,
+        detailError(1, nullptr, "File: %s, Block Size: %d, Offset: %ld, Bytes read: %lu, ErrorCode: %lu", path,
             kRefBlockSize, offset, static_cast<unsigned long>(got), code);
         pause(kReadErrorPauseMs);
         return 1;
@@ -717,7 +723,7 @@ int CTest_CDROM::readRefBlock(std::FILE* f, unsigned char* buffer, int n, const 
     const int pattern = static_cast<int>(offset / kRefBlockSize % kRefPatterns);
     if (const int differ = CheckBlock(buffer, pattern, expected, read)) {
         reportError(99);
-        detailError(nullptr, "File: %s, Block Offset: %ld, Errors: %d, Read: %x, Expected: %x", path, offset, differ,
+        detailError(1, nullptr, "File: %s, Block Offset: %ld, Errors: %d, Read: %x, Expected: %x", path, offset, differ,
             read, expected);
     }
     return 0;
@@ -754,7 +760,7 @@ void CTest_CDROM::TestCDTest(int n, bool oneCycle, int seek)
             if (!f) {
                 reportError(83);
                 pause(kOpenErrorPauseMs);
-                detailError(nullptr, "Error opening file %s", path.c_str());
+                detailError(1, nullptr, "Error opening file %s", path.c_str());
                 continue;
             }
             progress_CD[n] = 0;
@@ -798,14 +804,14 @@ void CTest_CDROM::seekRun(int n, const std::string& mountPoint, int files, int b
         if (!f) {
             reportError(83);
             pause(kOpenErrorPauseMs);
-            detailError(nullptr, "Error opening file %s", path.c_str());
+            detailError(1, nullptr, "Error opening file %s", path.c_str());
             continue;
         }
         const long offset = static_cast<long>(block) * kRefBlockSize;
         if (std::fseek(f, offset, SEEK_SET) != 0) {
             const unsigned long code = static_cast<unsigned long>(errno);
             reportError(162);
-            detailError(nullptr, "Seek ErrorCode: %lu", code);
+            detailError(1, nullptr, "Seek ErrorCode: %lu", code);
             pause(kReadErrorPauseMs);
         } else {
             readRefBlock(f, buffer, n, path.c_str(), offset);

@@ -124,7 +124,9 @@ private:
     void pause(int ms);
     void reportError(int code);
     void logLine(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    void detailError(char* message, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Logs the detail of an error at `level` and copies it into `message`
+    // (CLogger::kLineSize bytes) when that is given.
+    void detailError(int level, char* message, const char* format, ...) __attribute__((format(printf, 4, 5)));
     static void setCurrentFile(int unit, const char* name);
     bool unitOk(int unit) const { return unit >= 0 && unit < kMaxDrives; }
     int duty() const;

@@ -1,7 +1,9 @@
 #include "SystemInfo.h"
 
+#include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "Startup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -26,6 +28,7 @@ namespace {
 constexpr std::size_t kMaxIssueBytes = 1024;
 // Identifies the fopen failure in the trace; log readers search for it.
 constexpr int kIssueOpenCallSite = 1;
+constexpr int kLogTestStatus = 0; // "Status" in the event log's test names
 
 // getdomainname() answers "(none)" when no domain was ever set.
 std::string domainName()
@@ -84,9 +87,14 @@ const char* TranslateEtcIssue(const char* path)
     FILE* f = std::fopen(path, "rb");
     if (!f) {
         const int err = errno;
-        // Goes to the event log at level 3 once that is wired in.
-        DPrintf("%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s\n", "TranslateEtcIssue", kIssueOpenCallSite,
-                path, err, std::strerror(err));
+        char line[512];
+        std::snprintf(line, sizeof line, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", "TranslateEtcIssue",
+                      kIssueOpenCallSite, path, err, std::strerror(err));
+        DPrintf("%s\n", line);
+        // An activity detail; before start-up has made the event log there
+        // is only the debug trace.
+        if (gLogger)
+            gLogger->AddLine(line, kLogTestStatus, 0, nullptr, 3);
         return s_text.c_str();
     }
     char buf[kMaxIssueBytes] = {};

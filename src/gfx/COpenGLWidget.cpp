@@ -23,6 +23,9 @@ namespace {
 // The window that test threads' repaint requests reach.
 RepaintRelay g_repaint;
 
+COpenGLWidget::QuadricMaker g_newQuadric = gluNewQuadric;
+constexpr int kLogTest3D = 13; // "3D Graphics" in the event log's test names
+
 void setMaterial(const GLfloat ambient[4], const GLfloat diffuse[4], const GLfloat specular[4], GLfloat shininess,
     const GLfloat emission[4])
 {
@@ -83,6 +86,11 @@ COpenGLWidget::~COpenGLWidget()
 void COpenGLWidget::requestRepaint()
 {
     g_repaint.request();
+}
+
+void COpenGLWidget::SetQuadricMaker(QuadricMaker maker)
+{
+    g_newQuadric = maker ? maker : gluNewQuadric;
 }
 
 void COpenGLWidget::closeEvent(QCloseEvent* event)
@@ -180,7 +188,16 @@ void COpenGLWidget::animate()
     glPopMatrix();
 
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    GLUquadric* quadric = gluNewQuadric();
+    GLUquadric* quadric = g_newQuadric();
+    if (!quadric) {
+        // Out of memory for GLU: no scene and no frame to count. Said once
+        // until a quadric can be made again, not at every frame.
+        if (!m_quadricMissing)
+            RecordError(kSlot3D, 206, kLogTest3D);
+        m_quadricMissing = true;
+        return;
+    }
+    m_quadricMissing = false;
 
     glLoadIdentity();
     glTranslatef(0.0f, 0.0f, -10.0f);

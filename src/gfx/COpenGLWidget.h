@@ -10,6 +10,8 @@
 
 #include <atomic>
 
+struct GLUquadric;
+
 class COpenGLWidget : public QOpenGLWidget {
 public:
     static constexpr int kWidth = 300;
@@ -41,6 +43,11 @@ public:
     // Asks the live 3D window, if there is one, for a repaint. Any thread.
     static void requestRepaint();
 
+    // Test-only: makes the frames' quadrics instead of gluNewQuadric. Null
+    // restores it. GUI thread.
+    using QuadricMaker = GLUquadric* (*)();
+    static void SetQuadricMaker(QuadricMaker maker);
+
 protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
@@ -57,4 +64,6 @@ private:
     void traceMissingFeatures();
 
     GLuint texName = 0;
+    // A frame found no quadric to draw with, and that was reported.
+    bool m_quadricMissing = false;
 };

@@ -6,8 +6,10 @@
 #include "SystemInfo.h"
 #include "TestSlots.h"
 
+#include <QLCDNumber>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -136,6 +138,15 @@ QString ElapsedText(long seconds)
     const long m = seconds % 3600 / 60;
     const long s = seconds % 60;
     return QString::asprintf(h < 10 ? "%02ld:%02ld:%02ld" : "%ld:%02ld:%02ld", h, m, s);
+}
+
+void ShowElapsed(QLCDNumber* lcd, long seconds)
+{
+    // An LCD shows only the last digitCount characters of a longer text.
+    constexpr int kDigits = 8;
+    const QString text = ElapsedText(seconds);
+    lcd->setDigitCount(std::max(kDigits, static_cast<int>(text.size())));
+    lcd->display(text);
 }
 
 QString ResultsRowName(int slot)

@@ -12,6 +12,7 @@
 #include <bitset>
 #include <cstdint>
 
+class QLCDNumber;
 class QTableWidget;
 
 // The operations cell: the count times `scale` (a disk slot's block size),
@@ -21,6 +22,10 @@ QString OperationsCellText(std::uint64_t opCount, float scale);
 
 // "hh:mm:ss" for the elapsed-time display; hours grow past two digits.
 QString ElapsedText(long seconds);
+
+// Shows ElapsedText(seconds) on `lcd`, widening it by digits when the text
+// is longer than its 8, so that 100 hours and more show whole.
+void ShowElapsed(QLCDNumber* lcd, long seconds);
 
 // The row name of a slot: its test name plus the unit it drives.
 QString ResultsRowName(int slot);

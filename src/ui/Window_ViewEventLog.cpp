@@ -12,7 +12,11 @@
 #include <QTableWidget>
 #include <QTimerEvent>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -46,34 +50,41 @@ void Window_ViewEventLog::LoadEventLog()
 {
     ui->textLabel_Comments->setText(QStringLiteral("Note: Up to the last 1000 lines are shown."));
     ui->table_ViewEventLog->setRowCount(0);
-    m_linesShown = 0;
-    addLines(0);
+    m_linesSeen = 0;
+    addLines();
 }
 
-void Window_ViewEventLog::addLines(int from)
+void Window_ViewEventLog::addLines()
 {
     if (!gLogger)
         return;
-    const int count = gLogger->GetNumberLines();
+    // The ring's size stops at 1000 once it is full: the running total of
+    // lines is what tells new lines from old.
+    std::vector<std::string> lines;
+    int held = 0;
+    const std::uint64_t total = gLogger->CopyLinesSince(m_linesSeen, lines, &held);
     QTableWidget* table = ui->table_ViewEventLog;
-    if (count < from) {
-        // The log was cleared or wrapped below what is shown: start again.
+    const int added = static_cast<int>(lines.size());
+    // Lines the ring has dropped (it wrapped, or was cleared) leave the top.
+    const int dropped = std::clamp(table->rowCount() + added - held, 0, table->rowCount());
+    if (dropped > 0 && dropped == table->rowCount())
         table->setRowCount(0);
-        from = 0;
-    }
-    table->setRowCount(count);
-    for (int i = from; i < count; ++i) {
-        int test = 0;
-        // The line is valid until the next GetLine: copy it at once.
-        const char* line = gLogger->GetLine(i, &test, nullptr);
-        const QString text = line ? QString::fromLocal8Bit(line).trimmed() : QString();
+    else
+        for (int i = 0; i < dropped; ++i)
+            table->removeRow(0);
+    m_linesSeen = total;
+
+    int row = table->rowCount();
+    table->setRowCount(row + added);
+    for (const std::string& line : lines) {
+        const QString text = QString::fromLocal8Bit(line).trimmed();
         const QByteArray raw = text.toLocal8Bit();
         auto* item = new QTableWidgetItem(severityIcon(raw.constData()), text);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
-        table->setItem(i, 0, item);
+        table->setItem(row, 0, item);
         table->setColumnWidth(0, width() - kColumnMargin);
         table->scrollToItem(item);
-        m_linesShown = i + 1;
+        ++row;
     }
 }
 
@@ -83,8 +94,7 @@ void Window_ViewEventLog::timerEvent(QTimerEvent* event)
         Window_ViewEventLog_Base::timerEvent(event);
         return;
     }
-    if (gLogger && gLogger->GetNumberLines() != m_linesShown)
-        addLines(m_linesShown);
+    addLines();
 }
 
 void Window_ViewEventLog::resizeEvent(QResizeEvent* event)

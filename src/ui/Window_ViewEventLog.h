@@ -4,6 +4,8 @@
 
 #include "Window_ViewEventLog_Base.h"
 
+#include <cstdint>
+
 class QResizeEvent;
 class QTimerEvent;
 
@@ -22,9 +24,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Adds rows from `from` up to the log's line count.
-    void addLines(int from);
+    // Adds the lines logged since the last look and drops the rows of
+    // lines the log no longer holds.
+    void addLines();
 
     int m_timer = 0;
-    int m_linesShown = 0;
+    // The event log's running line total at the last look.
+    std::uint64_t m_linesSeen = 0;
 };

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 namespace {
 
 class RunWindow : public ::testing::Test {
@@ -40,6 +42,35 @@ protected:
     }
     QAction* action(const char* name) { return findChildOrFail<QAction>(app.get(), name); }
 };
+
+QImage drawn(QWidget* w)
+{
+    return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// What an LCD like `like`, with its digit count, draws for `text`.
+QImage lcdShowing(const QLCDNumber* like, const QString& text)
+{
+    QLCDNumber ref;
+    ref.setPalette(like->palette());
+    ref.setFrameShape(like->frameShape());
+    ref.setSegmentStyle(like->segmentStyle());
+    ref.setDigitCount(like->digitCount());
+    ref.resize(like->size());
+    ref.display(text);
+    return drawn(&ref);
+}
+
+// Whether the LCD shows 123:04:05 whole, or a few seconds later.
+bool showsLongRun(QLCDNumber* lcd)
+{
+    const QImage shown = drawn(lcd);
+    for (int s = 5; s <= 9; ++s)
+        if (shown == lcdShowing(lcd, QString::asprintf("123:04:%02d", s)))
+            return true;
+    shown.save("RunWindow-lcd.png");
+    return false;
+}
 
 TEST_F(RunWindow, CancelOnTheWarningStartsAndClearsNothing)
 {
@@ -94,6 +125,14 @@ TEST_F(RunWindow, NoLimitsKeepTheRunGoingUntilStop)
     app->slotStartTest();
     app->checkRun();
     EXPECT_TRUE(app->runActive());
+
+    // A long burn-in: 123 hours and more must show whole on the LCD.
+    relaxedStore(resultfile.run_start_time,
+        static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
+    app->UpdateMainWindow();
+    auto* lcd = findChildOrFail<QLCDNumber>(app.get(), "lcdElapsed");
+    EXPECT_GE(lcd->digitCount(), 9);
+    EXPECT_TRUE(showsLongRun(lcd));
     app->slotStopTest();
     EXPECT_FALSE(app->runActive());
     EXPECT_NE(findChildOrFail<QLabel>(app.get(), "stopTimeLabel")->text(), "running...");
@@ -117,8 +156,14 @@ TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
     app->UpdateMainWindow();
     EXPECT_EQ(table->item(0, 0)->text(), "CPU - Maths");
     EXPECT_NE(table->item(0, 2)->text().trimmed(), "0");
+    // The final elapsed time of a long run shows whole too.
+    relaxedStore(resultfile.run_start_time,
+        static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
     app->slotStopTest();
     EXPECT_FALSE(AnyTestThreadAlive());
+    auto* lcd = findChildOrFail<QLCDNumber>(app.get(), "lcdElapsed");
+    EXPECT_GE(lcd->digitCount(), 9);
+    EXPECT_TRUE(showsLongRun(lcd));
     EXPECT_NE(table->item(0, 2)->text().trimmed(), "0") << "the final counts stay in the table";
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, resultfile.results[kSlotMaths].op_count);
 }

@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -40,6 +42,25 @@ TEST_F(EventRing, KeepsTheNewest1000Lines)
     EXPECT_EQ(newest().substr(newest().size() - 7), ", 1001\n");
     EXPECT_EQ(log.GetLine(1001, &test, nullptr), nullptr);
     EXPECT_EQ(test, 0) << "test index is reset even when there is no line";
+
+    // The running total goes on past the ring's size, so a reader can ask
+    // for what came after the lines it has.
+    EXPECT_EQ(log.GetTotalLines(), 1001u);
+    std::vector<std::string> lines;
+    int held = 0;
+    EXPECT_EQ(log.CopyLinesSince(999, lines, &held), 1001u);
+    EXPECT_EQ(held, 1000);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0].ends_with(", 1000\n") && lines[1].ends_with(", 1001\n")) << lines[0] << lines[1];
+    log.CopyLinesSince(0, lines, &held);
+    ASSERT_EQ(lines.size(), 1000u) << "only what the ring still holds";
+    EXPECT_TRUE(lines.front().ends_with(", 2\n")) << lines.front();
+    log.ClearLog();
+    log.AddLine("after", 8, 0, nullptr, 1);
+    EXPECT_EQ(log.CopyLinesSince(1001, lines, &held), 1002u) << "a clear does not reset the total";
+    EXPECT_EQ(std::pair(lines.size(), held), std::pair(std::size_t { 1 }, 1));
+    EXPECT_EQ(log.CopyLinesSince(1002, lines, nullptr), 1002u);
+    EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(EventRing, OnlyNormalEventsAtNormalDetailEnterTheRing)

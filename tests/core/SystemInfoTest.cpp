@@ -1,8 +1,10 @@
 #include "TraceCapture.h"
 #include "SystemInfo.h"
+#include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "ScopedEnv.h"
+#include "Startup.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -260,6 +262,33 @@ TEST(OsText, KernelNameAndReleaseCutToTheBuffer)
         EXPECT_EQ(std::string(buf), full.substr(0, size - 1));
         EXPECT_EQ(buf[size], '#');
     }
+}
+
+TEST(OsText, UnopenableEtcIssueIsAlsoAnActivityTraceEvent)
+{
+    TempDir dir;
+    const std::string missing = dir.file("no-such-issue");
+    std::memset(&testconfig, 0, sizeof testconfig);
+    testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
+    testconfig.trace_level = 3;
+    g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
+    ASSERT_NE(g_fpActivityLog, nullptr);
+    gLogger = new CLogger("dummyStr");
+    TraceCapture debug;
+    EXPECT_STREQ(TranslateEtcIssue(missing.c_str()), "");
+    EXPECT_EQ(gLogger->GetNumberLines(), 0) << "an activity detail, not a line of the event log window";
+    delete gLogger; // closes the trace file
+    gLogger = nullptr;
+    std::memset(&testconfig, 0, sizeof testconfig);
+
+    const std::string message = "Failed to fopen(" + missing + ", rb), strerror(2): " + std::strerror(ENOENT);
+    EXPECT_TRUE(hasTraceLine(debug.text(), "TranslateEtcIssue", message)) << debug.text();
+    const std::string trace = ReadFile(dir.file("trace.log"));
+    const std::size_t at = trace.find(", Status, TranslateEtcIssue[");
+    ASSERT_NE(at, std::string::npos) << trace;
+    EXPECT_EQ(trace.rfind("INFORMATION: ", 0), 0u) << trace;
+    EXPECT_TRUE(trace.ends_with("]: " + message + "\n")) << trace;
+    EXPECT_EQ(countOf(trace, "\n"), 1u) << trace;
 }
 
 // ---------------------------------------------------------------- classifiers

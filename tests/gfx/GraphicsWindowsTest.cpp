@@ -3,9 +3,13 @@
 #include "AppFixture.h"
 #include "AtomicField.h"
 #include "CGraphicsWidget.h"
+#include "CLogger.h"
 #include "COpenGLWidget.h"
+#include "ConfigRecord.h"
+#include "ErrorClassification.h"
 #include "ResultRecord.h"
 #include "RunControl.h"
+#include "Startup.h"
 
 #include <QApplication>
 #include <QOpenGLContext>
@@ -16,6 +20,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <tuple>
 
 extern bool gXDisplay;
 
@@ -88,6 +94,53 @@ TEST(GlScene, EachSphereHasItsMaterialOrCheckerboard)
         frame.save("GlScene-frame.png");
     window.close();
     EXPECT_TRUE(window.isVisible()) << "the user cannot close it";
+}
+
+TEST(GlScene, AQuadricThatCannotBeMadeIs206OnceNotACrash)
+{
+    SKIP_WITHOUT_GL();
+    // Put back whatever way the test ends.
+    struct Restore {
+        int severity = e_classification[206];
+        std::string text = e_strings[206];
+        ~Restore()
+        {
+            COpenGLWidget::SetQuadricMaker(nullptr);
+            delete gLogger;
+            gLogger = nullptr;
+            e_classification[206] = severity;
+            std::snprintf(e_strings[206], kErrorTextSize, "%s", text.c_str());
+        }
+    } restore;
+    e_classification[206] = kSevWarning;
+    std::strcpy(e_strings[206], "OpenGL not available");
+    testconfig.log_detail_level = 1;
+    gLogger = new CLogger("dummyStr");
+    const _resultinfo before = resultfile.results[kSlot3D];
+
+    COpenGLWidget::SetQuadricMaker([]() -> GLUquadric* { return nullptr; });
+    {
+        COpenGLWidget window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        const int frames = COpenGLWidget::renderCount;
+        window.grabFramebuffer();
+        window.grabFramebuffer();
+        EXPECT_EQ(COpenGLWidget::renderCount - frames, 0) << "no scene, no frame counted";
+        const _resultinfo& r = resultfile.results[kSlot3D];
+        EXPECT_EQ(std::tuple(r.errors - before.errors, r.last_error, r.op_count - before.op_count),
+            std::tuple(1u, 206u, std::uint64_t { 0 }))
+            << "said once, not at every frame";
+        ASSERT_EQ(gLogger->GetNumberLines(), 1);
+        EXPECT_TRUE(
+            std::string(gLogger->GetLine(0, nullptr, nullptr)).ends_with(", 3D Graphics, OpenGL not available\n"))
+            << gLogger->GetLine(0, nullptr, nullptr);
+
+        // With quadrics again the scene draws as before.
+        COpenGLWidget::SetQuadricMaker(nullptr);
+        window.grabFramebuffer();
+        EXPECT_EQ(COpenGLWidget::renderCount - frames, 1);
+    }
 }
 
 QWidget* topLevel(const char* name)

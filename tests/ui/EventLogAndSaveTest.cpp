@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <sys/stat.h>
 
 namespace {
@@ -94,6 +96,35 @@ TEST_F(EventLogWindow, ShowsLinesLiveWithSeverityIcons)
     gLogger->ClearLog();
     window.LoadEventLog();
     EXPECT_EQ(table->rowCount(), 0);
+}
+
+TEST_F(EventLogWindow, KeepsFollowingOnceTheRingIsFull)
+{
+    for (int i = 1; i <= 1000; ++i)
+        gLogger->AddLine(("line " + std::to_string(i)).c_str(), 1, 0, nullptr, 1);
+    Window_ViewEventLog window;
+    auto* table = findChildOrFail<QTableWidget>(&window, "table_ViewEventLog");
+    window.LoadEventLog();
+    window.show();
+    ASSERT_EQ(table->rowCount(), 1000);
+    auto row = [&](int r) { return table->item(r, 0) ? table->item(r, 0)->text() : QString(); };
+    EXPECT_TRUE(row(999).endsWith(", line 1000"));
+
+    // The ring holds 1000 lines before and after these: its size alone
+    // cannot tell that anything is new.
+    for (int i = 1001; i <= 1003; ++i)
+        gLogger->AddLine(("line " + std::to_string(i)).c_str(), 1, 0, nullptr, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return row(999).endsWith(", line 1003"); }, 2500)) << row(999).toStdString();
+    EXPECT_EQ(table->rowCount(), 1000);
+    EXPECT_TRUE(row(0).endsWith(", line 4")) << row(0).toStdString();
+    EXPECT_TRUE(row(996).endsWith(", line 1000")) << row(996).toStdString();
+
+    // Cleared while shown: the old lines go, the new one comes.
+    gLogger->ClearLog();
+    gLogger->AddLine("after the clear", 1, 201, nullptr, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 1; }, 2500)) << table->rowCount();
+    EXPECT_TRUE(row(0).startsWith("SERIOUS") && row(0).endsWith(", after the clear")) << row(0).toStdString();
+    EXPECT_EQ(iconColour(table->item(0, 0)), 'r');
 }
 
 using SaveDialog = WithLogger;
