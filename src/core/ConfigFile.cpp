@@ -151,12 +151,35 @@ ConfigSaveTarget ConfigSaveTargetFor(const std::string& path)
     return t;
 }
 
+namespace {
+
+// One start-up candidate into testconfig; ConfigFileLoad's result.
+int loadStartupFile(const char* name, const char* dir)
+{
+    return ConfigFileLoad(name, std::strchr(name, '/') ? "" : dir, &testconfig);
+}
+
+} // namespace
+
 void LoadStartupConfig(const char* dir)
 {
-    if (ConfigFileLoad(configfilename, dir, &testconfig) == 0)
+    if (loadStartupFile(configfilename, dir) == 0)
         return;
 
     DPrintf("%s, %s[%d]: Config does not exist...\n", KVX_WHERE);
+    // A file named on the command line that cannot be used must not cost
+    // the user the settings kept in LastUsed.cfg.
+    if (std::strcmp(configfilename, defaultconfigfile) != 0 &&
+        loadStartupFile(defaultconfigfile, dir) == 0) {
+        std::string text = Format("Due to problems with the configuration file\n%s\nThe settings in %s will be "
+                                  "used instead",
+                                  configfilename, defaultconfigfile);
+        DPrintf("%s\n", text.c_str());
+        ShowBox(BoxIcon::Critical, Format("Error loading *%s*", configfilename), text, {"OK"}, 0, 0);
+        std::strcpy(configfilename, defaultconfigfile);
+        return;
+    }
+
     std::string text = Format("Due to problems with the configuration file\n%s\nDefault config values will be used "
                               "instead",
                               configfilename);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,7 +27,7 @@ protected:
     void SetUp() override { std::strcpy(configfilename, "LastUsed.cfg"); }
     void TearDown() override { ExitEnv_Main(); }
 
-    void writeConfig(const std::string& name, int pretestLogMode)
+    void writeConfig(const std::string& name, int pretestLogMode, float autoStopTime = 0)
     {
         auto c = std::make_unique<_testconfig>();
         std::memset(c.get(), 0, sizeof *c);
@@ -34,7 +35,8 @@ protected:
         std::memcpy(c->magic, kConfigMagic, 8);
         c->version = 1;
         c->pretest_log_mode = pretestLogMode;
-        WriteFile(dir.file(name), bytesOf(c.get(), sizeof *c));
+        c->auto_stop_time = autoStopTime;
+        WriteFile(name[0] == '/' ? name : dir.file(name), bytesOf(c.get(), sizeof *c));
     }
 };
 
@@ -59,6 +61,45 @@ TEST_F(InitEnv, NamedConfigurationIsLoadedAndNamed)
     EXPECT_STREQ(configfilename, "mine.cfg");
     EXPECT_TRUE(autorun_flag);
     EXPECT_FALSE(FileExists(dir.file("LastUsed.cfg"))) << "a good file needs no fallback save";
+}
+
+TEST_F(InitEnv, ConfigurationNamedWithASlashIsThePathGiven)
+{
+    writeConfig("LastUsed.cfg", 0, 5);
+    const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
+    std::filesystem::create_directories(dir.file("some/dir"));
+    const std::string lab = dir.file("some/dir/lab.cfg");
+    writeConfig(lab, 0, 37);
+    TempDir programDir;
+    ASSERT_EQ(InitEnv_Main(false, lab.c_str(), true, programDir.path()), 0);
+    EXPECT_TRUE(sink.boxes.empty()) << sink.boxes[0].caption;
+    EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 37);
+    EXPECT_STREQ(configfilename, lab.c_str());
+    EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
+}
+
+// A named file that cannot be used leaves the user on the settings kept in
+// LastUsed.cfg, never on defaults written over them.
+TEST_F(InitEnv, UnusableNamedConfigurationFallsBackToLastUsedUntouched)
+{
+    writeConfig("LastUsed.cfg", 0, 5);
+    const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
+    WriteFile(dir.file("bad.cfg"), std::string(sizeof(_testconfig), 'x'));
+    for (const std::string& name : {std::string("lab.cfg"), dir.file("nowhere/lab.cfg"), std::string("bad.cfg")}) {
+        SCOPED_TRACE(name);
+        sink.boxes.clear();
+        std::strcpy(configfilename, "LastUsed.cfg");
+        ASSERT_EQ(InitEnv_Main(false, name.c_str(), true, dir.path()), 0);
+        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 5);
+        EXPECT_STREQ(configfilename, "LastUsed.cfg");
+        EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
+        ASSERT_FALSE(sink.boxes.empty());
+        EXPECT_EQ(sink.boxes.back().caption, "Error loading *" + name + "*");
+        EXPECT_EQ(sink.boxes.back().text, "Due to problems with the configuration file\n" + name +
+                                              "\nThe settings in LastUsed.cfg will be used instead");
+        EXPECT_EQ(sink.boxes.size(), name == "bad.cfg" ? 2u : 1u) << "the unreadable file has its own box";
+        ExitEnv_Main();
+    }
 }
 
 TEST_F(InitEnv, MachineIdOf150BytesFillsTypeAndPartOfSerial)
