@@ -55,16 +55,18 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     if (m_options.versionRequested || m_options.helpRequested)
         std::exit(0);
     gFollowConfigLogPath = m_options.followConfigLogPath;
-    const std::string debugPath = dir + "/" + m_options.debugFileName;
+    const std::string dataDir = DataDirectoryFor(dir);
+    m_dataDir = QString::fromStdString(dataDir);
+    const std::string debugPath = dataDir + "/" + m_options.debugFileName;
 
     std::printf("\"%s\" will be created at\n\"%s\",\nplease send log to %s\nif you encounter problems during "
                 "start-up.\n",
-                m_options.debugFileName.c_str(), dir.c_str(), kSupportEmail);
+                m_options.debugFileName.c_str(), dataDir.c_str(), kSupportEmail);
     std::fflush(stdout);
 
-    if (!CheckPathLengths(dir, debugPath))
+    if (!CheckPathLengths(dataDir, debugPath))
         std::exit(1);
-    CheckStartupPermissions(dir, debugPath);
+    CheckStartupPermissions(dataDir, debugPath);
     OpenDebugFile(debugPath);
     m_redirect = RedirectStandardStreams(m_options, debugPath);
     TraceNonOptionsAndVersion(m_options);
@@ -74,7 +76,7 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
 
     totalErrors = 0;
     lastBeepErrors = 0;
-    InitEnv_Main(m_options.autorun, m_options.configName, gFollowConfigLogPath, dir);
+    InitEnv_Main(m_options.autorun, m_options.configName, gFollowConfigLogPath, dir, dataDir);
     // The graphics tests need Qt, so core's slot table leaves them to us.
     RegisterGraphicsTests();
 
@@ -156,7 +158,7 @@ void KVXMainApp::setUpWindow()
 
     m_runHooks = std::make_unique<RunHooks>(*this);
     m_resultsTable = std::make_unique<ResultsTable>(ui->testTable);
-    m_machineIdWindow = new Window_EditMachineID(m_programDir, this);
+    m_machineIdWindow = new Window_EditMachineID(m_dataDir, this);
     win_ResultBanner = new Window_ResultBanner(this);
     win_StopButton = new Window_StopButton(this);
     win_StopButton->setWindowTitle(tr("Stop tests"));

@@ -31,8 +31,11 @@ public:
     KVXMainApp(int argc, char** argv, const QString& programDir = QString(), QWidget* parent = nullptr);
     ~KVXMainApp() override;
 
-    // The directory all data files live in.
+    // The directory of the shipped files (classification, user guide).
     QString programDirectory() const { return m_programDir; }
+    // The directory of the files this user's settings and results go to:
+    // the program directory unless that is shared (DataDirectoryFor).
+    QString dataDirectory() const { return m_dataDir; }
 
     // Refreshes the labels and the results table.
     void UpdateMainWindow();
@@ -91,6 +94,7 @@ private:
     void closeSettingsDialogs();
 
     QString m_programDir;
+    QString m_dataDir;
     StartupOptions m_options;
     Redirection m_redirect;
     std::unique_ptr<QPrinter> m_printer;

@@ -11,8 +11,8 @@
 
 void KVXMainApp::setUpSettingsDialogs()
 {
-    testConfigWin = new TestConfig(m_programDir, this);
-    testPreferenceWin = new TestPreference(m_programDir, this);
+    testConfigWin = new TestConfig(m_dataDir, this);
+    testPreferenceWin = new TestPreference(m_dataDir, this);
     connect(testConfigWin, &TestConfig::configChanged, this, &KVXMainApp::UpdateMainWindow);
     connect(testPreferenceWin, &TestPreference::configChanged, this, &KVXMainApp::UpdateMainWindow);
     connect(testPreferenceWin, &TestPreference::helpRequested, this, &KVXMainApp::slotHelpUserGuide);

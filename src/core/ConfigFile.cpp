@@ -151,12 +151,51 @@ ConfigSaveTarget ConfigSaveTargetFor(const std::string& path)
     return t;
 }
 
-void LoadStartupConfig(const char* dir)
+namespace {
+
+// One start-up candidate into testconfig; ConfigFileLoad's result.
+int loadStartupFile(const char* name, const char* dir, const char* sharedDir)
 {
-    if (ConfigFileLoad(configfilename, dir, &testconfig) == 0)
+    if (std::strchr(name, '/'))
+        return ConfigFileLoad(name, "", &testconfig);
+    if (!sharedDir[0] || ::access(joinPath(dir, name).c_str(), F_OK) == 0)
+        return ConfigFileLoad(name, dir, &testconfig);
+    // Another user's file this user may not read is none of this user's business.
+    if (::access(joinPath(sharedDir, name).c_str(), R_OK) != 0)
+        return -1;
+    const int rc = ConfigFileLoad(name, sharedDir, &testconfig);
+    if (rc != 0)
+        return rc;
+    // Logs left in the shared directory by default belong to whoever made
+    // them; this user's go beside this user's settings.
+    if (std::strcmp(testconfig.log_directory, sharedDir) == 0)
+        std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dir);
+    if (std::strcmp(name, defaultconfigfile) == 0)
+        ConfigFileSave(defaultconfigfile, dir, &testconfig);
+    return 0;
+}
+
+} // namespace
+
+void LoadStartupConfig(const char* dir, const char* sharedDir)
+{
+    if (loadStartupFile(configfilename, dir, sharedDir) == 0)
         return;
 
     DPrintf("%s, %s[%d]: Config does not exist...\n", KVX_WHERE);
+    // A file named on the command line that cannot be used must not cost
+    // the user the settings kept in LastUsed.cfg.
+    if (std::strcmp(configfilename, defaultconfigfile) != 0 &&
+        loadStartupFile(defaultconfigfile, dir, sharedDir) == 0) {
+        std::string text = Format("Due to problems with the configuration file\n%s\nThe settings in %s will be "
+                                  "used instead",
+                                  configfilename, defaultconfigfile);
+        DPrintf("%s\n", text.c_str());
+        ShowBox(BoxIcon::Critical, Format("Error loading *%s*", configfilename), text, {"OK"}, 0, 0);
+        std::strcpy(configfilename, defaultconfigfile);
+        return;
+    }
+
     std::string text = Format("Due to problems with the configuration file\n%s\nDefault config values will be used "
                               "instead",
                               configfilename);

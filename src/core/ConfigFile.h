@@ -32,7 +32,10 @@ struct ConfigSaveTarget {
 };
 ConfigSaveTarget ConfigSaveTargetFor(const std::string& path);
 
-// Start-up: loads `configfilename` from `dir` into testconfig or, when that
-// fails, tells the user, applies the defaults and saves them as
-// "LastUsed.cfg". GUI thread.
-void LoadStartupConfig(const char* dir);
+// Start-up: loads `configfilename` into testconfig: a name with a '/' is a
+// path as given, a plain name lies in `dir` or, while `dir` has no such file,
+// in `sharedDir` (when given; a "LastUsed.cfg" taken from there is copied to
+// `dir`). When a file named on the command line fails, "LastUsed.cfg" is
+// used instead; when that fails too (or was the file), tells the user,
+// applies the defaults and saves them as "LastUsed.cfg". GUI thread.
+void LoadStartupConfig(const char* dir, const char* sharedDir = "");

@@ -13,7 +13,11 @@
 #include "TestSlots.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 char dirname[300];
@@ -22,6 +26,41 @@ bool autorun_flag = false;
 CLogger* gLogger = nullptr;
 struct sysinfo gSysInfo;
 int gUpdateWindowInterval = 3000;
+
+namespace {
+
+// The base of per-user configuration: $XDG_CONFIG_HOME, else ~/.config.
+std::string userConfigHome()
+{
+    // Relative values are to be ignored.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd* pw = ::getpwuid(::geteuid());
+        home = pw ? pw->pw_dir : nullptr;
+    }
+    return home && home[0] == '/' ? std::string(home) + "/.config" : std::string();
+}
+
+} // namespace
+
+std::string DataDirectoryFor(const std::string& programDir)
+{
+    // Files are created and replaced as the effective user, so judge as that user.
+    struct stat st {};
+    if (::stat(programDir.c_str(), &st) != 0 || (st.st_mode & S_ISVTX) == 0 || st.st_uid == ::geteuid() ||
+        ::faccessat(AT_FDCWD, programDir.c_str(), W_OK, AT_EACCESS) != 0)
+        return programDir;
+    const std::string base = userConfigHome();
+    if (base.empty())
+        return programDir;
+    // A failure shows as the permission box for this directory.
+    const std::string dir = base + "/kalvextest";
+    ::mkdir(base.c_str(), 0700);
+    ::mkdir(dir.c_str(), 0700);
+    return dir;
+}
 
 bool CheckPathLengths(const std::string& programDir, const std::string& debugPath)
 {
@@ -111,16 +150,21 @@ void KalvexTest_CleanUp()
     Clear_Error_Summary();
 }
 
-int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir)
+int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir,
+                 const std::string& dataDir)
 {
     tests_running = 0;
     stop_all_tests = 1;
     autorun_flag = autorun;
 
-    std::snprintf(dirname, sizeof dirname, "%s", programDir.c_str());
+    std::snprintf(dirname, sizeof dirname, "%s", dataDir.empty() ? programDir.c_str() : dataDir.c_str());
     DPrintf("%s, %s[%d]: dirname = *%s*\n", KVX_WHERE, dirname);
+    // Where this user's files start from when they are not in dirname yet.
+    const char* shared = programDir == dirname ? "" : programDir.c_str();
+    if (shared[0])
+        DPrintf("%s, %s[%d]: shared program directory = *%s*\n", KVX_WHERE, shared);
 
-    InitialiseErrorClassifications(dirname);
+    InitialiseErrorClassifications(programDir.c_str());
 
     delete gLogger;
     gLogger = new CLogger("dummyStr");
@@ -131,9 +175,10 @@ int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath,
         std::strncpy(configfilename, configName, sizeof configfilename - 1);
         configfilename[sizeof configfilename - 1] = '\0';
     }
-    LoadStartupConfig(dirname);
+    LoadStartupConfig(dirname, shared);
 
-    load_machineid(dirname);
+    const bool ownMachineId = ::access((std::string(dirname) + "/machineid.dat").c_str(), F_OK) == 0;
+    load_machineid(ownMachineId || !shared[0] ? dirname : shared);
 
     LoadAccumulatedResults(dirname);
 

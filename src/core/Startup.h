@@ -10,7 +10,9 @@
 
 class CLogger;
 
-// The program directory, no trailing slash; every data file lives here.
+// The directory of the files the program writes (settings, accumulated
+// results, machine identity, debug trace), no trailing slash: the program
+// directory, or this user's own directory when that one is shared.
 extern char dirname[300];
 extern bool gFollowConfigLogPath;
 extern bool autorun_flag;
@@ -46,8 +48,20 @@ void CloseRedirection(Redirection& r);
 // Lists the words left after the options and prints the version line.
 void TraceNonOptionsAndVersion(const StartupOptions& opts);
 
-// Prepares the process-wide environment in its fixed order. GUI thread.
-int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir);
+// Where the user running the program keeps the files it writes. The program
+// directory itself, unless it is shared: sticky, writable by this user and
+// owned by another (an installed copy used by a group of technicians), where
+// nobody may replace another's files. Then $XDG_CONFIG_HOME/kalvextest
+// (~/.config/kalvextest), created 0700. GUI thread, at start-up.
+std::string DataDirectoryFor(const std::string& programDir);
+
+// Prepares the process-wide environment in its fixed order. Shipped files
+// are read from `programDir`; the user's files live in `dataDir` (empty: the
+// program directory). When that is another directory and holds no settings
+// or machine identity yet, those start from the program directory's copies.
+// GUI thread.
+int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir,
+    const std::string& dataDir = {});
 
 // Zeroes the configuration, results and thread records and clears results.
 void KalvexTest_CleanUp();

@@ -1,5 +1,6 @@
 #include "ConfigFile.h"
 #include "DebugTrace.h"
+#include "ErrorClassification.h"
 #include "ResultRecord.h"
 #include "Startup.h"
 #include "TempDir.h"
@@ -8,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -26,7 +31,7 @@ protected:
     void SetUp() override { std::strcpy(configfilename, "LastUsed.cfg"); }
     void TearDown() override { ExitEnv_Main(); }
 
-    void writeConfig(const std::string& name, int pretestLogMode)
+    void writeConfig(const std::string& name, int pretestLogMode, float autoStopTime = 0)
     {
         auto c = std::make_unique<_testconfig>();
         std::memset(c.get(), 0, sizeof *c);
@@ -34,7 +39,8 @@ protected:
         std::memcpy(c->magic, kConfigMagic, 8);
         c->version = 1;
         c->pretest_log_mode = pretestLogMode;
-        WriteFile(dir.file(name), bytesOf(c.get(), sizeof *c));
+        c->auto_stop_time = autoStopTime;
+        WriteFile(name[0] == '/' ? name : dir.file(name), bytesOf(c.get(), sizeof *c));
     }
 };
 
@@ -59,6 +65,45 @@ TEST_F(InitEnv, NamedConfigurationIsLoadedAndNamed)
     EXPECT_STREQ(configfilename, "mine.cfg");
     EXPECT_TRUE(autorun_flag);
     EXPECT_FALSE(FileExists(dir.file("LastUsed.cfg"))) << "a good file needs no fallback save";
+}
+
+TEST_F(InitEnv, ConfigurationNamedWithASlashIsThePathGiven)
+{
+    writeConfig("LastUsed.cfg", 0, 5);
+    const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
+    std::filesystem::create_directories(dir.file("some/dir"));
+    const std::string lab = dir.file("some/dir/lab.cfg");
+    writeConfig(lab, 0, 37);
+    TempDir programDir;
+    ASSERT_EQ(InitEnv_Main(false, lab.c_str(), true, programDir.path()), 0);
+    EXPECT_TRUE(sink.boxes.empty()) << sink.boxes[0].caption;
+    EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 37);
+    EXPECT_STREQ(configfilename, lab.c_str());
+    EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
+}
+
+// A named file that cannot be used leaves the user on the settings kept in
+// LastUsed.cfg, never on defaults written over them.
+TEST_F(InitEnv, UnusableNamedConfigurationFallsBackToLastUsedUntouched)
+{
+    writeConfig("LastUsed.cfg", 0, 5);
+    const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
+    WriteFile(dir.file("bad.cfg"), std::string(sizeof(_testconfig), 'x'));
+    for (const std::string& name : {std::string("lab.cfg"), dir.file("nowhere/lab.cfg"), std::string("bad.cfg")}) {
+        SCOPED_TRACE(name);
+        sink.boxes.clear();
+        std::strcpy(configfilename, "LastUsed.cfg");
+        ASSERT_EQ(InitEnv_Main(false, name.c_str(), true, dir.path()), 0);
+        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 5);
+        EXPECT_STREQ(configfilename, "LastUsed.cfg");
+        EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
+        ASSERT_FALSE(sink.boxes.empty());
+        EXPECT_EQ(sink.boxes.back().caption, "Error loading *" + name + "*");
+        EXPECT_EQ(sink.boxes.back().text, "Due to problems with the configuration file\n" + name +
+                                              "\nThe settings in LastUsed.cfg will be used instead");
+        EXPECT_EQ(sink.boxes.size(), name == "bad.cfg" ? 2u : 1u) << "the unreadable file has its own box";
+        ExitEnv_Main();
+    }
 }
 
 TEST_F(InitEnv, MachineIdOf150BytesFillsTypeAndPartOfSerial)
@@ -103,6 +148,166 @@ TEST_F(InitEnv, OtherModesIgnoreTheAccumulatedFile)
     WriteFile(dir.file(".accum_result.cfg"), bytesOf(saved.get(), sizeof *saved));
     ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0u);
+}
+
+// An installed program directory shared by a group of technicians: owned by
+// root, group-writable and sticky. Each user runs in a child of their own
+// with real, distinct ids.
+class SharedProgramDir : public ::testing::Test {
+protected:
+    static constexpr gid_t kGroup = 47100;
+    static constexpr uid_t kFirst = 47101, kSecond = 47102, kOutsider = 47103;
+    TempDir root;
+    std::string prog;
+
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to act as other users";
+        ::chmod(root.path().c_str(), 0755);
+        prog = root.file("opt");
+        ASSERT_EQ(::mkdir(prog.c_str(), 0755), 0);
+        share(prog, 0);
+        for (uid_t uid : {uid_t {0}, kFirst, kSecond, kOutsider}) {
+            ASSERT_EQ(::mkdir(home(uid).c_str(), 0700), 0);
+            ASSERT_EQ(::chown(home(uid).c_str(), uid, uid == kOutsider ? kOutsider : kGroup), 0);
+        }
+    }
+    void share(const std::string& path, uid_t owner, mode_t mode = 03775)
+    {
+        ASSERT_EQ(::chown(path.c_str(), owner, kGroup), 0);
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    }
+    std::string home(uid_t uid) const { return root.file("home" + std::to_string(uid)); }
+    std::string ownDir(uid_t uid) const { return home(uid) + "/.config/kalvextest"; }
+
+    // Runs `body` in a child as `uid` (in kGroup, unless an outsider) with
+    // its own HOME; returns what the body returned.
+    std::string runAs(uid_t uid, const std::function<std::string()>& body)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return "no pipe";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            const gid_t gid = uid == kOutsider ? kOutsider : uid == 0 ? 0 : kGroup;
+            std::string out = "could not become " + std::to_string(uid);
+            ::setenv("HOME", home(uid).c_str(), 1);
+            ::unsetenv("XDG_CONFIG_HOME");
+            if (::setgroups(1, &gid) == 0 && ::setresgid(gid, gid, gid) == 0 && ::setresuid(uid, uid, uid) == 0)
+                out = body();
+            (void)!::write(fds[1], out.data(), out.size());
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        std::string out;
+        char buf[512];
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+            out.append(buf, static_cast<std::size_t>(n));
+        ::close(fds[0]);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : "child failed: " + out;
+    }
+    std::string dataDirAs(uid_t uid)
+    {
+        return runAs(uid, [this] { return DataDirectoryFor(prog); });
+    }
+};
+
+TEST_F(SharedProgramDir, OnlyAnotherOwnersSharedDirectorySendsAUserHome)
+{
+    // The owner, root or not, keeps everything beside the program as before.
+    EXPECT_EQ(dataDirAs(0), prog);
+    share(prog, kFirst);
+    EXPECT_EQ(dataDirAs(kFirst), prog);
+    share(prog, 0);
+    // Not a member: the program directory, and so today's permission box.
+    EXPECT_EQ(dataDirAs(kOutsider), prog);
+    // Group-writable without the sticky bit: files can be replaced there.
+    share(prog, 0, 02775);
+    EXPECT_EQ(dataDirAs(kSecond), prog);
+    for (uid_t uid : {uid_t {0}, kFirst, kOutsider, kSecond})
+        EXPECT_FALSE(FileExists(home(uid) + "/.config")) << uid;
+
+    share(prog, 0);
+    EXPECT_EQ(dataDirAs(kSecond), ownDir(kSecond));
+    struct stat st {};
+    ASSERT_EQ(::stat(ownDir(kSecond).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, kSecond);
+    // $XDG_CONFIG_HOME when it is an absolute path.
+    const std::string xdg = home(kFirst) + "/xdg";
+    EXPECT_EQ(runAs(kFirst,
+                    [&] {
+                        ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+                        std::string absolute = DataDirectoryFor(prog);
+                        ::setenv("XDG_CONFIG_HOME", "relative", 1);
+                        return absolute + " " + DataDirectoryFor(prog);
+                    }),
+              xdg + "/kalvextest " + ownDir(kFirst));
+}
+
+TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
+{
+    // What the first technician left: settings (group-writable, so only the
+    // replacing rename is refused), machine identity, accumulated results.
+    auto cfg = std::make_unique<_testconfig>();
+    std::memset(cfg.get(), 0, sizeof *cfg);
+    KalvexTest_SetUpDefault(cfg.get());
+    std::memcpy(cfg->magic, kConfigMagic, 8);
+    cfg->version = 1;
+    cfg->auto_stop_time = 42;
+    cfg->pretest_log_mode = 1;
+    std::snprintf(cfg->log_directory, sizeof cfg->log_directory, "%s", prog.c_str());
+    const std::string shared = bytesOf(cfg.get(), sizeof *cfg);
+    WriteFile(prog + "/LastUsed.cfg", shared);
+    WriteFile(prog + "/machineid.dat", "Bench 7" + std::string(493, '\0'));
+    auto results = std::make_unique<_resultfile>();
+    std::memset(results.get(), 0, sizeof *results);
+    results->accum_results[kSlotMaths].cycles = 17;
+    WriteFile(prog + "/.accum_result.cfg", bytesOf(results.get(), sizeof *results));
+    for (const char* f : {"/LastUsed.cfg", "/machineid.dat", "/.accum_result.cfg"})
+        share(prog + f, kFirst, 0664);
+    WriteFile(prog + "/KVXErrorClassification.txt", ReadFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"));
+
+    const std::string own = ownDir(kSecond);
+    const std::string complaints = runAs(kSecond, [&] {
+        RecordingSink sink;
+        std::strcpy(configfilename, "LastUsed.cfg");
+        const std::string data = DataDirectoryFor(prog);
+        InitEnv_Main(false, "", true, prog, data);
+        std::string c;
+        auto check = [&c](bool ok, const std::string& what) {
+            if (!ok)
+                c += what + "; ";
+        };
+        check(data == own, "data directory " + data);
+        check(std::string(dirname) == own, std::string("dirname ") + dirname);
+        check(e_strings[1][0] != '\0', "classification not read from the program directory");
+        check(testconfig.auto_stop_time == 42, "settings not taken from the shared copy");
+        check(std::string(testconfig.log_directory) == own, std::string("logs in ") + testconfig.log_directory);
+        check(std::string(resultfile.machine_type) == "Bench 7", "machine identity not taken from the shared copy");
+        check(resultfile.accum_results[kSlotMaths].cycles == 0, "another user's accumulated results");
+        check(SaveLastUsedConfig(dirname) == 0, "LastUsed.cfg not saved");
+        std::strcpy(resultfile.machine_type, "Bench 8");
+        check(save_machineid(dirname) == 0, "machineid.dat not saved");
+        for (const auto& b : sink.boxes)
+            if (b.caption != "Machine ID & Notes")
+                c += "box " + b.caption + "; ";
+        ExitEnv_Main();
+        return c;
+    });
+    EXPECT_EQ(complaints, "");
+    EXPECT_TRUE(ReadFile(prog + "/LastUsed.cfg") == shared) << "the shared LastUsed.cfg was rewritten";
+    EXPECT_EQ(ReadFile(prog + "/machineid.dat").substr(0, 8), std::string("Bench 7\0", 8));
+    for (const char* f : {"/LastUsed.cfg", "/machineid.dat"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat((own + f).c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_uid, kSecond) << f;
+    }
+    EXPECT_EQ(ReadFile(own + "/LastUsed.cfg").size(), sizeof(_testconfig));
 }
 
 TEST(StartupPaths, OverlongDirectoryOrDebugPathIsRefused)
