@@ -40,6 +40,17 @@ protected:
         app.reset();
         CloseDebugFile();
     }
+    // The maths test alone at full duty, no limits, no warning.
+    void startMathsAlone()
+    {
+        start([](_testconfig& c) {
+            std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+            c.test_enabled[kSlotMaths] = 1;
+            c.duty_cycle[kSlotMaths] = 100;
+            c.pretest_action = 0;
+            c.auto_stop_time = 0.0f;
+        });
+    }
     QAction* action(const char* name) { return findChildOrFail<QAction>(app.get(), name); }
 };
 
@@ -140,13 +151,7 @@ TEST_F(RunWindow, NoLimitsKeepTheRunGoingUntilStop)
 
 TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
 {
-    start([](_testconfig& c) {
-        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        c.test_enabled[kSlotMaths] = 1;
-        c.duty_cycle[kSlotMaths] = 100;
-        c.pretest_action = 0;
-        c.auto_stop_time = 0.0f;
-    });
+    startMathsAlone();
     app->slotStartTest();
     auto* table = findChildOrFail<QTableWidget>(app.get(), "testTable");
     ASSERT_EQ(table->rowCount(), 1);
@@ -170,12 +175,7 @@ TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
 
 TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
 {
-    start([](_testconfig& c) {
-        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        c.test_enabled[kSlotMaths] = 1;
-        c.pretest_action = 0;
-        c.auto_stop_time = 0.0f;
-    });
+    startMathsAlone();
     // Runs inside the launch, which handles window events between threads.
     std::vector<std::pair<std::string, bool>> seen;
     QTimer::singleShot(0, app.get(), [&] {
@@ -199,13 +199,7 @@ TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
 
 TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
 {
-    start([](_testconfig& c) {
-        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        c.test_enabled[kSlotMaths] = 1;
-        c.pretest_action = 0;
-        c.logging_enabled = 1;
-        c.auto_stop_time = 0.0f;
-    });
+    startMathsAlone();
     app->slotStartTest();
     app->checkRun(); // no errors yet
     // The maths test finds a bad result in its last pass before the stop.
