@@ -13,12 +13,16 @@
 #include <QtTest/QTest>
 
 #include "AtomicField.h"
+#include "NullEngine.h"
 #include "Results.h"
 #include "RunControl.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+
+NullEngineScript gNullScript;
 
 namespace {
 
@@ -210,6 +214,56 @@ TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
     EXPECT_EQ(findChildOrFail<QLabel>(banner, "textLabelResultBanner")->text(), "FAILED");
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].errors, 1u) << "as the result summary has it";
     banner->hide();
+}
+
+// A memory test that outlives its stop limit is left behind; Start at once
+// gives a whole second run, which the old thread's late end leaves alone.
+TEST_F(RunWindow, StartRightAfterAStopThatAbandonedATest)
+{
+    start([](_testconfig& c) {
+        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
+        c.test_enabled[kSlotMaths] = 1;
+        c.test_enabled[kSlotMemory] = 1;
+        c.pretest_action = 0;
+        c.auto_stop_time = 0.0f;
+    });
+    const ThreadEntry memoryEntry = ChildProc[kSlotMemory];
+    ChildProc[kSlotMemory] = Test_Thread_Null;
+    gNullScript.hangSlot = kSlotMemory;
+    gNullScript.hangMs = 4000;
+    gNullScript.watchSlot = kSlotMemory;
+    gNullScript.watchMostAlive = 0;
+    auto counting = [](int slot, std::uint64_t atLeast) {
+        for (int i = 0; i < 2000 && relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count) < atLeast; ++i)
+            QTest::qWait(5);
+        return relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count) >= atLeast;
+    };
+    app->slotStartTest();
+    ASSERT_TRUE(counting(kSlotMemory, 1));
+    const auto hangEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
+    app->slotStopTest();
+    EXPECT_TRUE(AnyTestThreadAlive()) << "the memory thread was left behind";
+    ASSERT_TRUE(action("testStartTestRunAction")->isEnabled());
+
+    gNullScript.hangMs = 0;
+    app->slotStartTest();
+    ASSERT_TRUE(app->runActive());
+    // Past the old thread's end.
+    while (std::chrono::steady_clock::now() < hangEnds + std::chrono::milliseconds(500))
+        QTest::qWait(20);
+    const auto before = relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count);
+    EXPECT_TRUE(counting(kSlotMemory, before + 100)) << "the new memory test goes on after the old one ended";
+    EXPECT_TRUE(counting(kSlotMaths, 1));
+    app->slotStopTest();
+    EXPECT_FALSE(AnyTestThreadAlive());
+    EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the old memory engine joined the new run";
+    EXPECT_EQ(relaxedLoad(gThreadData[kSlotMemory].running), 0);
+    for (int slot : {kSlotMaths, kSlotMemory}) {
+        EXPECT_GT(resultfile.accum_results[slot].op_count, 0u) << slot;
+        EXPECT_EQ(resultfile.accum_results[slot].errors, 0u) << slot;
+    }
+    ChildProc[kSlotMemory] = memoryEntry;
+    gNullScript.hangSlot = gNullScript.watchSlot = -1;
 }
 
 TEST_F(RunWindow, ClearResultsAsksFirst)
