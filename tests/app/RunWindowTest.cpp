@@ -44,12 +44,14 @@ protected:
         app.reset();
         CloseDebugFile();
     }
-    // The maths test alone at full duty, no limits, no warning.
-    void startMathsAlone()
+    // The maths test (and `also`) at full duty, no limits, no warning.
+    void startMaths(int also = -1)
     {
-        start([](_testconfig& c) {
+        start([also](_testconfig& c) {
             std::memset(c.test_enabled, 0, sizeof c.test_enabled);
             c.test_enabled[kSlotMaths] = 1;
+            if (also >= 0)
+                c.test_enabled[also] = 1;
             c.duty_cycle[kSlotMaths] = 100;
             c.pretest_action = 0;
             c.auto_stop_time = 0.0f;
@@ -155,7 +157,7 @@ TEST_F(RunWindow, NoLimitsKeepTheRunGoingUntilStop)
 
 TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
 {
-    startMathsAlone();
+    startMaths();
     app->slotStartTest();
     auto* table = findChildOrFail<QTableWidget>(app.get(), "testTable");
     ASSERT_EQ(table->rowCount(), 1);
@@ -179,7 +181,7 @@ TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
 
 TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
 {
-    startMathsAlone();
+    startMaths();
     // Runs inside the launch, which handles window events between threads.
     std::vector<std::pair<std::string, bool>> seen;
     QTimer::singleShot(0, app.get(), [&] {
@@ -203,7 +205,7 @@ TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
 
 TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
 {
-    startMathsAlone();
+    startMaths();
     app->slotStartTest();
     app->checkRun(); // no errors yet
     // The maths test finds a bad result in its last pass before the stop.
@@ -220,13 +222,7 @@ TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
 // gives a whole second run, which the old thread's late end leaves alone.
 TEST_F(RunWindow, StartRightAfterAStopThatAbandonedATest)
 {
-    start([](_testconfig& c) {
-        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        c.test_enabled[kSlotMaths] = 1;
-        c.test_enabled[kSlotMemory] = 1;
-        c.pretest_action = 0;
-        c.auto_stop_time = 0.0f;
-    });
+    startMaths(kSlotMemory);
     const ThreadEntry memoryEntry = ChildProc[kSlotMemory];
     ChildProc[kSlotMemory] = Test_Thread_Null;
     gNullScript.hangSlot = kSlotMemory;
