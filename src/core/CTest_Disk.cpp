@@ -19,7 +19,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -530,16 +529,11 @@ bool CTest_Disk::StartUp()
     m_lastFileNumber = 0;
     m_errorCode = m_errorFlag = 0;
 
-    m_blockSize = m_fs.vfs.f_bsize;
-    std::uint64_t workingBlockSize = 0;
-    if (u == 0 && FileSystemSpace(".", nullptr, nullptr, &workingBlockSize) == 0)
-        m_blockSize = workingBlockSize; // the file system the files go to
-    if (m_blockSize == 0) {
-        // The list was made while the file system was not mounted.
-        struct statvfs v { };
-        if (::statvfs(m_fs.mount_point, &v) == 0)
-            m_blockSize = v.f_bsize;
-    }
+    // Unit 0's files go to the working directory's file system; the list's
+    // figure is empty when it was made while the file system was not mounted.
+    m_blockSize = u == 0 ? 0 : m_fs.vfs.f_bsize;
+    if (m_blockSize == 0)
+        FileSystemSpace(u == 0 ? "." : m_fs.mount_point, nullptr, nullptr, &m_blockSize);
     if (m_blockSize == 0)
         m_blockSize = kFallbackBlockSize;
     LogLine(3, m_testName, "%s[%d]: *%s*: Block size = %lu", __func__, __LINE__, m_fs.name, static_cast<unsigned long>(m_blockSize));
