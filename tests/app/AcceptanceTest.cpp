@@ -49,15 +49,6 @@ std::size_t occurrences(const std::string& text, const std::string& what)
     return n;
 }
 
-_testconfig defaults()
-{
-    _testconfig cfg {};
-    KalvexTest_SetUpDefault(&cfg);
-    std::memcpy(cfg.magic, kConfigMagic, sizeof cfg.magic);
-    cfg.version = kConfigVersion;
-    return cfg;
-}
-
 // No loop-back plugs here, and the first serial port is this machine's
 // console: every serial slot stays off in every run.
 void serialOff(_testconfig& cfg)
@@ -156,7 +147,7 @@ protected:
 
     void writeConfig(const _testconfig& cfg)
     {
-        WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+        WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
     }
     std::string debugTrace() const { return ReadFile(dir.file("debug.log")); }
     std::size_t finishedRuns() const { return occurrences(debugTrace(), "STOP_TEST_DEBUG_FINISHES"); }
@@ -259,7 +250,7 @@ TEST_F(Acceptance, FirstStartExplainsTheMissingSettingsAndSavesTheDefaults)
     EXPECT_TRUE(desktop.window("^Error loading").empty());
 
     const std::string saved = ReadFile(dir.file("LastUsed.cfg"));
-    const _testconfig expected = defaults();
+    const _testconfig expected = ValidConfig();
     ASSERT_EQ(saved.size(), sizeof expected);
     EXPECT_EQ(std::memcmp(saved.data(), &expected, sizeof expected), 0) << "the defaults, with magic and version";
 
@@ -279,7 +270,7 @@ TEST_F(Acceptance, FirstStartExplainsTheMissingSettingsAndSavesTheDefaults)
 // maths, 2D and disk tests need no root.
 TEST_F(Acceptance, StopEndsTheRunAndRemovesTheTestFiles)
 {
-    _testconfig cfg = defaults();
+    _testconfig cfg = ValidConfig();
     std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
     for (int slot : { +kSlotMaths, +kSlot2D, +kSlotDiskGroup, +kSlotDiskFirst })
         cfg.test_enabled[slot] = 1;
@@ -329,7 +320,7 @@ TEST_F(Acceptance, StopEndsTheRunAndRemovesTheTestFiles)
 // program running.
 TEST_F(Acceptance, SaveConfigAsksAboutTheFileItWritesAndOutlivesAFailedSave)
 {
-    writeConfig(defaults());
+    writeConfig(ValidConfig());
     WriteFile(dir.file("lab.cfg"), "kept");
     const std::string locked = dir.file("locked");
     fs::create_directory(locked);
@@ -388,7 +379,7 @@ TEST_F(Acceptance, SaveConfigAsksAboutTheFileItWritesAndOutlivesAFailedSave)
 // not the part of the path after a dot in a folder's name.
 TEST_F(Acceptance, SaveTestLogKeepsAFolderWithADotInItsName)
 {
-    writeConfig(defaults());
+    writeConfig(ValidConfig());
     fs::create_directory(dir.file("john.doe"));
     ASSERT_FALSE(start().empty()) << ReadFile(dir.file("out.txt"));
     ASSERT_TRUE(saveTestLog(dir.file("john.doe/report"), true));
@@ -465,7 +456,7 @@ protected:
     // and the event log on.
     static _testconfig everyTest(int unit)
     {
-        _testconfig cfg = defaults();
+        _testconfig cfg = ValidConfig();
         serialOff(cfg);
         cfg.test_enabled[kSlot3D] = 1;
         cfg.disk_file_size_pct[0] = 0.002;

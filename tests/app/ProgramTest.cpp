@@ -88,16 +88,13 @@ protected:
     // A first start creates it; the box it shows is not wanted here.
     void writeValidConfig(bool logging = false)
     {
-        _testconfig cfg {};
-        KalvexTest_SetUpDefault(&cfg);
-        std::memcpy(cfg.magic, kConfigMagic, 8);
-        cfg.version = kConfigVersion;
+        _testconfig cfg = ValidConfig();
         cfg.logging_enabled = logging ? 1 : 0;
         writeConfig(cfg);
     }
     void writeConfig(const _testconfig& cfg)
     {
-        WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+        WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
     }
 
     // Starts the program with -R and waits until its automatic stop has
@@ -187,10 +184,7 @@ TEST_F(Program, DebugOptionNamesTheTraceFileAndListsTheWord)
 // the files the program leaves behind.
 TEST_F(Program, AutomaticRunStopsByItselfAndReports)
 {
-    _testconfig cfg {};
-    KalvexTest_SetUpDefault(&cfg);
-    std::memcpy(cfg.magic, kConfigMagic, 8);
-    cfg.version = kConfigVersion;
+    _testconfig cfg = ValidConfig();
     std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
     cfg.test_enabled[kSlotMaths] = 1;
     cfg.duty_cycle[kSlotMaths] = 100;
@@ -247,10 +241,7 @@ TEST_F(Program, EnginesRunTogetherAndEachPasses)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "memory locking and raw sockets need root";
-    _testconfig cfg {};
-    KalvexTest_SetUpDefault(&cfg);
-    std::memcpy(cfg.magic, kConfigMagic, 8);
-    cfg.version = kConfigVersion;
+    _testconfig cfg = ValidConfig();
     std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
     for (int slot : {static_cast<int>(kSlotMaths), static_cast<int>(kSlotMemory), static_cast<int>(kSlotDiskGroup),
                      static_cast<int>(kSlotDiskFirst), static_cast<int>(kSlotNetworkGroup),
@@ -300,10 +291,7 @@ protected:
             ++unit;
         if (unit >= n || unit >= kNumCdDrives)
             return "not a CD/DVD drive";
-        _testconfig cfg {};
-        KalvexTest_SetUpDefault(&cfg);
-        std::memcpy(cfg.magic, kConfigMagic, 8);
-        cfg.version = kConfigVersion;
+        _testconfig cfg = ValidConfig();
         std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
         cfg.test_enabled[kSlotCdGroup] = cfg.test_enabled[kSlotCdFirst + unit] = 1;
         cfg.duty_cycle[kSlotCdGroup] = cfg.duty_cycle[kSlotCdFirst] = 100;

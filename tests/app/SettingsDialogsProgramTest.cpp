@@ -70,11 +70,7 @@ protected:
             if (e.is_regular_file())
                 fs::copy_file(e.path(), fs::path(dir.path()) / e.path().filename());
         // A first start would greet the user with the missing file box.
-        _testconfig cfg {};
-        KalvexTest_SetUpDefault(&cfg);
-        std::memcpy(cfg.magic, kConfigMagic, 8);
-        cfg.version = kConfigVersion;
-        WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+        WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(ValidConfig()));
     }
     void TearDown() override { stop(); }
 
@@ -199,17 +195,9 @@ TEST_F(SettingsDialogsProgram, ConfirmedChangesSurviveARestart)
 
 _testconfig configWith(int mathsDutyCycle)
 {
-    _testconfig cfg {};
-    KalvexTest_SetUpDefault(&cfg);
-    std::memcpy(cfg.magic, kConfigMagic, 8);
-    cfg.version = kConfigVersion;
+    _testconfig cfg = ValidConfig();
     cfg.duty_cycle[kSlotMaths] = mathsDutyCycle;
     return cfg;
-}
-
-std::string bytesOf(const _testconfig& cfg)
-{
-    return std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg);
 }
 
 // A path after -C is taken as it stands, from the working directory.
@@ -217,7 +205,7 @@ TEST_F(SettingsDialogsProgram, ConfigurationNamedByPathIsLoadedAndLastUsedKept)
 {
     TempDir work;
     fs::create_directories(work.path() + "/some/dir");
-    WriteFile(work.path() + "/some/dir/lab.cfg", bytesOf(configWith(37)));
+    WriteFile(work.path() + "/some/dir/lab.cfg", ConfigBytes(configWith(37)));
     const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
 
     Launch launch;
@@ -245,7 +233,7 @@ TEST_F(SettingsDialogsProgram, SecondTechnicianOfASharedInstallationKeepsOwnSett
     _testconfig first = configWith(55);
     first.logging_enabled = 1;
     std::snprintf(first.log_directory, sizeof first.log_directory, "%s", dir.path().c_str());
-    WriteFile(dir.file("LastUsed.cfg"), bytesOf(first));
+    WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(first));
     WriteFile(dir.file("debug.log"), "first technician\n");
     WriteFile(dir.file("KVX_log.log"), "first technician\n");
     for (const char* name : { "LastUsed.cfg", "debug.log", "KVX_log.log" }) {

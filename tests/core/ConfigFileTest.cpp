@@ -13,17 +13,7 @@ namespace {
 
 std::unique_ptr<_testconfig> validRecord()
 {
-    auto c = std::make_unique<_testconfig>();
-    std::memset(c.get(), 0, sizeof *c);
-    KalvexTest_SetUpDefault(c.get());
-    std::memcpy(c->magic, kConfigMagic, sizeof kConfigMagic);
-    c->version = kConfigVersion;
-    return c;
-}
-
-std::string bytesOf(const _testconfig& c)
-{
-    return std::string(reinterpret_cast<const char*>(&c), sizeof c);
+    return std::make_unique<_testconfig>(ValidConfig());
 }
 
 const char* kPreferencesTail = "stores the preferences for KalvexTest.\nWithout reading this file, KalvexTest cannot proceed.";
@@ -33,7 +23,7 @@ protected:
     TempDir dir;
     RecordingSink sink;
     std::unique_ptr<_testconfig> target = validRecord();
-    std::string before = bytesOf(*target);
+    std::string before = ConfigBytes(*target);
 
     int load(const std::string& content)
     {
@@ -46,7 +36,7 @@ protected:
         EXPECT_EQ(sink.boxes[0].caption, "Error reading *" + dir.file("c.cfg") + "*");
         EXPECT_EQ(sink.boxes[0].text, text + "*" + dir.file("c.cfg") + "* " + kPreferencesTail);
         EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> {"OK"});
-        EXPECT_EQ(bytesOf(*target), before) << "a failed load must not touch the record";
+        EXPECT_EQ(ConfigBytes(*target), before) << "a failed load must not touch the record";
     }
 };
 
@@ -60,7 +50,7 @@ TEST_F(ConfigLoad, BadMagicIsRefused)
 {
     auto other = validRecord();
     std::memcpy(other->magic, "KVXCFGX", 8);
-    EXPECT_EQ(load(bytesOf(*other)), -1);
+    EXPECT_EQ(load(ConfigBytes(*other)), -1);
     expectRefused("This file does not appear to be a KVX configuration file\nCheck the file name is correct\n" +
                   dir.file("c.cfg") + "\n");
 }
@@ -69,7 +59,7 @@ TEST_F(ConfigLoad, OtherVersionIsRefusedWithItsNumber)
 {
     auto other = validRecord();
     other->version = 2;
-    EXPECT_EQ(load(bytesOf(*other)), -1);
+    EXPECT_EQ(load(ConfigBytes(*other)), -1);
     expectRefused("File *" + dir.file("c.cfg") + "* (version 2) is an incompatible config file\n");
 }
 
@@ -77,7 +67,7 @@ TEST_F(ConfigLoad, ShortFilesAreRefusedWithTheReadText)
 {
     for (std::size_t size : {std::size_t {5}, std::size_t {12}, sizeof(_testconfig) - 1}) {
         sink.boxes.clear();
-        EXPECT_NE(load(bytesOf(*validRecord()).substr(0, size)), 0) << size;
+        EXPECT_NE(load(ConfigBytes(*validRecord()).substr(0, size)), 0) << size;
         expectRefused("File *" + dir.file("c.cfg") + "* failed fread() with error message \"Unexpected end of file\"\n");
     }
 }
@@ -86,14 +76,14 @@ TEST_F(ConfigLoad, LongerFileLoadsAndExtraBytesAreIgnored)
 {
     auto other = validRecord();
     other->auto_stop_time = 42.5f;
-    EXPECT_EQ(load(bytesOf(*other) + std::string(20000 - sizeof(_testconfig), 'x')), 0);
+    EXPECT_EQ(load(ConfigBytes(*other) + std::string(20000 - sizeof(_testconfig), 'x')), 0);
     EXPECT_TRUE(sink.boxes.empty());
-    EXPECT_EQ(bytesOf(*target), bytesOf(*other));
+    EXPECT_EQ(ConfigBytes(*target), ConfigBytes(*other));
 }
 
 TEST_F(ConfigLoad, PathWithoutDirectoryIsUsedAsIs)
 {
-    WriteFile(dir.file("abs.cfg"), bytesOf(*validRecord()));
+    WriteFile(dir.file("abs.cfg"), ConfigBytes(*validRecord()));
     EXPECT_EQ(ConfigFileLoad(dir.file("abs.cfg").c_str(), "", target.get()), 0);
 }
 
@@ -114,12 +104,12 @@ TEST(ConfigRoundTrip, EveryByteSurvivesSaveAndLoad)
     c->disk_file_size_pct[19] = 14.75;
     c->cd_seek[4] = kCdSeekOnBit | 50;
     ASSERT_EQ(ConfigFileSave("r.cfg", dir.path().c_str(), c.get()), 0);
-    EXPECT_EQ(ReadFile(dir.file("r.cfg")), bytesOf(*c));
+    EXPECT_EQ(ReadFile(dir.file("r.cfg")), ConfigBytes(*c));
 
     auto back = std::make_unique<_testconfig>();
     std::memset(back.get(), 0, sizeof *back);
     ASSERT_EQ(ConfigFileLoad("r.cfg", dir.path().c_str(), back.get()), 0);
-    EXPECT_EQ(bytesOf(*back), bytesOf(*c));
+    EXPECT_EQ(ConfigBytes(*back), ConfigBytes(*c));
     EXPECT_STREQ(back->trace_file_name, "trace-name");
     EXPECT_EQ(back->cd_seek[4] & 0x7FFF, 50);
     EXPECT_TRUE(sink.boxes.empty());
@@ -161,8 +151,8 @@ TEST(ConfigStartup, MissingFileShowsTheBoxAndSavesDefaults)
     ASSERT_EQ(saved.size(), 19680u);
     EXPECT_EQ(saved.substr(0, 8), std::string("KVXCFGL\0", 8));
     EXPECT_EQ(saved.substr(8, 4), std::string("\x01\0\0\0", 4));
-    EXPECT_EQ(saved, bytesOf(*validRecord()));
-    EXPECT_EQ(saved, bytesOf(testconfig));
+    EXPECT_EQ(saved, ConfigBytes(*validRecord()));
+    EXPECT_EQ(saved, ConfigBytes(testconfig));
 }
 
 TEST(ConfigStartup, BadNamedFileFallsBackToLastUsed)
@@ -223,7 +213,7 @@ TEST_F(ConfigSaveOnFullDisk, PreviousFileStaysIntact)
     EXPECT_EQ(sink.boxes[0].text.rfind("File *" + mnt + "/LastUsed.cfg* failed fwrite() with error message \"No space left on device\"\n", 0), 0u)
         << sink.boxes[0].text;
     EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> {"Quit"});
-    EXPECT_EQ(ReadFile(mnt + "/LastUsed.cfg"), bytesOf(*old));
+    EXPECT_EQ(ReadFile(mnt + "/LastUsed.cfg"), ConfigBytes(*old));
     EXPECT_EQ(std::system(("test $(ls -A " + mnt + " | grep -c LastUsed) -eq 1").c_str()), 0) << "temporary left behind";
 }
 
@@ -245,7 +235,7 @@ TEST_F(ConfigSaveOnFullDisk, ProtectedFileIsNotReplaced)
               "Error saving *" + mnt + "/LastUsed.cfg* because we don't have write permission\nfor this file.  "
               "*LastUsed.cfg* stores the preferences for KalvexTest.\nWithout modifying this file, KalvexTest cannot proceed.");
     EXPECT_EQ(sink.boxes[1].caption, "Error saving/creating *" + mnt + "/LastUsed.cfg*");
-    EXPECT_EQ(ReadFile(mnt + "/LastUsed.cfg"), bytesOf(*old));
+    EXPECT_EQ(ReadFile(mnt + "/LastUsed.cfg"), ConfigBytes(*old));
 }
 
 TEST(ConfigSaveDeathTest, QuitOnAnUnwritableDirectoryEndsWithStatus1)

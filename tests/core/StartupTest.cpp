@@ -33,14 +33,10 @@ protected:
 
     void writeConfig(const std::string& name, int pretestLogMode, float autoStopTime = 0)
     {
-        auto c = std::make_unique<_testconfig>();
-        std::memset(c.get(), 0, sizeof *c);
-        KalvexTest_SetUpDefault(c.get());
-        std::memcpy(c->magic, kConfigMagic, 8);
-        c->version = 1;
-        c->pretest_log_mode = pretestLogMode;
-        c->auto_stop_time = autoStopTime;
-        WriteFile(name[0] == '/' ? name : dir.file(name), bytesOf(c.get(), sizeof *c));
+        _testconfig c = ValidConfig();
+        c.pretest_log_mode = pretestLogMode;
+        c.auto_stop_time = autoStopTime;
+        WriteFile(name[0] == '/' ? name : dir.file(name), ConfigBytes(c));
     }
 };
 
@@ -253,11 +249,7 @@ TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
 {
     // What the first technician left: settings (group-writable, so only the
     // replacing rename is refused), machine identity, accumulated results.
-    auto cfg = std::make_unique<_testconfig>();
-    std::memset(cfg.get(), 0, sizeof *cfg);
-    KalvexTest_SetUpDefault(cfg.get());
-    std::memcpy(cfg->magic, kConfigMagic, 8);
-    cfg->version = 1;
+    auto cfg = std::make_unique<_testconfig>(ValidConfig());
     cfg->auto_stop_time = 42;
     cfg->pretest_log_mode = 1;
     std::snprintf(cfg->log_directory, sizeof cfg->log_directory, "%s", prog.c_str());

@@ -64,16 +64,13 @@ TEST(NoOpenGLDisplay, ThreeDIsRecordedAs206AndTheRunGoesOn)
     for (const auto& e : fs::directory_iterator(KVX_BIN_DIR))
         if (e.is_regular_file())
             fs::copy_file(e.path(), fs::path(dir.path()) / e.path().filename());
-    _testconfig cfg {};
-    KalvexTest_SetUpDefault(&cfg);
-    std::memcpy(cfg.magic, kConfigMagic, 8);
-    cfg.version = kConfigVersion;
+    _testconfig cfg = ValidConfig();
     std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
     cfg.test_enabled[kSlot2D] = cfg.test_enabled[kSlot3D] = 1;
     cfg.duty_cycle[kSlot2D] = cfg.duty_cycle[kSlot3D] = 100;
     cfg.auto_stop_time = 0.1f;
     cfg.logging_enabled = 1;
-    WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+    WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
 
     // No EGL driver either: Mesa would otherwise give Qt OpenGL through EGL
     // on an X server without GLX.

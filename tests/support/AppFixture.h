@@ -30,12 +30,9 @@ inline std::unique_ptr<KVXMainApp> StartApp(const TempDir& dir, std::vector<std:
 // Writes a valid LastUsed.cfg made by `edit` from the defaults.
 template <class Edit> void WriteStartConfig(const TempDir& dir, Edit edit)
 {
-    _testconfig cfg {};
-    KalvexTest_SetUpDefault(&cfg);
-    std::memcpy(cfg.magic, kConfigMagic, 8);
-    cfg.version = kConfigVersion;
+    _testconfig cfg = ValidConfig();
     edit(cfg);
-    WriteFile(dir.file("LastUsed.cfg"), std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg));
+    WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
 }
 
 inline void CloseDebugFile()

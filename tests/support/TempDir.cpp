@@ -1,6 +1,7 @@
 #include "TempDir.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -59,4 +60,18 @@ int RecordingSink::show(BoxIcon icon, const std::string& caption, const std::str
     int a = answers.front();
     answers.pop_front();
     return a;
+}
+
+_testconfig ValidConfig()
+{
+    _testconfig cfg {};
+    KalvexTest_SetUpDefault(&cfg);
+    std::memcpy(cfg.magic, kConfigMagic, sizeof cfg.magic);
+    cfg.version = kConfigVersion;
+    return cfg;
+}
+
+std::string ConfigBytes(const _testconfig& cfg)
+{
+    return std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg);
 }

@@ -2,6 +2,7 @@
 // message sink that records boxes and answers them from a script.
 #pragma once
 
+#include "ConfigRecord.h"
 #include "MessageBox.h"
 
 #include <deque>
@@ -25,6 +26,12 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+
+// A configuration record as the program saves it: the defaults, the magic
+// and the version.
+_testconfig ValidConfig();
+// The bytes of a configuration file holding `cfg`.
+std::string ConfigBytes(const _testconfig& cfg);
 
 struct RecordedBox {
     BoxIcon icon;
