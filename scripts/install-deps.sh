@@ -18,6 +18,8 @@ packages=(
   fontconfig fonts-dejavu-core
   # sanitizers and fuzzing
   clang libclang-rt-14-dev
+  # the formatting check
+  clang-format
   # file system images, mounts and network namespaces used by tests
   e2fsprogs xfsprogs fuseiso iproute2 libcap2-bin util-linux
   # reference CD/DVD images (the disc maker writes one when it is there)

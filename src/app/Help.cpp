@@ -46,7 +46,7 @@ bool tryPrograms(const QString& list, const QString& argument, QString* first)
     const QStringList programs = list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
     *first = programs.value(0);
     for (const QString& program : programs)
-        if (launch(program, {argument}))
+        if (launch(program, { argument }))
             return true;
     return false;
 }
@@ -74,7 +74,7 @@ QString FindUserGuide(const QString& programDir)
     while (const dirent* entry = ::readdir(dir)) {
         if (!isGuideName(entry->d_name))
             continue;
-        struct stat st {};
+        struct stat st { };
         const QByteArray full = dirPath + '/' + entry->d_name;
         if (::stat(full.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
@@ -92,14 +92,14 @@ bool openDocument(const QString& path)
 {
     // Box texts are UTF-8; the file system takes the local encoding.
     const std::string where = path.toStdString();
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         const std::string text = Format("Unable to open the document.  Ensure that you have\n%s in the same folder as "
                                         "your application.",
-                                        where.c_str());
+            where.c_str());
         // A single button: the home page branch only runs for a sink that
         // reports a second button.
-        if (ShowBox(BoxIcon::Warning, "Document not found", text, {"OK"}, 0, 0) == 1)
+        if (ShowBox(BoxIcon::Warning, "Document not found", text, { "OK" }, 0, 0) == 1)
             goToURL(QString::fromLatin1(kHomePage));
         return false;
     }
@@ -107,9 +107,9 @@ bool openDocument(const QString& path)
     if (tryPrograms(QString::fromLatin1(kDocumentViewers), path, &first))
         return true;
     const std::string text = "Unable to open the document. Ensure that you have " + first.toStdString()
-        + " installed and the document " + where + " in the same folder as your application.  Please contact\n"
-        + kMaker + " at " + kSupportEmail + " if you need a copy";
-    ShowBox(BoxIcon::Critical, "URL error", text, {"OK"}, 0, 0);
+        + " installed and the document " + where + " in the same folder as your application.  Please contact\n" + kMaker
+        + " at " + kSupportEmail + " if you need a copy";
+    ShowBox(BoxIcon::Critical, "URL error", text, { "OK" }, 0, 0);
     return false;
 }
 
@@ -121,7 +121,7 @@ bool goToURL(const QString& url)
     if (tryPrograms(list, url, &first))
         return true;
     ShowBox(BoxIcon::Critical, "URL error",
-            "Unable to open the URL. Ensure that you have " + first.toStdString() + " installed", {"OK"}, 0, 0);
+        "Unable to open the URL. Ensure that you have " + first.toStdString() + " installed", { "OK" }, 0, 0);
     return false;
 }
 

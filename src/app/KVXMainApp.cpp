@@ -61,7 +61,7 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
 
     std::printf("\"%s\" will be created at\n\"%s\",\nplease send log to %s\nif you encounter problems during "
                 "start-up.\n",
-                m_options.debugFileName.c_str(), dataDir.c_str(), kSupportEmail);
+        m_options.debugFileName.c_str(), dataDir.c_str(), kSupportEmail);
     std::fflush(stdout);
 
     if (!CheckPathLengths(dataDir, debugPath))
@@ -126,8 +126,8 @@ void KVXMainApp::setUpWindow()
     connect(ui->testStartTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStartTest);
     connect(ui->testStopTestRunAction, &QAction::triggered, this, &KVXMainApp::slotStopTest);
     connect(ui->editClearAllResultsAction, &QAction::triggered, this, &KVXMainApp::slotEditClearAllResults);
-    connect(ui->editCopyResultsToClipboardAction, &QAction::triggered, this,
-            &KVXMainApp::slotEditCopyResultsToClipboard);
+    connect(
+        ui->editCopyResultsToClipboardAction, &QAction::triggered, this, &KVXMainApp::slotEditCopyResultsToClipboard);
     connect(ui->filePrintAction, &QAction::triggered, this, &KVXMainApp::slotFilePrint);
     connect(ui->viewErrorByCategoryAction, &QAction::triggered, this, &KVXMainApp::slotViewErrorByCategory);
     connect(ui->helpUserGuideAction, &QAction::triggered, this, &KVXMainApp::slotHelpUserGuide);
@@ -140,7 +140,9 @@ void KVXMainApp::setUpWindow()
     updateTimer = checkTimer = stopEnableTimer = autostartTimer = 0;
 
     const _CPUINFO& cpu = resultfile.cpu_info;
-    auto field = [](const char* text, std::size_t size) { return QString::fromLocal8Bit(text, static_cast<qsizetype>(strnlen(text, size))); };
+    auto field = [](const char* text, std::size_t size) {
+        return QString::fromLocal8Bit(text, static_cast<qsizetype>(strnlen(text, size)));
+    };
     ui->cpuTypeLabel->setText(field(cpu.model_name, sizeof cpu.model_name));
     ui->cpuSpeedLabel->setText(field(cpu.cpu0_speed_text, sizeof cpu.cpu0_speed_text));
     ui->cpuManufacturerLabel->setText(field(cpu.vendor_id, sizeof cpu.vendor_id));
@@ -177,8 +179,8 @@ void KVXMainApp::UpdateMainWindow()
 {
     ui->textLabel_ConfigFile->setText(QString::fromLocal8Bit(configfilename));
 
-    QString header = QString::fromStdString(
-        Format("%s %s (%s) %s - Result sheet", kProduct, kVersion, kBuildNumber, kPlatform));
+    QString header
+        = QString::fromStdString(Format("%s %s (%s) %s - Result sheet", kProduct, kVersion, kBuildNumber, kPlatform));
     if (resultfile.machine_type[0])
         header += QStringLiteral(" - ") + QString::fromLocal8Bit(resultfile.machine_type);
     if (resultfile.machine_serial[0])
@@ -277,7 +279,7 @@ bool KVXMainApp::saveConfigTo(const QString& path)
     if (QFileInfo::exists(written)) {
         const std::string text = "File " + QDir::toNativeSeparators(written).toStdString()
             + " already exists.\nDo you want to overwrite it?";
-        if (ShowBox(BoxIcon::Warning, "Save configuration", text, {"&Yes", "&No"}, 0, 1) != 0)
+        if (ShowBox(BoxIcon::Warning, "Save configuration", text, { "&Yes", "&No" }, 0, 1) != 0)
             return false;
     }
     const int rc = ConfigFileSave(target.name.c_str(), target.directory.c_str(), &testconfig);
@@ -295,7 +297,7 @@ bool KVXMainApp::loadConfigFrom(const QString& path)
         return true;
     }
     ShowBox(BoxIcon::Critical, Format("Error loading *%s*", p.c_str()),
-            Format("Due to problems with the configuration file\n%s\nIt is not loaded.", p.c_str()), {"OK"}, 0, 0);
+        Format("Due to problems with the configuration file\n%s\nIt is not loaded.", p.c_str()), { "OK" }, 0, 0);
     return false;
 }
 
@@ -303,16 +305,15 @@ void KVXMainApp::slotConfigurationSaveConfig()
 {
     // The overwrite question is ours, so the dialog must not ask as well.
     const QString path = QFileDialog::getSaveFileName(this, tr("Save configuration"), QStringLiteral("."),
-                                                      tr("Config files (*.cfg)"), nullptr,
-                                                      QFileDialog::DontConfirmOverwrite);
+        tr("Config files (*.cfg)"), nullptr, QFileDialog::DontConfirmOverwrite);
     if (!path.isEmpty())
         saveConfigTo(path);
 }
 
 void KVXMainApp::slotConfigurationLoadConfig()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Load configuration"), QStringLiteral("."),
-                                                      tr("Config files (*.cfg)"));
+    const QString path
+        = QFileDialog::getOpenFileName(this, tr("Load configuration"), QStringLiteral("."), tr("Config files (*.cfg)"));
     if (!path.isEmpty())
         loadConfigFrom(path);
 }

@@ -40,12 +40,11 @@ bool KVXMainApp::runActive() const
 
 void KVXMainApp::setRunActionsEnabled(bool enabled)
 {
-    for (QAction* a : {ui->fileSaveTestLogAction, ui->fileExitAction, ui->filePrintAction,
-                       ui->editCopyResultsToClipboardAction, ui->editClearAllResultsAction,
-                       ui->editMachineIDNotesAction, ui->configurationTestDutyCyclesAction,
-                       ui->configurationTestPreferencesAction, ui->configurationLoadConfigAction,
-                       ui->configurationSaveConfigAction, ui->testStartTestRunAction, ui->helpUserGuideAction,
-                       ui->helpVeltraneHomepageAction, ui->helpAboutAction})
+    for (QAction* a : { ui->fileSaveTestLogAction, ui->fileExitAction, ui->filePrintAction,
+             ui->editCopyResultsToClipboardAction, ui->editClearAllResultsAction, ui->editMachineIDNotesAction,
+             ui->configurationTestDutyCyclesAction, ui->configurationTestPreferencesAction,
+             ui->configurationLoadConfigAction, ui->configurationSaveConfigAction, ui->testStartTestRunAction,
+             ui->helpUserGuideAction, ui->helpVeltraneHomepageAction, ui->helpAboutAction })
         a->setEnabled(enabled);
 }
 
@@ -57,8 +56,9 @@ void KVXMainApp::slotStartTest()
     totalErrors = 0;
     lastBeepErrors = 0;
     if (relaxedLoad(testconfig.pretest_action) == 1 && !autorun_flag) {
-        if (ShowBox(BoxIcon::Information, "Getting ready to run Kalvex tests", PreRunWarningText(), {"OK", "Cancel"}, 0,
-                    1) != 0)
+        if (ShowBox(BoxIcon::Information, "Getting ready to run Kalvex tests", PreRunWarningText(), { "OK", "Cancel" },
+                0, 1)
+            != 0)
             return;
         UpdateMainWindow();
         QApplication::processEvents();
@@ -100,7 +100,7 @@ void KVXMainApp::startTest()
 
 void KVXMainApp::killRunTimers()
 {
-    for (int* id : {&updateTimer, &checkTimer, &stopEnableTimer}) {
+    for (int* id : { &updateTimer, &checkTimer, &stopEnableTimer }) {
         if (*id)
             killTimer(*id);
         *id = 0;
@@ -130,8 +130,8 @@ void KVXMainApp::stopTest(bool automatic)
     if (relaxedLoad(resultfile.run_stop_time) == 0)
         ui->stopTimeLabel->setText(ctimeLabel(std::time(nullptr)));
 
-    const long e = static_cast<long>(relaxedLoad(resultfile.run_stop_time)) -
-                   static_cast<long>(relaxedLoad(resultfile.run_start_time));
+    const long e = static_cast<long>(relaxedLoad(resultfile.run_stop_time))
+        - static_cast<long>(relaxedLoad(resultfile.run_start_time));
     ShowElapsed(ui->lcdElapsed, relaxedLoad(resultfile.run_start_time) ? e : 0);
     UpdateMainWindow();
     DPrintf("###################### STOP_TEST_DEBUG_FINISHES ######################\n");
@@ -188,7 +188,7 @@ void KVXMainApp::timerEvent(QTimerEvent* event)
         UpdateAllChildWindows(testWindow);
         if (std::getenv("_TIME_STAMP_")) {
             DPrintf("Main thread: Time = *%s*, PID = %d, PPID = %d\n", ctimeLabel(now).toLocal8Bit().constData(),
-                    static_cast<int>(::getpid()), static_cast<int>(::getppid()));
+                static_cast<int>(::getpid()), static_cast<int>(::getppid()));
         }
     } else if (id == stopEnableTimer && stopEnableTimer) {
         if (now - relaxedLoad(resultfile.run_start_time) < kStopEnableDelaySec)
@@ -209,7 +209,8 @@ void KVXMainApp::timerEvent(QTimerEvent* event)
 void KVXMainApp::slotEditClearAllResults()
 {
     if (ShowBox(BoxIcon::Warning, "Clear results - Confirm?",
-                "Are you sure you wish to clear\nall current and accumulated results", {"OK", "Cancel"}, 0, 1) == 0)
+            "Are you sure you wish to clear\nall current and accumulated results", { "OK", "Cancel" }, 0, 1)
+        == 0)
         ClearAllResults(dirname);
     UpdateMainWindow();
 }

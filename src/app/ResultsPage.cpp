@@ -52,7 +52,7 @@ QString ResultsPageText(int format)
     QTemporaryFile temp(QDir::tempPath() + QStringLiteral("/kvxresults-XXXXXX"));
     if (!temp.open()) {
         DPrintf("%s[%d]: cannot create a temporary file in %s\n", __func__, __LINE__,
-                QFile::encodeName(QDir::tempPath()).constData());
+            QFile::encodeName(QDir::tempPath()).constData());
         return {};
     }
     DrawResultsPage(temp.fileName(), format);
@@ -78,7 +78,7 @@ bool PrintResultsPage(QPrinter& printer, const QString& html, const QFont& font)
     if (!target.isEmpty() && QFileInfo::exists(target)) {
         const std::string text = "File " + QDir::toNativeSeparators(target).toStdString()
             + " already exists.\nDo you want to overwrite it?";
-        if (ShowBox(BoxIcon::Warning, "Print to file", text, {"&Yes", "&No"}, 0, 1) != 0)
+        if (ShowBox(BoxIcon::Warning, "Print to file", text, { "&Yes", "&No" }, 0, 1) != 0)
             return false;
     }
     QPainter painter;

@@ -66,10 +66,7 @@ public:
             m_app.m_closingWindow->setProgress(percent);
         }
     }
-    void stopTimeSet() override
-    {
-        m_app.ui->stopTimeLabel->setText(ctimeLabel(relaxedLoad(resultfile.run_stop_time)));
-    }
+    void stopTimeSet() override { m_app.ui->stopTimeLabel->setText(ctimeLabel(relaxedLoad(resultfile.run_stop_time))); }
     void deleteWindow(int slot) override
     {
         if (QWidget*& w = m_app.testWindow[static_cast<std::size_t>(slot)]) {
@@ -81,4 +78,3 @@ public:
 private:
     KVXMainApp& m_app;
 };
-

@@ -59,7 +59,7 @@ int AtomicWriteFile(const std::string& path, const void* data, std::size_t size,
     if (fd < 0)
         return fail(WriteStage::Open, errno);
 
-    struct stat st {};
+    struct stat st { };
     mode_t mode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : (0666 & ~currentUmask());
     ::fchmod(fd, mode);
 
@@ -86,7 +86,7 @@ int AtomicWriteFile(const std::string& path, const void* data, std::size_t size,
 
 int FileSystemSpace(const char* path, std::uint64_t* avail, std::uint64_t* total, std::uint64_t* blockSize)
 {
-    struct statvfs v {};
+    struct statvfs v { };
     if (::statvfs(path, &v) != 0)
         return errno;
     if (avail)

@@ -15,8 +15,7 @@ enum class WriteStage { None, Open, Write };
 // failed (creating the temporary counts as Open, everything after as Write).
 // A new file gets mode 0666 less the umask, an existing one keeps its mode.
 // Any thread.
-int AtomicWriteFile(const std::string& path, const void* data, std::size_t size,
-                    WriteStage* stage = nullptr);
+int AtomicWriteFile(const std::string& path, const void* data, std::size_t size, WriteStage* stage = nullptr);
 
 // The file system holding `path` (any file or directory on it): its blocks
 // available to unprivileged users, its total blocks (f_bavail, f_blocks)

@@ -6,8 +6,8 @@
 
 namespace {
 // Designer cannot store column widths of a QTableWidget.
-constexpr std::array<int, 5> kColumnWidths = {160, 50, 100, 50, 240};
-}
+constexpr std::array<int, 5> kColumnWidths = { 160, 50, 100, 50, 240 };
+} // namespace
 
 MainWin::MainWin(QWidget* parent)
     : QMainWindow(parent)

@@ -43,7 +43,7 @@ protected:
 } // namespace
 
 int QtMessageSink::show(BoxIcon icon, const std::string& caption, const std::string& text,
-                        const std::vector<std::string>& buttons, int defaultButton, int escapeButton)
+    const std::vector<std::string>& buttons, int defaultButton, int escapeButton)
 {
     // Widgets live in the GUI thread only. A box asked for by a test thread
     // (a failed save of the configuration from the event log) is written to
@@ -53,9 +53,9 @@ int QtMessageSink::show(BoxIcon icon, const std::string& caption, const std::str
         return -1;
     }
     SinkBox box;
-    box.setIcon(icon == BoxIcon::Critical  ? QMessageBox::Critical
-                : icon == BoxIcon::Warning ? QMessageBox::Warning
-                                           : QMessageBox::Information);
+    box.setIcon(icon == BoxIcon::Critical ? QMessageBox::Critical
+            : icon == BoxIcon::Warning    ? QMessageBox::Warning
+                                          : QMessageBox::Information);
     box.setWindowTitle(tr8(caption));
     box.setText(tr8(text));
     box.setTextFormat(Qt::PlainText);

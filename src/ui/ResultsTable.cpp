@@ -36,12 +36,10 @@ struct Column {
     const char* header;
     int width;
 };
-constexpr Column kNormalView[ResultsTable::kNormalColumns] = {
-    {"Test Name", 160}, {"Cycles", 50}, {"Operations", 100}, {"Errors", 50}, {"Last Error Description", 240}};
-constexpr Column kCategoryView[ResultsTable::kCategoryColumns] = {{"Test Name", 160}, {"Cycles", 50},
-                                                                  {"Operations", 100}, {"Critical", 60},
-                                                                  {"Serious", 60},     {"Warning", 60},
-                                                                  {"Info", 60}};
+constexpr Column kNormalView[ResultsTable::kNormalColumns] = { { "Test Name", 160 }, { "Cycles", 50 },
+    { "Operations", 100 }, { "Errors", 50 }, { "Last Error Description", 240 } };
+constexpr Column kCategoryView[ResultsTable::kCategoryColumns] = { { "Test Name", 160 }, { "Cycles", 50 },
+    { "Operations", 100 }, { "Critical", 60 }, { "Serious", 60 }, { "Warning", 60 }, { "Info", 60 } };
 
 bool isDiskSlot(int slot)
 {
@@ -60,8 +58,7 @@ bool isSerialSlot(int slot)
     return slot >= kSlotSerialFirst && slot < kSlotSerialGroup;
 }
 
-template <std::size_t N>
-QString fieldText(const char (&field)[N])
+template <std::size_t N> QString fieldText(const char (&field)[N])
 {
     // Records loaded from disk may lack the terminating NUL.
     return QString::fromLocal8Bit(field, static_cast<qsizetype>(::strnlen(field, N)));
@@ -114,10 +111,9 @@ QString OperationsCellText(std::uint64_t opCount, float scale)
         const char* fraction;
         const char* whole;
     };
-    static constexpr Unit kUnits[] = {{1e15f, "%.1f Quadrillion", "%llu Quadrillion"},
-                                      {1e12f, "%.3f Trillion", "%llu Trillion"},
-                                      {1e9f, "%.3f Billion", "%llu Billion"},
-                                      {1e6f, "%.3f Million", "%llu Million"}};
+    static constexpr Unit kUnits[]
+        = { { 1e15f, "%.1f Quadrillion", "%llu Quadrillion" }, { 1e12f, "%.3f Trillion", "%llu Trillion" },
+              { 1e9f, "%.3f Billion", "%llu Billion" }, { 1e6f, "%.3f Million", "%llu Million" } };
     for (const Unit& u : kUnits) {
         if (v < u.divisor)
             continue;
@@ -274,8 +270,8 @@ void ResultsTable::fillRow(int slot, int row, bool running)
 
     setCell(row, 0, ResultsRowName(slot), slot);
     setCell(row, 1, QString::number(static_cast<int>(sum(acc.cycles, cur.cycles))), slot);
-    const float scale =
-        isDiskSlot(slot) ? static_cast<float>(gFileSystemStructPtr[slot - kSlotDiskFirst].vfs.f_bsize) : 1.0f;
+    const float scale
+        = isDiskSlot(slot) ? static_cast<float>(gFileSystemStructPtr[slot - kSlotDiskFirst].vfs.f_bsize) : 1.0f;
     std::uint64_t ops = relaxedLoad<std::uint64_t>(acc.op_count);
     if (running)
         ops += relaxedLoad<std::uint64_t>(cur.op_count);
@@ -288,7 +284,7 @@ void ResultsTable::fillRow(int slot, int row, bool running)
         setCell(row, 4, QString::number(static_cast<int>(sum(accClass.serious, curClass.serious))), slot);
         setCell(row, 5, QString::number(static_cast<int>(sum(accClass.warning, curClass.warning))), slot);
         setCell(row, 6, QString::asprintf("%-10d", static_cast<int>(sum(accClass.information, curClass.information))),
-                slot);
+            slot);
         return;
     }
 

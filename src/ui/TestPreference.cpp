@@ -399,7 +399,8 @@ void TestPreference::UpdateCellsStartUp()
         const bool on = c.test_enabled[kSlotDiskFirst + i] != 0;
         const int mode = c.disk_test_mode[i];
         put(disks, i, 0, on ? tr("Testing") : tr("Not testing"));
-        put(disks, i, 1, on && mode >= 0 && mode < CTest_Disk::NumPatterns ? QString::fromLatin1(kDiskModes[mode]) : QString());
+        put(disks, i, 1,
+            on && mode >= 0 && mode < CTest_Disk::NumPatterns ? QString::fromLatin1(kDiskModes[mode]) : QString());
         put(disks, i, 2, on ? QString::asprintf("%.1lf", c.disk_file_size_pct[i]) : QString());
         put(disks, i, 3, QString());
         put(disks, i, 4, QString());

@@ -26,8 +26,7 @@ QByteArray toFieldBytes(const QString& text, qsizetype maxBytes)
     return bytes;
 }
 
-template <std::size_t N>
-QString fromField(const char (&field)[N])
+template <std::size_t N> QString fromField(const char (&field)[N])
 {
     // A field loaded from disk may lack its NUL.
     return QString::fromLocal8Bit(field, static_cast<qsizetype>(::strnlen(field, N)));

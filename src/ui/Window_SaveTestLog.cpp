@@ -101,20 +101,20 @@ void Window_SaveTestLog::slotUpdateButtonGroup_FileFormat(int id)
 
 QString Window_SaveTestLog::askSaveFileName(const QString& filter)
 {
-    return QFileDialog::getSaveFileName(this, QStringLiteral("Select file"), QStringLiteral("."), filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    return QFileDialog::getSaveFileName(
+        this, QStringLiteral("Select file"), QStringLiteral("."), filter, nullptr, QFileDialog::DontConfirmOverwrite);
 }
 
 void Window_SaveTestLog::slotBrowse()
 {
-    const QString chosen =
-        askSaveFileName(m_format == kHtml ? QStringLiteral("Log files (*.html)") : QStringLiteral("Log files (*.log)"));
+    const QString chosen = askSaveFileName(
+        m_format == kHtml ? QStringLiteral("Log files (*.html)") : QStringLiteral("Log files (*.log)"));
     if (chosen.isEmpty())
         return;
     if (QFileInfo::exists(chosen)) {
-        const std::string text =
-            "File " + QFile::encodeName(chosen).toStdString() + " already exists.\nDo you want to overwrite it?";
-        if (ShowBox(BoxIcon::Warning, "Overwrite File? -- KalvexTest", text, {"&Yes", "&No"}, 0, 1) != 0)
+        const std::string text
+            = "File " + QFile::encodeName(chosen).toStdString() + " already exists.\nDo you want to overwrite it?";
+        if (ShowBox(BoxIcon::Warning, "Overwrite File? -- KalvexTest", text, { "&Yes", "&No" }, 0, 1) != 0)
             return;
     }
     setFileName(withFormatExtension(chosen));
@@ -129,7 +129,8 @@ void Window_SaveTestLog::accept()
         return;
     if (QFileInfo::exists(name)) {
         if (ShowBox(BoxIcon::Warning, "File exits", Format("%s exists, do you want to overwrite?", path.constData()),
-                    {"Overwrite", "Cancel"}, 0, 1) != 0)
+                { "Overwrite", "Cancel" }, 0, 1)
+            != 0)
             return;
     }
     const int err = fileSaveTestLog(m_format, path.constData());
@@ -139,7 +140,7 @@ void Window_SaveTestLog::accept()
         return;
     }
     const int answer = ShowBox(BoxIcon::Warning, "Error Saving File",
-                               Format("%s: %s", path.constData(), std::strerror(err)), {"Retry", "Cancel"}, 0, 1);
+        Format("%s: %s", path.constData(), std::strerror(err)), { "Retry", "Cancel" }, 0, 1);
     if (answer == 0)
         UpdateWindow();
 }

@@ -41,7 +41,7 @@ Window_ViewEventLog::Window_ViewEventLog(QWidget* parent)
     : Window_ViewEventLog_Base(parent)
 {
     setWindowTitle(QStringLiteral("KalvexTest's Event Log"));
-    ui->table_ViewEventLog->setHorizontalHeaderLabels({QStringLiteral("Event Log")});
+    ui->table_ViewEventLog->setHorizontalHeaderLabels({ QStringLiteral("Event Log") });
     CentreOnDesktop(this);
     m_timer = startTimer(1000);
 }

@@ -145,10 +145,7 @@ protected:
         return status;
     }
 
-    void writeConfig(const _testconfig& cfg)
-    {
-        WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
-    }
+    void writeConfig(const _testconfig& cfg) { WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg)); }
     std::string debugTrace() const { return ReadFile(dir.file("debug.log")); }
     std::size_t finishedRuns() const { return occurrences(debugTrace(), "STOP_TEST_DEBUG_FINISHES"); }
 

@@ -51,7 +51,7 @@ protected:
             }
             std::freopen("out.txt", "w", stdout);
             ::dup2(::fileno(stdout), 2);
-            std::vector<char*> argv {const_cast<char*>("./kalvextest")};
+            std::vector<char*> argv { const_cast<char*>("./kalvextest") };
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
@@ -73,7 +73,7 @@ protected:
     // Waits until the debug file shows the window is built, then ends it.
     std::string runUntilStarted(const std::vector<std::string>& args, const std::string& debugName = "debug.log")
     {
-        pid_t pid = start(args, {"QT_QPA_PLATFORM=offscreen"});
+        pid_t pid = start(args, { "QT_QPA_PLATFORM=offscreen" });
         std::string trace;
         for (int i = 0; i < 600 && trace.find("KVXMainApp constructor...") == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -92,17 +92,14 @@ protected:
         cfg.logging_enabled = logging ? 1 : 0;
         writeConfig(cfg);
     }
-    void writeConfig(const _testconfig& cfg)
-    {
-        WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
-    }
+    void writeConfig(const _testconfig& cfg) { WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg)); }
 
     // Starts the program with -R and waits until its automatic stop has
     // finished (or `limitSec` passed); returns the debug trace.
     std::string runUntilStopped(int limitSec, std::vector<std::string> env = {})
     {
         env.push_back("QT_QPA_PLATFORM=offscreen");
-        pid_t pid = start({"-R", "3000"}, env);
+        pid_t pid = start({ "-R", "3000" }, env);
         std::string trace;
         for (int i = 0; i < limitSec * 10 && trace.find("STOP_TEST_DEBUG_FINISHES") == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -119,8 +116,8 @@ protected:
 
 TEST_F(Program, VersionWorksWithoutADisplay)
 {
-    for (const auto& args : {std::vector<std::string> {"-v"}, std::vector<std::string> {"--version"}}) {
-        ProcessResult r = runToEnd(args, {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM"});
+    for (const auto& args : { std::vector<std::string> { "-v" }, std::vector<std::string> { "--version" } }) {
+        ProcessResult r = runToEnd(args, { "-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM" });
         ASSERT_TRUE(WIFEXITED(r.status));
         EXPECT_EQ(WEXITSTATUS(r.status), 0);
         EXPECT_EQ(r.out.rfind("Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: ", 0), 0u) << r.out;
@@ -159,7 +156,7 @@ TEST_F(Program, RedirectedOutputOfTheReportLandsInTheDebugFile)
 TEST_F(Program, RedirectModeZeroKeepsChildOutputOut)
 {
     writeValidConfig();
-    const std::string trace = runUntilStarted({"-r", "0"});
+    const std::string trace = runUntilStarted({ "-r", "0" });
     const std::size_t start = trace.find("UNAME_INFO");
     ASSERT_NE(start, std::string::npos);
     const std::size_t stop = trace.find("UNAME_INFO", start + 10);
@@ -170,7 +167,7 @@ TEST_F(Program, RedirectModeZeroKeepsChildOutputOut)
 TEST_F(Program, DebugOptionNamesTheTraceFileAndListsTheWord)
 {
     writeValidConfig();
-    const std::string trace = runUntilStarted({"-d", "mytrace.txt"}, "mytrace.txt");
+    const std::string trace = runUntilStarted({ "-d", "mytrace.txt" }, "mytrace.txt");
     // Each word is a timed trace call of its own.
     const std::size_t list = trace.find("non-option ARGV-elements: ");
     ASSERT_NE(list, std::string::npos) << trace.substr(0, 300);
@@ -193,7 +190,8 @@ TEST_F(Program, AutomaticRunStopsByItselfAndReports)
     writeConfig(cfg);
 
     const std::string trace = runUntilStopped(60);
-    ASSERT_NE(trace.find("STOP_TEST_DEBUG_FINISHES"), std::string::npos) << trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0);
+    ASSERT_NE(trace.find("STOP_TEST_DEBUG_FINISHES"), std::string::npos)
+        << trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0);
     EXPECT_NE(trace.find("Test stopped automatically"), std::string::npos);
     EXPECT_NE(trace.find("Test Configured[1]: CPU - Maths"), std::string::npos);
 
@@ -223,15 +221,15 @@ std::pair<long, std::string> reportRow(const std::string& log, const std::string
     const auto table = log.rfind("Test Name   Cycles");
     const auto at = table == std::string::npos ? table : log.find(name, table);
     if (at == std::string::npos)
-        return {-1, "missing"};
+        return { -1, "missing" };
     // The name field is 25 characters wide; a longer name is cut.
     const auto start = log.rfind('\n', at) + 1;
     const std::string row = log.substr(start + 25, log.find('\n', at) - start - 25);
     const long cycles = std::strtol(row.c_str(), nullptr, 10);
     const std::string verdict = row.find(" PASS ") != std::string::npos ? "PASS"
-                                : row.find(" FAIL ") != std::string::npos ? "FAIL"
-                                                                          : row;
-    return {cycles, verdict};
+        : row.find(" FAIL ") != std::string::npos                       ? "FAIL"
+                                                                        : row;
+    return { cycles, verdict };
 }
 
 // Several engines at once, as a burn-in runs them: the processor, locked
@@ -243,9 +241,9 @@ TEST_F(Program, EnginesRunTogetherAndEachPasses)
         GTEST_SKIP() << "memory locking and raw sockets need root";
     _testconfig cfg = ValidConfig();
     std::memset(cfg.test_enabled, 0, sizeof cfg.test_enabled);
-    for (int slot : {static_cast<int>(kSlotMaths), static_cast<int>(kSlotMemory), static_cast<int>(kSlotDiskGroup),
-                     static_cast<int>(kSlotDiskFirst), static_cast<int>(kSlotNetworkGroup),
-                     static_cast<int>(kSlotNetworkFirst)}) {
+    for (int slot : { static_cast<int>(kSlotMaths), static_cast<int>(kSlotMemory), static_cast<int>(kSlotDiskGroup),
+             static_cast<int>(kSlotDiskFirst), static_cast<int>(kSlotNetworkGroup),
+             static_cast<int>(kSlotNetworkFirst) }) {
         cfg.test_enabled[slot] = 1;
         cfg.duty_cycle[slot] = 100;
     }
@@ -255,12 +253,13 @@ TEST_F(Program, EnginesRunTogetherAndEachPasses)
     cfg.logging_enabled = 1;
     writeConfig(cfg);
 
-    const std::string trace = runUntilStopped(120, {"_KVX_MAX_TEST_RAM_MB_=48"});
+    const std::string trace = runUntilStopped(120, { "_KVX_MAX_TEST_RAM_MB_=48" });
     ASSERT_NE(trace.find("STOP_TEST_DEBUG_FINISHES"), std::string::npos)
         << trace.substr(trace.size() > 3000 ? trace.size() - 3000 : 0);
     const std::string log = ReadFile(dir.file("KVX_log.log"));
-    EXPECT_NE(log.find("TEST RUN PASSED\n"), std::string::npos) << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
-    for (const char* name : {"CPU - Maths", "Memory (RAM)", "Network: 127.0.0.1"}) {
+    EXPECT_NE(log.find("TEST RUN PASSED\n"), std::string::npos)
+        << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
+    for (const char* name : { "CPU - Maths", "Memory (RAM)", "Network: 127.0.0.1" }) {
         const auto [cycles, verdict] = reportRow(log, name);
         EXPECT_GE(cycles, 1) << name;
         EXPECT_EQ(verdict, "PASS") << name;
@@ -308,7 +307,9 @@ protected:
     std::string makeDisc(const std::string& name, bool corrupt)
     {
         const std::string files = dir.file(name), iso = dir.file(name + ".iso");
-        if (std::system(("cd '" + dir.path() + "' && ./kvx-make-refdisc --files 2 --no-iso '" + files + "' >/dev/null").c_str()) != 0)
+        if (std::system(
+                ("cd '" + dir.path() + "' && ./kvx-make-refdisc --files 2 --no-iso '" + files + "' >/dev/null").c_str())
+            != 0)
             return "";
         if (corrupt) {
             // One byte of block 3 of the second file.
@@ -343,7 +344,7 @@ TEST_F(ReferenceDiscRun, IntactDiscPassesAndAChangedBlockFails)
     EXPECT_EQ(verdict, "PASS");
     EXPECT_NE(log.find("TEST RUN PASSED\n"), std::string::npos);
 
-    for (const char* old : {"KVX_log.log", "debug.log"})
+    for (const char* old : { "KVX_log.log", "debug.log" })
         std::remove(dir.file(old).c_str());
     log = runOnDisc(bad);
     std::tie(cycles, verdict) = reportRow(log, " CD/DVD: ");
@@ -369,7 +370,9 @@ TEST_F(Program, LogFileDescribesThisMachine)
     if (!std::getenv("DISPLAY"))
         GTEST_SKIP() << "no X display: the screen size is not known";
     // The screen as the X server itself reports it.
-    FILE* p = ::popen("xdpyinfo | sed -n 's/.*dimensions: *\\([0-9]*x[0-9]*\\).*/\\1/p;s/.*depth of root window: *\\([0-9]*\\).*/\\1/p'", "r");
+    FILE* p = ::popen("xdpyinfo | sed -n 's/.*dimensions: *\\([0-9]*x[0-9]*\\).*/\\1/p;s/.*depth of root window: "
+                      "*\\([0-9]*\\).*/\\1/p'",
+        "r");
     char buf[128] = {};
     std::string screen;
     while (p && std::fgets(buf, sizeof buf, p))
@@ -378,7 +381,8 @@ TEST_F(Program, LogFileDescribesThisMachine)
         ::pclose(p);
     const auto nl = screen.find('\n');
     ASSERT_NE(nl, std::string::npos) << screen;
-    const std::string expected = "Video resolution: " + screen.substr(0, nl) + "x" + screen.substr(nl + 1, screen.find('\n', nl + 1) - nl - 1);
+    const std::string expected
+        = "Video resolution: " + screen.substr(0, nl) + "x" + screen.substr(nl + 1, screen.find('\n', nl + 1) - nl - 1);
     EXPECT_NE(log.find(expected + "\n"), std::string::npos) << expected << "\n" << log;
 }
 

@@ -93,11 +93,11 @@ TEST_F(RunWindow, CancelOnTheWarningStartsAndClearsNothing)
 {
     start([](_testconfig& c) { c.pretest_action = 1; });
     resultfile.results[kSlotMaths].cycles = 5;
-    sink.answers = {1};
+    sink.answers = { 1 };
     app->slotStartTest();
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].caption, "Getting ready to run Kalvex tests");
-    EXPECT_EQ(sink.boxes[0].buttons, (std::vector<std::string> {"OK", "Cancel"}));
+    EXPECT_EQ(sink.boxes[0].buttons, (std::vector<std::string> { "OK", "Cancel" }));
     EXPECT_FALSE(app->runActive());
     EXPECT_EQ(resultfile.results[kSlotMaths].cycles, 5u);
     EXPECT_TRUE(action("testStartTestRunAction")->isEnabled());
@@ -144,8 +144,7 @@ TEST_F(RunWindow, NoLimitsKeepTheRunGoingUntilStop)
     EXPECT_TRUE(app->runActive());
 
     // A long burn-in: 123 hours and more must show whole on the LCD.
-    relaxedStore(resultfile.run_start_time,
-        static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
+    relaxedStore(resultfile.run_start_time, static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
     app->UpdateMainWindow();
     auto* lcd = findChildOrFail<QLCDNumber>(app.get(), "lcdElapsed");
     EXPECT_GE(lcd->digitCount(), 9);
@@ -168,8 +167,7 @@ TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
     EXPECT_EQ(table->item(0, 0)->text(), "CPU - Maths");
     EXPECT_NE(table->item(0, 2)->text().trimmed(), "0");
     // The final elapsed time of a long run shows whole too.
-    relaxedStore(resultfile.run_start_time,
-        static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
+    relaxedStore(resultfile.run_start_time, static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
     app->slotStopTest();
     EXPECT_FALSE(AnyTestThreadAlive());
     auto* lcd = findChildOrFail<QLCDNumber>(app.get(), "lcdElapsed");
@@ -185,8 +183,8 @@ TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
     // Runs inside the launch, which handles window events between threads.
     std::vector<std::pair<std::string, bool>> seen;
     QTimer::singleShot(0, app.get(), [&] {
-        for (const char* name : {"configurationTestPreferencesAction", "configurationLoadConfigAction",
-                                 "fileExitAction", "testStartTestRunAction"})
+        for (const char* name : { "configurationTestPreferencesAction", "configurationLoadConfigAction",
+                 "fileExitAction", "testStartTestRunAction" })
             seen.emplace_back(name, action(name)->isEnabled());
         app->close();
     });
@@ -254,7 +252,7 @@ TEST_F(RunWindow, StartRightAfterAStopThatAbandonedATest)
     EXPECT_FALSE(AnyTestThreadAlive());
     EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the old memory engine joined the new run";
     EXPECT_EQ(relaxedLoad(gThreadData[kSlotMemory].running), 0);
-    for (int slot : {kSlotMaths, kSlotMemory}) {
+    for (int slot : { kSlotMaths, kSlotMemory }) {
         EXPECT_GT(resultfile.accum_results[slot].op_count, 0u) << slot;
         EXPECT_EQ(resultfile.accum_results[slot].errors, 0u) << slot;
     }
@@ -267,11 +265,11 @@ TEST_F(RunWindow, ClearResultsAsksFirst)
     start([](_testconfig& c) { c.pretest_action = 0; });
     WriteFile(dir.file(".accum_result.cfg"), "saved");
     resultfile.accum_results[kSlotMaths].cycles = 3;
-    sink.answers = {1};
+    sink.answers = { 1 };
     app->slotEditClearAllResults();
     EXPECT_TRUE(FileExists(dir.file(".accum_result.cfg")));
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 3u);
-    sink.answers = {0};
+    sink.answers = { 0 };
     app->slotEditClearAllResults();
     EXPECT_FALSE(FileExists(dir.file(".accum_result.cfg")));
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0u);

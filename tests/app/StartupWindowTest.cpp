@@ -45,8 +45,9 @@ TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
     SetMessageSink(nullptr);
 
     ASSERT_EQ(seen.size(), 1);
-    EXPECT_EQ(seen[0], "Error loading *LastUsed.cfg*|Due to problems with the configuration file\nLastUsed.cfg\n"
-                       "Default config values will be used instead");
+    EXPECT_EQ(seen[0],
+        "Error loading *LastUsed.cfg*|Due to problems with the configuration file\nLastUsed.cfg\n"
+        "Default config values will be used instead");
     const std::string cfg = ReadFile(dir.file("LastUsed.cfg"));
     ASSERT_EQ(cfg.size(), 19680u);
     EXPECT_EQ(cfg.substr(0, 12), std::string("KVXCFGL\0\x01\0\0\0", 12));
@@ -57,7 +58,7 @@ TEST(MainWindowFirstStart, ShowsTheLoadBoxThenSavesDefaults)
     EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "textLabelIPAddress")->isVisibleTo(app.get()));
     // The processor as /proc/cpuinfo describes it.
     EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "cpuManufacturerLabel")->text().toStdString(),
-              std::string(resultfile.cpu_info.vendor_id));
+        std::string(resultfile.cpu_info.vendor_id));
     EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "cpuTypeLabel")->text().isEmpty());
 
     app->close();
@@ -108,10 +109,10 @@ TEST_F(MainWindowConfigCommands, SaveUsesTheNameRuleAndAsksBeforeOverwriting)
     // replaced, and No keeps it.
     testconfig.auto_stop_time = 44.0f;
     _testconfig back;
-    for (const char* typed : {"my.cfg", "my", "my.other.cfg"}) {
+    for (const char* typed : { "my.cfg", "my", "my.other.cfg" }) {
         SCOPED_TRACE(typed);
         sink.boxes.clear();
-        sink.answers = {1}; // No
+        sink.answers = { 1 }; // No
         EXPECT_FALSE(app->saveConfigTo(QString::fromStdString(dir.file(typed))));
         ASSERT_EQ(sink.boxes.size(), 1u);
         EXPECT_EQ(sink.boxes[0].caption, "Save configuration");
@@ -127,7 +128,7 @@ TEST_F(MainWindowConfigCommands, SaveUsesTheNameRuleAndAsksBeforeOverwriting)
     EXPECT_EQ(ReadFile(dir.file("notes")), "mine");
     EXPECT_EQ(ConfigFileLoad("notes.cfg", dir.path().c_str(), &back), 0);
 
-    sink.answers = {0}; // Yes
+    sink.answers = { 0 }; // Yes
     EXPECT_TRUE(app->saveConfigTo(QString::fromStdString(dir.file("my.cfg"))));
     ASSERT_EQ(ConfigFileLoad("my.cfg", dir.path().c_str(), &back), 0);
     EXPECT_FLOAT_EQ(back.auto_stop_time, 44.0f);
@@ -157,7 +158,7 @@ TEST_F(MainWindowConfigCommands, FailedLoadSaysSoAndChangesNothing)
     ASSERT_EQ(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[1].caption, "Error loading *" + dir.file("bad.cfg") + "*");
     EXPECT_EQ(sink.boxes[1].text,
-              "Due to problems with the configuration file\n" + dir.file("bad.cfg") + "\nIt is not loaded.");
+        "Due to problems with the configuration file\n" + dir.file("bad.cfg") + "\nIt is not loaded.");
     EXPECT_FLOAT_EQ(testconfig.auto_stop_time, before);
     EXPECT_STREQ(configfilename, "LastUsed.cfg");
 }
@@ -170,7 +171,7 @@ TEST(MessageSinkThreads, BoxFromATestThreadIsNotShown)
 {
     QtMessageSink sink;
     int answer = 0;
-    std::thread t([&] { answer = sink.show(BoxIcon::Critical, "Caption", "Text", {"Quit"}, 0, -1); });
+    std::thread t([&] { answer = sink.show(BoxIcon::Critical, "Caption", "Text", { "Quit" }, 0, -1); });
     t.join();
     EXPECT_EQ(answer, -1);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -188,12 +189,12 @@ TEST(MessageSinkBoxes, EscapeAndCloseDismissUnlessTheCallerNamesAnEscapeButton)
         int expected;
     };
     const Case cases[] = {
-        {{"Quit"}, -1, Escape, -1},
-        {{"Quit"}, -1, Close, -1},
-        {{"Quit"}, -1, FirstButton, 0},
-        {{"&Yes", "&No"}, 1, Escape, 1},
-        {{"&Yes", "&No"}, 1, Close, 1},
-        {{"OK"}, 0, Escape, 0},
+        { { "Quit" }, -1, Escape, -1 },
+        { { "Quit" }, -1, Close, -1 },
+        { { "Quit" }, -1, FirstButton, 0 },
+        { { "&Yes", "&No" }, 1, Escape, 1 },
+        { { "&Yes", "&No" }, 1, Close, 1 },
+        { { "OK" }, 0, Escape, 0 },
     };
     QtMessageSink sink;
     for (const Case& c : cases) {

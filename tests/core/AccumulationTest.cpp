@@ -77,10 +77,10 @@ TEST_F(Accumulation, CountersAddUpAndTheLastErrorIsKept)
 {
     auto& acc = resultfile.accum_results[kSlotDiskFirst];
     auto& cur = resultfile.results[kSlotDiskFirst];
-    acc = {10, 20, 3, 17, 0xFFFFFFFFull};
-    cur = {1, 2, 0, 0, 1};
-    resultfile.accum_classes[kSlotDiskFirst] = {1, 2, 3, 4};
-    resultfile.classes[kSlotDiskFirst] = {10, 20, 30, 40};
+    acc = { 10, 20, 3, 17, 0xFFFFFFFFull };
+    cur = { 1, 2, 0, 0, 1 };
+    resultfile.accum_classes[kSlotDiskFirst] = { 1, 2, 3, 4 };
+    resultfile.classes[kSlotDiskFirst] = { 10, 20, 30, 40 };
     AccumulateResults(dir.path().c_str());
     EXPECT_EQ(acc.cycles, 11u);
     EXPECT_EQ(acc.mb, 22u);

@@ -14,7 +14,7 @@ namespace {
 
 class EventRing : public ::testing::Test {
 protected:
-    CLogger log {"dummyStr"};
+    CLogger log { "dummyStr" };
     void SetUp() override
     {
         std::memset(&testconfig, 0, sizeof testconfig);

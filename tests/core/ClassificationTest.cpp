@@ -24,7 +24,7 @@ TEST_F(ClassificationFile, ValidLinesFillBothTables)
 {
     EXPECT_EQ(read("# comment\n1,\"Float add\",CRITICAL,\n30,\"Memory\",SERIOUS,\n249,\"Last\",INFORMATION,\n"
                    "2,\"Warn\",WARNING,\n"),
-              -1);
+        -1);
     EXPECT_STREQ(e_strings[1], "Float add");
     EXPECT_EQ(e_classification[1], kSevCritical);
     EXPECT_EQ(e_classification[30], kSevSerious);
@@ -66,7 +66,8 @@ TEST_F(ClassificationFile, NoneOnlyForTheCodesThatMayHaveIt)
 
 TEST_F(ClassificationFile, CodeZeroIsTakenOnce)
 {
-    EXPECT_EQ(read("0,\"No error\",NONE,\n0,\"Again\",CRITICAL,\nnot a number,\"x\",CRITICAL,\n3,\"Three\",WARNING,\n"), -1);
+    EXPECT_EQ(
+        read("0,\"No error\",NONE,\n0,\"Again\",CRITICAL,\nnot a number,\"x\",CRITICAL,\n3,\"Three\",WARNING,\n"), -1);
     EXPECT_STREQ(e_strings[0], "No error");
     EXPECT_EQ(e_classification[0], kSevNone) << "later code-0 lines are skipped, not read";
     EXPECT_EQ(e_classification[3], kSevWarning);
@@ -118,9 +119,9 @@ TEST_F(ClassificationFile, BlankLinesAreSkipped)
 TEST(ShippedClassification, CoversEveryRaisedCode)
 {
     ASSERT_EQ(ReadErrorClassificationFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"), -1);
-    const std::set<int> raised = {1,  3,  4,  9,  11, 12, 13, 14, 15,  16,  17,  18,  30,  31,  33,  34,  35,  37,  38,  39,
-                                  41, 43, 44, 45, 46, 47, 50, 51, 52,  53,  54,  55,  57,  58,  61,  64,  82,  83,  84,  95,
-                                  96, 97, 98, 99, 100, 101, 123, 124, 130, 131, 132, 133, 162, 200, 202, 203, 205, 206, 207, 208};
+    const std::set<int> raised = { 1, 3, 4, 9, 11, 12, 13, 14, 15, 16, 17, 18, 30, 31, 33, 34, 35, 37, 38, 39, 41, 43,
+        44, 45, 46, 47, 50, 51, 52, 53, 54, 55, 57, 58, 61, 64, 82, 83, 84, 95, 96, 97, 98, 99, 100, 101, 123, 124, 130,
+        131, 132, 133, 162, 200, 202, 203, 205, 206, 207, 208 };
     for (int code : raised) {
         EXPECT_GT(std::strlen(e_strings[code]), 10u) << code;
         EXPECT_GE(e_classification[code], kSevInformation) << code;

@@ -16,7 +16,8 @@ std::unique_ptr<_testconfig> validRecord()
     return std::make_unique<_testconfig>(ValidConfig());
 }
 
-const char* kPreferencesTail = "stores the preferences for KalvexTest.\nWithout reading this file, KalvexTest cannot proceed.";
+const char* kPreferencesTail
+    = "stores the preferences for KalvexTest.\nWithout reading this file, KalvexTest cannot proceed.";
 
 class ConfigLoad : public ::testing::Test {
 protected:
@@ -35,7 +36,7 @@ protected:
         ASSERT_EQ(sink.boxes.size(), 1u);
         EXPECT_EQ(sink.boxes[0].caption, "Error reading *" + dir.file("c.cfg") + "*");
         EXPECT_EQ(sink.boxes[0].text, text + "*" + dir.file("c.cfg") + "* " + kPreferencesTail);
-        EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> {"OK"});
+        EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> { "OK" });
         EXPECT_EQ(ConfigBytes(*target), before) << "a failed load must not touch the record";
     }
 };
@@ -51,8 +52,8 @@ TEST_F(ConfigLoad, BadMagicIsRefused)
     auto other = validRecord();
     std::memcpy(other->magic, "KVXCFGX", 8);
     EXPECT_EQ(load(ConfigBytes(*other)), -1);
-    expectRefused("This file does not appear to be a KVX configuration file\nCheck the file name is correct\n" +
-                  dir.file("c.cfg") + "\n");
+    expectRefused("This file does not appear to be a KVX configuration file\nCheck the file name is correct\n"
+        + dir.file("c.cfg") + "\n");
 }
 
 TEST_F(ConfigLoad, OtherVersionIsRefusedWithItsNumber)
@@ -65,10 +66,11 @@ TEST_F(ConfigLoad, OtherVersionIsRefusedWithItsNumber)
 
 TEST_F(ConfigLoad, ShortFilesAreRefusedWithTheReadText)
 {
-    for (std::size_t size : {std::size_t {5}, std::size_t {12}, sizeof(_testconfig) - 1}) {
+    for (std::size_t size : { std::size_t { 5 }, std::size_t { 12 }, sizeof(_testconfig) - 1 }) {
         sink.boxes.clear();
         EXPECT_NE(load(ConfigBytes(*validRecord()).substr(0, size)), 0) << size;
-        expectRefused("File *" + dir.file("c.cfg") + "* failed fread() with error message \"Unexpected end of file\"\n");
+        expectRefused(
+            "File *" + dir.file("c.cfg") + "* failed fread() with error message \"Unexpected end of file\"\n");
     }
 }
 
@@ -123,11 +125,9 @@ TEST(ConfigSaveName, BaseNameUpToFirstDotThenCfg)
         const char* path;
         const char* dir;
         const char* name;
-    } cases[] = {{"/home/u/my.settings.cfg", "/home/u", "my.cfg"},
-                 {"/home/u/report", "/home/u", "report.cfg"},
-                 {"/home/u/settings.old.cfg", "/home/u", "settings.cfg"},
-                 {"/a.b/plain.cfg", "/a.b", "plain.cfg"},
-                 {"/top.cfg", "/", "top.cfg"}};
+    } cases[] = { { "/home/u/my.settings.cfg", "/home/u", "my.cfg" }, { "/home/u/report", "/home/u", "report.cfg" },
+        { "/home/u/settings.old.cfg", "/home/u", "settings.cfg" }, { "/a.b/plain.cfg", "/a.b", "plain.cfg" },
+        { "/top.cfg", "/", "top.cfg" } };
     for (auto c : cases) {
         ConfigSaveTarget t = ConfigSaveTargetFor(c.path);
         EXPECT_EQ(t.directory, c.dir) << c.path;
@@ -146,7 +146,7 @@ TEST(ConfigStartup, MissingFileShowsTheBoxAndSavesDefaults)
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].caption, "Error loading *LastUsed.cfg*");
     EXPECT_EQ(sink.boxes[0].text,
-              "Due to problems with the configuration file\nLastUsed.cfg\nDefault config values will be used instead");
+        "Due to problems with the configuration file\nLastUsed.cfg\nDefault config values will be used instead");
     const std::string saved = ReadFile(dir.file("LastUsed.cfg"));
     ASSERT_EQ(saved.size(), 19680u);
     EXPECT_EQ(saved.substr(0, 8), std::string("KVXCFGL\0", 8));
@@ -183,8 +183,8 @@ protected:
             GTEST_SKIP() << "needs root to loop-mount a file system image";
         const std::string img = work.file("fs.img");
         ::mkdir(mnt.c_str(), 0755);
-        const std::string cmd = "truncate -s 1M " + img + " && mkfs.ext2 -q -F -N 32 " + img + " >/dev/null 2>&1 && mount -o loop " +
-                                img + " " + mnt + " 2>/dev/null";
+        const std::string cmd = "truncate -s 1M " + img + " && mkfs.ext2 -q -F -N 32 " + img
+            + " >/dev/null 2>&1 && mount -o loop " + img + " " + mnt + " 2>/dev/null";
         if (std::system(cmd.c_str()) != 0)
             GTEST_SKIP() << "cannot make and loop-mount an ext2 image here";
         mounted = true;
@@ -210,11 +210,15 @@ TEST_F(ConfigSaveOnFullDisk, PreviousFileStaysIntact)
     EXPECT_NE(ConfigFileSave("LastUsed.cfg", mnt.c_str(), fresh.get()), 0);
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].caption, "Error saving/creating *" + mnt + "/LastUsed.cfg*");
-    EXPECT_EQ(sink.boxes[0].text.rfind("File *" + mnt + "/LastUsed.cfg* failed fwrite() with error message \"No space left on device\"\n", 0), 0u)
+    EXPECT_EQ(
+        sink.boxes[0].text.rfind(
+            "File *" + mnt + "/LastUsed.cfg* failed fwrite() with error message \"No space left on device\"\n", 0),
+        0u)
         << sink.boxes[0].text;
-    EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> {"Quit"});
+    EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> { "Quit" });
     EXPECT_EQ(ReadFile(mnt + "/LastUsed.cfg"), ConfigBytes(*old));
-    EXPECT_EQ(std::system(("test $(ls -A " + mnt + " | grep -c LastUsed) -eq 1").c_str()), 0) << "temporary left behind";
+    EXPECT_EQ(std::system(("test $(ls -A " + mnt + " | grep -c LastUsed) -eq 1").c_str()), 0)
+        << "temporary left behind";
 }
 
 TEST_F(ConfigSaveOnFullDisk, ProtectedFileIsNotReplaced)
@@ -232,8 +236,10 @@ TEST_F(ConfigSaveOnFullDisk, ProtectedFileIsNotReplaced)
     ASSERT_EQ(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[0].caption, "Error saving *LastUsed.cfg*");
     EXPECT_EQ(sink.boxes[0].text,
-              "Error saving *" + mnt + "/LastUsed.cfg* because we don't have write permission\nfor this file.  "
-              "*LastUsed.cfg* stores the preferences for KalvexTest.\nWithout modifying this file, KalvexTest cannot proceed.");
+        "Error saving *" + mnt
+            + "/LastUsed.cfg* because we don't have write permission\nfor this file.  "
+              "*LastUsed.cfg* stores the preferences for KalvexTest.\nWithout modifying this file, KalvexTest cannot "
+              "proceed.");
     EXPECT_EQ(sink.boxes[1].caption, "Error saving/creating *" + mnt + "/LastUsed.cfg*");
     EXPECT_EQ(ReadFile(mnt + "/LastUsed.cfg"), ConfigBytes(*old));
 }

@@ -19,8 +19,8 @@ TEST(ConfigDefaults, SelectTheDocumentedTests)
 {
     auto c = freshDefaults();
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        const bool on = slot == 1 || slot == 3 || slot == 4 || slot == 6 || slot == 26 || slot == 28 || slot == 32 ||
-                        slot == 33 || slot == 53;
+        const bool on = slot == 1 || slot == 3 || slot == 4 || slot == 6 || slot == 26 || slot == 28 || slot == 32
+            || slot == 33 || slot == 53;
         EXPECT_EQ(c->test_enabled[slot], on ? 1 : 0) << "slot " << slot;
         EXPECT_EQ(c->duty_cycle[slot], slot <= 156 ? 50 : 0) << "slot " << slot;
     }
@@ -105,7 +105,7 @@ TEST(ConfigDutyCycle, ClampedToUsableRange)
 {
     struct {
         int in, out;
-    } cases[] = {{-5, 1}, {0, 1}, {1, 1}, {50, 50}, {100, 100}, {101, 100}, {1 << 30, 100}};
+    } cases[] = { { -5, 1 }, { 0, 1 }, { 1, 1 }, { 50, 50 }, { 100, 100 }, { 101, 100 }, { 1 << 30, 100 } };
     for (auto c : cases)
         EXPECT_EQ(ClampDutyCycle(c.in), c.out) << c.in;
 

@@ -119,7 +119,7 @@ TEST_F(LogFiles, ResultSummaryDetailKeepsEventsOut)
 
 TEST_F(LogFiles, TraceLevelsChooseTheDetailLines)
 {
-    for (int traceLevel : {3, 4}) {
+    for (int traceLevel : { 3, 4 }) {
         testconfig.trace_level = traceLevel;
         testconfig.pretest_log_mode = 2;
         restart();
@@ -184,8 +184,9 @@ TEST_F(LogFiles, MissingDirectoryIsReportedThenTheOpenFails)
     log->CreateLogFile(true);
     ASSERT_GE(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[0].caption, "Directory does not exist");
-    EXPECT_EQ(sink.boxes[0].text, "*" + dir.file("gone") + "* does not exist\nPlease check that you have the directory *" +
-                                      dir.file("gone") + "*");
+    EXPECT_EQ(sink.boxes[0].text,
+        "*" + dir.file("gone") + "* does not exist\nPlease check that you have the directory *" + dir.file("gone")
+            + "*");
     EXPECT_EQ(sink.boxes[1].caption, "Error saving/creating *" + dir.file("gone/KVX_log.log") + "*");
     EXPECT_EQ(g_fpLogFile, nullptr);
     log->AddLine("dropped", 8, 0, nullptr, 1); // must not crash without a file

@@ -44,7 +44,7 @@ TEST_F(MachineId, SavedFileRoundTripsAndIsExactly500Bytes)
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Information);
     EXPECT_EQ(sink.boxes[0].text,
-              "Default values have been saved.\nThese values will now be reloaded\neach time KalvexTest is started");
+        "Default values have been saved.\nThese values will now be reloaded\neach time KalvexTest is started");
 
     std::memset(&resultfile, 0, sizeof resultfile);
     load_machineid(dir.path().c_str());
@@ -61,9 +61,10 @@ TEST_F(MachineId, UnwritableDirectorySaysWhereAndKeepsValues)
     EXPECT_NE(save_machineid(missing.c_str()), 0);
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Warning);
-    EXPECT_EQ(sink.boxes[0].text, "Could not save default machine ID to disk in file\n" + missing +
-                                      "/machineid.dat\nCheck the directory exists then\nCheck that you have write "
-                                      "access to this file & directory.\n");
+    EXPECT_EQ(sink.boxes[0].text,
+        "Could not save default machine ID to disk in file\n" + missing
+            + "/machineid.dat\nCheck the directory exists then\nCheck that you have write "
+              "access to this file & directory.\n");
     EXPECT_STREQ(resultfile.machine_type, "T");
 }
 

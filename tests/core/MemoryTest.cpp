@@ -503,6 +503,6 @@ TEST(MemoryLimitVariable, OnlyAWholePositiveMibCountAndItOnlyLowers)
     constexpr std::uint64_t kLimit = CTest_Mem::kDefaultMaxTestRam;
     EXPECT_EQ(CTest_Mem::LimitFromEnvironment(kLimit, nullptr), kLimit);
     EXPECT_EQ(CTest_Mem::LimitFromEnvironment(kLimit, "64"), 64ull << 20);
-    for (const char* bad : {"", "0", "-5", "12x", "1e3", "99999999999999999999", "40000"})
+    for (const char* bad : { "", "0", "-5", "12x", "1e3", "99999999999999999999", "40000" })
         EXPECT_EQ(CTest_Mem::LimitFromEnvironment(kLimit, bad), kLimit) << bad;
 }

@@ -32,8 +32,8 @@ int bits(bool lock, bool raw, bool io)
 
 int heldNow()
 {
-    return bits(HavePrivilege(Privilege::LockMemory), HavePrivilege(Privilege::RawNetwork),
-                HavePrivilege(Privilege::PortIo));
+    return bits(
+        HavePrivilege(Privilege::LockMemory), HavePrivilege(Privilege::RawNetwork), HavePrivilege(Privilege::PortIo));
 }
 
 TEST(Privileges, RootNobodyAndASingleCapability)
@@ -47,18 +47,18 @@ TEST(Privileges, RootNobodyAndASingleCapability)
 
     // A non-root process given CAP_NET_RAW only (as a file capability would).
     EXPECT_EQ(inChild([] {
-                  if (::prctl(PR_SET_KEEPCAPS, 1L, 0L, 0L, 0L) != 0 || ::setresuid(kNobody, kNobody, kNobody) != 0)
-                      return 99;
-                  __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-                  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
-                  if (::syscall(SYS_capget, &header, data) != 0)
-                      return 98;
-                  data[0].effective = 1u << CAP_NET_RAW;
-                  if (::syscall(SYS_capset, &header, data) != 0)
-                      return 97;
-                  return heldNow();
-              }),
-              bits(false, true, false));
+        if (::prctl(PR_SET_KEEPCAPS, 1L, 0L, 0L, 0L) != 0 || ::setresuid(kNobody, kNobody, kNobody) != 0)
+            return 99;
+        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
+        if (::syscall(SYS_capget, &header, data) != 0)
+            return 98;
+        data[0].effective = 1u << CAP_NET_RAW;
+        if (::syscall(SYS_capset, &header, data) != 0)
+            return 97;
+        return heldNow();
+    }),
+        bits(false, true, false));
 }
 
 } // namespace

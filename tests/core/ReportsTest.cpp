@@ -32,7 +32,7 @@ std::string capture(const std::function<void(FILE*)>& write)
 class Reports : public ::testing::Test {
 protected:
     TempDir dir;
-    CLogger log {"dummyStr"};
+    CLogger log { "dummyStr" };
 
     void SetUp() override
     {
@@ -70,12 +70,12 @@ protected:
         std::strcpy(gFileSystemStructPtr[0].alias, "Startup Disk [/dev/vda1]");
         gFileSystemStructPtr[0].vfs.f_bsize = 4096;
 
-        resultfile.accum_results[kSlotMaths] = {5, 0, 0, 0, 12345678};
-        resultfile.accum_results[kSlotMemory] = {2, 0, 1, 30, 123456789};
+        resultfile.accum_results[kSlotMaths] = { 5, 0, 0, 0, 12345678 };
+        resultfile.accum_results[kSlotMemory] = { 2, 0, 1, 30, 123456789 };
         resultfile.accum_classes[kSlotMemory].critical = 1;
-        resultfile.accum_results[kSlotDiskFirst] = {3, 0, 0, 0, 2000};
-        resultfile.accum_results[kSlotParallel] = {7, 0, 0, 0, 123456789012ull};
-        resultfile.accum_results[kSlotSerialFirst + 3] = {1, 0, 0, 0, 999};
+        resultfile.accum_results[kSlotDiskFirst] = { 3, 0, 0, 0, 2000 };
+        resultfile.accum_results[kSlotParallel] = { 7, 0, 0, 0, 123456789012ull };
+        resultfile.accum_results[kSlotSerialFirst + 3] = { 1, 0, 0, 0, 999 };
         resultfile.run_start_time = static_cast<std::int32_t>(kNow - 3723);
         resultfile.run_stop_time = static_cast<std::int32_t>(kNow);
     }
@@ -90,35 +90,28 @@ TEST(ReportOperations, ScaledTexts)
     struct {
         float value;
         const char* text;
-    } cases[] = {{0, "0"},
-                 {999999, "999999"},
-                 {1234567.0f, "1.235 Million"},
-                 {12345678.0f, "12.346 Million"},
-                 {123456789.0f, "123 Million"},
-                 {99600000.0f, "99 Million"},
-                 {5000000000.0f, "5.000 Billion"},
-                 {123456789012.0f, "123 Billion"},
-                 {2.5e12f, "2.500 Trillion"},
-                 {2e15f, "2.0 Quadrillion"},
-                 {5e17f, "500 Quadrillion"}};
+    } cases[] = { { 0, "0" }, { 999999, "999999" }, { 1234567.0f, "1.235 Million" }, { 12345678.0f, "12.346 Million" },
+        { 123456789.0f, "123 Million" }, { 99600000.0f, "99 Million" }, { 5000000000.0f, "5.000 Billion" },
+        { 123456789012.0f, "123 Billion" }, { 2.5e12f, "2.500 Trillion" }, { 2e15f, "2.0 Quadrillion" },
+        { 5e17f, "500 Quadrillion" } };
     for (auto c : cases)
         EXPECT_EQ(ReportOperationsText(c.value), c.text) << c.value;
 }
 
 TEST_F(Reports, AsciiResultSummaryNormalView)
 {
-    const std::string expected =
-        "\n**************\nRESULT SUMMARY\n**************\n"
-        "Test Start time: Fri Mar  6 10:00:08 2026 \n"
-        "Test Stop time: Fri Mar  6 11:02:11 2026\n"
-        "Test Duration: 001h 02m 03s \n"
-        "\n                Test Name   Cycles   Operations      Result  Errors   Last Error\n"
-        "              CPU - Maths   5        12.346 Million  PASS    0        No error\n"
-        "             Memory (RAM)   2        123 Million     FAIL    1        Memory verify error\n"
-        " Disk: Startup Disk [/dev   3        8.192 Million   PASS    0        No error\n"
-        "       Parallel Port: lp1   7        123 Billion     PASS    0        No error\n"
-        "       Serial Port: ttyS3   1        999             PASS    0        No error\n"
-        "TEST RUN FAILED\n";
+    const std::string expected
+        = "\n**************\nRESULT SUMMARY\n**************\n"
+          "Test Start time: Fri Mar  6 10:00:08 2026 \n"
+          "Test Stop time: Fri Mar  6 11:02:11 2026\n"
+          "Test Duration: 001h 02m 03s \n"
+          "\n                Test Name   Cycles   Operations      Result  Errors   Last Error\n"
+          "              CPU - Maths   5        12.346 Million  PASS    0        No error\n"
+          "             Memory (RAM)   2        123 Million     FAIL    1        Memory verify error\n"
+          " Disk: Startup Disk [/dev   3        8.192 Million   PASS    0        No error\n"
+          "       Parallel Port: lp1   7        123 Billion     PASS    0        No error\n"
+          "       Serial Port: ttyS3   1        999             PASS    0        No error\n"
+          "TEST RUN FAILED\n";
     EXPECT_EQ(capture([&](FILE* f) { log.saveasciiresultsummary(f, true); }), expected);
 }
 
@@ -127,23 +120,23 @@ TEST_F(Reports, AsciiResultSummaryByCategoryWithNotes)
     testconfig.view_errors_by_category = 1;
     resultfile.accum_results[kSlotMemory].errors = 0;
     resultfile.accum_classes[kSlotMemory].critical = 0;
-    resultfile.accum_classes[kSlotMaths] = {4, 3, 2, 1};
+    resultfile.accum_classes[kSlotMaths] = { 4, 3, 2, 1 };
     std::strcpy(resultfile.machine_type, "Tower");
     std::strcpy(resultfile.machine_serial, "SN9");
     std::strcpy(resultfile.notes, "new fan");
     testconfig.test_enabled[kSlotDiskGroup] = 0;
-    const std::string expected =
-        "\n**************\nRESULT SUMMARY\n**************\n"
-        "Test Start time: Fri Mar  6 10:00:08 2026 \n"
-        "Test Stop time: Fri Mar  6 11:02:11 2026\n"
-        "Test Duration: 001h 02m 03s \n"
-        "\nTest Name                   Cycles   Operations      Result Critical  Serious   Warning   Information\n"
-        "              CPU - Maths   5        12.346 Million  PASS    1         2         3         4         \n"
-        "             Memory (RAM)   2        123 Million     PASS    0         0         0         0         \n"
-        "       Parallel Port: lp1   7        123 Billion     PASS    0         0         0         0         \n"
-        "       Serial Port: ttyS3   1        999             PASS    0         0         0         0         \n"
-        "TEST RUN PASSED\n"
-        "\nNotes:\nTower\nSN9\nnew fan\n";
+    const std::string expected
+        = "\n**************\nRESULT SUMMARY\n**************\n"
+          "Test Start time: Fri Mar  6 10:00:08 2026 \n"
+          "Test Stop time: Fri Mar  6 11:02:11 2026\n"
+          "Test Duration: 001h 02m 03s \n"
+          "\nTest Name                   Cycles   Operations      Result Critical  Serious   Warning   Information\n"
+          "              CPU - Maths   5        12.346 Million  PASS    1         2         3         4         \n"
+          "             Memory (RAM)   2        123 Million     PASS    0         0         0         0         \n"
+          "       Parallel Port: lp1   7        123 Billion     PASS    0         0         0         0         \n"
+          "       Serial Port: ttyS3   1        999             PASS    0         0         0         0         \n"
+          "TEST RUN PASSED\n"
+          "\nNotes:\nTower\nSN9\nnew fan\n";
     EXPECT_EQ(capture([&](FILE* f) { log.saveasciiresultsummary(f, false); }), expected);
 }
 
@@ -155,8 +148,8 @@ TEST_F(Reports, RunThatNeverStartedHasNoTimes)
     resultfile.accum_start_time = static_cast<std::int32_t>(kNow - 86400);
     resultfile.accum_duration = 7200;
     const std::string text = capture([&](FILE* f) { log.saveasciiresultsummary(f, true); });
-    EXPECT_NE(text.find("Test Start time: - (Accumulated results start time: Thu Mar  5 11:02:11 2026)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("Test Start time: - (Accumulated results start time: Thu Mar  5 11:02:11 2026)\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find("Test Stop time: Fri Mar  6 11:02:11 2026\n"), std::string::npos) << "now, when not stopped";
     EXPECT_NE(text.find("Test Duration: - (Accumulated results duration: 002h 00m 00s)\n"), std::string::npos);
@@ -171,18 +164,20 @@ TEST_F(Reports, SeriousErrorSummaryListsOnlySeriousAndCritical)
     resultfile.error_occurrences[37] = 9;
     resultfile.error_occurrences[12] = 2;
     EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, false, false, -1); }),
-              "\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n"
-              "CRITICAL   : 2026-03-06 10:10:00, RAM, CRITICAL: Memory verify error (x 3)\n"
-              "SERIOUS    : 2026-03-06 10:20:00, Network, SERIOUS: Network send failed (x 1)\n");
+        "\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n"
+        "CRITICAL   : 2026-03-06 10:10:00, RAM, CRITICAL: Memory verify error (x 3)\n"
+        "SERIOUS    : 2026-03-06 10:20:00, Network, SERIOUS: Network send failed (x 1)\n");
     EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, true, false, 2); }).substr(0, 110),
-              "\n****************************\nSCRIPT SERIOUS ERROR SUMMARY\n****************************\n"
-              "SCRIPTED TESTS FAILED\n");
-    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, false, true, 0); }), "\n" + std::string(101, '-') + "\n");
-    EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, true, true, 0); }), "\n" + std::string(101, '=') + "\n");
+        "\n****************************\nSCRIPT SERIOUS ERROR SUMMARY\n****************************\n"
+        "SCRIPTED TESTS FAILED\n");
+    EXPECT_EQ(
+        capture([&](FILE* f) { log.saveasciierrorsummary(f, false, true, 0); }), "\n" + std::string(101, '-') + "\n");
+    EXPECT_EQ(
+        capture([&](FILE* f) { log.saveasciierrorsummary(f, true, true, 0); }), "\n" + std::string(101, '=') + "\n");
 
     resultfile.error_occurrences[30] = resultfile.error_occurrences[38] = 0;
     EXPECT_EQ(capture([&](FILE* f) { log.saveasciierrorsummary(f, false, false, -1); }),
-              "\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n");
+        "\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n");
 }
 
 TEST_F(Reports, HtmlResultSummary)
@@ -193,42 +188,45 @@ TEST_F(Reports, HtmlResultSummary)
     testconfig.test_enabled[kSlotSerialGroup] = 0;
     std::strcpy(resultfile.notes, "line1\nline <2>");
     const std::string cell = "<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>";
-    const std::string expected =
-        "&nbsp\n<tr>\n<table border=\"1\" width=640>\n"
-        "<tr>\n<td colspan=\"2\" width=\"100%\" bgcolor=\"#A7AA8A\"><strong>RESULT SUMMARY</strong></td>\n</tr>\n"
-        "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Start time</strong></td>\n" + cell +
-        "Fri Mar  6 10:00:08 2026 </strong></td>\n</tr>\n"
-        "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Stop time</strong></td>\n" + cell +
-        "Fri Mar  6 11:02:11 2026 </strong></td>\n</tr>\n"
-        "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Duration</strong></td>\n" + cell +
-        "001h 02m 03s </strong></td>\n</tr>\n"
-        "</table>\n"
-        "<table border=\"1\" width=640>\n<tr>\n"
-        "<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Test</strong></td>\n"
-        "<td width=\"15%\" bgcolor=\"#A7AA8A\"><strong>Cycles</strong></td>\n"
-        "<td width=\"20%\" bgcolor=\"#A7AA8A\"><strong>Operations</strong></td>\n"
-        "<td width=\"11%\" bgcolor=\"#A7AA8A\"><strong>Result</strong></td>\n"
-        "<td width=\"15%\" bgcolor=\"#A7AA8A\"><strong>Errors</strong></td>\n"
-        "<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Last Error</strong></td>\n"
-        "</tr>\n"
-        "<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>       CPU - Maths</strong></td>\n"
-        "<td width=\"12%\" bgcolor=\"#FEFFA5\"><strong>5        </strong></td>\n"
-        "<td width=\"17%\" bgcolor=\"#FEFFA5\"><strong>12.346 Million  </strong></td>\n"
-        "<td width=\"11%\" bgcolor=\"#FEFFA5\"><strong>PASS</strong></td>\n"
-        "<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>0        </strong></td>\n"
-        "<td width=\"25%\" bgcolor=\"#FEFFA5\"><strong>No error</strong></td>\n</tr>\n"
-        "<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>      Memory (RAM)</strong></td>\n"
-        "<td width=\"12%\" bgcolor=\"#FEFFA5\"><strong>2        </strong></td>\n"
-        "<td width=\"17%\" bgcolor=\"#FEFFA5\"><strong>123 Million     </strong></td>\n"
-        "<td width=\"11%\" bgcolor=\"#FEFFA5\"><strong>PASS</strong></td>\n"
-        "<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>0        </strong></td>\n"
-        "<td width=\"25%\" bgcolor=\"#FEFFA5\"><strong>Memory verify error</strong></td>\n</tr>\n"
-        "</table>\n"
-        "<table border=\"1\" width=640>\n<tr>\n<td bgcolor=\"#8F936C\"><strong>TEST RUN PASSED</strong></td>\n</tr>\n"
-        "</table>\n"
-        "<table border=\"1\" width=640>\n<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Notes</strong></td>\n"
-        "<td width=\"75%\" bgcolor=\"#FEFFA5\"><strong><br><br>line1<br>line &lt;2&gt;</strong></td>\n</tr>\n"
-        "</table>\n";
+    const std::string expected
+        = "&nbsp\n<tr>\n<table border=\"1\" width=640>\n"
+          "<tr>\n<td colspan=\"2\" width=\"100%\" bgcolor=\"#A7AA8A\"><strong>RESULT SUMMARY</strong></td>\n</tr>\n"
+          "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Start time</strong></td>\n"
+        + cell
+        + "Fri Mar  6 10:00:08 2026 </strong></td>\n</tr>\n"
+          "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Stop time</strong></td>\n"
+        + cell
+        + "Fri Mar  6 11:02:11 2026 </strong></td>\n</tr>\n"
+          "<tr>\n<td width=\"40%\" bgcolor=\"#A7AA8A\"><strong>Test Duration</strong></td>\n"
+        + cell
+        + "001h 02m 03s </strong></td>\n</tr>\n"
+          "</table>\n"
+          "<table border=\"1\" width=640>\n<tr>\n"
+          "<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Test</strong></td>\n"
+          "<td width=\"15%\" bgcolor=\"#A7AA8A\"><strong>Cycles</strong></td>\n"
+          "<td width=\"20%\" bgcolor=\"#A7AA8A\"><strong>Operations</strong></td>\n"
+          "<td width=\"11%\" bgcolor=\"#A7AA8A\"><strong>Result</strong></td>\n"
+          "<td width=\"15%\" bgcolor=\"#A7AA8A\"><strong>Errors</strong></td>\n"
+          "<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Last Error</strong></td>\n"
+          "</tr>\n"
+          "<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>       CPU - Maths</strong></td>\n"
+          "<td width=\"12%\" bgcolor=\"#FEFFA5\"><strong>5        </strong></td>\n"
+          "<td width=\"17%\" bgcolor=\"#FEFFA5\"><strong>12.346 Million  </strong></td>\n"
+          "<td width=\"11%\" bgcolor=\"#FEFFA5\"><strong>PASS</strong></td>\n"
+          "<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>0        </strong></td>\n"
+          "<td width=\"25%\" bgcolor=\"#FEFFA5\"><strong>No error</strong></td>\n</tr>\n"
+          "<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>      Memory (RAM)</strong></td>\n"
+          "<td width=\"12%\" bgcolor=\"#FEFFA5\"><strong>2        </strong></td>\n"
+          "<td width=\"17%\" bgcolor=\"#FEFFA5\"><strong>123 Million     </strong></td>\n"
+          "<td width=\"11%\" bgcolor=\"#FEFFA5\"><strong>PASS</strong></td>\n"
+          "<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>0        </strong></td>\n"
+          "<td width=\"25%\" bgcolor=\"#FEFFA5\"><strong>Memory verify error</strong></td>\n</tr>\n"
+          "</table>\n"
+          "<table border=\"1\" width=640>\n<tr>\n<td bgcolor=\"#8F936C\"><strong>TEST RUN PASSED</strong></td>\n</tr>\n"
+          "</table>\n"
+          "<table border=\"1\" width=640>\n<tr>\n<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Notes</strong></td>\n"
+          "<td width=\"75%\" bgcolor=\"#FEFFA5\"><strong><br><br>line1<br>line &lt;2&gt;</strong></td>\n</tr>\n"
+          "</table>\n";
     EXPECT_EQ(capture([&](FILE* f) { log.savehtmlresultsummary(f); }), expected);
 }
 
@@ -237,7 +235,8 @@ TEST_F(Reports, HtmlVerdictAndCategoryColumns)
     testconfig.view_errors_by_category = 1;
     const std::string text = capture([&](FILE* f) { log.savehtmlresultsummary(f); });
     EXPECT_NE(text.find("<td bgcolor=\"#FF0000\"><strong>TEST RUN FAILED</strong></td>\n"), std::string::npos);
-    EXPECT_NE(text.find("<td width=\"10%\" bgcolor=\"#A7AA8A\"><strong>Information</strong></td>\n"), std::string::npos);
+    EXPECT_NE(
+        text.find("<td width=\"10%\" bgcolor=\"#A7AA8A\"><strong>Information</strong></td>\n"), std::string::npos);
     EXPECT_NE(text.find("<td width=\"10%\" bgcolor=\"#FEFFA5\"><strong>1         </strong></td>\n"), std::string::npos)
         << "the memory row's critical count";
     EXPECT_EQ(text.find("Last Error"), std::string::npos);
@@ -270,19 +269,26 @@ TEST_F(Reports, SystemInformationBlockDescribesThisMachine)
     utsname u {};
     ::uname(&u);
     const unsigned long ram = static_cast<unsigned long>(::sysconf(_SC_PHYS_PAGES)) * 4;
-    const std::string expected =
-        "Veltrane KalvexTest Log file  -  http://www.veltrane.example/kalvextest\n" + std::string(56, '=') +
-        "\n\nKalvexTest v1.0 (1007) Linux\nLogging detail level: Normal\n"
-        "\n******************\nSYSTEM INFORMATION\n******************\n"
-        "Debian GNU/Linux 12 " + std::string(u.nodename) + " \\l\n\n"
-        "\nMachine serial #: SN-7\n"
-        "Network Name: " + u.nodename + "\n"
-        "Time: Fri Mar  6 11:02:11 2026\n"
-        "Operating system: " + u.sysname + " (" + u.release + ")\n"
-        "Number of CPUs: 2\nCPU manufacturer: GenuineIntel\nCPU type: Test CPU @ 2.00GHz\n"
-        "CPU features: MMX SSE SSE2\nCPU Serial #: Not available or disabled\n"
-        "CPU1 speed: 2000.0 MHz\nCPU2 speed: 1999.9 MHz\nCPU Level 2 Cache: 4096KB\n"
-        "RAM: " + std::to_string(ram) + " KBytes\nVideo card: Xvfb\nVideo resolution: 1280x1024x24\n\n";
+    const std::string expected = "Veltrane KalvexTest Log file  -  http://www.veltrane.example/kalvextest\n"
+        + std::string(56, '=')
+        + "\n\nKalvexTest v1.0 (1007) Linux\nLogging detail level: Normal\n"
+          "\n******************\nSYSTEM INFORMATION\n******************\n"
+          "Debian GNU/Linux 12 "
+        + std::string(u.nodename)
+        + " \\l\n\n"
+          "\nMachine serial #: SN-7\n"
+          "Network Name: "
+        + u.nodename
+        + "\n"
+          "Time: Fri Mar  6 11:02:11 2026\n"
+          "Operating system: "
+        + u.sysname + " (" + u.release
+        + ")\n"
+          "Number of CPUs: 2\nCPU manufacturer: GenuineIntel\nCPU type: Test CPU @ 2.00GHz\n"
+          "CPU features: MMX SSE SSE2\nCPU Serial #: Not available or disabled\n"
+          "CPU1 speed: 2000.0 MHz\nCPU2 speed: 1999.9 MHz\nCPU Level 2 Cache: 4096KB\n"
+          "RAM: "
+        + std::to_string(ram) + " KBytes\nVideo card: Xvfb\nVideo resolution: 1280x1024x24\n\n";
     testconfig.logging_enabled = 1;
     testconfig.trace_level = 2;
     EXPECT_EQ(capture([&](FILE* f) { log.WriteSystemInfoToFile(f); }), expected);
@@ -293,9 +299,10 @@ TEST_F(Reports, SystemInformationBlockDescribesThisMachine)
     const std::string html = capture([&](FILE* f) { log.WriteHTMLSystemInfoToFile(f); });
     EXPECT_NE(html.find("<H2><em>KalvexTest results (Detail: Normal)</em></H2>"), std::string::npos);
     EXPECT_NE(html.find("<strong>Machine serial #</strong></td>\n<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>SN-7"),
-              std::string::npos);
-    EXPECT_NE(html.find("<strong>Video resolution</strong></td>\n<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>1280x1024x24"),
-              std::string::npos);
+        std::string::npos);
+    EXPECT_NE(
+        html.find("<strong>Video resolution</strong></td>\n<td width=\"60%\" bgcolor=\"#FEFFA5\"><strong>1280x1024x24"),
+        std::string::npos);
     EXPECT_EQ(html.find("Machine type"), std::string::npos);
     gEtcIssuePath = "/etc/issue";
 }

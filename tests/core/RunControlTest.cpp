@@ -29,7 +29,7 @@ struct RecordingObserver : RunObserver {
     bool openGLAvailable() override { return gl; }
     void createWindow(int slot) override { windows.push_back(slot); }
     void testStarted(int slot, bool) override { started.push_back(slot); }
-    void processEvents() override {}
+    void processEvents() override { }
     void closingProgress(const std::string& text, int percent) override { closing.emplace_back(text, percent); }
     void stopTimeSet() override { ++stopTimes; }
     void deleteWindow(int slot) override { deleted.push_back(slot); }
@@ -101,7 +101,7 @@ TEST_F(RunControl, RunStartsCountsAndStopsInSlotOrder)
     resultfile.accum_results[kSlotMemory].cycles = 50;
 
     EXPECT_EQ(StartRun(observer), 3);
-    EXPECT_EQ(observer.started, (std::vector<int> {kSlotMemory, kSlotNetworkFirst}));
+    EXPECT_EQ(observer.started, (std::vector<int> { kSlotMemory, kSlotNetworkFirst }));
     EXPECT_EQ(observer.windows, observer.started);
     EXPECT_GT(resultfile.run_start_time, 0);
     EXPECT_EQ(gThreadData[kSlotNetworkFirst].instance, 0);
@@ -163,7 +163,7 @@ TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
     StopRun(observer, true, 2);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 3500ms) << "the stop gave up after the memory test's limit";
     EXPECT_TRUE(AnyTestThreadAlive()) << "the thread is left to finish by itself";
-    EXPECT_EQ(observer.deleted, (std::vector<int> {kSlotMemory, kSlotNetworkFirst}));
+    EXPECT_EQ(observer.deleted, (std::vector<int> { kSlotMemory, kSlotNetworkFirst }));
     EXPECT_EQ(stop_all_tests, 1);
 
     // Start again at once. The old thread wakes during this run, finds an
@@ -188,7 +188,7 @@ TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
 
     StopRun(observer, false, 2);
     EXPECT_FALSE(AnyTestThreadAlive());
-    for (int slot : {kSlotMemory, kSlotNetworkFirst}) {
+    for (int slot : { kSlotMemory, kSlotNetworkFirst }) {
         EXPECT_EQ(relaxedLoad(gThreadData[slot].running), 0) << slot;
         EXPECT_GT(resultfile.accum_results[slot].cycles, 0u) << slot;
     }
@@ -212,7 +212,7 @@ TEST_F(RunControl, NoOpenGLRecordsItsErrorAndStartsNo3D)
     EXPECT_EQ(resultfile.results[kSlot3D].last_error, 206u);
     EXPECT_EQ(resultfile.classes[kSlot3D].warning, 1u);
     EXPECT_NE(std::string(gLogger->GetLine(-2, nullptr, nullptr)).find(", 3D Graphics, OpenGL not available"),
-              std::string::npos);
+        std::string::npos);
     StopRun(observer, true, 1);
     ChildProc[kSlot3D] = saved3d;
     e_classification[206] = 0;
@@ -257,9 +257,9 @@ TEST(StopLimits, PerTest)
 {
     struct {
         int slot, ms;
-    } cases[] = {{kSlotMaths, 1000}, {kSlotMemory, 1000}, {kSlot2D, 3000},       {kSlot3D, 20000},
-                 {6, 60000},         {25, 60000},         {kSlotNetworkFirst, 1000}, {33, 20000},
-                 {kSlotParallel, 1000}, {90, 20000},      {153, 20000}};
+    } cases[] = { { kSlotMaths, 1000 }, { kSlotMemory, 1000 }, { kSlot2D, 3000 }, { kSlot3D, 20000 }, { 6, 60000 },
+        { 25, 60000 }, { kSlotNetworkFirst, 1000 }, { 33, 20000 }, { kSlotParallel, 1000 }, { 90, 20000 },
+        { 153, 20000 } };
     for (auto c : cases)
         EXPECT_EQ(StopWaitLimitMs(c.slot), c.ms) << c.slot;
 }
@@ -272,10 +272,7 @@ protected:
         std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
         std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
     }
-    static std::string tail(const std::string& text)
-    {
-        return text.substr(text.find("information).\n") + 14);
-    }
+    static std::string tail(const std::string& text) { return text.substr(text.find("information).\n") + 14); }
     void serial(std::initializer_list<int> ports)
     {
         testconfig.test_enabled[kSlotSerialGroup] = 1;
@@ -289,29 +286,30 @@ protected:
 TEST_F(Warning, OpensWithTheBackupWarning)
 {
     EXPECT_EQ(PreRunWarningText(),
-              "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
-              "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\n"
-              "backups of your data before running these tests.\n(see the Online Help for more information).\n");
+        "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
+        "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\n"
+        "backups of your data before running these tests.\n(see the Online Help for more information).\n");
 }
 
 TEST_F(Warning, SerialPortsFormOneSentence)
 {
-    serial({0, 1, 3});
+    serial({ 0, 1, 3 });
     EXPECT_EQ(tail(PreRunWarningText()),
-              "\n* Please check there is a serial loop back plug in the COM ports ttyS0, ttyS1 and ttyS3\n");
+        "\n* Please check there is a serial loop back plug in the COM ports ttyS0, ttyS1 and ttyS3\n");
     SetUp();
-    serial({2});
+    serial({ 2 });
     EXPECT_EQ(tail(PreRunWarningText()), "\n* Please check there is a serial loop back plug in the COM port ttyS2\n");
     SetUp();
-    serial({0, 1, 2, 3, 4, 5});
-    EXPECT_EQ(tail(PreRunWarningText()), "\n* Please check there is a serial loop back plug in the COM ports ttyS0, "
-                                         "ttyS1, ttyS2, ttyS3,\nttyS4 and ttyS5\n");
-    SetUp();
-    serial({0, 1, 2, 3, 4});
+    serial({ 0, 1, 2, 3, 4, 5 });
     EXPECT_EQ(tail(PreRunWarningText()),
-              "\n* Please check there is a serial loop back plug in the COM ports ttyS0, ttyS1, ttyS2, ttyS3,\nand ttyS4\n");
+        "\n* Please check there is a serial loop back plug in the COM ports ttyS0, "
+        "ttyS1, ttyS2, ttyS3,\nttyS4 and ttyS5\n");
     SetUp();
-    serial({7});
+    serial({ 0, 1, 2, 3, 4 });
+    EXPECT_EQ(tail(PreRunWarningText()),
+        "\n* Please check there is a serial loop back plug in the COM ports ttyS0, ttyS1, ttyS2, ttyS3,\nand ttyS4\n");
+    SetUp();
+    serial({ 7 });
     testconfig.serial_port_mode[7] = 2; // detect only: no plug needed
     EXPECT_EQ(tail(PreRunWarningText()), "");
 }
@@ -331,10 +329,10 @@ TEST_F(Warning, DrivesPlugsAndDiscs)
     testconfig.test_enabled[kSlotDiskFirst] = 1;
     std::strcpy(gFileSystemStructPtr[0].name, "/dev/floppy0");
     EXPECT_EQ(tail(PreRunWarningText()),
-              "\n* Please ensure a blank formatted floppy disk is in the floppy drive\n"
-              "\n* Please ensure that a Veltrane Test CD/DVD is in CD/DVD Drive /media/cdrom:\n"
-              "\n* Please ensure a Music CD is in CD Drive /media/cdrom1:\n"
-              "\n* Please check there is a parallel loop back plug in the parallel port lp2\n");
+        "\n* Please ensure a blank formatted floppy disk is in the floppy drive\n"
+        "\n* Please ensure that a Veltrane Test CD/DVD is in CD/DVD Drive /media/cdrom:\n"
+        "\n* Please ensure a Music CD is in CD Drive /media/cdrom1:\n"
+        "\n* Please check there is a parallel loop back plug in the parallel port lp2\n");
     testconfig.parallel_test_mode = 1;
     testconfig.test_enabled[kSlotCdGroup] = 0;
     std::strcpy(gFileSystemStructPtr[0].name, "/dev/sda1");

@@ -14,14 +14,12 @@ TEST(SlotNames, TableAsShownToTheUser)
     struct {
         int slot;
         const char* name;
-    } cases[] = {{0, "Start Marker"},        {1, "CPU - Maths"},       {2, "CPU - MMX / SSE"},
-                 {3, "Memory (RAM)"},        {6, "Disk"},              {25, "Disk"},
-                 {26, "Disk end marker"},    {27, "Floppy Disk"},      {31, "Network"},
-                 {32, "Network end marker"}, {52, "CD/DVD"},           {53, "CD End Marker"},
-                 {69, "Test"},               {70, "Parallel Port"},    {75, "USB Plug 1"},
-                 {84, "USB Plug 10"},        {85, "USB End Marker"},   {89, "Dummy"},
-                 {90, "Serial Port"},        {153, "Serial Port"},     {154, "Serial end marker"},
-                 {156, "Advanced Net end marker"}, {157, "Marker End"}};
+    } cases[] = { { 0, "Start Marker" }, { 1, "CPU - Maths" }, { 2, "CPU - MMX / SSE" }, { 3, "Memory (RAM)" },
+        { 6, "Disk" }, { 25, "Disk" }, { 26, "Disk end marker" }, { 27, "Floppy Disk" }, { 31, "Network" },
+        { 32, "Network end marker" }, { 52, "CD/DVD" }, { 53, "CD End Marker" }, { 69, "Test" },
+        { 70, "Parallel Port" }, { 75, "USB Plug 1" }, { 84, "USB Plug 10" }, { 85, "USB End Marker" }, { 89, "Dummy" },
+        { 90, "Serial Port" }, { 153, "Serial Port" }, { 154, "Serial end marker" }, { 156, "Advanced Net end marker" },
+        { 157, "Marker End" } };
     for (auto c : cases)
         EXPECT_STREQ(test_names[c.slot], c.name) << c.slot;
     for (int i = 0; i < kNumNamedSlots; ++i)
@@ -37,10 +35,10 @@ TEST_F(SlotSelection, GroupMembersNeedTheSwitchExactlyOne)
 {
     struct {
         int member, groupSwitch;
-    } groups[] = {{6, 26}, {25, 26}, {28, 32}, {33, 53}, {52, 53}, {90, 154}, {153, 154}};
+    } groups[] = { { 6, 26 }, { 25, 26 }, { 28, 32 }, { 33, 53 }, { 52, 53 }, { 90, 154 }, { 153, 154 } };
     for (auto g : groups) {
         testconfig.test_enabled[g.member] = 1;
-        for (int value : {0, 2, 255}) {
+        for (int value : { 0, 2, 255 }) {
             testconfig.test_enabled[g.groupSwitch] = static_cast<std::uint8_t>(value);
             EXPECT_FALSE(performTest(g.member)) << g.member << " switch " << value;
         }

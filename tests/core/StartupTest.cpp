@@ -85,7 +85,7 @@ TEST_F(InitEnv, UnusableNamedConfigurationFallsBackToLastUsedUntouched)
     writeConfig("LastUsed.cfg", 0, 5);
     const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
     WriteFile(dir.file("bad.cfg"), std::string(sizeof(_testconfig), 'x'));
-    for (const std::string& name : {std::string("lab.cfg"), dir.file("nowhere/lab.cfg"), std::string("bad.cfg")}) {
+    for (const std::string& name : { std::string("lab.cfg"), dir.file("nowhere/lab.cfg"), std::string("bad.cfg") }) {
         SCOPED_TRACE(name);
         sink.boxes.clear();
         std::strcpy(configfilename, "LastUsed.cfg");
@@ -95,8 +95,9 @@ TEST_F(InitEnv, UnusableNamedConfigurationFallsBackToLastUsedUntouched)
         EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
         ASSERT_FALSE(sink.boxes.empty());
         EXPECT_EQ(sink.boxes.back().caption, "Error loading *" + name + "*");
-        EXPECT_EQ(sink.boxes.back().text, "Due to problems with the configuration file\n" + name +
-                                              "\nThe settings in LastUsed.cfg will be used instead");
+        EXPECT_EQ(sink.boxes.back().text,
+            "Due to problems with the configuration file\n" + name
+                + "\nThe settings in LastUsed.cfg will be used instead");
         EXPECT_EQ(sink.boxes.size(), name == "bad.cfg" ? 2u : 1u) << "the unreadable file has its own box";
         ExitEnv_Main();
     }
@@ -164,7 +165,7 @@ protected:
         prog = root.file("opt");
         ASSERT_EQ(::mkdir(prog.c_str(), 0755), 0);
         share(prog, 0);
-        for (uid_t uid : {uid_t {0}, kFirst, kSecond, kOutsider}) {
+        for (uid_t uid : { uid_t { 0 }, kFirst, kSecond, kOutsider }) {
             ASSERT_EQ(::mkdir(home(uid).c_str(), 0700), 0);
             ASSERT_EQ(::chown(home(uid).c_str(), uid, uid == kOutsider ? kOutsider : kGroup), 0);
         }
@@ -224,25 +225,25 @@ TEST_F(SharedProgramDir, OnlyAnotherOwnersSharedDirectorySendsAUserHome)
     // Group-writable without the sticky bit: files can be replaced there.
     share(prog, 0, 02775);
     EXPECT_EQ(dataDirAs(kSecond), prog);
-    for (uid_t uid : {uid_t {0}, kFirst, kOutsider, kSecond})
+    for (uid_t uid : { uid_t { 0 }, kFirst, kOutsider, kSecond })
         EXPECT_FALSE(FileExists(home(uid) + "/.config")) << uid;
 
     share(prog, 0);
     EXPECT_EQ(dataDirAs(kSecond), ownDir(kSecond));
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(ownDir(kSecond).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0700u);
     EXPECT_EQ(st.st_uid, kSecond);
     // $XDG_CONFIG_HOME when it is an absolute path.
     const std::string xdg = home(kFirst) + "/xdg";
     EXPECT_EQ(runAs(kFirst,
-                    [&] {
-                        ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
-                        std::string absolute = DataDirectoryFor(prog);
-                        ::setenv("XDG_CONFIG_HOME", "relative", 1);
-                        return absolute + " " + DataDirectoryFor(prog);
-                    }),
-              xdg + "/kalvextest " + ownDir(kFirst));
+                  [&] {
+                      ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+                      std::string absolute = DataDirectoryFor(prog);
+                      ::setenv("XDG_CONFIG_HOME", "relative", 1);
+                      return absolute + " " + DataDirectoryFor(prog);
+                  }),
+        xdg + "/kalvextest " + ownDir(kFirst));
 }
 
 TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
@@ -260,7 +261,7 @@ TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
     std::memset(results.get(), 0, sizeof *results);
     results->accum_results[kSlotMaths].cycles = 17;
     WriteFile(prog + "/.accum_result.cfg", bytesOf(results.get(), sizeof *results));
-    for (const char* f : {"/LastUsed.cfg", "/machineid.dat", "/.accum_result.cfg"})
+    for (const char* f : { "/LastUsed.cfg", "/machineid.dat", "/.accum_result.cfg" })
         share(prog + f, kFirst, 0664);
     WriteFile(prog + "/KVXErrorClassification.txt", ReadFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"));
 
@@ -294,8 +295,8 @@ TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
     EXPECT_EQ(complaints, "");
     EXPECT_TRUE(ReadFile(prog + "/LastUsed.cfg") == shared) << "the shared LastUsed.cfg was rewritten";
     EXPECT_EQ(ReadFile(prog + "/machineid.dat").substr(0, 8), std::string("Bench 7\0", 8));
-    for (const char* f : {"/LastUsed.cfg", "/machineid.dat"}) {
-        struct stat st {};
+    for (const char* f : { "/LastUsed.cfg", "/machineid.dat" }) {
+        struct stat st { };
         ASSERT_EQ(::stat((own + f).c_str(), &st), 0) << f;
         EXPECT_EQ(st.st_uid, kSecond) << f;
     }
@@ -309,7 +310,7 @@ TEST(StartupPaths, OverlongDirectoryOrDebugPathIsRefused)
     EXPECT_FALSE(CheckPathLengths(std::string(300, 'd'), "x"));
     EXPECT_FALSE(CheckPathLengths("/tmp", std::string(400, 'p')));
     ASSERT_EQ(sink.boxes.size(), 2u);
-    EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> {"Quit"});
+    EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> { "Quit" });
 }
 
 TEST(StartupPermissionsDeathTest, BoxesForAnUnwritableDirectoryAndDebugFile)
@@ -328,11 +329,13 @@ TEST(StartupPermissionsDeathTest, BoxesForAnUnwritableDirectoryAndDebugFile)
             RecordingSink sink;
             CheckStartupPermissions(dir.path(), dir.file("debug.log"));
             CheckStartupPermissions(dir.path(), dir.file("other.log"));
-            bool ok = sink.boxes.size() == 2 && sink.boxes[0].caption == "Permission Error" &&
-                      sink.boxes[0].text == "No permission writing to *" + dir.file("debug.log") +
-                                                "*\nPlease check that you have access to *" + dir.file("debug.log") + "*" &&
-                      sink.boxes[1].text == "No permission creating file in *" + dir.path() +
-                                                "*\nPlease check that you have write access to *" + dir.path() + "*";
+            bool ok = sink.boxes.size() == 2 && sink.boxes[0].caption == "Permission Error"
+                && sink.boxes[0].text
+                    == "No permission writing to *" + dir.file("debug.log")
+                        + "*\nPlease check that you have access to *" + dir.file("debug.log") + "*"
+                && sink.boxes[1].text
+                    == "No permission creating file in *" + dir.path()
+                        + "*\nPlease check that you have write access to *" + dir.path() + "*";
             std::exit(ok ? 0 : 2);
         },
         ::testing::ExitedWithCode(0), "");

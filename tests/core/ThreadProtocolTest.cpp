@@ -180,7 +180,8 @@ TEST(ThreadWaits, DutyCycleDelay)
 {
     struct {
         int duty, ms;
-    } cases[] = {{100, 0}, {50, 500}, {10, 4500}, {1, 49500}, {0, 49500}, {-3, 49500}, {200, 0}, {33, 1015}};
+    } cases[] = { { 100, 0 }, { 50, 500 }, { 10, 4500 }, { 1, 49500 }, { 0, 49500 }, { -3, 49500 }, { 200, 0 },
+        { 33, 1015 } };
     for (auto c : cases)
         EXPECT_EQ(CTest_Base::DutyDelayMs(c.duty), c.ms) << c.duty;
 }

@@ -29,7 +29,7 @@ inline std::string MakeScratchFile()
 
 inline const std::string& WriteFuzzInput(const uint8_t* data, size_t size, int index = 0)
 {
-    static const std::string paths[2] = {MakeScratchFile(), MakeScratchFile()};
+    static const std::string paths[2] = { MakeScratchFile(), MakeScratchFile() };
     const std::string& path = paths[index & 1];
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f) {

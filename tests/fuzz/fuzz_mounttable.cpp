@@ -11,7 +11,6 @@
 
 namespace {
 
-
 bool terminated(const char* field, size_t size)
 {
     return std::memchr(field, '\0', size) != nullptr;

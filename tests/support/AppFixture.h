@@ -15,7 +15,7 @@
 // name; -s keeps the test runner's own output out of the debug file.
 inline std::unique_ptr<KVXMainApp> StartApp(const TempDir& dir, std::vector<std::string> args)
 {
-    args.insert(args.begin(), {"kalvextest", "-s"});
+    args.insert(args.begin(), { "kalvextest", "-s" });
     static std::vector<std::string> keep;
     keep = args;
     static std::vector<char*> argv;

@@ -11,18 +11,18 @@
 
 struct NullEngineScript {
     int startWaitMs = 0;
-    int cyclesToRun = -1;     // stop by itself after this many (-1: until asked)
+    int cyclesToRun = -1; // stop by itself after this many (-1: until asked)
     int opsPerCycle = 1;
-    int errorCode = 0;        // recorded once per cycle when not 0
-    int delayMs = 0;          // WaitMsecs between cycles
-    std::atomic<int> hangMs {0}; // a sleep that ignores the stop request
-    int hangSlot = -1;           // the slot that hangs; -1: every slot
-    int beforeUpMs = 0;       // the thread's sleep before its engine exists
-    std::atomic<int> lateErrorCode {0}; // recorded after the hang: a find of the last pass
-    std::atomic<long> lastWaitMs {-1};
+    int errorCode = 0; // recorded once per cycle when not 0
+    int delayMs = 0; // WaitMsecs between cycles
+    std::atomic<int> hangMs { 0 }; // a sleep that ignores the stop request
+    int hangSlot = -1; // the slot that hangs; -1: every slot
+    int beforeUpMs = 0; // the thread's sleep before its engine exists
+    std::atomic<int> lateErrorCode { 0 }; // recorded after the hang: a find of the last pass
+    std::atomic<long> lastWaitMs { -1 };
     // Engines alive at once on watchSlot, now and at most.
     int watchSlot = -1;
-    std::atomic<int> watchAlive {0}, watchMostAlive {0};
+    std::atomic<int> watchAlive { 0 }, watchMostAlive { 0 };
 };
 
 extern NullEngineScript gNullScript;
@@ -35,8 +35,7 @@ public:
         if (slot == gNullScript.watchSlot) {
             const int now = ++gNullScript.watchAlive;
             int most = gNullScript.watchMostAlive.load();
-            while (now > most && !gNullScript.watchMostAlive.compare_exchange_weak(most, now)) {
-            }
+            while (now > most && !gNullScript.watchMostAlive.compare_exchange_weak(most, now)) { }
         }
     }
     ~NullEngine() override
@@ -71,8 +70,8 @@ private:
         if (gNullScript.delayMs) {
             const auto t0 = std::chrono::steady_clock::now();
             WaitMsecs(gNullScript.delayMs);
-            gNullScript.lastWaitMs =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+            gNullScript.lastWaitMs
+                = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
         }
         return true;
     }
@@ -81,8 +80,8 @@ private:
 inline void* Test_Thread_Null(void* arg)
 {
     CTest_Base::Sleep(gNullScript.beforeUpMs);
-    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Null",
-                         [](int, int slot) -> std::unique_ptr<CTest_Base> {
-                             return std::make_unique<NullEngine>(slot, CTest_Base::kSliceDefault);
-                         });
+    return RunTestThread(
+        static_cast<TestThreadRecord*>(arg), "Test_Thread_Null", [](int, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<NullEngine>(slot, CTest_Base::kSliceDefault);
+        });
 }

@@ -52,9 +52,9 @@ RecordingSink::~RecordingSink()
 }
 
 int RecordingSink::show(BoxIcon icon, const std::string& caption, const std::string& text,
-                        const std::vector<std::string>& buttons, int, int)
+    const std::vector<std::string>& buttons, int, int)
 {
-    boxes.push_back({icon, caption, text, buttons});
+    boxes.push_back({ icon, caption, text, buttons });
     if (answers.empty())
         return -1;
     int a = answers.front();

@@ -46,8 +46,8 @@ class RecordingSink : public MessageSink {
 public:
     RecordingSink();
     ~RecordingSink() override;
-    int show(BoxIcon icon, const std::string& caption, const std::string& text,
-             const std::vector<std::string>& buttons, int defaultButton, int escapeButton) override;
+    int show(BoxIcon icon, const std::string& caption, const std::string& text, const std::vector<std::string>& buttons,
+        int defaultButton, int escapeButton) override;
 
     std::vector<RecordedBox> boxes;
     std::deque<int> answers;

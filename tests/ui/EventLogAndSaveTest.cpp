@@ -74,7 +74,8 @@ TEST_F(EventLogWindow, ShowsLinesLiveWithSeverityIcons)
     window.LoadEventLog();
     window.show();
     EXPECT_EQ(table->rowCount(), 0);
-    EXPECT_EQ(findChildOrFail<QLabel>(&window, "textLabel_Comments")->text(), "Note: Up to the last 1000 lines are shown.");
+    EXPECT_EQ(
+        findChildOrFail<QLabel>(&window, "textLabel_Comments")->text(), "Note: Up to the last 1000 lines are shown.");
 
     gLogger->AddLine("all well", 1, 0, nullptr, 1);
     gLogger->AddLine("slow", 1, 200, nullptr, 1);
@@ -83,8 +84,8 @@ TEST_F(EventLogWindow, ShowsLinesLiveWithSeverityIcons)
     // The window's own timer picks the new lines up, once a second.
     EXPECT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 4; }, 2500));
     ASSERT_EQ(table->rowCount(), 4);
-    const char expected[] = {'g', 'a', 'r', 'r'};
-    const char* starts[] = {"INFORMATION", "WARNING", "SERIOUS", "CRITICAL"};
+    const char expected[] = { 'g', 'a', 'r', 'r' };
+    const char* starts[] = { "INFORMATION", "WARNING", "SERIOUS", "CRITICAL" };
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         ASSERT_NE(table->item(i, 0), nullptr);
@@ -142,7 +143,8 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
     EXPECT_EQ(Window_SaveTestLog::DefaultFileName(1), base + ".log");
     testconfig.log_file_option = 1;
     const QString stamped = Window_SaveTestLog::DefaultFileName(1);
-    EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(base) + "_\\d{8}_\\d{6}\\.log$").match(stamped).hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression("^" + QRegularExpression::escape(base) + "_\\d{8}_\\d{6}\\.log$").match(stamped).hasMatch())
         << stamped.toStdString();
     testconfig.log_file_option = 0;
     testconfig.log_file_name[0] = '\0';
@@ -177,7 +179,7 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     Window_SaveTestLog dialog;
     auto* name = findChildOrFail<QLineEdit>(&dialog, "lineEdit_FileName");
 
-    for (int format : {Window_SaveTestLog::kText, Window_SaveTestLog::kHtml}) {
+    for (int format : { Window_SaveTestLog::kText, Window_SaveTestLog::kHtml }) {
         SCOPED_TRACE(format);
         const std::string path = dir.file(format == 1 ? "r.log" : "r.html");
         dialog.show();
@@ -207,7 +209,7 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     const std::string path = dir.file("keep.log");
     WriteFile(path, "precious");
     RecordingSink sink;
-    sink.answers = {1};
+    sink.answers = { 1 };
     dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kText);
     dialog.show();
     name->setText(QString::fromStdString(path));
@@ -221,7 +223,7 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     // A file that cannot be written: the system's reason, the dialog stays.
     const std::string bad = dir.file("no/such/dir/r.log");
     name->setText(QString::fromStdString(bad));
-    sink.answers = {1};
+    sink.answers = { 1 };
     dialog.accept();
     ASSERT_EQ(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[1].caption, "Error Saving File");
@@ -260,7 +262,7 @@ TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
 
     WriteFile(dir.file("old.log"), "x");
     RecordingSink sink;
-    sink.answers = {1}; // No
+    sink.answers = { 1 }; // No
     dialog.answer = QString::fromStdString(dir.file("old.log"));
     dialog.slotBrowse();
     ASSERT_EQ(sink.boxes.size(), 1u);

@@ -404,7 +404,8 @@ int CTest_Disk::closeStream(FILE* file, const char* name, bool written)
         return 0;
     }
     const int e = errno;
-    LogLine(4, m_testName, "%s[%d]: Failed to fclose(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+    LogLine(
+        4, m_testName, "%s[%d]: Failed to fclose(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
     // Data still buffered at the close never reached the file.
     if (!written)
         return 0;
@@ -502,7 +503,8 @@ void CTest_Disk::FillBlocksWithNewRandomData()
             continue;
         for (std::uint64_t j = 0; j < m_blockSize; ++j)
             p[j] = static_cast<unsigned char>(std::rand() & 0xFF);
-        LogLine(4, m_testName, "Random Block #%d generated, size of buffer = %lu\n", k, static_cast<unsigned long>(m_blockSize));
+        LogLine(4, m_testName, "Random Block #%d generated, size of buffer = %lu\n", k,
+            static_cast<unsigned long>(m_blockSize));
     }
 }
 
@@ -536,14 +538,15 @@ bool CTest_Disk::StartUp()
         FileSystemSpace(u == 0 ? "." : m_fs.mount_point, nullptr, nullptr, &m_blockSize);
     if (m_blockSize == 0)
         m_blockSize = kFallbackBlockSize;
-    LogLine(3, m_testName, "%s[%d]: *%s*: Block size = %lu", __func__, __LINE__, m_fs.name, static_cast<unsigned long>(m_blockSize));
+    LogLine(3, m_testName, "%s[%d]: *%s*: Block size = %lu", __func__, __LINE__, m_fs.name,
+        static_cast<unsigned long>(m_blockSize));
 
     const auto bs = static_cast<unsigned long>(m_blockSize);
     m_readBuf = allocBlock(m_blockSize);
     if (!m_readBuf) {
         const int e = errno;
-        LogLine(3, m_testName, "Read buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs, static_cast<long>(e),
-            std::strerror(e));
+        LogLine(3, m_testName, "Read buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs,
+            static_cast<long>(e), std::strerror(e));
         reportNow(11);
         return false;
     }
@@ -552,8 +555,8 @@ bool CTest_Disk::StartUp()
     m_headerBuf = m_writeBuf ? allocBlock(m_blockSize) : nullptr;
     if (!m_writeBuf || !m_headerBuf) {
         const int e = errno;
-        LogLine(3, m_testName, "Write buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs, static_cast<long>(e),
-            std::strerror(e));
+        LogLine(3, m_testName, "Write buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs,
+            static_cast<long>(e), std::strerror(e));
         reportNow(11);
         return false;
     }
@@ -575,7 +578,8 @@ bool CTest_Disk::StartUp()
         LogLine(3, m_testName, "Total file system size: %llu blocks\n", static_cast<unsigned long long>(total));
         LogLine(3, m_testName, "Available filesystem size: %llu blocks\n", static_cast<unsigned long long>(avail));
         if (avail == 0 && total == 0) {
-            LogLine(3, m_testName, "%s[%d]: %s, Cannot get disk space, availDiskBlocks = %llu, try \"df -ahPT\" on command line.\n",
+            LogLine(3, m_testName,
+                "%s[%d]: %s, Cannot get disk space, availDiskBlocks = %llu, try \"df -ahPT\" on command line.\n",
                 __func__, __LINE__, m_fs.name, static_cast<unsigned long long>(avail));
             reportNow(208);
             return false;
@@ -642,8 +646,8 @@ void CTest_Disk::RunCycle()
         }
 
         if (pattern == kPatternRandomSeek) {
-            LogLine(4, m_testName, "%s[%d][Cycle #%d]: Random Seeking now...number of files written so far = %d", __func__, __LINE__,
-                cycle(), m_fileNumber);
+            LogLine(4, m_testName, "%s[%d][Cycle #%d]: Random Seeking now...number of files written so far = %d",
+                __func__, __LINE__, cycle(), m_fileNumber);
             WanderAroundTheDisk(m_firstFileNumber, m_fileNumber, m_N);
         }
 
@@ -686,8 +690,8 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
         struct stat st { };
         if (::lstat(name, &st) != 0) {
             const int e = errno;
-            LogLine(3, m_testName, "%s[%d]: File (*%s*) does not exist for DT_HIGHLOW, strerror(%d): %s", __func__, __LINE__, name, e,
-                std::strerror(e));
+            LogLine(3, m_testName, "%s[%d]: File (*%s*) does not exist for DT_HIGHLOW, strerror(%d): %s", __func__,
+                __LINE__, name, e, std::strerror(e));
             raise(13);
             return 13;
         }
@@ -696,7 +700,8 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
     if (!f) {
         const int e = errno;
         const int code = e == ENOSPC ? 101 : (e == EACCES ? 207 : 13);
-        LogLine(4, m_testName, "%s[%d]: Failed to fopen(%s, wb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(4, m_testName, "%s[%d]: Failed to fopen(%s, wb), strerror(%d): %s", __func__, __LINE__, name, e,
+            std::strerror(e));
         LogLine(4, m_testName, "%s[%d]: File name: %s, Error Code: %d", __func__, __LINE__, name, code);
         raise(code);
         return code;
@@ -724,7 +729,8 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
         if (written != bs) {
             const int e = errno;
             code = e == ENOSPC ? 123 : 14;
-            LogLine(4, m_testName, "%s[%d]: Failed to fwrite(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+            LogLine(4, m_testName, "%s[%d]: Failed to fwrite(%s), strerror(%d): %s", __func__, __LINE__, name, e,
+                std::strerror(e));
             LogLine(4, m_testName, "File: %s, writeBufSize: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
                 static_cast<unsigned long>(bs), static_cast<unsigned long long>(b),
                 static_cast<unsigned long long>(opcount_write[u].load()), code);
@@ -732,8 +738,8 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
             break;
         }
         if (b < 3) {
-            LogLine(4, m_testName, "Number of bytes written (of block #%llu) = %lu\n", static_cast<unsigned long long>(b),
-                static_cast<unsigned long>(written));
+            LogLine(4, m_testName, "Number of bytes written (of block #%llu) = %lu\n",
+                static_cast<unsigned long long>(b), static_cast<unsigned long>(written));
             for (std::size_t at : { std::size_t { 0 }, std::size_t { 68 }, std::size_t { 256 } })
                 if (at < bs)
                     LogLine(4, m_testName, "Block #%llu, byte %lu = 0x%02X\n", static_cast<unsigned long long>(b),
@@ -751,7 +757,8 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
     FILE* f = openStream(name, O_RDONLY, "rb");
     if (!f) {
         const int e = errno;
-        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e,
+            std::strerror(e));
         LogLine(3, m_testName, "File that could not be opened was: %s", name);
         raise(15);
         return 15;
@@ -774,7 +781,8 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
         const std::size_t got = std::fread(buf, 1, bs, f);
         if (got != bs) {
             const int e = errno;
-            LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+            LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e,
+                std::strerror(e));
             // A file that ends early lost what was written past its end:
             // that is a read failure, not a pass.
             if (std::feof(f))
@@ -782,7 +790,8 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
             else
                 std::clearerr(f);
             code = 16;
-            LogLine(3, m_testName, "File: %s, readBufSize: %lu, Block # (starts from 0): %llu, Ops: %llu, ErrorCode: %ld\n", name,
+            LogLine(3, m_testName,
+                "File: %s, readBufSize: %lu, Block # (starts from 0): %llu, Ops: %llu, ErrorCode: %ld\n", name,
                 static_cast<unsigned long>(bs), static_cast<unsigned long long>(b),
                 static_cast<unsigned long long>(opcount_read[u].load()), static_cast<long>(code));
             raise(code);
@@ -793,13 +802,14 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
         const std::size_t j = firstDifference(buf, expected, b == 0 ? headerBytes() : 0, bs);
         if (j < bs) {
             code = 17;
-            LogLine(4, m_testName, "\n%s-%s[%d]: filenum = %d, iStartFilenum = %d, filesizeBlocks+1 = %llu, Block # (starts from zero) = "
+            LogLine(4, m_testName,
+                "\n%s-%s[%d]: filenum = %d, iStartFilenum = %d, filesizeBlocks+1 = %llu, Block # (starts from zero) = "
                 "%llu, Offset = %ld",
                 __FILE__, __func__, __LINE__, fileNumber, firstFileNumber, static_cast<unsigned long long>(N + 1),
                 static_cast<unsigned long long>(b), static_cast<long>(b * bs + j));
-            LogLine(4, m_testName, "%s-%s[%d]: File: %s, ReadBuff[%llu][%lu]: %d, ExpectedValue[%llu][%lu]: %d\n", __FILE__, __func__,
-                __LINE__, name, static_cast<unsigned long long>(b), static_cast<unsigned long>(j), buf[j],
-                static_cast<unsigned long long>(b), static_cast<unsigned long>(j), expected[j]);
+            LogLine(4, m_testName, "%s-%s[%d]: File: %s, ReadBuff[%llu][%lu]: %d, ExpectedValue[%llu][%lu]: %d\n",
+                __FILE__, __func__, __LINE__, name, static_cast<unsigned long long>(b), static_cast<unsigned long>(j),
+                buf[j], static_cast<unsigned long long>(b), static_cast<unsigned long>(j), expected[j]);
             raise(code);
         }
         afterBlock(b, N, opcount_read[u], throttle);
@@ -827,13 +837,14 @@ int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::ui
             const int r = ::rand_r(&m_seekSeed);
             const std::uint64_t B = static_cast<std::uint64_t>(::rand_r(&m_seekSeed)) % blocks;
             if (r % 2 == 0) {
-                LogLine(4, m_testName, "%s[%d][Cycle #%d]: Writing to random block #%llu (of filename *%s*) using Randombuff[%d]",
+                LogLine(4, m_testName,
+                    "%s[%d][Cycle #%d]: Writing to random block #%llu (of filename *%s*) using Randombuff[%d]",
                     __func__, __LINE__, cycle(), static_cast<unsigned long long>(B), name.c_str(),
                     static_cast<int>(B % kNumRandomBlocks));
                 code = test_harddisk_writeblock(name.c_str(), B);
             } else {
-                LogLine(4, m_testName, "%s[%d][Cycle #%d]: Verifying from random block #%llu (of filename *%s*)", __func__, __LINE__,
-                    cycle(), static_cast<unsigned long long>(B), name.c_str());
+                LogLine(4, m_testName, "%s[%d][Cycle #%d]: Verifying from random block #%llu (of filename *%s*)",
+                    __func__, __LINE__, cycle(), static_cast<unsigned long long>(B), name.c_str());
                 code = test_harddisk_verifyblock(name.c_str(), fileNumber, firstFileNumber, N, B);
             }
         }
@@ -857,8 +868,8 @@ bool CTest_Disk::filePhase(int status, int pauseMs, const std::function<void()>&
 int CTest_Disk::seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller)
 {
     const std::size_t bs = m_blockSize;
-    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n", static_cast<unsigned long>(block * bs),
-        static_cast<unsigned long long>(block), name);
+    LogLine(4, m_testName, "Seeking distance %lu, to block number %llu within file %s\n",
+        static_cast<unsigned long>(block * bs), static_cast<unsigned long long>(block), name);
     const int e = myFileSeek(f, static_cast<unsigned long>(block * bs), SEEK_SET);
     if (e == 0)
         return 0;
@@ -874,7 +885,8 @@ int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
     FILE* f = openStream(name, O_RDWR, "rb+");
     if (!f) {
         const int e = errno;
-        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb+), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb+), strerror(%d): %s", __func__, __LINE__, name, e,
+            std::strerror(e));
         raise(13);
         return 13;
     }
@@ -904,7 +916,8 @@ int CTest_Disk::test_harddisk_verifyblock(
     FILE* f = openStream(name, O_RDONLY, "rb");
     if (!f) {
         const int e = errno;
-        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e,
+            std::strerror(e));
         LogLine(3, m_testName, "File that could not be opened was: %s", name);
         raise(15);
         return 15;
@@ -918,7 +931,8 @@ int CTest_Disk::test_harddisk_verifyblock(
     const std::size_t got = std::fread(buf, 1, bs, f);
     if (got != bs) {
         const int e = errno;
-        LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e, std::strerror(e));
+        LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e,
+            std::strerror(e));
         code = 16;
         raise(code);
     } else {
@@ -928,14 +942,15 @@ int CTest_Disk::test_harddisk_verifyblock(
         for (std::size_t j = firstDifference(buf, expected, block == 0 ? headerBytes() : 0, bs); j < bs;
              j = firstDifference(buf, expected, j + 1, bs)) {
             code = 17;
-            LogLine(4, m_testName, "%s[%d][Cycle #%d]: GetRandomPattern_disk: Current filenum = %d, iStartFilenum = %d, iNumBlocksPerFile "
+            LogLine(4, m_testName,
+                "%s[%d][Cycle #%d]: GetRandomPattern_disk: Current filenum = %d, iStartFilenum = %d, iNumBlocksPerFile "
                 "= %llu, iBlockNum = %llu, j = %lu",
                 __func__, __LINE__, c, fileNumber, firstFileNumber, static_cast<unsigned long long>(N - 1),
                 static_cast<unsigned long long>(block), static_cast<unsigned long>(j));
-            LogLine(4, m_testName, "%s[%d] ReadBuff[%llu][%lu] = %d", __func__, __LINE__, static_cast<unsigned long long>(block),
-                static_cast<unsigned long>(j), buf[j]);
-            LogLine(4, m_testName, "%s[%d] [Using Random Block %d] ExpectedValue[%llu][%lu] = %d", __func__, __LINE__, k,
-                static_cast<unsigned long long>(block), static_cast<unsigned long>(j), expected[j]);
+            LogLine(4, m_testName, "%s[%d] ReadBuff[%llu][%lu] = %d", __func__, __LINE__,
+                static_cast<unsigned long long>(block), static_cast<unsigned long>(j), buf[j]);
+            LogLine(4, m_testName, "%s[%d] [Using Random Block %d] ExpectedValue[%llu][%lu] = %d", __func__, __LINE__,
+                k, static_cast<unsigned long long>(block), static_cast<unsigned long>(j), expected[j]);
             LogLine(4, m_testName, "%s[%d] File: %s, Offset %llu\n", __func__, __LINE__, name,
                 static_cast<unsigned long long>(block * bs + j));
             raise(code);

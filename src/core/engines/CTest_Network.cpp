@@ -521,8 +521,8 @@ int CTest_Network::receiveReply(int unit, unsigned& pass)
         gettimeofday(&now, nullptr);
         const long elapsed = (now.tv_sec - t0.tv_sec) * 1000L + (now.tv_usec - t0.tv_usec) / 1000L;
         if (elapsed > m_timeoutMs || (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))) {
-            LogLine(3, m_testName, "%s[%d]: Maximum timeout allowed = %d, actual timeout = %d", __func__, __LINE__, m_timeoutMs,
-                static_cast<int>(elapsed));
+            LogLine(3, m_testName, "%s[%d]: Maximum timeout allowed = %d, actual timeout = %d", __func__, __LINE__,
+                m_timeoutMs, static_cast<int>(elapsed));
             error = kErrTimeout;
         }
         if (error)

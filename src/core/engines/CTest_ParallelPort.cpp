@@ -205,7 +205,8 @@ std::uint8_t CTest_ParallelPort::readStatus(int sent, int attempt, int loop, int
     // S3..S7 carry D0..D4; the hardware inverts BUSY (S7).
     received = (raw ^ 0x80) >> 3;
     if (loop % 100 == 0)
-        LogLine(4, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, attempt, raw, loop);
+        LogLine(
+            4, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, attempt, raw, loop);
     return raw;
 }
 
@@ -224,13 +225,15 @@ void CTest_ParallelPort::loopbackPass()
         int raw = readStatus(sent, 1, i, received);
         if (received != sent) {
             LogLine(3, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 1, raw, i);
-            LogLine(3, m_displayName, "(Last byte sent: %d, Rec: %d, RawByte: %d)", m_lastSent, m_lastReceived, m_lastRaw);
+            LogLine(
+                3, m_displayName, "(Last byte sent: %d, Rec: %d, RawByte: %d)", m_lastSent, m_lastReceived, m_lastRaw);
             // A second look before calling the plug faulty.
             raw = readStatus(sent, 2, i, received);
             if (received != sent) {
                 setError(61);
                 LogLine(3, m_displayName, "%s", e_strings[61]);
-                LogLine(3, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 2, raw, i);
+                LogLine(
+                    3, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 2, raw, i);
                 break;
             }
         }

@@ -211,7 +211,8 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     const char* lines = m_handshake ? "RTS/CTS and DTR/DSR" : "No RTS/CTS and DTR/DSR";
     const int index = m_settingIndex;
     if (isMarker(SerialPortSpeeds[index]))
-        LogLine(3, m_displayName, "Starting test (baud cycling to %d, %s)\n", BaudSpeed(SerialPortSpeeds[index - 1]), lines);
+        LogLine(3, m_displayName, "Starting test (baud cycling to %d, %s)\n", BaudSpeed(SerialPortSpeeds[index - 1]),
+            lines);
     else
         LogLine(3, m_displayName, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
 
@@ -223,8 +224,8 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
         // Selected without a test mode: nothing to open or count.
         LogLine(3, m_displayName, "%s[%d]: Port \"%s\" has no test mode (%d)", kFn, __LINE__, m_devicePath, m_mode);
         idle();
-    } else if (::geteuid() != 0 && ::faccessat(AT_FDCWD, m_devicePath, R_OK | W_OK, AT_EACCESS) != 0 &&
-               errno == EACCES) {
+    } else if (::geteuid() != 0 && ::faccessat(AT_FDCWD, m_devicePath, R_OK | W_OK, AT_EACCESS) != 0
+        && errno == EACCES) {
         // Root, or a user the device lets in (the dialout group).
         reportNow(203);
         idle();
@@ -271,11 +272,13 @@ int CTest_SerialPort::applyWorking(int level)
         return 54;
     }
     if (check.inputSpeed() != wanted) {
-        LogLine(level, m_displayName, "%s[%d]: Input speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
+        LogLine(
+            level, m_displayName, "%s[%d]: Input speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
         return 54;
     }
     if (check.outputSpeed() != wanted) {
-        LogLine(level, m_displayName, "%s[%d]: Output speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
+        LogLine(
+            level, m_displayName, "%s[%d]: Output speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
         return 54;
     }
     return 0;
@@ -288,8 +291,8 @@ int CTest_SerialPort::openPort()
         const int code = e == EACCES ? 50 : (e == ENOENT ? 51 : 52);
         LogLine(3, m_displayName, "%s-%s[%d]: strerror(%d) = *%s*", kSource, kFn, __LINE__, e, std::strerror(e));
         LogLine(3, m_displayName, "%s", e_strings[code]);
-        LogLine(3, m_displayName, "%s Speed: %dbaud, fd:%d, Total: %llu, ErrorCode: %d", m_devicePath, speed(), m_line->fd(),
-            static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), e);
+        LogLine(3, m_displayName, "%s Speed: %dbaud, fd:%d, Total: %llu, ErrorCode: %d", m_devicePath, speed(),
+            m_line->fd(), static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), e);
         reportNow(code);
         return code;
     }
@@ -309,9 +312,10 @@ int CTest_SerialPort::openPort()
         reportNow(54);
         return 54;
     }
-    LogLine(3, m_displayName, "%s[%d]: Attributes for \"%s\" (PortNum: %d) set and without errors.\n", kFn, __LINE__, m_devicePath,
-        m_port);
-    LogLine(3, m_displayName, "%s[%d]: Setup for \"%s\" (PortNum: %d) complete and good.\n", kFn, __LINE__, m_devicePath, m_port);
+    LogLine(3, m_displayName, "%s[%d]: Attributes for \"%s\" (PortNum: %d) set and without errors.\n", kFn, __LINE__,
+        m_devicePath, m_port);
+    LogLine(3, m_displayName, "%s[%d]: Setup for \"%s\" (PortNum: %d) complete and good.\n", kFn, __LINE__,
+        m_devicePath, m_port);
     m_configured = true;
 
     pause(kSettleMs);
@@ -391,8 +395,8 @@ int CTest_SerialPort::probe()
         return 0;
     if (w != 1) {
         LogLine(3, m_displayName, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-        LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
-            speed(), 1, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
+        LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d",
+            m_devicePath, speed(), 1, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
             static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
         setError(57);
     } else {
@@ -405,7 +409,8 @@ int CTest_SerialPort::probe()
         if (r != 1) {
             LogLine(3, m_displayName, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
             LogLine(3, m_displayName, "%s[%d]: Is your loopback plug present???", kFn, __LINE__);
-            LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
+            LogLine(3, m_displayName,
+                "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
                 speed(), 1, 1, static_cast<unsigned>(m_line->fd()),
                 static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
             setError(58);
@@ -459,7 +464,8 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
             const auto total = static_cast<unsigned long long>(bytes_received[m_port].load(kRelaxed));
             LogLine(4, m_displayName, "%s[%d]: Number of bytes read = %d", kFn, __LINE__, static_cast<int>(got));
             LogLine(4, m_displayName, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-            LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d BlockNum: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d",
+            LogLine(3, m_displayName,
+                "%s Speed: %dbaud, BlockSize: %d BlockNum: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d",
                 m_devicePath, speed(), kBlockSize, block, static_cast<int>(got), static_cast<unsigned>(m_line->fd()),
                 total, err);
             dump("send", m_send, kBlockSize, loop, block);
@@ -481,10 +487,12 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
         }
         if (std::memcmp(m_recv, m_send, kBlockSize) != 0) {
             const int k = static_cast<int>(std::mismatch(m_send, m_send + kBlockSize, m_recv).first - m_send);
-            LogLine(4, m_displayName, "%s Speed: %dbaud, BlockSize: %d, BlockNum: %d, Transfered: %d, fd: %x, Total: %llu, ErrorCode: %u",
+            LogLine(4, m_displayName,
+                "%s Speed: %dbaud, BlockSize: %d, BlockNum: %d, Transfered: %d, fd: %x, Total: %llu, ErrorCode: %u",
                 m_devicePath, speed(), kBlockSize, block, kBlockSize, static_cast<unsigned>(m_line->fd()),
                 static_cast<unsigned long long>(received), static_cast<unsigned>(err));
-            LogLine(4, m_displayName, "Error at byte %d of %d (0x%2x trans., 0x%2x rec'd)\n", k, kBlockSize, m_send[k], m_recv[k]);
+            LogLine(4, m_displayName, "Error at byte %d of %d (0x%2x trans., 0x%2x rec'd)\n", k, kBlockSize, m_send[k],
+                m_recv[k]);
             setError(55);
             return true;
         }
@@ -530,7 +538,8 @@ int CTest_SerialPort::checkHandshake(int loop)
     if (code == 202)
         LogLine(4, m_displayName, "%s[%d]: RTS/DTR: strerror(%d): *%s*", kFn, __LINE__, e, std::strerror(e));
     else
-        LogLine(4, m_displayName, "%s[%d]: RTS/DTR: Error Code: %d, Error String: *%s*", kFn, __LINE__, code, e_strings[code]);
+        LogLine(4, m_displayName, "%s[%d]: RTS/DTR: Error Code: %d, Error String: *%s*", kFn, __LINE__, code,
+            e_strings[code]);
     reportNow(code);
     pause(kErrorWaitMs);
     return code;
@@ -574,8 +583,9 @@ void CTest_SerialPort::runPass()
                 continue;
             }
             LogLine(4, m_displayName, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
-            LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d", m_devicePath,
-                sp, kBlockSize, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
+            LogLine(3, m_displayName,
+                "%s Speed: %dbaud, BlockSize: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d", m_devicePath, sp,
+                kBlockSize, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
                 static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
             setError(57);
         }

@@ -10,40 +10,39 @@
 namespace {
 
 const option kLongOptions[] = {
-    {"align-mem-address", no_argument, nullptr, 'a'},
-    {"config", required_argument, nullptr, 'C'},
-    {"debugmode", optional_argument, nullptr, 'd'},
-    {"redirect", optional_argument, nullptr, 'r'},
-    {"autostart", optional_argument, nullptr, 'R'},
-    {"stdout", no_argument, nullptr, 's'},
-    {"time-stamp", optional_argument, nullptr, 't'},
-    {"version", no_argument, nullptr, 'v'},
+    { "align-mem-address", no_argument, nullptr, 'a' },
+    { "config", required_argument, nullptr, 'C' },
+    { "debugmode", optional_argument, nullptr, 'd' },
+    { "redirect", optional_argument, nullptr, 'r' },
+    { "autostart", optional_argument, nullptr, 'R' },
+    { "stdout", no_argument, nullptr, 's' },
+    { "time-stamp", optional_argument, nullptr, 't' },
+    { "version", no_argument, nullptr, 'v' },
     // Long form only: "-h" keeps its old meaning (an unknown option).
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
+    { "help", no_argument, nullptr, 'h' },
+    { nullptr, 0, nullptr, 0 },
 };
 constexpr const char* kShortOptions = "aC:d::r::R::st::v";
 
-constexpr const char* kUsageText =
-    "Usage: kalvextest [OPTION]...\n"
-    "Loads every part of the PC at once to find unreliable hardware.\n"
-    "\n"
-    "  -a, --align-mem-address   page-align the memory test's buffers\n"
-    "  -C, --config FILE         load FILE instead of LastUsed.cfg\n"
-    "  -d, --debugmode [FILE]    debug trace into FILE (debug.log) in the program\n"
-    "                            directory; logs go to the program directory\n"
-    "  -r, --redirect [MODE]     redirect output into the debug trace: 0 none,\n"
-    "                            1 standard output, 2 standard error, 3 both\n"
-    "  -R, --autostart [MS]      start the run MS milliseconds after start-up\n"
-    "                            (at least 3000), without the pre-run warning\n"
-    "  -s, --stdout              keep standard output and error on the terminal\n"
-    "  -t, --time-stamp          write time stamps into the debug trace\n"
-    "  -v, --version             print the version and exit\n"
-    "      --help                print this help and exit\n"
-    "\n"
-    "An optional argument is the next word when it does not begin with '-'.\n"
-    "The program keeps its data files in its own directory. See kalvextest(1)\n"
-    "and the user guide (Help > Help, kvxhelp.pdf).\n";
+constexpr const char* kUsageText = "Usage: kalvextest [OPTION]...\n"
+                                   "Loads every part of the PC at once to find unreliable hardware.\n"
+                                   "\n"
+                                   "  -a, --align-mem-address   page-align the memory test's buffers\n"
+                                   "  -C, --config FILE         load FILE instead of LastUsed.cfg\n"
+                                   "  -d, --debugmode [FILE]    debug trace into FILE (debug.log) in the program\n"
+                                   "                            directory; logs go to the program directory\n"
+                                   "  -r, --redirect [MODE]     redirect output into the debug trace: 0 none,\n"
+                                   "                            1 standard output, 2 standard error, 3 both\n"
+                                   "  -R, --autostart [MS]      start the run MS milliseconds after start-up\n"
+                                   "                            (at least 3000), without the pre-run warning\n"
+                                   "  -s, --stdout              keep standard output and error on the terminal\n"
+                                   "  -t, --time-stamp          write time stamps into the debug trace\n"
+                                   "  -v, --version             print the version and exit\n"
+                                   "      --help                print this help and exit\n"
+                                   "\n"
+                                   "An optional argument is the next word when it does not begin with '-'.\n"
+                                   "The program keeps its data files in its own directory. See kalvextest(1)\n"
+                                   "and the user guide (Help > Help, kvxhelp.pdf).\n";
 
 // The word after the option, when there is one and it is no option itself.
 const char* nextWordArgument(int argc, char** argv)

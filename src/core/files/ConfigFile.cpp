@@ -28,9 +28,9 @@ int saveFailed(const char* step, const std::string& path, const char* name, int 
 {
     std::fprintf(stderr, "ConfigFileSave: %s: %s\n", step, std::strerror(err));
     ShowQuitBox(Format("Error saving/creating *%s*", path.c_str()),
-                Format("File *%s* failed %s() with error message \"%s\"\n", path.c_str(), step, std::strerror(err)) +
-                    Format("*%s* stores the preferences for %s.\nWithout this file, %s cannot proceed.", name,
-                           "KalvexTest", "KalvexTest"));
+        Format("File *%s* failed %s() with error message \"%s\"\n", path.c_str(), step, std::strerror(err))
+            + Format("*%s* stores the preferences for %s.\nWithout this file, %s cannot proceed.", name, "KalvexTest",
+                "KalvexTest"));
     return err;
 }
 
@@ -45,9 +45,9 @@ int ConfigFileSave(const char* name, const char* dir, const _testconfig* cfg)
     if (::access(path.c_str(), F_OK) == 0) {
         if (::access(path.c_str(), W_OK) != 0) {
             ShowQuitBox(Format("Error saving *%s*", name),
-                        Format("Error saving *%s* because we don't have write permission\nfor this file.  *%s* "
-                               "stores the preferences for %s.\nWithout modifying this file, %s cannot proceed.",
-                               path.c_str(), name, "KalvexTest", "KalvexTest"));
+                Format("Error saving *%s* because we don't have write permission\nfor this file.  *%s* "
+                       "stores the preferences for %s.\nWithout modifying this file, %s cannot proceed.",
+                    path.c_str(), name, "KalvexTest", "KalvexTest"));
             // Replacing by rename would get round the file's own protection.
             forbidden = true;
         }
@@ -55,9 +55,9 @@ int ConfigFileSave(const char* name, const char* dir, const _testconfig* cfg)
         const char* checkDir = dir[0] ? dir : "/";
         if (::access(checkDir, W_OK) != 0) {
             ShowQuitBox(Format("Error creating *%s*", name),
-                        Format("Error creating *%s* because we do not have write permission\nto the directory "
-                               "*%s*.\n*%s* stores the preferences for %s.\nWithout this file, %s cannot proceed.",
-                               name, dir, name, "KalvexTest", "KalvexTest"));
+                Format("Error creating *%s* because we do not have write permission\nto the directory "
+                       "*%s*.\n*%s* stores the preferences for %s.\nWithout this file, %s cannot proceed.",
+                    name, dir, name, "KalvexTest", "KalvexTest"));
         }
     }
     if (forbidden)
@@ -107,7 +107,7 @@ int ConfigFileLoad(const char* name, const char* dir, _testconfig* cfg)
         } else if (std::memcmp(head, kConfigMagic, sizeof kConfigMagic) != 0) {
             error = Format("This file does not appear to be a KVX configuration file\nCheck the file name is "
                            "correct\n%s\n",
-                           path.c_str());
+                path.c_str());
             result = -1;
         } else if (std::int32_t version; std::memcpy(&version, head + 8, 4), version != kConfigVersion) {
             error = Format("File *%s* (version %d) is an incompatible config file\n", path.c_str(), version);
@@ -125,9 +125,10 @@ int ConfigFileLoad(const char* name, const char* dir, _testconfig* cfg)
 
     if (result != 0) {
         ShowBox(BoxIcon::Critical, Format("Error reading *%s*", path.c_str()),
-                error + Format("*%s* stores the preferences for %s.\nWithout reading this file, %s cannot proceed.",
-                               path.c_str(), "KalvexTest", "KalvexTest"),
-                {"OK"}, 0, 0);
+            error
+                + Format("*%s* stores the preferences for %s.\nWithout reading this file, %s cannot proceed.",
+                    path.c_str(), "KalvexTest", "KalvexTest"),
+            { "OK" }, 0, 0);
     }
     return result;
 }
@@ -185,22 +186,22 @@ void LoadStartupConfig(const char* dir, const char* sharedDir)
     DPrintf("%s, %s[%d]: Config does not exist...\n", KVX_WHERE);
     // A file named on the command line that cannot be used must not cost
     // the user the settings kept in LastUsed.cfg.
-    if (std::strcmp(configfilename, defaultconfigfile) != 0 &&
-        loadStartupFile(defaultconfigfile, dir, sharedDir) == 0) {
+    if (std::strcmp(configfilename, defaultconfigfile) != 0
+        && loadStartupFile(defaultconfigfile, dir, sharedDir) == 0) {
         std::string text = Format("Due to problems with the configuration file\n%s\nThe settings in %s will be "
                                   "used instead",
-                                  configfilename, defaultconfigfile);
+            configfilename, defaultconfigfile);
         DPrintf("%s\n", text.c_str());
-        ShowBox(BoxIcon::Critical, Format("Error loading *%s*", configfilename), text, {"OK"}, 0, 0);
+        ShowBox(BoxIcon::Critical, Format("Error loading *%s*", configfilename), text, { "OK" }, 0, 0);
         std::strcpy(configfilename, defaultconfigfile);
         return;
     }
 
     std::string text = Format("Due to problems with the configuration file\n%s\nDefault config values will be used "
                               "instead",
-                              configfilename);
+        configfilename);
     DPrintf("%s\n", text.c_str());
-    ShowBox(BoxIcon::Critical, Format("Error loading *%s*", configfilename), text, {"OK"}, 0, 0);
+    ShowBox(BoxIcon::Critical, Format("Error loading *%s*", configfilename), text, { "OK" }, 0, 0);
 
     auto defaults = std::make_unique<_testconfig>();
     recordCopy(*defaults, testconfig);

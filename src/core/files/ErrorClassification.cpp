@@ -11,7 +11,7 @@
 
 char e_strings[kMaxErrorCodes][kErrorTextSize];
 int e_classification[kMaxErrorCodes];
-const char* const szErrorClass[5] = {"NONE", "INFORMATION", "WARNING", "SERIOUS", "CRITICAL"};
+const char* const szErrorClass[5] = { "NONE", "INFORMATION", "WARNING", "SERIOUS", "CRITICAL" };
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr int kMaxLineChars = 299;
 // Codes for which "NONE" is a valid severity.
 bool mayBeNone(int code)
 {
-    for (int c : {0, 20, 59, 73, 89, 138, 146, 160, 182})
+    for (int c : { 0, 20, 59, 73, 89, 138, 146, 160, 182 })
         if (c == code)
             return true;
     return false;
@@ -40,14 +40,14 @@ std::vector<Field> splitFields(const char* line)
     for (const char* p = line; *p; ++p) {
         if (*p == ',') {
             if (!current.empty())
-                fields.push_back({current, true});
+                fields.push_back({ current, true });
             current.clear();
         } else {
             current += *p;
         }
     }
     if (!current.empty())
-        fields.push_back({current, false});
+        fields.push_back({ current, false });
     return fields;
 }
 

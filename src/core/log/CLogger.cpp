@@ -19,7 +19,7 @@ FILE* g_fpLogFile = nullptr;
 FILE* g_fpActivityLog = nullptr;
 char gCurrentLogFile[400];
 char gCurrentTraceFile[400];
-const char* const szLog_Detail_Level[2] = {"Result summary", "Normal"};
+const char* const szLog_Detail_Level[2] = { "Result summary", "Normal" };
 const char* gEtcIssuePath = "/etc/issue";
 std::time_t (*gReportClock)() = [] { return std::time(nullptr); };
 
@@ -48,8 +48,24 @@ void WriteHtmlEventRow(FILE* f, const std::string& line)
 }
 
 const char* const CLogger::TestNames[kNumTestNames] = {
-    "Status", "Floppy Disk", "Tape drive", "CD/DVD",      "RAM",   "Serial", "Parallel", "Printer", "Maths",
-    "Disk",   "2D Graphics", "MMX",        "Network",     "3D Graphics", "Sound", "USB", "Video", "Plug-in",
+    "Status",
+    "Floppy Disk",
+    "Tape drive",
+    "CD/DVD",
+    "RAM",
+    "Serial",
+    "Parallel",
+    "Printer",
+    "Maths",
+    "Disk",
+    "2D Graphics",
+    "MMX",
+    "Network",
+    "3D Graphics",
+    "Sound",
+    "USB",
+    "Video",
+    "Plug-in",
 };
 
 const char* SeverityText(int severityClass)
@@ -93,7 +109,7 @@ int CLogger::AddLine(const char* text, int test, int errorCode, const char* test
     if (!localtime_r(&now, &local))
         return 0;
     const std::string stamp = Format("%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                                     local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 
     std::string message(text, strnlen(text, kLineSize));
     for (char& ch : message) {
@@ -106,13 +122,13 @@ int CLogger::AddLine(const char* text, int test, int errorCode, const char* test
     if (limit > 0 && message.size() > static_cast<std::size_t>(limit))
         message.resize(static_cast<std::size_t>(limit));
 
-    const std::string head = (test < 0 && !name) ? Format("%s: %s", SeverityText(severity), stamp.c_str())
-                                                 : Format("%s: %s, %s", SeverityText(severity), stamp.c_str(),
-                                                          name ? name : "");
+    const std::string head = (test < 0 && !name)
+        ? Format("%s: %s", SeverityText(severity), stamp.c_str())
+        : Format("%s: %s, %s", SeverityText(severity), stamp.c_str(), name ? name : "");
     if (errorCode > 0 && errorCode < kNumErrorCodes) {
         if (relaxedAdd(resultfile.error_occurrences[errorCode], 1) == 0)
             std::snprintf(resultfile.first_occurrence[errorCode], sizeof resultfile.first_occurrence[errorCode], "%s",
-                          head.c_str());
+                head.c_str());
     }
     const std::string line = head + ", " + message + "\n";
 
@@ -143,7 +159,7 @@ void CLogger::writeLogLine(const std::string& line, int level)
         const int format = relaxedLoad(testconfig.log_file_format);
         if (relaxedLoad(testconfig.log_header_written) == 0) {
             writeDetailedHeaderLocked(g_fpLogFile, true, format == 2 ? 2 : 1);
-            relaxedStore(testconfig.log_header_written, std::uint8_t {1});
+            relaxedStore(testconfig.log_header_written, std::uint8_t { 1 });
             saveConfig();
         }
         if (format == 2)
@@ -154,11 +170,12 @@ void CLogger::writeLogLine(const std::string& line, int level)
     }
 
     const int trace = relaxedLoad(testconfig.trace_level);
-    const bool toTrace = (trace == 3 && (level <= 1 || level == 3)) || (trace == 4 && (level <= 1 || level == 3 || level == 4));
+    const bool toTrace
+        = (trace == 3 && (level <= 1 || level == 3)) || (trace == 4 && (level <= 1 || level == 3 || level == 4));
     if (g_fpActivityLog && toTrace && level >= 0) {
         if (relaxedLoad(testconfig.trace_header_written) == 0) {
             writeDetailedHeaderLocked(g_fpActivityLog, true, 4);
-            relaxedStore(testconfig.trace_header_written, std::uint8_t {1});
+            relaxedStore(testconfig.trace_header_written, std::uint8_t { 1 });
             saveConfig();
         }
         std::fputs(line.c_str(), g_fpActivityLog);
@@ -248,7 +265,7 @@ int CLogger::writeDetailedHeaderLocked(FILE* file, bool open, int format)
     if (format == 2 && open)
         std::fputs("<table border=\"1\" width=640>\n<tr>\n"
                    "<td bgcolor=\"#8F936C\"><strong>DETAILED EVENT LOG</strong></td>\n</tr>\n",
-                   file);
+            file);
     else if (format == 2)
         std::fputs("</table>\n", file);
     else if ((format == 1 || format == 4) && open)
@@ -268,7 +285,7 @@ std::string cutExtension(const std::string& name)
 
 bool isDirectory(const char* path)
 {
-    struct stat st {};
+    struct stat st { };
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -278,9 +295,9 @@ FILE* openLogFile(const char* path, const char* mode)
     if (!f) {
         const int err = errno;
         ShowQuitBox(Format("Error saving/creating *%s*", path),
-                    Format("File *%s* failed fopen() with error message \"%s\"\n", path, std::strerror(err)) +
-                        Format("*%s* stores the log for %s.\nWithout this file, %s cannot proceed.", path,
-                               "KalvexTest", "KalvexTest"));
+            Format("File *%s* failed fopen() with error message \"%s\"\n", path, std::strerror(err))
+                + Format("*%s* stores the log for %s.\nWithout this file, %s cannot proceed.", path, "KalvexTest",
+                    "KalvexTest"));
     }
     return f;
 }
@@ -288,8 +305,9 @@ FILE* openLogFile(const char* path, const char* mode)
 void checkWritable(const char* path)
 {
     if (::access(path, F_OK) == 0 && ::access(path, W_OK) != 0)
-        ShowQuitBox("Permission Error", Format("No permission writing to *%s*\n", path) +
-                                            Format("Please check that you have access to *%s*", path));
+        ShowQuitBox("Permission Error",
+            Format("No permission writing to *%s*\n", path)
+                + Format("Please check that you have access to *%s*", path));
 }
 
 } // namespace
@@ -309,9 +327,9 @@ void CLogger::CreateLogFile(bool followConfig)
         std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dirname);
         saveConfig();
     } else if (!isDirectory(testconfig.log_directory)) {
-        ShowQuitBox("Directory does not exist", Format("*%s* does not exist\n", testconfig.log_directory) +
-                                                     Format("Please check that you have the directory *%s*",
-                                                            testconfig.log_directory));
+        ShowQuitBox("Directory does not exist",
+            Format("*%s* does not exist\n", testconfig.log_directory)
+                + Format("Please check that you have the directory *%s*", testconfig.log_directory));
     }
     if (!testconfig.log_file_name[0] || !followConfig) {
         std::strcpy(testconfig.log_file_name, "KVX_log");
@@ -341,10 +359,10 @@ void CLogger::CreateLogFile(bool followConfig)
     const std::string prefix = followConfig ? std::string(testconfig.log_prefix) : std::string();
     const std::string dir = testconfig.log_directory;
     const char* ext = relaxedLoad(testconfig.log_file_format) == 1 ? ".log" : ".htm";
-    std::snprintf(gCurrentLogFile, sizeof gCurrentLogFile, "%s/%s%s%s", dir.c_str(), prefix.c_str(), logName.c_str(),
-                  ext);
-    std::snprintf(gCurrentTraceFile, sizeof gCurrentTraceFile, "%s/%s%s.trace", dir.c_str(), prefix.c_str(),
-                  traceName.c_str());
+    std::snprintf(
+        gCurrentLogFile, sizeof gCurrentLogFile, "%s/%s%s%s", dir.c_str(), prefix.c_str(), logName.c_str(), ext);
+    std::snprintf(
+        gCurrentTraceFile, sizeof gCurrentTraceFile, "%s/%s%s.trace", dir.c_str(), prefix.c_str(), traceName.c_str());
     DPrintf("%s[%d]: gCurrentLogFile = %s\n", __func__, __LINE__, gCurrentLogFile);
     DPrintf("%s[%d]: gCurrentTraceFile = %s\n", __func__, __LINE__, gCurrentTraceFile);
 
@@ -363,15 +381,15 @@ void CLogger::CreateLogFile(bool followConfig)
     if (fresh) {
         relaxedStore(testconfig.log_line_count, 0);
         relaxedStore(testconfig.trace_line_count, 0);
-        relaxedStore(testconfig.log_header_written, std::uint8_t {0});
-        relaxedStore(testconfig.trace_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
+        relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
         saveConfig();
     }
 
     // A program restarted on the same file goes on under the header already
     // there; a new or emptied file gets the system information and header.
     auto needsHeader = [](FILE* f, std::uint8_t written) {
-        struct stat st {};
+        struct stat st { };
         return f && (written == 0 || (::fstat(::fileno(f), &st) == 0 && st.st_size == 0));
     };
     if (needsHeader(g_fpLogFile, relaxedLoad(testconfig.log_header_written))) {
@@ -382,14 +400,14 @@ void CLogger::CreateLogFile(bool followConfig)
             writeSystemInfoLocked(g_fpLogFile);
         if (relaxedLoad(testconfig.log_detail_level) != 0) {
             writeDetailedHeaderLocked(g_fpLogFile, true, html ? 2 : 1);
-            relaxedStore(testconfig.log_header_written, std::uint8_t {1});
+            relaxedStore(testconfig.log_header_written, std::uint8_t { 1 });
         }
         saveConfig();
     }
     if (withTrace && needsHeader(g_fpActivityLog, relaxedLoad(testconfig.trace_header_written))) {
         writeSystemInfoLocked(g_fpActivityLog);
         writeDetailedHeaderLocked(g_fpActivityLog, true, 1);
-        relaxedStore(testconfig.trace_header_written, std::uint8_t {1});
+        relaxedStore(testconfig.trace_header_written, std::uint8_t { 1 });
         saveConfig();
     }
 }

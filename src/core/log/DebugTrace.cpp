@@ -42,7 +42,7 @@ void VDPrintf(const char* fmt, ...)
 
 long long GetFileSize(const char* path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(path, &st) != 0) {
         DPrintf("%s, %s[%d]: inFileName = *%s*, err = *%s*\n", KVX_WHERE, path, std::strerror(errno));
         return 0;

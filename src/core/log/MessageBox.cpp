@@ -18,8 +18,8 @@ MessageSink* GetMessageSink()
     return g_sink;
 }
 
-int ShowBox(BoxIcon icon, const std::string& caption, const std::string& text,
-            const std::vector<std::string>& buttons, int defaultButton, int escapeButton)
+int ShowBox(BoxIcon icon, const std::string& caption, const std::string& text, const std::vector<std::string>& buttons,
+    int defaultButton, int escapeButton)
 {
     if (g_sink)
         return g_sink->show(icon, caption, text, buttons, defaultButton, escapeButton);
@@ -29,7 +29,7 @@ int ShowBox(BoxIcon icon, const std::string& caption, const std::string& text,
 
 void ShowQuitBox(const std::string& caption, const std::string& text)
 {
-    if (ShowBox(BoxIcon::Critical, caption, text, {"Quit"}, 0, -1) == 0)
+    if (ShowBox(BoxIcon::Critical, caption, text, { "Quit" }, 0, -1) == 0)
         std::exit(1);
 }
 

@@ -14,7 +14,8 @@ public:
     // Shows a modal box and returns the index of the button pressed, or -1
     // when the box was dismissed without one. GUI thread.
     virtual int show(BoxIcon icon, const std::string& caption, const std::string& text,
-                     const std::vector<std::string>& buttons, int defaultButton, int escapeButton) = 0;
+        const std::vector<std::string>& buttons, int defaultButton, int escapeButton)
+        = 0;
 };
 
 // Installs the sink used by ShowBox (null: standard error). Not thread-safe:
@@ -22,8 +23,8 @@ public:
 void SetMessageSink(MessageSink* sink);
 MessageSink* GetMessageSink();
 
-int ShowBox(BoxIcon icon, const std::string& caption, const std::string& text,
-            const std::vector<std::string>& buttons, int defaultButton = 0, int escapeButton = -1);
+int ShowBox(BoxIcon icon, const std::string& caption, const std::string& text, const std::vector<std::string>& buttons,
+    int defaultButton = 0, int escapeButton = -1);
 
 // A critical box with the single button "Quit" for a file the program cannot
 // work without. Pressing Quit ends the process with status 1; dismissing it

@@ -54,7 +54,7 @@ std::string ctimeText(std::time_t t)
 std::string durationText(long seconds)
 {
     return Format("%03dh %02dm %02ds", static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                  static_cast<int>(seconds % 60));
+        static_cast<int>(seconds % 60));
 }
 
 // The facts of the system information block, gathered once per block.
@@ -114,7 +114,7 @@ SystemFacts gatherFacts()
         f.serial = "Not available or disabled";
     } else {
         f.serial = Format("%4.4X-%4.4X-%4.4X-%4.4X-%4.4X-%4.4X", c.serial[0] >> 16, c.serial[0] & 0xFFFF,
-                          c.serial[1] >> 16, c.serial[1] & 0xFFFF, c.serial[2] >> 16, c.serial[2] & 0xFFFF);
+            c.serial[1] >> 16, c.serial[1] & 0xFFFF, c.serial[2] >> 16, c.serial[2] & 0xFFFF);
     }
     f.cpu1Speed = std::string(c.cpu0_speed_text, strnlen(c.cpu0_speed_text, sizeof c.cpu0_speed_text));
     if (c.cpu_count > 1)
@@ -173,7 +173,7 @@ std::vector<SummaryRow> summaryRows()
             name += Format(": lp%d", relaxedLoad(testconfig.parallel_port_number));
         else if (slot >= 75 && slot <= 84 && slot - 75 >= relaxedLoad(testconfig.usb_plug_count))
             continue;
-        rows.push_back({slot, name.substr(0, 24)});
+        rows.push_back({ slot, name.substr(0, 24) });
     }
     return rows;
 }
@@ -193,7 +193,7 @@ std::string lastErrorText(int slot)
 }
 
 struct RunTimes {
-    std::string start;      // "-" when the run never started
+    std::string start; // "-" when the run never started
     std::string accumStart; // "(Accumulated results start time: ...)" or empty
     std::string stop;
     std::string duration; // "-" when unknown
@@ -207,15 +207,16 @@ RunTimes runTimes()
     long stop = relaxedLoad(resultfile.run_stop_time);
     if (stop == 0)
         stop = static_cast<long>(gReportClock());
-    const bool accumulated =
-        relaxedLoad(testconfig.pretest_log_mode) == 1 && relaxedLoad(resultfile.accum_start_time) != 0;
+    const bool accumulated
+        = relaxedLoad(testconfig.pretest_log_mode) == 1 && relaxedLoad(resultfile.accum_start_time) != 0;
     t.start = start ? ctimeText(start) : "-";
     if (accumulated)
         t.accumStart = "(Accumulated results start time: " + ctimeText(relaxedLoad(resultfile.accum_start_time)) + ")";
     t.stop = ctimeText(stop);
     t.duration = (start && stop - start >= 0) ? durationText(stop - start) : "-";
     if (accumulated)
-        t.accumDuration = "(Accumulated results duration: " + durationText(relaxedLoad(resultfile.accum_duration)) + ")";
+        t.accumDuration
+            = "(Accumulated results duration: " + durationText(relaxedLoad(resultfile.accum_duration)) + ")";
     return t;
 }
 
@@ -243,10 +244,8 @@ std::string ReportOperationsText(float value)
         float divisor;
         const char* name;
         const char* fractionFormat;
-    } scales[] = {{1e15f, "Quadrillion", "%.1f Quadrillion"},
-                  {1e12f, "Trillion", "%.3f Trillion"},
-                  {1e9f, "Billion", "%.3f Billion"},
-                  {1e6f, "Million", "%.3f Million"}};
+    } scales[] = { { 1e15f, "Quadrillion", "%.1f Quadrillion" }, { 1e12f, "Trillion", "%.3f Trillion" },
+        { 1e9f, "Billion", "%.3f Billion" }, { 1e6f, "Million", "%.3f Million" } };
     for (const Scale& s : scales) {
         if (value >= s.divisor) {
             const float q = value / s.divisor;
@@ -261,17 +260,17 @@ std::string ReportOperationsText(float value)
 void WriteHTMLPageHead(FILE* file)
 {
     std::fprintf(file,
-                 "<html>\n<head>\n"
-                 "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
-                 "<title>Kalvex Test Results - From Veltrane Software (%s)</title>\n"
-                 "</head>\n<body>\n",
-                 kHomePage);
+        "<html>\n<head>\n"
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">\n"
+        "<title>Kalvex Test Results - From Veltrane Software (%s)</title>\n"
+        "</head>\n<body>\n",
+        kHomePage);
 }
 
 void WriteHTMLPageFoot(FILE* file)
 {
     std::fprintf(file, "<p><small>Results Produced by <a href=\"%s\">Veltrane KalvexTest</a> (%s)</small></p>\n",
-                 kHomePage, kHomePage);
+        kHomePage, kHomePage);
     std::fputs("</body>\n</html>\n", file);
 }
 
@@ -358,12 +357,12 @@ int CLogger::writeHtmlSystemInfoLocked(FILE* file)
     std::fputs(kTableOpen, file);
     std::fputs("<tr>\n", file);
     std::fprintf(file,
-                 "<td colspan=\"2\" width=\"100%%\" bgcolor=\"#A7AA8A\"><H2><em>KalvexTest results (Detail: "
-                 "%s)</em></H2></td>\n",
-                 detailLevelName());
+        "<td colspan=\"2\" width=\"100%%\" bgcolor=\"#A7AA8A\"><H2><em>KalvexTest results (Detail: "
+        "%s)</em></H2></td>\n",
+        detailLevelName());
     std::fputs("</tr>\n<tr>\n", file);
     std::fprintf(file, "<td colspan=\"2\" width=\"100%%\" bgcolor=\"#A7AA8A\"><strong>%s %s (%s) %s</strong></td>\n",
-                 kProduct, kVersion, kBuildNumber, kPlatform);
+        kProduct, kVersion, kBuildNumber, kPlatform);
     std::fputs("</tr>\n", file);
     std::fputs(kTableClose, file);
     std::fputs(kSpacer, file);
@@ -416,30 +415,30 @@ int CLogger::writeAsciiResultSummaryLocked(FILE* file)
     if (byCategory)
         std::fputs("\nTest Name                   Cycles   Operations      Result Critical  Serious   Warning   "
                    "Information\n",
-                   file);
+            file);
     else
         std::fprintf(file, "\n%25s   %-9s%-16s%-8s%-9s%-s\n", "Test Name", "Cycles", "Operations", "Result", "Errors",
-                     "Last Error");
+            "Last Error");
     bool failed = false;
     for (const SummaryRow& row : summaryRows()) {
         const _resultinfo& r = resultfile.accum_results[row.slot];
         const bool fail = relaxedLoad(r.errors) != 0;
         failed = failed || fail;
         std::fprintf(file, "%25s   %-9d%-16s%-8s", row.name.c_str(), static_cast<int>(relaxedLoad(r.cycles)),
-                     operationsOf(row.slot).c_str(), fail ? "FAIL" : "PASS");
+            operationsOf(row.slot).c_str(), fail ? "FAIL" : "PASS");
         if (byCategory) {
             const _classerror& c = resultfile.accum_classes[row.slot];
             std::fprintf(file, "%-10d%-10d%-10d%-10d\n", static_cast<int>(relaxedLoad(c.critical)),
-                         static_cast<int>(relaxedLoad(c.serious)), static_cast<int>(relaxedLoad(c.warning)),
-                         static_cast<int>(relaxedLoad(c.information)));
+                static_cast<int>(relaxedLoad(c.serious)), static_cast<int>(relaxedLoad(c.warning)),
+                static_cast<int>(relaxedLoad(c.information)));
         } else {
             std::fprintf(file, "%-9d%-s\n", static_cast<int>(relaxedLoad(r.errors)), lastErrorText(row.slot).c_str());
         }
     }
     std::fputs(failed ? "TEST RUN FAILED\n" : "TEST RUN PASSED\n", file);
     if (resultfile.notes[0])
-        std::fprintf(file, "\nNotes:\n%s\n%s\n%s\n", resultfile.machine_type, resultfile.machine_serial,
-                     resultfile.notes);
+        std::fprintf(
+            file, "\nNotes:\n%s\n%s\n%s\n", resultfile.machine_type, resultfile.machine_serial, resultfile.notes);
     flushLocked();
     return 1;
 }
@@ -490,24 +489,24 @@ int CLogger::writeHtmlResultSummaryLocked(FILE* file)
         const bool fail = relaxedLoad(r.errors) != 0;
         failed = failed || fail;
         std::fputs("<tr>\n", file);
-        std::fprintf(file, "<td width=\"25%%\" bgcolor=\"#A7AA8A\"><strong>%18s</strong></td>\n",
-                     HtmlEscape(row.name).c_str());
+        std::fprintf(
+            file, "<td width=\"25%%\" bgcolor=\"#A7AA8A\"><strong>%18s</strong></td>\n", HtmlEscape(row.name).c_str());
         std::fprintf(file, "<td width=\"12%%\" bgcolor=\"#FEFFA5\"><strong>%-9d</strong></td>\n",
-                     static_cast<int>(relaxedLoad(r.cycles)));
+            static_cast<int>(relaxedLoad(r.cycles)));
         std::fprintf(file, "<td width=\"17%%\" bgcolor=\"#FEFFA5\"><strong>%-16s</strong></td>\n",
-                     operationsOf(row.slot).c_str());
+            operationsOf(row.slot).c_str());
         std::fprintf(file, "<td width=\"11%%\" bgcolor=\"#FEFFA5\"><strong>%s</strong></td>\n", fail ? "FAIL" : "PASS");
         if (byCategory) {
             const _classerror& c = resultfile.accum_classes[row.slot];
-            for (std::uint32_t n : {relaxedLoad(c.critical), relaxedLoad(c.serious), relaxedLoad(c.warning),
-                                    relaxedLoad(c.information)})
-                std::fprintf(file, "<td width=\"10%%\" bgcolor=\"#FEFFA5\"><strong>%-10d</strong></td>\n",
-                             static_cast<int>(n));
+            for (std::uint32_t n :
+                { relaxedLoad(c.critical), relaxedLoad(c.serious), relaxedLoad(c.warning), relaxedLoad(c.information) })
+                std::fprintf(
+                    file, "<td width=\"10%%\" bgcolor=\"#FEFFA5\"><strong>%-10d</strong></td>\n", static_cast<int>(n));
         } else {
             std::fprintf(file, "<td width=\"10%%\" bgcolor=\"#FEFFA5\"><strong>%-9d</strong></td>\n",
-                         static_cast<int>(relaxedLoad(r.errors)));
+                static_cast<int>(relaxedLoad(r.errors)));
             std::fprintf(file, "<td width=\"25%%\" bgcolor=\"#FEFFA5\"><strong>%s</strong></td>\n",
-                         HtmlEscape(lastErrorText(row.slot)).c_str());
+                HtmlEscape(lastErrorText(row.slot)).c_str());
         }
         std::fputs("</tr>\n", file);
     }
@@ -517,7 +516,7 @@ int CLogger::writeHtmlResultSummaryLocked(FILE* file)
     std::fputs("<tr>\n", file);
     std::fputs(failed ? "<td bgcolor=\"#FF0000\"><strong>TEST RUN FAILED</strong></td>\n"
                       : "<td bgcolor=\"#8F936C\"><strong>TEST RUN PASSED</strong></td>\n",
-               file);
+        file);
     std::fputs("</tr>\n", file);
     std::fputs(kTableClose, file);
 
@@ -558,7 +557,7 @@ std::vector<SeriousError> seriousErrors()
         const int sev = e_classification[code];
         const int count = relaxedLoad(resultfile.error_occurrences[code]);
         if ((sev == kSevSerious || sev == kSevCritical) && count > 0)
-            list.push_back({code, sev, count});
+            list.push_back({ code, sev, count });
     }
     return list;
 }
@@ -580,7 +579,8 @@ void CLogger::writeAsciiErrorSummaryLocked(FILE* file, bool script, bool separat
         return;
     }
     if (script) {
-        std::fputs("\n****************************\nSCRIPT SERIOUS ERROR SUMMARY\n****************************\n", file);
+        std::fputs(
+            "\n****************************\nSCRIPT SERIOUS ERROR SUMMARY\n****************************\n", file);
         if (failures > 0)
             std::fputs("SCRIPTED TESTS FAILED\n", file);
         else if (failures == 0)
@@ -590,7 +590,7 @@ void CLogger::writeAsciiErrorSummaryLocked(FILE* file, bool script, bool separat
     }
     for (const SeriousError& e : seriousErrors())
         std::fprintf(file, "%s, %s: %s (x %d)\n", firstOccurrence(e.code).c_str(), szErrorClass[e.severity],
-                     e_strings[e.code], e.count);
+            e_strings[e.code], e.count);
     flushLocked();
 }
 
@@ -610,7 +610,7 @@ void CLogger::writeHtmlErrorSummaryLocked(FILE* file, bool script, int failures)
         if (failures > 0)
             std::fputs("<tr>\n<td colspan=\"2\" width=\"100%\" bgcolor=\"#FF0000\"><strong>SCRIPTED TESTS "
                        "FAILED</strong></td>\n</tr>\n",
-                       file);
+                file);
         else if (failures == 0)
             titleRow(file, "SCRIPTED TESTS PASSED");
     } else {
@@ -619,8 +619,7 @@ void CLogger::writeHtmlErrorSummaryLocked(FILE* file, bool script, int failures)
     for (const SeriousError& e : seriousErrors()) {
         std::fputs("<tr>\n", file);
         std::fprintf(file, "<td width=\"100%%\" bgcolor=\"#FEFFA5\"><strong>%s, %s: %s (x %d)</br>\n",
-                     firstOccurrence(e.code).c_str(), szErrorClass[e.severity], HtmlEscape(e_strings[e.code]).c_str(),
-                     e.count);
+            firstOccurrence(e.code).c_str(), szErrorClass[e.severity], HtmlEscape(e_strings[e.code]).c_str(), e.count);
         std::fputs("</tr>\n", file);
     }
     std::fputs(kTableClose, file);
@@ -633,15 +632,15 @@ int CLogger::saveresultsummary()
     std::lock_guard lock(m_mutex);
     if (relaxedLoad(testconfig.log_file_format) == 2) {
         writeDetailedHeaderLocked(g_fpLogFile, false, 2);
-        relaxedStore(testconfig.log_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
         writeHtmlResultSummaryLocked(g_fpLogFile);
     } else {
-        relaxedStore(testconfig.log_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
         writeAsciiResultSummaryLocked(g_fpLogFile);
     }
     relaxedAdd(testconfig.log_line_count, 30);
     if (relaxedLoad(testconfig.trace_level) >= 3) {
-        relaxedStore(testconfig.trace_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
         writeAsciiResultSummaryLocked(g_fpActivityLog);
         relaxedAdd(testconfig.trace_line_count, 30);
     }
@@ -654,17 +653,17 @@ void CLogger::saveerrorsummary(bool script, bool separator, int failures)
     std::lock_guard lock(m_mutex);
     if (relaxedLoad(testconfig.log_file_format) == 2) {
         if (!separator) {
-            relaxedStore(testconfig.log_header_written, std::uint8_t {0});
+            relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
             writeHtmlErrorSummaryLocked(g_fpLogFile, script, failures);
             relaxedAdd(testconfig.log_line_count, 30);
         }
     } else {
-        relaxedStore(testconfig.log_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
         writeAsciiErrorSummaryLocked(g_fpLogFile, script, separator, failures);
         relaxedAdd(testconfig.log_line_count, 30);
     }
     if (relaxedLoad(testconfig.trace_level) >= 3) {
-        relaxedStore(testconfig.trace_header_written, std::uint8_t {0});
+        relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
         writeAsciiErrorSummaryLocked(g_fpActivityLog, script, separator, failures);
         relaxedAdd(testconfig.trace_line_count, 30);
     }

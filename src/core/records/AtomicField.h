@@ -52,5 +52,5 @@ template <class Rec> inline void recordClear(Rec& dst)
     static_assert(sizeof(Rec) % 4 == 0 && alignof(Rec) >= 4);
     auto* d = reinterpret_cast<std::uint32_t*>(&dst);
     for (std::size_t i = 0; i < sizeof(Rec) / 4; ++i)
-        relaxedStore(d[i], std::uint32_t{0});
+        relaxedStore(d[i], std::uint32_t { 0 });
 }

@@ -30,7 +30,7 @@ enum : int {
     kSlotSerialGroup = 154,
 };
 
-constexpr char kConfigMagic[8] = {'K', 'V', 'X', 'C', 'F', 'G', 'L', '\0'};
+constexpr char kConfigMagic[8] = { 'K', 'V', 'X', 'C', 'F', 'G', 'L', '\0' };
 constexpr std::int32_t kConfigVersion = 1;
 
 struct _testconfig {

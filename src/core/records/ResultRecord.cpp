@@ -19,8 +19,8 @@ int BinaryDataSave(const char* path, const void* data, int size, int count)
     WriteStage stage = WriteStage::None;
     int err = AtomicWriteFile(path, data, static_cast<std::size_t>(size) * static_cast<std::size_t>(count), &stage);
     if (err != 0)
-        std::fprintf(stderr, "BinaryDataSave: %s: %s\n", stage == WriteStage::Open ? "fopen" : "fwrite",
-                     std::strerror(err));
+        std::fprintf(
+            stderr, "BinaryDataSave: %s: %s\n", stage == WriteStage::Open ? "fopen" : "fwrite", std::strerror(err));
     return err;
 }
 
@@ -34,8 +34,8 @@ int BinaryDataLoad(const char* path, void* data, int size, int count)
     }
     int result = 0;
     errno = 0;
-    if (std::fread(data, static_cast<std::size_t>(size), static_cast<std::size_t>(count), f) !=
-        static_cast<std::size_t>(count)) {
+    if (std::fread(data, static_cast<std::size_t>(size), static_cast<std::size_t>(count), f)
+        != static_cast<std::size_t>(count)) {
         result = std::ferror(f) && errno ? errno : EIO;
         std::fprintf(stderr, "BinaryDataLoad: fread: %s\n", std::strerror(result));
     }
@@ -73,17 +73,17 @@ int save_machineid(const char* dir)
     const int err = AtomicWriteFile(path, image, sizeof image, &stage);
     if (err != 0 && stage == WriteStage::Open) {
         ShowBox(BoxIcon::Warning, "Machine ID & Notes",
-                Format("Could not save default machine ID to disk in file\n%s\nCheck the directory exists then\nCheck "
-                       "that you have write access to this file & directory.\n",
-                       path.c_str()),
-                {"OK"}, 0, 0);
+            Format("Could not save default machine ID to disk in file\n%s\nCheck the directory exists then\nCheck "
+                   "that you have write access to this file & directory.\n",
+                path.c_str()),
+            { "OK" }, 0, 0);
     } else if (err != 0) {
-        ShowBox(BoxIcon::Warning, "Machine ID & Notes", Format("Could not write values to disk in file\n%s\n", path.c_str()),
-                {"OK"}, 0, 0);
+        ShowBox(BoxIcon::Warning, "Machine ID & Notes",
+            Format("Could not write values to disk in file\n%s\n", path.c_str()), { "OK" }, 0, 0);
     } else {
         ShowBox(BoxIcon::Information, "Machine ID & Notes",
-                "Default values have been saved.\nThese values will now be reloaded\neach time KalvexTest is started",
-                {"OK"}, 0, 0);
+            "Default values have been saved.\nThese values will now be reloaded\neach time KalvexTest is started",
+            { "OK" }, 0, 0);
     }
     return err;
 }

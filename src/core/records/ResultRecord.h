@@ -113,4 +113,3 @@ int save_machineid(const char* dir);
 // Stores the three machine identification texts into resultfile, cut to
 // 99, 99 and 299 characters. GUI thread.
 void SetMachineId(const std::string& type, const std::string& serial, const std::string& notes);
-

@@ -22,8 +22,7 @@ std::condition_variable g_wait;
 void sleepOn(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, int ms)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (cv.wait_until(lock, deadline) != std::cv_status::timeout) {
-    }
+    while (cv.wait_until(lock, deadline) != std::cv_status::timeout) { }
 }
 
 } // namespace
@@ -162,8 +161,8 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
         // a thread an earlier stop abandoned: start when it has let go.
         const bool free = !launchedByRun || WaitForOlderThreads(slot, generation);
         if (!free)
-            DPrintf("%s, %s[%d]: %s stopped while an earlier thread of slot %d was still alive\n", KVX_WHERE,
-                    entryName, slot);
+            DPrintf("%s, %s[%d]: %s stopped while an earlier thread of slot %d was still alive\n", KVX_WHERE, entryName,
+                slot);
         std::unique_ptr<CTest_Base> engine = free ? make(instance, slot) : nullptr;
         if (engine) {
             engine->m_launchedByRun = launchedByRun;

@@ -24,5 +24,5 @@ public:
     void leave() { m_alive.fetch_sub(1); }
 
 private:
-    std::atomic<int> m_alive {0};
+    std::atomic<int> m_alive { 0 };
 };

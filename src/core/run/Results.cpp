@@ -125,14 +125,14 @@ void AccumulateResults(const char* dir)
     const long start = relaxedLoad(resultfile.run_start_time);
     const long stop = relaxedLoad(resultfile.run_stop_time);
     relaxedStore(resultfile.accum_start_time,
-                 static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_start_time), start, 0)));
+        static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_start_time), start, 0)));
     relaxedStore(resultfile.accum_stop_time,
-                 static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_stop_time), stop, 1)));
+        static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_stop_time), stop, 1)));
     // A run in which no test started has no start time: it adds no duration
     // (stop - 0 would add decades).
     if (stop != 0 && start != 0)
         relaxedStore(resultfile.accum_duration,
-                     static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_duration), stop - start, 2)));
+            static_cast<std::int32_t>(AccumulateTime(relaxedLoad(resultfile.accum_duration), stop - start, 2)));
 
     if (relaxedLoad(testconfig.pretest_log_mode) == 1) {
         const std::string path = std::string(dir) + "/.accum_result.cfg";

@@ -24,8 +24,8 @@
 
 namespace {
 
-const char* const kDiskModeNames[] = {"Cyclic", "Sequential", "High Low", "Binary 1", "Binary 2",
-                                      "Zeros",  "Ones",       "Random",   "Random seeking", "Butterfly"};
+const char* const kDiskModeNames[] = { "Cyclic", "Sequential", "High Low", "Binary 1", "Binary 2", "Zeros", "Ones",
+    "Random", "Random seeking", "Butterfly" };
 
 bool isIn(int k, std::initializer_list<int> list)
 {
@@ -42,10 +42,10 @@ std::string serialSentencePart(int port, int k, int n)
     if (k == 1)
         return Format("\n* Please check there is a serial loop back plug in the COM ports ttyS%d", port);
     if (k == n)
-        return isIn(k, {5, 15, 25, 35, 45, 55}) ? Format("and ttyS%d\n", port) : Format(" and ttyS%d\n", port);
-    if (isIn(k, {4, 14, 24, 34, 44, 54}))
+        return isIn(k, { 5, 15, 25, 35, 45, 55 }) ? Format("and ttyS%d\n", port) : Format(" and ttyS%d\n", port);
+    if (isIn(k, { 4, 14, 24, 34, 44, 54 }))
         return Format(", ttyS%d,\n", port);
-    if (isIn(k, {5, 15, 25, 35, 45, 55}))
+    if (isIn(k, { 5, 15, 25, 35, 45, 55 }))
         return Format("ttyS%d", port);
     return Format(", ttyS%d", port);
 }
@@ -100,10 +100,10 @@ bool startThreads(int slot)
 
 std::string PreRunWarningText()
 {
-    std::string text =
-        "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
-        "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\nbackups "
-        "of your data before running these tests.\n(see the Online Help for more information).\n";
+    std::string text
+        = "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
+          "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\nbackups "
+          "of your data before running these tests.\n(see the Online Help for more information).\n";
     int serialTotal = 0;
     for (int slot = kSlotSerialFirst; slot < kSlotSerialFirst + kNumSerialPorts; ++slot)
         if (performTest(slot) && relaxedLoad(testconfig.serial_port_mode[slot - kSlotSerialFirst]) == 1)
@@ -139,9 +139,9 @@ std::string PreRunWarningText()
             }
         } else if (slot == kSlotParallel && relaxedLoad(testconfig.parallel_test_mode) == 0) {
             text += Format("\n* Please check there is a parallel loop back plug in the parallel port lp%d\n",
-                           relaxedLoad(testconfig.parallel_port_number));
-        } else if (slot >= kSlotSerialFirst && slot < kSlotSerialFirst + kNumSerialPorts &&
-                   relaxedLoad(testconfig.serial_port_mode[slot - kSlotSerialFirst]) == 1) {
+                relaxedLoad(testconfig.parallel_port_number));
+        } else if (slot >= kSlotSerialFirst && slot < kSlotSerialFirst + kNumSerialPorts
+            && relaxedLoad(testconfig.serial_port_mode[slot - kSlotSerialFirst]) == 1) {
             text += serialSentencePart(slot - kSlotSerialFirst, ++serialSeen, serialTotal);
         }
     }
@@ -167,7 +167,7 @@ std::string SlotDisplayName(int slot)
 int StartRun(RunObserver& observer)
 {
     VDPrintf("%s, %s[%d]: Test started, testconfig.auto_stop_time = %f, testconfig.auto_stop_cycles = %d\n", KVX_WHERE,
-             static_cast<double>(relaxedLoad(testconfig.auto_stop_time)), relaxedLoad(testconfig.auto_stop_cycles));
+        static_cast<double>(relaxedLoad(testconfig.auto_stop_time)), relaxedLoad(testconfig.auto_stop_cycles));
     NewRunGeneration();
     LoadAccumulatedResults(dirname);
     ClearCurrentResults();
@@ -183,7 +183,8 @@ int StartRun(RunObserver& observer)
             DPrintf("Disk #%d: %s\n", slot - kSlotDiskFirst, mode >= 0 && mode < 10 ? kDiskModeNames[mode] : "?");
         } else if (slot >= kSlotCdFirst && slot < kSlotCdFirst + kNumCdDrives) {
             const int mode = relaxedLoad(testconfig.cd_test_mode[slot - kSlotCdFirst]);
-            DPrintf("CD/DVD #%d: %s\n", slot - kSlotCdFirst, mode >= 0 && mode < CTest_CDROM::kNumModes ? CTest_CDROM::PatternText[mode] : "?");
+            DPrintf("CD/DVD #%d: %s\n", slot - kSlotCdFirst,
+                mode >= 0 && mode < CTest_CDROM::kNumModes ? CTest_CDROM::PatternText[mode] : "?");
         }
         ++configured;
     }
@@ -236,9 +237,8 @@ void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
             continue;
         ++handled;
         SetSlotActive(slot, false);
-        const int percent = numTestsConfigured > 0
-                                ? static_cast<int>(std::lround(100.0 * handled / numTestsConfigured))
-                                : 100;
+        const int percent
+            = numTestsConfigured > 0 ? static_cast<int>(std::lround(100.0 * handled / numTestsConfigured)) : 100;
         observer.closingProgress("Closing " + SlotDisplayName(slot), percent);
         int limit = StopWaitLimitMs(slot);
         while (acquireLoad(gThreadData[slot].running) > 0) {

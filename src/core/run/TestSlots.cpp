@@ -18,7 +18,7 @@
 int thread_active[kNumSlots];
 TestThreadRecord gThreadData[kNumSlots];
 TestModuleRecord gTestModules[kNumSlots];
-std::atomic<int> tests_running {0};
+std::atomic<int> tests_running { 0 };
 int stop_all_tests = 1;
 
 const char* const test_names[kNumNamedSlots] = {
@@ -29,14 +29,16 @@ const char* const test_names[kNumNamedSlots] = {
     "2D Graphics", // 4
     "3D Graphics", // 5
     // 6-25
-    "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk",
+    "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk",
+    "Disk", "Disk", "Disk", "Disk", "Disk", "Disk",
     "Disk end marker", // 26
     "Floppy Disk", // 27
     // 28-31
     "Network", "Network", "Network", "Network",
     "Network end marker", // 32
     // 33-52
-    "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD",
+    "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD",
+    "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD",
     "CD End Marker", // 53
     "Sound", // 54
     "Sound future", // 55
@@ -64,7 +66,16 @@ const char* const test_names[kNumNamedSlots] = {
     // 88-89
     "Dummy", "Dummy",
     // 90-153
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
+    "Serial Port",
     "Serial end marker", // 154
     "Advanced Net", // 155
     "Advanced Net end marker", // 156
@@ -99,7 +110,7 @@ void setEntries(int first, int last, ThreadEntry entry)
 struct Group {
     int first, last, switchSlot;
 };
-constexpr Group kGroups[] = {{6, 25, 26}, {28, 31, 32}, {33, 52, 53}, {90, 153, 154}};
+constexpr Group kGroups[] = { { 6, 25, 26 }, { 28, 31, 32 }, { 33, 52, 53 }, { 90, 153, 154 } };
 
 } // namespace
 

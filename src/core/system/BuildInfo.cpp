@@ -15,7 +15,7 @@ const char* BuildTime()
 std::string VersionLine()
 {
     return Format("%s, %s %s (%s) %s - Build: %s %s\n", kMaker, kProduct, kVersion, kBuildNumber, kPlatform,
-                  BuildDate(), BuildTime());
+        BuildDate(), BuildTime());
 }
 
 std::string WindowCaption()

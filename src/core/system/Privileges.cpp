@@ -24,7 +24,7 @@ bool effectiveCapability(int cap)
 {
     if (cap < 0 || cap >= 64)
         return false;
-    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
     // No libcap: the raw call is all this needs.
     if (::syscall(SYS_capget, &header, data) != 0)

@@ -48,9 +48,9 @@ std::string userConfigHome()
 std::string DataDirectoryFor(const std::string& programDir)
 {
     // Files are created and replaced as the effective user, so judge as that user.
-    struct stat st {};
-    if (::stat(programDir.c_str(), &st) != 0 || (st.st_mode & S_ISVTX) == 0 || st.st_uid == ::geteuid() ||
-        ::faccessat(AT_FDCWD, programDir.c_str(), W_OK, AT_EACCESS) != 0)
+    struct stat st { };
+    if (::stat(programDir.c_str(), &st) != 0 || (st.st_mode & S_ISVTX) == 0 || st.st_uid == ::geteuid()
+        || ::faccessat(AT_FDCWD, programDir.c_str(), W_OK, AT_EACCESS) != 0)
         return programDir;
     const std::string base = userConfigHome();
     if (base.empty())
@@ -66,15 +66,16 @@ bool CheckPathLengths(const std::string& programDir, const std::string& debugPat
 {
     if (programDir.size() > kMaxDirLen) {
         ShowQuitBox("Path too long",
-                    Format("The program directory\n*%s*\nis longer than %zu characters.\nPlease install %s in a "
-                           "directory with a shorter path.",
-                           programDir.c_str(), kMaxDirLen, kProduct));
+            Format("The program directory\n*%s*\nis longer than %zu characters.\nPlease install %s in a "
+                   "directory with a shorter path.",
+                programDir.c_str(), kMaxDirLen, kProduct));
         return false;
     }
     if (debugPath.size() > kMaxDebugPathLen) {
-        ShowQuitBox("Path too long", Format("The debug file path\n*%s*\nis longer than %zu characters.\nPlease "
-                                            "choose a shorter debug file name.",
-                                            debugPath.c_str(), kMaxDebugPathLen));
+        ShowQuitBox("Path too long",
+            Format("The debug file path\n*%s*\nis longer than %zu characters.\nPlease "
+                   "choose a shorter debug file name.",
+                debugPath.c_str(), kMaxDebugPathLen));
         return false;
     }
     return true;
@@ -84,12 +85,13 @@ void CheckStartupPermissions(const std::string& programDir, const std::string& d
 {
     if (::access(debugPath.c_str(), F_OK) == 0) {
         if (::access(debugPath.c_str(), W_OK) != 0)
-            ShowQuitBox("Permission Error", Format("No permission writing to *%s*\n", debugPath.c_str()) +
-                                                Format("Please check that you have access to *%s*", debugPath.c_str()));
+            ShowQuitBox("Permission Error",
+                Format("No permission writing to *%s*\n", debugPath.c_str())
+                    + Format("Please check that you have access to *%s*", debugPath.c_str()));
     } else if (::access(programDir.c_str(), W_OK) != 0) {
         ShowQuitBox("Permission Error",
-                    Format("No permission creating file in *%s*\n", programDir.c_str()) +
-                        Format("Please check that you have write access to *%s*", programDir.c_str()));
+            Format("No permission creating file in *%s*\n", programDir.c_str())
+                + Format("Please check that you have write access to *%s*", programDir.c_str()));
     }
 }
 
@@ -151,7 +153,7 @@ void KalvexTest_CleanUp()
 }
 
 int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir,
-                 const std::string& dataDir)
+    const std::string& dataDir)
 {
     tests_running = 0;
     stop_all_tests = 1;

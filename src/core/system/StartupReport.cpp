@@ -22,30 +22,30 @@ struct CommandSection {
 
 // rpm is missing on some distributions; its sections then stay empty.
 constexpr CommandSection kPackageSections[] = {
-    {"QT_LIBRARIES", "rpm -qa | grep -i qt"},
-    {"GCC_COMPILERS", "rpm -qa | grep -i gcc"},
-    {"LIBC_VERSION", "rpm -qa | grep -i libc"},
-    {"KDE_LIBRARIES", "rpm -qa | grep -i kde"},
-    {"X11_LIBRARIES", "rpm -qa | grep -i x11"},
-    {"LD_DYNAMIC_LOADER_LIBRARIES_CACHE", "ldconfig -p"},
+    { "QT_LIBRARIES", "rpm -qa | grep -i qt" },
+    { "GCC_COMPILERS", "rpm -qa | grep -i gcc" },
+    { "LIBC_VERSION", "rpm -qa | grep -i libc" },
+    { "KDE_LIBRARIES", "rpm -qa | grep -i kde" },
+    { "X11_LIBRARIES", "rpm -qa | grep -i x11" },
+    { "LD_DYNAMIC_LOADER_LIBRARIES_CACHE", "ldconfig -p" },
 };
 
 constexpr CommandSection kDisplaySections[] = {
-    {"XDPY_CONF_INFO", "xdpyinfo"},
-    {"XORG_CONF_INFO", "cat /etc/X11/xorg.conf"},
-    {"GLX_INFO", "glxinfo"},
-    {"PRINTENV_INFO", "printenv"},
-    {"UNAME_INFO", "uname -a"},
-    {"IFCONFIG_INFO", "ifconfig"},
+    { "XDPY_CONF_INFO", "xdpyinfo" },
+    { "XORG_CONF_INFO", "cat /etc/X11/xorg.conf" },
+    { "GLX_INFO", "glxinfo" },
+    { "PRINTENV_INFO", "printenv" },
+    { "UNAME_INFO", "uname -a" },
+    { "IFCONFIG_INFO", "ifconfig" },
 };
 
 constexpr CommandSection kSystemSections[] = {
-    {"FSTAB_INFO", "cat /etc/fstab"},
-    {"MTAB_INFO", "cat /etc/mtab"},
-    {"DF_INFO", "df -ahPT"},
-    {"CPU_INFO", "cat /proc/cpuinfo"},
-    {"MEM_INFO", "cat /proc/meminfo"},
-    {"ULIMIT_INFO", "ulimit -a"},
+    { "FSTAB_INFO", "cat /etc/fstab" },
+    { "MTAB_INFO", "cat /etc/mtab" },
+    { "DF_INFO", "df -ahPT" },
+    { "CPU_INFO", "cat /proc/cpuinfo" },
+    { "MEM_INFO", "cat /proc/meminfo" },
+    { "ULIMIT_INFO", "ulimit -a" },
 };
 
 constexpr const char* kWideStart = "============================= S T A R T ============================\n";
@@ -81,7 +81,7 @@ void printPackageSections(const std::function<void(const char*)>& runCommand)
 
 template <std::size_t N>
 void printCommandSections(const CommandSection (&sections)[N], const char* startLine, const char* endLine,
-                          const std::function<void(const char*)>& runCommand)
+    const std::function<void(const char*)>& runCommand)
 {
     for (const CommandSection& s : sections) {
         openSection(s.name, startLine);
@@ -99,17 +99,17 @@ struct LimitRow {
 };
 
 constexpr LimitRow kLimits[] = {
-    {RLIMIT_AS, "RLIMIT_AS (address space)", nullptr},
-    {RLIMIT_CORE, "RLIMIT_CORE (core file)", nullptr},
-    {RLIMIT_CPU, "RLIMIT_CPU (CPU time)", nullptr},
-    {RLIMIT_DATA, "RLIMIT_DATA (data segment)", "RLIMIT_DATA (data segment"},
-    {RLIMIT_FSIZE, "RLIMIT_FSIZE (file size)", nullptr},
-    {RLIMIT_LOCKS, "RLIMIT_LOCKS (locks)", nullptr},
-    {RLIMIT_MEMLOCK, "RLIMIT_MEMLOCK (locked memory)", nullptr},
-    {RLIMIT_NOFILE, "RLIMIT_NOFILE (open files)", nullptr},
-    {RLIMIT_NPROC, "RLIMIT_NPROC (processes)", nullptr},
-    {RLIMIT_RSS, "RLIMIT_RSS (resident set)", nullptr},
-    {RLIMIT_STACK, "RLIMIT_STACK (stack)", nullptr},
+    { RLIMIT_AS, "RLIMIT_AS (address space)", nullptr },
+    { RLIMIT_CORE, "RLIMIT_CORE (core file)", nullptr },
+    { RLIMIT_CPU, "RLIMIT_CPU (CPU time)", nullptr },
+    { RLIMIT_DATA, "RLIMIT_DATA (data segment)", "RLIMIT_DATA (data segment" },
+    { RLIMIT_FSIZE, "RLIMIT_FSIZE (file size)", nullptr },
+    { RLIMIT_LOCKS, "RLIMIT_LOCKS (locks)", nullptr },
+    { RLIMIT_MEMLOCK, "RLIMIT_MEMLOCK (locked memory)", nullptr },
+    { RLIMIT_NOFILE, "RLIMIT_NOFILE (open files)", nullptr },
+    { RLIMIT_NPROC, "RLIMIT_NPROC (processes)", nullptr },
+    { RLIMIT_RSS, "RLIMIT_RSS (resident set)", nullptr },
+    { RLIMIT_STACK, "RLIMIT_STACK (stack)", nullptr },
 };
 
 void printLimits()
@@ -158,7 +158,11 @@ struct SizeRow {
     std::size_t size;
 };
 
-#define KVX_SIZEOF(x) SizeRow{"sizeof(" #x ")", sizeof(x)}
+#define KVX_SIZEOF(x)                                                                                                  \
+    SizeRow                                                                                                            \
+    {                                                                                                                  \
+        "sizeof(" #x ")", sizeof(x)                                                                                    \
+    }
 
 const SizeRow kSizes[] = {
     KVX_SIZEOF(long),
@@ -171,10 +175,10 @@ const SizeRow kSizes[] = {
     KVX_SIZEOF(float),
     KVX_SIZEOF(double),
     KVX_SIZEOF(long double),
-    KVX_SIZEOF(FILE *),
+    KVX_SIZEOF(FILE*),
     KVX_SIZEOF(FILE),
-    KVX_SIZEOF(void *),
-    KVX_SIZEOF(unsigned char *),
+    KVX_SIZEOF(void*),
+    KVX_SIZEOF(unsigned char*),
     KVX_SIZEOF(TestModuleRecord),
     KVX_SIZEOF(gTestModules),
     KVX_SIZEOF(testconfig),

@@ -12,5 +12,5 @@ void RunShellCommand(const char* cmd);
 
 // Writes the whole report with DPrintf, running each probe command through
 // runCommand. Updates gSysInfo. GUI thread, during start-up.
-void PrintStartUpDebugInfo(const std::function<void(const char*)>& runCommand = RunShellCommand,
-                           const char* etcIssuePath = "/etc/issue");
+void PrintStartUpDebugInfo(
+    const std::function<void(const char*)>& runCommand = RunShellCommand, const char* etcIssuePath = "/etc/issue");

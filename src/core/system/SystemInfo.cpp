@@ -89,7 +89,7 @@ const char* TranslateEtcIssue(const char* path)
         const int err = errno;
         char line[512];
         std::snprintf(line, sizeof line, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", "TranslateEtcIssue",
-                      kIssueOpenCallSite, path, err, std::strerror(err));
+            kIssueOpenCallSite, path, err, std::strerror(err));
         DPrintf("%s\n", line);
         // An activity detail; before start-up has made the event log there
         // is only the debug trace.
@@ -188,8 +188,7 @@ void copyText(char* dst, std::size_t size, const char* src)
     dst[n] = '\0';
 }
 
-template <std::size_t N>
-void copyText(char (&dst)[N], const char* src)
+template <std::size_t N> void copyText(char (&dst)[N], const char* src)
 {
     copyText(dst, N, src);
 }
@@ -516,8 +515,7 @@ int GetMediaDeviceType(const char* name, const mntent* entry, char* alias)
 
 namespace {
 
-template <class Entry>
-void fillFromMount(Entry& e, const mntent& m, const char* alias, bool mounted)
+template <class Entry> void fillFromMount(Entry& e, const mntent& m, const char* alias, bool mounted)
 {
     copyText(e.name, m.mnt_fsname);
     copyText(e.mount_point, m.mnt_dir);
@@ -572,13 +570,15 @@ void scanTable(const char* path, const char* table, Classifier classify, const c
 template <class Entry>
 int readFstab(Entry* list, int count, const char* fstab, Classifier classify, PathList paths, const char* func)
 {
-    scanTable(fstab, "/etc/fstab", classify, func, [&] { return count; }, [&](const mntent& m, const char* alias) {
-        Entry& e = list[count];
-        std::memset(&e, 0, sizeof(e));
-        fillFromMount(e, m, alias, false);
-        copyText(paths[count], 256, m.mnt_dir);
-        ++count;
-    });
+    scanTable(
+        fstab, "/etc/fstab", classify, func, [&] { return count; },
+        [&](const mntent& m, const char* alias) {
+            Entry& e = list[count];
+            std::memset(&e, 0, sizeof(e));
+            fillFromMount(e, m, alias, false);
+            copyText(paths[count], 256, m.mnt_dir);
+            ++count;
+        });
     return count;
 }
 
@@ -587,42 +587,43 @@ int readFstab(Entry* list, int count, const char* fstab, Classifier classify, Pa
 // With announce, each appended entry is traced as a new disk.
 template <class Entry, class Print>
 int readMtab(Entry* list, int count, const char* mtab, Classifier classify, PathList paths, const char* func,
-             Print print, bool announce)
+    Print print, bool announce)
 {
-    scanTable(mtab, "/etc/mtab", classify, func, [&] { return count; }, [&](const mntent& m, const char* alias) {
-        int i = 0;
-        while (i < count && std::strcmp(list[i].name, m.mnt_fsname) != 0
-               && std::strcmp(list[i].mount_point, m.mnt_dir) != 0)
-            ++i;
-        if (i < count) {
-            Entry& e = list[i];
-            if (::statvfs(m.mnt_dir, &e.vfs) != 0)
-                std::memset(&e.vfs, 0, sizeof(e.vfs));
+    scanTable(
+        mtab, "/etc/mtab", classify, func, [&] { return count; },
+        [&](const mntent& m, const char* alias) {
+            int i = 0;
+            while (i < count && std::strcmp(list[i].name, m.mnt_fsname) != 0
+                && std::strcmp(list[i].mount_point, m.mnt_dir) != 0)
+                ++i;
+            if (i < count) {
+                Entry& e = list[i];
+                if (::statvfs(m.mnt_dir, &e.vfs) != 0)
+                    std::memset(&e.vfs, 0, sizeof(e.vfs));
+                fillFromMount(e, m, alias, true);
+                copyText(paths[i], 256, m.mnt_dir);
+                return;
+            }
+            struct statvfs vfs { };
+            if (::statvfs(m.mnt_dir, &vfs) != 0)
+                return;
+            Entry& e = list[count];
+            std::memset(&e, 0, sizeof(e));
             fillFromMount(e, m, alias, true);
-            copyText(paths[i], 256, m.mnt_dir);
-            return;
-        }
-        struct statvfs vfs {};
-        if (::statvfs(m.mnt_dir, &vfs) != 0)
-            return;
-        Entry& e = list[count];
-        std::memset(&e, 0, sizeof(e));
-        fillFromMount(e, m, alias, true);
-        e.vfs = vfs;
-        copyText(paths[count], 256, m.mnt_dir);
-        if (announce) {
-            DPrintf("==================== S T A R T ==================\n");
-            print(&e);
-            DPrintf("====================== E N D ====================\n");
-            DPrintf("========== NEW DISK TEST DEVICES FOUND ==========\n");
-        }
-        ++count;
-    });
+            e.vfs = vfs;
+            copyText(paths[count], 256, m.mnt_dir);
+            if (announce) {
+                DPrintf("==================== S T A R T ==================\n");
+                print(&e);
+                DPrintf("====================== E N D ====================\n");
+                DPrintf("========== NEW DISK TEST DEVICES FOUND ==========\n");
+            }
+            ++count;
+        });
     return count;
 }
 
-template <class Entry>
-void printEntry(const Entry* e)
+template <class Entry> void printEntry(const Entry* e)
 {
     DPrintf("===============================START================================\n");
     DPrintf("%-15s\t%s\n", "Name:", e->name);
@@ -663,16 +664,15 @@ int BuildFileSystemStruct(FileSystemStruct* list, const char* fstab, const char*
 int UpdateFileSystemStruct(FileSystemStruct* list, const char* mtab)
 {
     const int start = std::clamp(gNumMntPoints, 0, kMaxMountEntries);
-    return readMtab(list, start, mtab, GetDeviceType, testconfig.disk_path, "UpdateFileSystemStruct",
-                    PrintFileSystemInfo, true);
+    return readMtab(
+        list, start, mtab, GetDeviceType, testconfig.disk_path, "UpdateFileSystemStruct", PrintFileSystemInfo, true);
 }
 
 int BuildMultimediaStruct(MultimediaStruct* list, const char* fstab, const char* mtab)
 {
     constexpr const char* func = "BuildMultimediaStruct";
     int count = readFstab(list, 0, fstab, GetMediaDeviceType, testconfig.cd_drive_name, func);
-    count = readMtab(list, count, mtab, GetMediaDeviceType, testconfig.cd_drive_name, func, PrintMultimediaInfo,
-                     false);
+    count = readMtab(list, count, mtab, GetMediaDeviceType, testconfig.cd_drive_name, func, PrintMultimediaInfo, false);
     DPrintf("\n=================== MULTIMEDIA_DEVICES_START ===================\n");
     for (int i = 0; i < count; ++i)
         PrintMultimediaInfo(&list[i]);

@@ -82,14 +82,13 @@ int BuildCPUInfoStruct(_CPUINFO* info, const char* path = "/proc/cpuinfo");
 // Fills card_name from the X server configuration and width, height and
 // depth of screen 0 from xdpyinfo's output; missing sources leave them
 // empty or 0. Returns 0. GUI thread, at start-up.
-int BuildVideoInfoStruct(_VIDEOINFOPM* info, const char* xorgConf = "/etc/X11/xorg.conf",
-                         const XdpyinfoSource& xdpyinfo = RunXdpyinfo);
+int BuildVideoInfoStruct(
+    _VIDEOINFOPM* info, const char* xorgConf = "/etc/X11/xorg.conf", const XdpyinfoSource& xdpyinfo = RunXdpyinfo);
 
 // Lists the disk test candidates of fstab, then of the mounted table, into
 // list (kMaxMountEntries entries) and their mount points into
 // testconfig.disk_path. Returns the number of entries. GUI thread.
-int BuildFileSystemStruct(FileSystemStruct* list, const char* fstab = "/etc/fstab",
-                          const char* mtab = "/etc/mtab");
+int BuildFileSystemStruct(FileSystemStruct* list, const char* fstab = "/etc/fstab", const char* mtab = "/etc/mtab");
 
 // Refreshes the first gNumMntPoints entries of list from the mounted table
 // and appends newly mounted candidates. Returns the new count, which the
@@ -99,8 +98,7 @@ int UpdateFileSystemStruct(FileSystemStruct* list, const char* mtab = "/etc/mtab
 // Lists the CD/DVD drives of fstab, then of the mounted table, into list
 // (kMaxMountEntries entries) and their mount points into
 // testconfig.cd_drive_name. Returns the number of entries. GUI thread.
-int BuildMultimediaStruct(MultimediaStruct* list, const char* fstab = "/etc/fstab",
-                          const char* mtab = "/etc/mtab");
+int BuildMultimediaStruct(MultimediaStruct* list, const char* fstab = "/etc/fstab", const char* mtab = "/etc/mtab");
 
 // 0 and a display name in alias (256 bytes) when the mount entry is a disk
 // test candidate; -1 otherwise. name is the entry's device. Any thread.
@@ -117,8 +115,8 @@ int QueryMountedFileSystems(const char* path, FileSystemStruct* fs, const char* 
 
 // Available and total blocks of the file system mounted as path (both 0
 // on failure). Returns what QueryMountedFileSystems returned. Any thread.
-int GetMountedFileSystemAvailDiskSize(const char* path, std::uint64_t* avail, std::uint64_t* total,
-                                      const char* mtab = "/etc/mtab");
+int GetMountedFileSystemAvailDiskSize(
+    const char* path, std::uint64_t* avail, std::uint64_t* total, const char* mtab = "/etc/mtab");
 
 // Looks up a key sequence in "/etc/X11/xorg.conf": keys is one "%s" per key,
 // the keys follow. Returns the rest of the line after the last key without
