@@ -5,6 +5,7 @@
 // test's pauses (3 microseconds a batch, 3 ms every 5000 batches) are part of
 // its design, so the ratio shows what they and the locking cost.
 #include "CTest_2DGraphics.h"
+#include "ProcessRun.h"
 #include "CTest_Math.h"
 #include "ConfigRecord.h"
 #include "TestSlots.h"
@@ -37,7 +38,8 @@ Rates runTest(double seconds)
 {
     Rates r;
     std::thread([&] {
-        CTest_2DGraphics engine(kSlot2D, nullptr);
+        ProcessRun process;
+        CTest_2DGraphics engine(process.ctx, kSlot2D, nullptr);
         SetSlotActive(kSlot2D, true);
         if (engine.SetUpDrawing() != 0 || !engine.BeginPainting())
             std::exit(2);

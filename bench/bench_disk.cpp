@@ -9,6 +9,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Disk.h"
+#include "ProcessRun.h"
 #include "ConfigRecord.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -136,7 +137,8 @@ int main(int argc, char** argv)
 
     int status = 0;
     {
-        CTest_Disk disk(kUnit, kSlot);
+        ProcessRun process;
+        CTest_Disk disk(process.ctx, kUnit, kSlot);
         if (!disk.StartUp() || disk.fileBlocks() != blocks + 1) {
             std::fprintf(stderr, "bench_disk: the test would not start here (free space?)\n");
             std::remove(mtab.c_str());

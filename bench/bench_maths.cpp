@@ -8,6 +8,7 @@
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "ResultRecord.h"
+#include "ProcessRun.h"
 #include "Startup.h"
 #include "TestSlots.h"
 
@@ -130,8 +131,9 @@ int main(int argc, char** argv)
     // program.
     gLogger = new CLogger("bench");
 
+    ProcessRun process;
     std::vector<pthread_t> threads(static_cast<std::size_t>(cores));
-    const int started = StartMathThreads(cores, threads.data());
+    const int started = StartMathThreads(process.ctx, cores, threads.data());
     if (started != cores) {
         std::fprintf(stderr, "started %d maths threads of %d\n", started, cores);
         return 1;

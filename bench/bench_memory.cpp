@@ -11,6 +11,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Memory.h"
+#include "ProcessRun.h"
 #include "ConfigRecord.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -111,7 +112,8 @@ double plainPhase(CTest_Mem& e, int mode)
 int passes(const char* kind, int n)
 {
     setUp();
-    CTest_Mem engine(kSlot);
+    ProcessRun process;
+    CTest_Mem engine(process.ctx, kSlot);
     if (!allocate(engine))
         return 2;
     CTest_Mem::BufferPattern = 1;
@@ -143,7 +145,8 @@ int main(int argc, char** argv)
 
     bool ok = true;
     {
-        CTest_Mem engine(kSlot);
+        ProcessRun process;
+        CTest_Mem engine(process.ctx, kSlot);
         if (!allocate(engine))
             return 2;
         // Per pattern kind: the fill of a constant (memset) and the sequence

@@ -1,4 +1,7 @@
 #include "KVXMainApp.h"
+
+#include "Run.h"
+#include "RunContext.h"
 #include "RunHooks.h"
 
 #include "BuildInfo.h"
@@ -79,6 +82,8 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     InitEnv_Main(m_options.autorun, m_options.configName, gFollowConfigLogPath, dir, dataDir);
     // The graphics tests need Qt, so core's slot table leaves them to us.
     RegisterGraphicsTests();
+    m_run = new Run;
+    m_context = new RunContext(testconfig, resultfile, gLogger, *m_run, dirname);
 
     DPrintf("KVXMainApp constructor...\n");
 

@@ -11,6 +11,8 @@
 #include <memory>
 
 class QPrinter;
+class Run;
+class RunContext;
 class ResultsTable;
 class TestConfig;
 class TestPreference;
@@ -80,6 +82,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
+    // The run whose live status the windows show. GUI thread.
+    const Run& run() const { return *m_run; }
+
 private:
     class RunHooks;
     void setUpWindow();
@@ -115,6 +120,10 @@ private:
     // The window was closed during a start or a stop: close when it ends.
     bool m_closeAsked = false;
 
+    // The run's state and what the engines are given. Never freed: a thread
+    // abandoned at a stop may still write into them while the process ends.
+    Run* m_run = nullptr;
+    RunContext* m_context = nullptr;
     std::unique_ptr<RunHooks> m_runHooks;
     std::unique_ptr<ResultsTable> m_resultsTable;
     std::unique_ptr<WindowTiler> m_tiler;

@@ -90,7 +90,7 @@ void KVXMainApp::startTest()
     else
         m_tiler = std::make_unique<WindowTiler>(0, 1024, 768);
     m_resultsTable->clear();
-    numTestsConfigured = StartRun(*m_runHooks);
+    numTestsConfigured = StartRun(*m_context, *m_runHooks);
     m_resultsTable->setRunRows(numTestsConfigured);
     UpdateMainWindow();
     updateTimer = startTimer(gUpdateWindowInterval);

@@ -43,7 +43,7 @@ public:
         if (!window)
             window = CreateGraphicsWindow(slot); // slots 4 and 5 only
         if (!window && slot >= 0 && slot < kNumNamedSlots)
-            window = CreateTestWindow(slot, test_names[slot], &m_app);
+            window = CreateTestWindow(m_app.run(), slot, SlotName(slot), &m_app);
         if (QWidget* w = window) {
             w->setGeometry(m_app.m_tiler->place(w->width(), w->height()));
             w->show();

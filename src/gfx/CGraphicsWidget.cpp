@@ -43,7 +43,7 @@ CGraphicsWidget::CGraphicsWidget(std::shared_ptr<GraphicsCanvas> canvas, QWidget
 {
     InitGraphicsResources();
     setObjectName("graphicsWidget2D");
-    setWindowTitle(test_names[kSlot2D]);
+    setWindowTitle(SlotName(kSlot2D));
     setWindowIcon(QIcon(":/gfx/2d.png"));
     setFixedSize(GraphicsCanvas::kWidth, GraphicsCanvas::kHeight);
     // The canvas covers every pixel; no erase before a paint.

@@ -57,7 +57,7 @@ COpenGLWidget::COpenGLWidget(QWidget* parent)
 {
     InitGraphicsResources();
     setObjectName("openGLWidget3D");
-    setWindowTitle(test_names[kSlot3D]);
+    setWindowTitle(SlotName(kSlot3D));
     setWindowIcon(QIcon(":/gfx/3d.png"));
     setFixedSize(kWidth, kHeight);
 

@@ -72,8 +72,8 @@ void FormatStatusText(char* text, std::size_t size, std::uint64_t lines, std::ui
         static_cast<double>(lines) / scale, static_cast<double>(shapes) / scale, static_cast<double>(blits) / scale);
 }
 
-CTest_2DGraphics::CTest_2DGraphics(int testID, std::shared_ptr<GraphicsCanvas> canvas)
-    : CTest_Base(testID, kSliceGraphics)
+CTest_2DGraphics::CTest_2DGraphics(const RunContext& ctx, int testID, std::shared_ptr<GraphicsCanvas> canvas)
+    : CTest_Base(ctx, testID, kSliceGraphics)
     , m_canvas(canvas ? std::move(canvas) : std::make_shared<GraphicsCanvas>())
     , m_painterPen(Qt::black, 1, Qt::SolidLine)
     , m_textPen(Qt::black, 1, Qt::SolidLine)
@@ -376,7 +376,7 @@ void CTest_2DGraphics::drawText()
 void* Test_Thread_2DGraphics(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_2DGraphics",
-        [](int, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<CTest_2DGraphics>(slot, Current2DCanvas());
+        [](const RunContext& ctx, int, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_2DGraphics>(ctx, slot, Current2DCanvas());
         });
 }

@@ -17,6 +17,8 @@
 // take the lock is skipped, drawing and counting nothing.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 #include "GraphicsCanvas.h"
 
@@ -44,7 +46,7 @@ public:
 
     // Draws into `canvas`, or into a canvas of its own (shown nowhere) when
     // there is none. Test thread.
-    explicit CTest_2DGraphics(int testID, std::shared_ptr<GraphicsCanvas> canvas);
+    CTest_2DGraphics(const RunContext& ctx, int testID, std::shared_ptr<GraphicsCanvas> canvas);
     ~CTest_2DGraphics() override;
 
     // Counts the test as running, marks the slot active, runs the test.

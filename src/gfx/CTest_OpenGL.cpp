@@ -9,8 +9,8 @@
 std::atomic<int> CTest_OpenGL::bt_delay_openGL { 0 };
 timeval CTest_OpenGL::timer_testStartTime {};
 
-CTest_OpenGL::CTest_OpenGL(int testID)
-    : CTest_Base(testID, kSliceGraphics)
+CTest_OpenGL::CTest_OpenGL(const RunContext& ctx, int testID)
+    : CTest_Base(ctx, testID, kSliceGraphics)
     , m_testNumber(testID)
 {
     std::snprintf(m_name, sizeof m_name, "%.99s", m_testName);
@@ -71,5 +71,7 @@ void CTest_OpenGL::test_entry(int /*instance*/)
 void* Test_Thread_OpenGL(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_OpenGL",
-        [](int, int slot) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_OpenGL>(slot); });
+        [](const RunContext& ctx, int, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_OpenGL>(ctx, slot);
+        });
 }

@@ -16,6 +16,8 @@
 // the GUI thread; the GL context is the GUI thread's alone.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 
 #include <atomic>
@@ -26,7 +28,7 @@ public:
     static constexpr int kStepMs = 100;
     static constexpr int kFramesPerCycle = 200;
 
-    explicit CTest_OpenGL(int testID);
+    CTest_OpenGL(const RunContext& ctx, int testID);
 
     // Counts the test as running, marks the slot active, runs the loop.
     void test_entry(int instance) override;

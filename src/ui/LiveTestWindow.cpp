@@ -32,8 +32,9 @@ long double timeval_diff_msec(const timeval* start, const timeval* end)
     return 0;
 }
 
-LiveTestWindow::LiveTestWindow(int slot, QWidget* parent, Qt::WindowFlags flags)
+LiveTestWindow::LiveTestWindow(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags)
     : QWidget(parent, flags | Qt::Window)
+    , m_run(run)
     , m_slot(slot)
 {
     InitUiResources();
@@ -78,22 +79,22 @@ void LiveTestWindow::paintEvent(QPaintEvent* event)
     QWidget::paintEvent(event);
 }
 
-LiveTestWindow* CreateTestWindow(int slot, const QString& name, QWidget* parent)
+LiveTestWindow* CreateTestWindow(const Run& run, int slot, const QString& name, QWidget* parent)
 {
     if (slot == kSlotMemory)
-        return new TestWindow(name, slot, parent);
+        return new TestWindow(run, name, slot, parent);
     if (slot == kSlotMaths)
-        return new TestWindow_Math(name, slot, parent);
+        return new TestWindow_Math(run, name, slot, parent);
     if (slot >= kSlotDiskFirst && slot < kSlotDiskGroup)
-        return new TestWindow_Disk(name, slot, parent);
+        return new TestWindow_Disk(run, name, slot, parent);
     if (slot >= kSlotNetworkFirst && slot < kSlotNetworkGroup)
-        return new TestWindow_Network(name, slot, parent);
+        return new TestWindow_Network(run, name, slot, parent);
     if (slot >= kSlotCdFirst && slot < kSlotCdGroup)
-        return new TestWindow_CDROM(name, slot, parent);
+        return new TestWindow_CDROM(run, name, slot, parent);
     if (slot == kSlotParallel)
-        return new TestWindow_ParallelPort(name, slot, parent);
+        return new TestWindow_ParallelPort(run, name, slot, parent);
     if (slot >= kSlotSerialFirst && slot < kSlotSerialGroup)
-        return new TestWindow_SerialPort(name, slot, parent);
+        return new TestWindow_SerialPort(run, name, slot, parent);
     return nullptr;
 }
 

@@ -4,6 +4,8 @@
 // from this one; the behaviour class fills in refreshLabels().
 #pragma once
 
+class Run;
+
 #include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
@@ -37,13 +39,16 @@ public:
 
 protected:
     // A window of its own even when given a parent.
-    LiveTestWindow(int slot, QWidget* parent, Qt::WindowFlags flags);
+    LiveTestWindow(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
 
     // The end of every behaviour class's constructor: caption, the size
     // fixed to the form's design, and the first refresh.
     void finishSetUp(const QString& caption);
 
     virtual void refreshLabels() = 0;
+
+    // The run whose live status the window shows.
+    const Run& m_run;
 
     // Refused: a live window lives exactly as long as its run.
     void closeEvent(QCloseEvent* event) override;
@@ -64,7 +69,7 @@ constexpr int kPaintRefreshGapMs = 500;
 // The live window of `slot` with the slot name `name`, or null when the
 // slot has none here (the graphics tests draw in windows of their own).
 // GUI thread.
-LiveTestWindow* CreateTestWindow(int slot, const QString& name, QWidget* parent);
+LiveTestWindow* CreateTestWindow(const Run& run, int slot, const QString& name, QWidget* parent);
 
 // Refreshes every live test window among `windows` (entries may be null or
 // other widgets). GUI thread.

@@ -149,7 +149,7 @@ QString ResultsRowName(int slot)
 {
     if (slot < 0 || slot >= kNumNamedSlots)
         return {};
-    QString name = QString::fromLatin1(test_names[slot]);
+    QString name = QString::fromLatin1(SlotName(slot));
     if (isDiskSlot(slot))
         name += ": " + fieldText(gFileSystemStructPtr[slot - kSlotDiskFirst].alias);
     else if (isCdSlot(slot))

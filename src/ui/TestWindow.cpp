@@ -25,8 +25,8 @@ QString megabytes(std::uint64_t bytes, const char* unit = "MBytes")
 
 } // namespace
 
-TestWindow::TestWindow(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowBase(slot, parent, flags)
+TestWindow::TestWindow(const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowBase(run, slot, parent, flags)
 {
     if (slot != kSlotMemory) {
         for (QWidget* w : findChildren<QWidget*>())

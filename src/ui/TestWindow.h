@@ -3,13 +3,15 @@
 // written and verified. For any other slot it shows only the cycle line.
 #pragma once
 
+class Run;
+
 #include "TestWindowBase.h"
 
 class TestWindow : public TestWindowBase {
     Q_OBJECT
 
 public:
-    TestWindow(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow(const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

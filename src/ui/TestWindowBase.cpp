@@ -2,8 +2,8 @@
 
 #include "ui_TestWindowBase.h"
 
-TestWindowBase::TestWindowBase(int slot, QWidget* parent, Qt::WindowFlags flags)
-    : LiveTestWindow(slot, parent, flags)
+TestWindowBase::TestWindowBase(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(run, slot, parent, flags)
     , ui(std::make_unique<Ui::TestWindowBase>())
 {
     ui->setupUi(this);

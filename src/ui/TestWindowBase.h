@@ -2,6 +2,8 @@
 // no behaviour of its own; the behaviour class reaches the widgets through `ui`.
 #pragma once
 
+class Run;
+
 #include "LiveTestWindow.h"
 
 #include <memory>
@@ -14,7 +16,7 @@ class TestWindowBase : public LiveTestWindow {
     Q_OBJECT
 
 public:
-    TestWindowBase(int slot, QWidget* parent, Qt::WindowFlags flags);
+    TestWindowBase(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
     // Out of line: Ui::TestWindowBase is incomplete here.
     ~TestWindowBase() override;
 

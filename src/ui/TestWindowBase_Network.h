@@ -2,6 +2,8 @@
 // behaviour of its own; the behaviour class reaches the widgets through `ui`.
 #pragma once
 
+class Run;
+
 #include "LiveTestWindow.h"
 
 #include <memory>
@@ -14,7 +16,7 @@ class TestWindowBase_Network : public LiveTestWindow {
     Q_OBJECT
 
 public:
-    TestWindowBase_Network(int slot, QWidget* parent, Qt::WindowFlags flags);
+    TestWindowBase_Network(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
     // Out of line: Ui::TestWindowBase_Network is incomplete here.
     ~TestWindowBase_Network() override;
 

@@ -2,6 +2,8 @@
 // behaviour of its own; the behaviour class reaches the widgets through `ui`.
 #pragma once
 
+class Run;
+
 #include "LiveTestWindow.h"
 
 #include <memory>
@@ -14,7 +16,7 @@ class TestWindowCDROM_Base : public LiveTestWindow {
     Q_OBJECT
 
 public:
-    TestWindowCDROM_Base(int slot, QWidget* parent, Qt::WindowFlags flags);
+    TestWindowCDROM_Base(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
     // Out of line: Ui::TestWindowCDROM_Base is incomplete here.
     ~TestWindowCDROM_Base() override;
 

@@ -2,8 +2,8 @@
 
 #include "ui_TestWindowDisk_Base.h"
 
-TestWindowDisk_Base::TestWindowDisk_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
-    : LiveTestWindow(slot, parent, flags)
+TestWindowDisk_Base::TestWindowDisk_Base(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(run, slot, parent, flags)
     , ui(std::make_unique<Ui::TestWindowDisk_Base>())
 {
     ui->setupUi(this);

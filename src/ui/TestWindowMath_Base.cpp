@@ -2,8 +2,8 @@
 
 #include "ui_TestWindowMath_Base.h"
 
-TestWindowMath_Base::TestWindowMath_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
-    : LiveTestWindow(slot, parent, flags)
+TestWindowMath_Base::TestWindowMath_Base(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(run, slot, parent, flags)
     , ui(std::make_unique<Ui::TestWindowMath_Base>())
 {
     ui->setupUi(this);

@@ -2,6 +2,8 @@
 // behaviour of its own; the behaviour class reaches the widgets through `ui`.
 #pragma once
 
+class Run;
+
 #include "LiveTestWindow.h"
 
 #include <memory>
@@ -14,7 +16,7 @@ class TestWindowMath_Base : public LiveTestWindow {
     Q_OBJECT
 
 public:
-    TestWindowMath_Base(int slot, QWidget* parent, Qt::WindowFlags flags);
+    TestWindowMath_Base(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
     // Out of line: Ui::TestWindowMath_Base is incomplete here.
     ~TestWindowMath_Base() override;
 

@@ -2,8 +2,9 @@
 
 #include "ui_TestWindowParallelPort_Base.h"
 
-TestWindowParallelPort_Base::TestWindowParallelPort_Base(int slot, QWidget* parent, Qt::WindowFlags flags)
-    : LiveTestWindow(slot, parent, flags)
+TestWindowParallelPort_Base::TestWindowParallelPort_Base(
+    const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : LiveTestWindow(run, slot, parent, flags)
     , ui(std::make_unique<Ui::TestWindowParallelPort_Base>())
 {
     ui->setupUi(this);

@@ -2,6 +2,8 @@
 // behaviour of its own; the behaviour class reaches the widgets through `ui`.
 #pragma once
 
+class Run;
+
 #include "LiveTestWindow.h"
 
 #include <memory>
@@ -14,7 +16,7 @@ class TestWindowParallelPort_Base : public LiveTestWindow {
     Q_OBJECT
 
 public:
-    TestWindowParallelPort_Base(int slot, QWidget* parent, Qt::WindowFlags flags);
+    TestWindowParallelPort_Base(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
     // Out of line: Ui::TestWindowParallelPort_Base is incomplete here.
     ~TestWindowParallelPort_Base() override;
 

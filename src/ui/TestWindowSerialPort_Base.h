@@ -2,6 +2,8 @@
 // behaviour of its own; the behaviour class reaches the widgets through `ui`.
 #pragma once
 
+class Run;
+
 #include "LiveTestWindow.h"
 
 #include <memory>
@@ -14,7 +16,7 @@ class TestWindowSerialPort_Base : public LiveTestWindow {
     Q_OBJECT
 
 public:
-    TestWindowSerialPort_Base(int slot, QWidget* parent, Qt::WindowFlags flags);
+    TestWindowSerialPort_Base(const Run& run, int slot, QWidget* parent, Qt::WindowFlags flags);
     // Out of line: Ui::TestWindowSerialPort_Base is incomplete here.
     ~TestWindowSerialPort_Base() override;
 

@@ -43,8 +43,9 @@ QString CdRateText(double mbPerSec)
     return QString::asprintf("%0.2lfMB/s %0.0fx", mbPerSec, CdSpeedFactor(mbPerSec));
 }
 
-TestWindow_CDROM::TestWindow_CDROM(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowCDROM_Base(slot, parent, flags)
+TestWindow_CDROM::TestWindow_CDROM(
+    const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowCDROM_Base(run, slot, parent, flags)
     , m_drive(std::clamp(slot - kSlotCdFirst, 0, kDrives - 1))
 {
     prev_read[m_drive] = 0;
@@ -62,7 +63,7 @@ void TestWindow_CDROM::refreshLabels()
     const bool audio = mode == CTest_CDROM::kModeAudio;
     setLabelText(ui->textLabel_CDROM_Heading,
         QString::asprintf(
-            "%s %d: %s, Cycle %d:", test_names[slot], c, modeText(mode), static_cast<int>(relaxedLoad(r.cycles))));
+            "%s %d: %s, Cycle %d:", SlotName(slot), c, modeText(mode), static_cast<int>(relaxedLoad(r.cycles))));
     if (mode != m_mode) {
         m_mode = mode;
         ui->textLabel_CDROM_LabelStatus->setText(audio ? "Drive status:" : "Status:");

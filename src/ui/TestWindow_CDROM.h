@@ -4,6 +4,8 @@
 // since the start, each also as a drive speed factor.
 #pragma once
 
+class Run;
+
 #include "TestWindowCDROM_Base.h"
 
 #include <cstdint>
@@ -19,7 +21,8 @@ public:
     static std::uint64_t prev_read[kDrives];
     static timeval prev_time[kDrives];
 
-    TestWindow_CDROM(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow_CDROM(
+        const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

@@ -77,8 +77,8 @@ int FreeSpacePercent(std::uint64_t available, std::uint64_t total)
     return static_cast<int>(std::lround(static_cast<double>(available) / static_cast<double>(total) * 100));
 }
 
-TestWindow_Disk::TestWindow_Disk(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowDisk_Base(slot, parent, flags)
+TestWindow_Disk::TestWindow_Disk(const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowDisk_Base(run, slot, parent, flags)
     , m_disk(std::clamp(slot - kSlotDiskFirst, 0, kDisks - 1))
 {
     const FileSystemStruct& fs = gFileSystemStructPtr[m_disk];

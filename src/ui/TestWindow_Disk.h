@@ -4,6 +4,8 @@
 // the speed over the last refresh interval.
 #pragma once
 
+class Run;
+
 #include "TestWindowDisk_Base.h"
 
 #include <cstdint>
@@ -23,7 +25,8 @@ public:
 
     // Reads the file system's block counts once; a failed query counts as
     // 0 blocks available of 1. GUI thread.
-    TestWindow_Disk(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow_Disk(
+        const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

@@ -5,8 +5,8 @@
 
 static_assert(kNumMathOps == 8);
 
-TestWindow_Math::TestWindow_Math(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowMath_Base(slot, parent, flags)
+TestWindow_Math::TestWindow_Math(const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowMath_Base(run, slot, parent, flags)
     , m_executed { ui->textLabel_Math_Addition_Executed, ui->textLabel_Math_Subtraction_Executed,
         ui->textLabel_Math_Multiplication_Executed, ui->textLabel_Math_Division_Executed,
         ui->textLabel_Math_FPAddition_Executed, ui->textLabel_Math_FPSubtraction_Executed,

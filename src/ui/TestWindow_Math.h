@@ -3,6 +3,8 @@
 // (2^20).
 #pragma once
 
+class Run;
+
 #include "TestWindowMath_Base.h"
 
 class QLabel;
@@ -11,7 +13,8 @@ class TestWindow_Math : public TestWindowMath_Base {
     Q_OBJECT
 
 public:
-    TestWindow_Math(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow_Math(
+        const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

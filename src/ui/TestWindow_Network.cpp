@@ -22,8 +22,9 @@ QString NetworkAddressText(int unit)
         address, static_cast<qsizetype>(strnlen(address, sizeof testconfig.network_address[0])));
 }
 
-TestWindow_Network::TestWindow_Network(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowBase_Network(slot, parent, flags)
+TestWindow_Network::TestWindow_Network(
+    const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowBase_Network(run, slot, parent, flags)
     , m_unit(std::clamp(slot - kSlotNetworkFirst, 0, CTest_Network::kUnits - 1))
 {
     finishSetUp(name + ": " + NetworkAddressText(m_unit));

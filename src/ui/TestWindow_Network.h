@@ -3,13 +3,16 @@
 // the unit started and the errors with the share of bad exchanges.
 #pragma once
 
+class Run;
+
 #include "TestWindowBase_Network.h"
 
 class TestWindow_Network : public TestWindowBase_Network {
     Q_OBJECT
 
 public:
-    TestWindow_Network(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow_Network(
+        const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

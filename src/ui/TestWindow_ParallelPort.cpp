@@ -16,8 +16,9 @@ constexpr int kDetectOnly = 1;
 
 } // namespace
 
-TestWindow_ParallelPort::TestWindow_ParallelPort(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowParallelPort_Base(slot, parent, flags)
+TestWindow_ParallelPort::TestWindow_ParallelPort(
+    const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowParallelPort_Base(run, slot, parent, flags)
     , m_index(CTest_ParallelPort::ParallelPortIndex(relaxedLoad(testconfig.parallel_port_number)))
 {
     // The test clears these only when its thread starts, after this first

@@ -3,6 +3,8 @@
 // last refresh interval, or the detection result in detect-only mode.
 #pragma once
 
+class Run;
+
 #include "TestWindowParallelPort_Base.h"
 
 #include <cstdint>
@@ -20,7 +22,8 @@ public:
 
     // Clears the port's display counters of the test and of this class.
     // GUI thread, before the test starts.
-    TestWindow_ParallelPort(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow_ParallelPort(
+        const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

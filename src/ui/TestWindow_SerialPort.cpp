@@ -40,8 +40,9 @@ QString loopbackText()
 
 } // namespace
 
-TestWindow_SerialPort::TestWindow_SerialPort(const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
-    : TestWindowSerialPort_Base(slot, parent, flags)
+TestWindow_SerialPort::TestWindow_SerialPort(
+    const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
+    : TestWindowSerialPort_Base(run, slot, parent, flags)
     , m_port(std::clamp(slot - kSlotSerialFirst, 0, kPorts - 1))
 {
     // Only this port's figures: other ports' tests may already be counting.

@@ -3,6 +3,8 @@
 // refresh interval, or the detection result of a detect-only port.
 #pragma once
 
+class Run;
+
 #include "TestWindowSerialPort_Base.h"
 
 #include <cstdint>
@@ -24,7 +26,8 @@ public:
 
     // Clears the port's display counters of the test and of this class.
     // GUI thread, before the port's test starts.
-    TestWindow_SerialPort(const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    TestWindow_SerialPort(
+        const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
 protected:
     void refreshLabels() override;

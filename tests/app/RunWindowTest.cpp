@@ -22,8 +22,6 @@
 #include <chrono>
 #include <ctime>
 
-NullEngineScript gNullScript;
-
 namespace {
 
 class RunWindow : public ::testing::Test {

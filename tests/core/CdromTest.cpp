@@ -1,4 +1,5 @@
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CLogger.h"
 #include "CTest_CDROM.h"
 #include "CdDrive.h"
@@ -86,7 +87,7 @@ protected:
         gNumMMDevices = std::max(gNumMMDevices, unit + 1);
         gHookSlot = kSlotCdFirst + unit;
         SetSlotActive(gHookSlot, true);
-        return std::make_unique<CTest_CDROM>(unit, kSlotCdFirst + unit, std::move(drive));
+        return std::make_unique<CTest_CDROM>(TestContext(), unit, kSlotCdFirst + unit, std::move(drive));
     }
     std::string trace() { return ReadFile(dir.file("trace.log")); }
     static int count(const std::string& text, const std::string& what)
@@ -519,7 +520,7 @@ TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
     std::memset(gThreadData, 0, sizeof gThreadData);
-    gThreadData[35] = { 0, 35, 2, 0, 0, 0, 0 };
+    gThreadData[35] = { 0, 35, 2, 0, 0, 0, 0, &TestContext() };
     pthread_t t;
     ASSERT_EQ(pthread_create(&t, nullptr, Test_Thread_CDROM, &gThreadData[35]), 0);
     pthread_join(t, nullptr);

@@ -1,4 +1,5 @@
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CLogger.h"
 #include "CTest_Disk.h"
 #include "ErrorClassification.h"
@@ -206,7 +207,7 @@ TEST_F(DiskRun, CyclicModeFilesHoldEveryPattern)
 {
     useUnit(2, dir.path(), 0);
     resultfile.results[8].cycles = 300; // pattern 1 starts at 300 mod 256
-    CTest_Disk disk(2, 8);
+    CTest_Disk disk(TestContext(), 2, 8);
     ASSERT_TRUE(disk.StartUp());
     const std::size_t bs = disk.blockSize();
     ASSERT_EQ(disk.fileBlocks(), 20u);
@@ -258,7 +259,7 @@ TEST_F(DiskRun, RandomSeekingStaysInsideTheFile)
 {
     useUnit(1, dir.path(), 8);
     testconfig.disk_seek_count[1] = 300;
-    CTest_Disk disk(1, 7);
+    CTest_Disk disk(TestContext(), 1, 7);
     ASSERT_TRUE(disk.StartUp());
     disk.RunCycle();
     const std::uint64_t w = CTest_Disk::opcount_seekwrite[1], r = CTest_Disk::opcount_seekread[1];
@@ -283,7 +284,7 @@ TEST_F(DiskRun, RandomSeekingStaysInsideTheFile)
 TEST_F(DiskRun, CorruptedOrShortFilesFail)
 {
     useUnit(4, dir.path(), 3);
-    CTest_Disk disk(4, 10);
+    CTest_Disk disk(TestContext(), 4, 10);
     ASSERT_TRUE(disk.StartUp());
     const std::string name = disk.FileName(1);
     const std::uint64_t N = disk.fileBlocks(), bs = disk.blockSize(), hdr = CTest_Disk::HeaderText().size() + 1;
@@ -343,7 +344,7 @@ TEST_F(DiskRun, PlantedLinksAreNotFollowed)
     const std::string victim = elsewhere.file("passwd");
     WriteFile(victim, "root:x:0:0\n");
     useUnit(5, dir.path(), 2);
-    CTest_Disk disk(5, 11);
+    CTest_Disk disk(TestContext(), 5, 11);
     ASSERT_TRUE(disk.StartUp());
     ASSERT_EQ(::symlink(victim.c_str(), disk.FileName(1).c_str()), 0);
     ASSERT_EQ(::mkfifo(disk.FileName(2).c_str(), 0666), 0);
@@ -383,7 +384,7 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     fs::current_path(cwd.path());
     useUnit(0, dir.path(), 5);
     {
-        CTest_Disk disk(0, 6);
+        CTest_Disk disk(TestContext(), 0, 6);
         ASSERT_TRUE(disk.StartUp());
         for (int i = 0; i < 5; ++i)
             disk.RunCycle();
@@ -400,7 +401,7 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     fs::create_directory(dir.file("nowhere"));
     useUnit(7, dir.file("nowhere"), 1, 20, false);
     for (int u : { 3, 7 }) {
-        gThreadData[kSlotDiskFirst + u] = { 0, kSlotDiskFirst + u, u, 0, 0, 0, 0 };
+        gThreadData[kSlotDiskFirst + u] = { 0, kSlotDiskFirst + u, u, 0, 0, 0, 0, &TestContext() };
         ASSERT_EQ(pthread_create(&gThreadData[kSlotDiskFirst + u].thread, nullptr, ChildProc[kSlotDiskFirst + u],
                       &gThreadData[kSlotDiskFirst + u]),
             0);
@@ -434,7 +435,7 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
 TEST_F(DiskRun, FailedLookupIsNoFullDisk)
 {
     useUnit(2, dir.path(), 6);
-    CTest_Disk disk(2, 8);
+    CTest_Disk disk(TestContext(), 2, 8);
     ASSERT_TRUE(disk.StartUp());
     disk.RunCycle();
     const std::uint64_t total = CTest_Disk::userbytes_harddisk[2].load();
@@ -476,7 +477,7 @@ TEST_F(DiskRun, SpaceIsMeasuredWhereTheFilesGo)
         testconfig.disk_file_size_pct[u] = 1.0;
         struct statvfs v { };
         ASSERT_EQ(::statvfs(where.c_str(), &v), 0);
-        CTest_Disk disk(u, kSlotDiskFirst + u);
+        CTest_Disk disk(TestContext(), u, kSlotDiskFirst + u);
         ASSERT_TRUE(disk.StartUp());
         EXPECT_EQ(std::tuple(CTest_Disk::userbytes_harddisk[u].load(), disk.fileBlocks()),
             std::tuple(std::uint64_t { v.f_blocks }, std::uint64_t { 8 }));
@@ -498,7 +499,7 @@ TEST_F(DiskRun, StartFailuresAreReportedAtOnce)
     WriteFile(mtab, ReadFile(mtab) + "proc /proc proc rw 0 0\n");
     useUnit(9, "/proc", 1, 20, false, "proc"); // no blocks at all
     for (auto [u, code] : { std::pair(6, 12u), std::pair(9, 208u) }) {
-        CTest_Disk disk(u, kSlotDiskFirst + u);
+        CTest_Disk disk(TestContext(), u, kSlotDiskFirst + u);
         EXPECT_FALSE(disk.StartUp());
         EXPECT_EQ(resultfile.results[kSlotDiskFirst + u].last_error, code);
     }
@@ -519,7 +520,7 @@ TEST_F(DiskRun, FullDiskOnExt2)
     CTest_Disk::SetMountTable("/etc/mtab");
     useUnit(1, m.dir, 3, 0, true, m.device.c_str());
     testconfig.disk_file_size_pct[1] = 1.0;
-    CTest_Disk disk(1, 7);
+    CTest_Disk disk(TestContext(), 1, 7);
     ASSERT_TRUE(disk.StartUp());
     EXPECT_EQ(disk.fileBlocks(), 32u) << "20 KiB files become 32 KiB";
     disk.RunCycle();

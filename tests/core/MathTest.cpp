@@ -1,4 +1,5 @@
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CLogger.h"
 #include "CTest_Math.h"
 #include "ErrorClassification.h"
@@ -174,7 +175,7 @@ TEST_F(MathRun, SampleLinesCountsAndRowOfEachRun)
     const char* verbs[] = { "Adding", "Subtracting", "Multiplying", "Dividing" };
     script->fixedOperands = true;
     SetSlotActive(kSlotMaths, true);
-    CTest_Math engine(kSlotMaths);
+    CTest_Math engine(TestContext(), kSlotMaths);
     for (int op = 0; op < kNumMathOps; ++op) {
         const std::uint64_t before = resultfile.results[kSlotMaths].op_count;
         ASSERT_EQ((engine.*runs[op])(5), 1);
@@ -248,8 +249,9 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         script->threads = c.threads;
         const bool on = c.integer || c.fl;
         std::vector<pthread_t> handles(static_cast<std::size_t>(c.threads));
-        TestThreadRecord records[2] = { { 0, kSlotMaths, 3, 0, 0, 0, 0 }, { 0, kSlotMaths, 6, 0, 0, 0, 0 } };
-        ASSERT_EQ(c.direct ? c.threads : StartMathThreads(c.threads, handles.data()), c.threads);
+        TestThreadRecord records[2]
+            = { { 0, kSlotMaths, 3, 0, 0, 0, 0, &TestContext() }, { 0, kSlotMaths, 6, 0, 0, 0, 0, &TestContext() } };
+        ASSERT_EQ(c.direct ? c.threads : StartMathThreads(TestContext(), c.threads, handles.data()), c.threads);
         for (int i = 0; c.direct && i < c.threads; ++i)
             ASSERT_EQ(pthread_create(&handles[static_cast<std::size_t>(i)], nullptr, Test_Thread_Math, &records[i]), 0);
         // The event log turns the text's newline into a blank.

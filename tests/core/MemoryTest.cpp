@@ -1,4 +1,5 @@
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CLogger.h"
 #include "CTest_Memory.h"
 #include "ErrorClassification.h"
@@ -95,6 +96,7 @@ int fakeSysinfo(struct sysinfo* si)
 pthread_t startThread()
 {
     gThreadData[kSlot].test_id = kSlot;
+    gThreadData[kSlot].context = &TestContext();
     pthread_t t {};
     EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]), 0);
     return t;
@@ -135,7 +137,7 @@ TEST(MemorySizing, FractionTableLimitAndChunks)
     EXPECT_EQ(CTest_Mem::PlanChunks(2 * kChunk, kChunk, s, &cut), 2) << "no empty chunk after an exact fit";
     // The 32 GiB limit is exactly 256 whole chunks; a byte more is cut off.
     CTest_Mem::SetSizesForTests(0, 0);
-    CTest_Mem engine(kSlot);
+    CTest_Mem engine(TestContext(), kSlot);
     ASSERT_EQ(CTest_Mem::gMaxTestRamSize.load(), 34359738368ull);
     EXPECT_EQ(std::tuple(CTest_Mem::PlanChunks(CTest_Mem::gMaxTestRamSize, kChunk, s, &cut), s[255], cut),
         std::tuple(256, kChunk, false));
@@ -206,7 +208,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
 {
     testconfig.trace_level = 4; // with the sample lines
     SetSlotActive(kSlot, true);
-    auto engine = std::make_unique<CTest_Mem>(kSlot);
+    auto engine = std::make_unique<CTest_Mem>(TestContext(), kSlot);
     {
         ScopedEnv align("_MLOCK_PAGE_ALIGN_", "1");
         ASSERT_TRUE(engine->AllocateChunks());
@@ -231,7 +233,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
             testconfig.duty_cycle[kSlot] = 99; // throttle pauses of 0 ms
             resultfile.cpu_info.cpu0_mhz = 1.0f;
             engine.reset(); // the clock factor is taken at construction
-            engine = std::make_unique<CTest_Mem>(kSlot);
+            engine = std::make_unique<CTest_Mem>(TestContext(), kSlot);
             lockLines = trace().size();
             ASSERT_TRUE(engine->AllocateChunks());
         }
@@ -306,7 +308,7 @@ TEST_F(MemoryRun, FlippedByteRaises30OnceEndsThatVerifyAndTheNextPassGoesOn)
         { 4, 0, 0, "Read: -2 Expected -1" }, // the first byte; the next pass wraps to pattern 0
     };
     SetSlotActive(kSlot, true);
-    CTest_Mem engine(kSlot);
+    CTest_Mem engine(TestContext(), kSlot);
     ASSERT_TRUE(engine.AllocateChunks());
     CTest_Mem::SetChunkHookForTests(flipAfterLastWrite);
     std::uint32_t errors = 0;

@@ -1,3 +1,4 @@
+#include "TestContext.h"
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Network.h"
@@ -131,6 +132,7 @@ protected:
     {
         gThreadData[kSlot + unit].test_id = kSlot + unit;
         gThreadData[kSlot + unit].instance = unit;
+        gThreadData[kSlot + unit].context = &TestContext();
         pthread_t t {};
         EXPECT_EQ(pthread_create(&t, nullptr, ChildProc[kSlot + unit], &gThreadData[kSlot + unit]), 0);
         return t;
@@ -179,7 +181,7 @@ TEST_F(NetworkTest, RequestLayoutChecksumAndReplyChecks)
     for (auto [data, size, expected] : { std::tuple { rfc, 8, 0x0d22 }, { odd, 3, 0xcb97 }, { carry, 6, 0xfffe } })
         EXPECT_EQ(Net::checksum(data, size), expected) << size;
 
-    Net engine(0, kSlot);
+    Net engine(TestContext(), 0, kSlot);
     EXPECT_EQ(engine.identifier(), static_cast<std::uint32_t>(gettid()));
     unsigned char p[Net::kPacketSize];
     std::memset(p, 0xAA, sizeof p);
@@ -217,7 +219,7 @@ TEST_F(NetworkTest, RequestLayoutChecksumAndReplyChecks)
     }
 
     // Delays of good replies only: the last, the largest and their average.
-    Net fresh(1, kSlot + 1);
+    Net fresh(TestContext(), 1, kSlot + 1);
     for (int age : { 4, 8, 50 }) {
         auto d = replyFor(fresh, age);
         d[22] ^= age == 50; // a bad reply has no delay
@@ -311,7 +313,7 @@ TEST_F(NetworkTest, BadRepliesAreErrorsOrCountTowardsTheRatio)
     testconfig.network_error_option = 0; // each bad exchange is an error with its own code
     BadReplies every { { { 3, 'd' }, { 6, 'c' }, { 9, 's' } }, 12, {} };
     gBad = &every;
-    Net(0, kSlot).test_entry(0);
+    Net(TestContext(), 0, kSlot).test_entry(0);
     EXPECT_EQ(std::tuple(result().errors, result().last_error, resultfile.classes[kSlot].serious,
                   Net::packets_sent[0].load(), Net::packets_rec[0].load()),
         std::tuple(3u, 41u, 3u, 12ul, 9ul));
@@ -324,7 +326,7 @@ TEST_F(NetworkTest, BadRepliesAreErrorsOrCountTowardsTheRatio)
     testconfig.network_error_option = 1;
     BadReplies ratio { { { 10, 'd' }, { 50, 'd' }, { 120, 'c' }, { 150, 'd' }, { 160, 'd' } }, 170, {} };
     gBad = &ratio;
-    Net(0, kSlot).test_entry(0);
+    Net(TestContext(), 0, kSlot).test_entry(0);
     EXPECT_EQ(std::tuple(result().errors, result().last_error, seen[98]), std::tuple(2u, 124u, 0));
     std::vector<std::uint64_t> raisedAt;
     for (std::size_t n = 2; n < ratio.errorsAt.size(); ++n)
@@ -394,7 +396,7 @@ TEST_F(NetworkTest, WithoutSuperuserRightsOneErrorAndNoPackets)
         std::signal(SIGALRM, [](int) { SetSlotActive(kSlot, false); });
         itimerval in300ms { {}, { 0, 300000 } };
         setitimer(ITIMER_REAL, &in300ms, nullptr);
-        Net(0, kSlot).test_entry(0);
+        Net(TestContext(), 0, kSlot).test_entry(0);
         const std::uint64_t seen[] = { result().errors, result().last_error, Net::packets_sent[0], result().op_count,
             static_cast<std::uint64_t>(resultfile.error_occurrences[203]) };
         _exit(write(fds[1], seen, sizeof seen) == sizeof seen ? 0 : 4);

@@ -1,4 +1,5 @@
 #include "CTest_ParallelPort.h"
+#include "TestContext.h"
 #include "EngineFixture.h"
 #include "ScopedEuid.h"
 #include "TraceCapture.h"
@@ -271,7 +272,7 @@ TEST_F(ParallelPortTest, PortNumbersChooseTheBaseAddress)
         // Data lines set to input and the interrupt on: both must be dealt with.
         Model model({ .base = c.base, .control = 0x3C });
         gModel = &model;
-        CTest_ParallelPort engine(c.port, kSlot);
+        CTest_ParallelPort engine(TestContext(), c.port, kSlot);
         EXPECT_EQ(std::string(engine.devicePath()), "/dev/lp" + std::to_string(c.port));
         EXPECT_EQ(std::string(engine.displayName()), "Parallel Port: lp" + std::to_string(c.port));
         EXPECT_EQ(CTest_ParallelPort::ParallelPortIndex(c.port), c.index);

@@ -1,3 +1,4 @@
+#include "TestContext.h"
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigFile.h"
@@ -81,7 +82,7 @@ protected:
 
 TEST_F(RunControl, NothingSelectedStartsNothing)
 {
-    EXPECT_EQ(StartRun(observer), 0);
+    EXPECT_EQ(StartRun(TestContext(), observer), 0);
     EXPECT_EQ(stop_all_tests, 0);
     EXPECT_EQ(resultfile.run_start_time, 0);
     EXPECT_TRUE(observer.started.empty());
@@ -100,7 +101,7 @@ TEST_F(RunControl, RunStartsCountsAndStopsInSlotOrder)
     resultfile.results[kSlotMemory].cycles = 99; // the previous run's
     resultfile.accum_results[kSlotMemory].cycles = 50;
 
-    EXPECT_EQ(StartRun(observer), 3);
+    EXPECT_EQ(StartRun(TestContext(), observer), 3);
     EXPECT_EQ(observer.started, (std::vector<int> { kSlotMemory, kSlotNetworkFirst }));
     EXPECT_EQ(observer.windows, observer.started);
     EXPECT_GT(resultfile.run_start_time, 0);
@@ -133,7 +134,7 @@ TEST_F(RunControl, StopBeforeTheThreadIsUpIsKept)
 {
     testconfig.test_enabled[kSlotMemory] = 1;
     gNullScript.beforeUpMs = 300;
-    ASSERT_EQ(StartRun(observer), 1);
+    ASSERT_EQ(StartRun(TestContext(), observer), 1);
     EXPECT_FALSE(SlotActive(kSlotMemory)) << "launching is not running yet";
     SetSlotActive(kSlotMemory, false); // the stop's request
     std::this_thread::sleep_for(900ms);
@@ -154,7 +155,7 @@ TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
     gNullScript.hangSlot = kSlotMemory;
     gNullScript.watchSlot = kSlotMemory;
     gNullScript.watchMostAlive = 0;
-    ASSERT_EQ(StartRun(observer), 2);
+    ASSERT_EQ(StartRun(TestContext(), observer), 2);
     // Wait until the memory slot's first cycle is under way, inside its long sleep.
     for (int i = 0; i < 2500 && relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count) == 0; ++i)
         std::this_thread::sleep_for(2ms);
@@ -169,7 +170,7 @@ TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
     // Start again at once. The old thread wakes during this run, finds an
     // error in its last pass and ends: none of that may reach the new run.
     gNullScript.hangMs = 0;
-    ASSERT_EQ(StartRun(observer), 2);
+    ASSERT_EQ(StartRun(TestContext(), observer), 2);
     for (int i = 0; i < 3000
          && (SlotThreadsAlive(kSlotMemory) > 1 || relaxedLoad(resultfile.results[kSlotMemory].cycles) < 3
              || relaxedLoad(resultfile.results[kSlotNetworkFirst].cycles) < 3);
@@ -206,7 +207,7 @@ TEST_F(RunControl, NoOpenGLRecordsItsErrorAndStartsNo3D)
     observer.gl = false;
     e_classification[206] = kSevWarning;
     std::strcpy(e_strings[206], "OpenGL not available");
-    EXPECT_EQ(StartRun(observer), 1);
+    EXPECT_EQ(StartRun(TestContext(), observer), 1);
     EXPECT_TRUE(observer.started.empty());
     EXPECT_EQ(resultfile.results[kSlot3D].errors, 1u);
     EXPECT_EQ(resultfile.results[kSlot3D].last_error, 206u);
@@ -225,7 +226,7 @@ TEST_F(RunControl, AccumulateModeLoadsTheSavedResultsAtStart)
     resultfile.accum_results[kSlotMemory].cycles = 40;
     ASSERT_EQ(BinaryDataSave(dir.file(".accum_result.cfg").c_str(), &resultfile, sizeof resultfile, 1), 0);
     resultfile.accum_results[kSlotMemory].cycles = 0;
-    StartRun(observer);
+    StartRun(TestContext(), observer);
     EXPECT_EQ(resultfile.accum_results[kSlotMemory].cycles, 40u);
     StopRun(observer, false, 0);
 }

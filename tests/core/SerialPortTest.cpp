@@ -1,4 +1,5 @@
 #include "CTest_SerialPort.h"
+#include "TestContext.h"
 #include "EngineFixture.h"
 #include "PtyLoopback.h"
 #include "ScopedEuid.h"
@@ -150,7 +151,7 @@ TEST_F(SerialPortTest, PassesAtFixedSpeedsCountEveryBlockBothWays)
         testconfig.serial_baud_index = c.index;
         const std::size_t before = pty.received().size(), traced = trace().size();
         const termios initial = slave();
-        CTest_SerialPort engine(kPort, kSlot);
+        CTest_SerialPort engine(TestContext(), kPort, kSlot);
         ASSERT_EQ(engine.openPort(), 0);
         termios t = slave();
         EXPECT_EQ(std::tuple(cfgetispeed(&t), cfgetospeed(&t)),
@@ -205,7 +206,7 @@ TEST_F(SerialPortTest, SweepsStartAt300AndWrapAfterTheirTopSpeed)
         std::memset(&resultfile, 0, sizeof resultfile);
         testconfig.serial_baud_index = index;
         const std::size_t traced = trace().size();
-        CTest_SerialPort engine(kPort, kSlot);
+        CTest_SerialPort engine(TestContext(), kPort, kSlot);
         EXPECT_EQ(CTest_SerialPort::iComSpeed[0].load(), 300) << "every port shows the sweep's first speed";
         ASSERT_EQ(engine.openPort(), 0);
         ASSERT_EQ(engine.probe(), 0);
@@ -234,7 +235,7 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
 {
     pty.setEcho(false);
     {
-        CTest_SerialPort engine(kPort, kSlot);
+        CTest_SerialPort engine(TestContext(), kPort, kSlot);
         ASSERT_EQ(engine.openPort(), 0);
         const auto t0 = Clock::now();
         EXPECT_EQ(engine.probe(), 58);
@@ -262,7 +263,7 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
 
     // A long timeout must not hold the thread once a stop is asked for.
     testconfig.serial_timeout_ms = 20000;
-    CTest_SerialPort engine(kPort, kSlot);
+    CTest_SerialPort engine(TestContext(), kPort, kSlot);
     ASSERT_EQ(engine.openPort(), 0);
     const _resultinfo before = result();
     Clock::time_point ended;
@@ -287,7 +288,7 @@ TEST_F(SerialPortTest, SweepWithCtsNeverRaisedMovesOn)
     testconfig.serial_disable_rts = 0;
     auto owned = std::make_unique<CtsNeverRaised>();
     CtsNeverRaised* line = owned.get();
-    CTest_SerialPort engine(kPort, kSlot, std::move(owned));
+    CTest_SerialPort engine(TestContext(), kPort, kSlot, std::move(owned));
     ASSERT_EQ(engine.openPort(), 0);
     EXPECT_EQ(::fcntl(line->fd(), F_GETFL) & O_NONBLOCK, 0) << "reads and writes block";
     std::atomic<bool> done { false };
@@ -320,7 +321,7 @@ TEST_F(SerialPortTest, CorruptedEchoGives55WithTheBlocksDumped)
         SCOPED_TRACE(::testing::Message() << c.loop << "/" << c.block << "/" << c.byte);
         std::memset(&resultfile, 0, sizeof resultfile);
         pty.settle(); // the blocks the last case left unread come back first
-        CTest_SerialPort engine(kPort, kSlot);
+        CTest_SerialPort engine(TestContext(), kPort, kSlot);
         ASSERT_EQ(engine.openPort(), 0);
         const auto start = pty.received().size();
         const int at = c.loop * 300 + c.block * 100;
@@ -380,7 +381,7 @@ TEST_F(SerialPortTest, HandshakeDrivesRtsThenDtrAndReadsEachBack)
         SCOPED_TRACE(c.code);
         auto line = std::make_unique<FakeModemSerialLine>(c.script);
         const FakeModemSerialLine* fake = line.get();
-        CTest_SerialPort engine(kPort, kSlot, std::move(line));
+        CTest_SerialPort engine(TestContext(), kPort, kSlot, std::move(line));
         const std::size_t traced = trace().size();
         EXPECT_EQ(engine.checkHandshake(0), c.code);
         EXPECT_EQ(fake->calls(), c.calls);
@@ -397,7 +398,7 @@ TEST_F(SerialPortTest, HandshakeDrivesRtsThenDtrAndReadsEachBack)
     // A pseudo-terminal has no modem lines: the real check fails at once and
     // ends the pass after its first loop.
     testconfig.serial_baud_index = 1;
-    CTest_SerialPort engine(kPort, kSlot);
+    CTest_SerialPort engine(TestContext(), kPort, kSlot);
     ASSERT_EQ(engine.openPort(), 0);
     EXPECT_TRUE(slave().c_cflag & CRTSCTS);
     ASSERT_EQ(engine.probe(), 0);

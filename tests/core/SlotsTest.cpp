@@ -21,9 +21,9 @@ TEST(SlotNames, TableAsShownToTheUser)
         { 90, "Serial Port" }, { 153, "Serial Port" }, { 154, "Serial end marker" }, { 156, "Advanced Net end marker" },
         { 157, "Marker End" } };
     for (auto c : cases)
-        EXPECT_STREQ(test_names[c.slot], c.name) << c.slot;
+        EXPECT_STREQ(SlotName(c.slot), c.name) << c.slot;
     for (int i = 0; i < kNumNamedSlots; ++i)
-        EXPECT_NE(test_names[i], nullptr) << i;
+        EXPECT_NE(SlotName(i), nullptr) << i;
 }
 
 class SlotSelection : public ::testing::Test {

@@ -1,4 +1,5 @@
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CLogger.h"
 #include "ErrorClassification.h"
 #include "NullEngine.h"
@@ -11,8 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-
-NullEngineScript gNullScript;
 
 namespace {
 
@@ -46,6 +45,7 @@ protected:
     void start(int slot, int count = 1)
     {
         gThreadData[slot].test_id = slot;
+        gThreadData[slot].context = &TestContext();
         for (int i = 0; i < count; ++i) {
             pthread_t t;
             ASSERT_EQ(pthread_create(&t, nullptr, Test_Thread_Null, &gThreadData[slot]), 0);
@@ -161,7 +161,7 @@ TEST(ThreadWaits, SliceArithmetic)
     // A request of 250 ms with a 100 ms slice sleeps three whole slices.
     relaxedStore(thread_active[kSlotMemory], 1);
     gNullScript.delayMs = 0;
-    NullEngine e(kSlotMemory, 100);
+    NullEngine e(TestContext(), kSlotMemory, 100);
     auto t0 = std::chrono::steady_clock::now();
     e.WaitMsecs(250);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, 290ms);

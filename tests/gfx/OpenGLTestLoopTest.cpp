@@ -1,5 +1,6 @@
 // The 3D test's animation steps, textures and frame-counted cycles; nothing
 // here needs a GL context.
+#include "TestContext.h"
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "COpenGLWidget.h"
@@ -93,6 +94,7 @@ TEST_F(ThreeDLoop, ACycleIsTwoHundredRenderedFrames)
     resetAnimation();
     COpenGLWidget::renderCount = 777; // left from an earlier run
     gThreadData[kSlot3D].test_id = kSlot3D;
+    gThreadData[kSlot3D].context = &TestContext();
     pthread_t thread;
     ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_OpenGL, &gThreadData[kSlot3D]), 0);
     for (int i = 0; i < 300 && COpenGLWidget::HourOfDay == 0; ++i)

@@ -1,6 +1,7 @@
 // The 2D test's engine drawing into a real canvas from its own thread, with
 // the canvas lock taken by the test where the GUI would take it.
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CLogger.h"
 #include "CTest_2DGraphics.h"
 #include "ErrorClassification.h"
@@ -54,6 +55,7 @@ protected:
     pthread_t startThread()
     {
         gThreadData[kSlot2D].test_id = kSlot2D;
+        gThreadData[kSlot2D].context = &TestContext();
         pthread_t thread {};
         EXPECT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &gThreadData[kSlot2D]), 0);
         return thread;
@@ -82,7 +84,7 @@ TEST(StatusStrip, AllThreeCountsTakeTheScaleOfTheLineCount)
 
 TEST_F(TwoD, PointsAndBlitsStayInsideTheWindow)
 {
-    CTest_2DGraphics engine(kSlot2D, canvas);
+    CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
     ASSERT_EQ(engine.SetUpDrawing(), 0);
     int widestLine = 0;
     for (int i = 0; i < 9998; ++i) { // the last two pairs stay (0, 0)
@@ -97,7 +99,7 @@ TEST_F(TwoD, PointsAndBlitsStayInsideTheWindow)
 
 TEST_F(TwoD, HeldCanvasLockDrawsAndCountsNothingYetBurstsEnd)
 {
-    CTest_2DGraphics engine(kSlot2D, canvas);
+    CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
     ASSERT_EQ(engine.SetUpDrawing(), 0);
     SetSlotActive(kSlot2D, true);
     ASSERT_TRUE(engine.BeginPainting());
@@ -138,7 +140,7 @@ TEST_F(TwoD, HeldCanvasLockDrawsAndCountsNothingYetBurstsEnd)
 
 TEST_F(TwoD, CyclesCountEveryDrawingOperationOnce)
 {
-    CTest_2DGraphics engine(kSlot2D, canvas);
+    CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
     std::thread runner([&] { engine.test_entry(0); });
     for (int i = 0; i < 1000 && relaxedLoad(resultfile.results[kSlot2D].cycles) < 1; ++i)
         std::this_thread::sleep_for(10ms);

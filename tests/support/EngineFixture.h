@@ -9,6 +9,7 @@
 #include "ResultRecord.h"
 #include "Startup.h"
 #include "TempDir.h"
+#include "TestContext.h"
 #include "TestSlots.h"
 #include "WaitRecorder.h"
 
@@ -56,6 +57,7 @@ protected:
     {
         gThreadData[slot].test_id = slot;
         gThreadData[slot].instance = instance;
+        gThreadData[slot].context = &TestContext();
         ASSERT_NE(ChildProc[slot], nullptr);
         pthread_t t;
         ASSERT_EQ(pthread_create(&t, nullptr, ChildProc[slot], &gThreadData[slot]), 0);

@@ -27,10 +27,14 @@ struct NullEngineScript {
 
 extern NullEngineScript gNullScript;
 
+// The null engine as a test build lists it: one unit on a slot no real
+// engine uses.
+extern const EngineInfo kNullEngine;
+
 class NullEngine : public CTest_Base {
 public:
-    NullEngine(int slot, int slice)
-        : CTest_Base(slot, slice)
+    NullEngine(const RunContext& ctx, int slot, int slice)
+        : CTest_Base(ctx, slot, slice)
     {
         if (slot == gNullScript.watchSlot) {
             const int now = ++gNullScript.watchAlive;
@@ -80,8 +84,8 @@ private:
 inline void* Test_Thread_Null(void* arg)
 {
     CTest_Base::Sleep(gNullScript.beforeUpMs);
-    return RunTestThread(
-        static_cast<TestThreadRecord*>(arg), "Test_Thread_Null", [](int, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<NullEngine>(slot, CTest_Base::kSliceDefault);
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Null",
+        [](const RunContext& ctx, int, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<NullEngine>(ctx, slot, CTest_Base::kSliceDefault);
         });
 }

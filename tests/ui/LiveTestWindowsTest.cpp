@@ -1,6 +1,7 @@
 // The live test windows, refreshed from prepared test state with a clock the
 // test sets, as the update timer refreshes them during a run.
 #include "AtomicField.h"
+#include "TestContext.h"
 #include "CTest_CDROM.h"
 #include "CTest_Disk.h"
 #include "CTest_Math.h"
@@ -102,7 +103,7 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLength)
     testconfig.serial_port_mode[1] = 1;
     testconfig.serial_baud_index = 6;
     CTest_SerialPort::dis_bytes_received[1] = 12345; // left from an earlier run
-    TestWindow_SerialPort w("Serial Port", kSlotSerialFirst + 1);
+    TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 1);
     EXPECT_EQ(w.windowTitle(), "Serial Port : ttyS1");
     EXPECT_EQ(CTest_SerialPort::dis_bytes_received[1].load(), 0u);
 
@@ -149,7 +150,7 @@ TEST_F(LiveWindows, SerialWindowLeavesOtherPortsCountsAlone)
     testconfig.serial_port_mode[2] = testconfig.serial_port_mode[3] = 1;
     CTest_SerialPort::dis_bytes_received[2] = 777;
     CTest_SerialPort::iComSpeed[2] = 19200;
-    TestWindow_SerialPort w("Serial Port", kSlotSerialFirst + 3);
+    TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 3);
     EXPECT_EQ(CTest_SerialPort::dis_bytes_received[2].load(), 777u);
     EXPECT_EQ(CTest_SerialPort::iComSpeed[2].load(), 19200);
 }
@@ -170,7 +171,7 @@ TEST_F(LiveWindows, SerialCycleLineNamesTheSpeedSetting)
     };
     for (const auto& c : cases) {
         testconfig.serial_baud_index = c.index;
-        TestWindow_SerialPort w("Serial Port", kSlotSerialFirst + 4);
+        TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 4);
         EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), c.line) << "index " << c.index;
     }
 }
@@ -181,8 +182,8 @@ TEST_F(LiveWindows, DetectOnlyShowsTheStatusInsteadOfFourRows)
     testconfig.parallel_test_mode = 1;
     resultfile.results[kSlotSerialFirst + 5].cycles = 7;
     resultfile.results[kSlotParallel].cycles = 3;
-    TestWindow_SerialPort serial("Serial Port", kSlotSerialFirst + 5);
-    TestWindow_ParallelPort parallel("Parallel Port", kSlotParallel);
+    TestWindow_SerialPort serial(TestContext().run, "Serial Port", kSlotSerialFirst + 5);
+    TestWindow_ParallelPort parallel(TestContext().run, "Parallel Port", kSlotParallel);
     serial.show();
     parallel.show();
 
@@ -217,7 +218,7 @@ TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
     testconfig.parallel_port_number = 1;
     CTest_ParallelPort::dis_bytes_received[1] = 5000000; // left from an earlier run
     CTest_ParallelPort::io_port = 0x278;
-    TestWindow_ParallelPort w("Parallel Port", kSlotParallel);
+    TestWindow_ParallelPort w(TestContext().run, "Parallel Port", kSlotParallel);
     EXPECT_EQ(w.windowTitle(), "Parallel Port : lp1");
     EXPECT_EQ(text(&w, "textLabel_ParallelPort_ParallelPort"), "lp1 (Address: 278)");
 
@@ -248,7 +249,7 @@ TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
 TEST_F(LiveWindows, ParallelPortBeyondTheTableUsesTheFirstPortsCounts)
 {
     testconfig.parallel_port_number = 7;
-    TestWindow_ParallelPort w("Parallel Port", kSlotParallel);
+    TestWindow_ParallelPort w(TestContext().run, "Parallel Port", kSlotParallel);
     CTest_ParallelPort::dis_bytes_received[0] = 100;
     advance(1000);
     w.UpdateWindow();
@@ -263,7 +264,7 @@ TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
     CTest_Math::mtrTestResults[0][kMathIntAdd] = 3 * 1048576ull;
     CTest_Math::mtrTestResults[1][kMathIntAdd] = 1048576ull;
     CTest_Math::mtrTestResults[1][kMathFloatDiv] = 524288ull;
-    TestWindow_Math w("CPU - Maths", kSlotMaths);
+    TestWindow_Math w(TestContext().run, "CPU - Maths", kSlotMaths);
     EXPECT_EQ(w.windowTitle(), "CPU - Maths");
     EXPECT_EQ(text(&w, "textLabel_Math_Addition_Executed"), "4.00");
     EXPECT_EQ(text(&w, "textLabel_Math_Addition_Verified"), "4.00");
@@ -287,7 +288,7 @@ TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
     CTest_Mem::opcount_write = 3ull << 20;
     CTest_Mem::opcount_read = 1ull << 19;
     resultfile.results[kSlotMemory].cycles = 6;
-    TestWindow w("Memory (RAM)", kSlotMemory);
+    TestWindow w(TestContext().run, "Memory (RAM)", kSlotMemory);
     auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
     EXPECT_EQ(w.windowTitle(), "Memory (RAM)");
     EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 6:");
@@ -314,7 +315,7 @@ TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
 
     // The plain window of another slot has its cycle line only.
     resultfile.results[kSlotMaths].cycles = 9;
-    TestWindow other("CPU - Maths", kSlotMaths);
+    TestWindow other(TestContext().run, "CPU - Maths", kSlotMaths);
     EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
     EXPECT_TRUE(hidden(&other, "progressBar"));
     EXPECT_TRUE(hidden(&other, "textLabelStatus"));
@@ -363,7 +364,7 @@ protected:
 
 TEST_F(DiskWindow, FreeSpaceIsZeroWhenTheCapacityQueryFails)
 {
-    TestWindow_Disk w("Disk", kSlot);
+    TestWindow_Disk w(TestContext().run, "Disk", kSlot);
     EXPECT_EQ(w.windowTitle(), "Disk: sdb1 (/data)");
     EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), 0);
     EXPECT_EQ(text(&w, "textLabelTotalCapacity"), "0.00 MBytes");
@@ -387,14 +388,14 @@ TEST_F(DiskWindow, FreeSpaceOfAMountedFileSystem)
     std::uint64_t available = 0, total = 0;
     if (GetMountedFileSystemAvailDiskSize("/", &available, &total) != 0 || total == 0)
         GTEST_SKIP() << "the root file system is not in the mount table here";
-    TestWindow_Disk w("Disk", kSlot);
+    TestWindow_Disk w(TestContext().run, "Disk", kSlot);
     EXPECT_EQ(findChildOrFail<QProgressBar>(&w, "progressBarFreeSpace")->value(), FreeSpacePercent(available, total));
     EXPECT_NE(text(&w, "textLabelTotalCapacity"), "0.00 MBytes");
 }
 
 TEST_F(DiskWindow, SpeedOverTheRefreshIntervalInItsFormats)
 {
-    TestWindow_Disk w("Disk", kSlot);
+    TestWindow_Disk w(TestContext().run, "Disk", kSlot);
     EXPECT_EQ(text(&w, "textLabelSpeed"), "0.0 MB/Sec");
     const struct {
         std::uint64_t addBlocks; // 256 blocks of 4096 bytes are 1 MB
@@ -433,7 +434,7 @@ TEST_F(DiskWindow, AmountsStateAndPattern)
     CTest_Disk::BufferPattern[kUnit] = CTest_Disk::kPatternBinary1;
     CTest_Disk::opcount_write[kUnit] = 1000000;
     CTest_Disk::opcount_read[kUnit] = 1000000;
-    TestWindow_Disk w("Disk", kSlot);
+    TestWindow_Disk w(TestContext().run, "Disk", kSlot);
     auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
     EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 11:");
     EXPECT_EQ(text(&w, "textLabelDevice"), "Floppy (/dev/fd0)");
@@ -489,7 +490,7 @@ TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
     std::strcpy(testconfig.network_address[1], "192.168.7.9");
     const int slot = kSlotNetworkFirst + 1;
     CTest_Network::datasize = CTest_Network::kPacketSize;
-    TestWindow_Network w("Network", slot);
+    TestWindow_Network w(TestContext().run, "Network", slot);
     EXPECT_EQ(w.windowTitle(), "Network: 192.168.7.9");
     EXPECT_EQ(text(&w, "textLabelFlowRate"), "0.00 MBytes/s") << "the unit has not started";
     EXPECT_EQ(text(&w, "textLabelErrors"), "0 (0.00%)") << "nothing counted yet";
@@ -558,14 +559,15 @@ protected:
 TEST_F(CdWindow, ReferenceDiscReadingWithIntervalAndAverageRates)
 {
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
-    CTest_CDROM engine(2, kSlotCdFirst + 2, std::make_unique<ScriptedCdDrive>(std::make_shared<CdScript>()));
+    CTest_CDROM engine(
+        TestContext(), 2, kSlotCdFirst + 2, std::make_unique<ScriptedCdDrive>(std::make_shared<CdScript>()));
     // Only the start: with the slot not active the mode returns at once.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
     engine.th_test_cdrom(2);
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
     gNow = CTest_CDROM::UpdateStartTime(2);
 
-    TestWindow_CDROM w("CD/DVD", kSlotCdFirst + 2);
+    TestWindow_CDROM w(TestContext().run, "CD/DVD", kSlotCdFirst + 2);
     EXPECT_EQ(w.windowTitle(), "CD/DVD: DVD-RW (sr0)");
     EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files");
     EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.00MB/s 0x") << "empty until data arrives";
@@ -606,7 +608,7 @@ TEST_F(CdWindow, AudioPlaybackShowsTracks)
     CTest_CDROM::phase[0] = CTest_CDROM::kPhaseStarting;
     CTest_CDROM::track_num[0] = 3;
     CTest_CDROM::totaltracks[0] = 12;
-    TestWindow_CDROM w("CD/DVD", kSlotCdFirst);
+    TestWindow_CDROM w(TestContext().run, "CD/DVD", kSlotCdFirst);
     EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 0: Music CD playback, Cycle 0:");
     EXPECT_EQ(text(&w, "textLabel_CDROM_LabelStatus"), "Drive status:");
     EXPECT_EQ(text(&w, "textLabel_CDROM_LabelCurrentFile"), "Current track:");
@@ -622,7 +624,7 @@ TEST_F(CdWindow, AudioPlaybackShowsTracks)
 class MovingWindow : public LiveTestWindow {
 public:
     MovingWindow()
-        : LiveTestWindow(1, nullptr, {})
+        : LiveTestWindow(TestContext().run, 1, nullptr, {})
         , label(new QLabel(this))
     {
         resize(200, 60);
@@ -675,7 +677,7 @@ TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
     };
     QWidget owner;
     for (const auto& c : cases) {
-        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(c.slot, test_names[c.slot], &owner));
+        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(TestContext().run, c.slot, SlotName(c.slot), &owner));
         ASSERT_TRUE(w) << c.slot;
         EXPECT_STREQ(w->metaObject()->className(), c.className);
         EXPECT_EQ(w->windowTitle(), c.caption);
@@ -685,7 +687,7 @@ TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
         EXPECT_EQ(w->minimumSize(), w->maximumSize()) << c.className;
     }
     for (int slot : { 0, int(kSlot2D), int(kSlot3D), int(kSlotDiskGroup), int(kSlotCdGroup), int(kSlotSerialGroup) })
-        EXPECT_EQ(CreateTestWindow(slot, test_names[slot], &owner), nullptr) << slot;
+        EXPECT_EQ(CreateTestWindow(TestContext().run, slot, SlotName(slot), &owner), nullptr) << slot;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "CTest_CDROM.h"
 
+#include "EngineInfo.h"
+
 #include "AtomicField.h"
 #include "LiveUnits.h"
 #include "CLogger.h"
@@ -202,14 +204,14 @@ void CTest_CDROM::SetPauseHook(PauseHook hook)
     g_pauseHook.store(hook, std::memory_order_release);
 }
 
-CTest_CDROM::CTest_CDROM(int unit, int testID, std::unique_ptr<CdDrive> drive)
-    : CTest_Base(testID, kSliceCdDvd)
+CTest_CDROM::CTest_CDROM(const RunContext& ctx, int unit, int testID, std::unique_ptr<CdDrive> drive)
+    : CTest_Base(ctx, testID, kSliceCdDvd)
     , m_unit(unit)
     , m_drive(drive ? std::move(drive) : MakeLinuxCdDrive())
     , m_driveName {}
 {
     std::snprintf(m_testName, sizeof m_testName, "%s(%d)",
-        testID >= 0 && testID < kNumNamedSlots ? test_names[testID] : "CD/DVD", unit);
+        testID >= 0 && testID < kNumNamedSlots ? SlotName(testID) : "CD/DVD", unit);
     g_liveUnits.enter(unit, kMaxDrives, clearUnit);
     if (!unitOk(unit))
         return;
@@ -253,7 +255,7 @@ void CTest_CDROM::logLine(int level, const char* format, ...)
     va_start(ap, format);
     std::vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
-    gLogger->AddLine(text, -1, 0, test_names[m_testID], level);
+    gLogger->AddLine(text, -1, 0, SlotName(m_testID), level);
 }
 
 void CTest_CDROM::detailError(int level, char* message, const char* format, ...)
@@ -264,7 +266,7 @@ void CTest_CDROM::detailError(int level, char* message, const char* format, ...)
     std::vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
     if (gLogger)
-        gLogger->AddLine(text, -1, 0, test_names[m_testID], level);
+        gLogger->AddLine(text, -1, 0, SlotName(m_testID), level);
     if (message)
         std::memcpy(message, text, sizeof text);
 }
@@ -860,7 +862,23 @@ void CTest_CDROM::NoCDTest(int n)
 void* Test_Thread_CDROM(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_CDROM",
-        [](int instance, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<CTest_CDROM>(instance, slot);
+        [](const RunContext& ctx, int instance, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_CDROM>(ctx, instance, slot);
         });
 }
+
+extern const EngineInfo kCdDvdEngine = {
+    .name = "CD/DVD",
+    .firstSlot = kSlotCdFirst,
+    .units = kNumCdDrives,
+    .switchSlot = kSlotCdGroup,
+    .stopLimitMs = 20000,
+    .unitName = "drive",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::CdDvd,
+    .icon = ":/icons/cddvd.png",
+    .entry = Test_Thread_CDROM,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

@@ -20,6 +20,8 @@
 // current file's name). The drive object belongs to the engine's thread.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 
 #include <atomic>
@@ -79,7 +81,7 @@ public:
     // null). The first engine alive clears every drive's live values, later
     // ones only their own, so a drive starting late cannot wipe another's
     // counts. Test thread.
-    CTest_CDROM(int unit, int testID, std::unique_ptr<CdDrive> drive = nullptr);
+    CTest_CDROM(const RunContext& ctx, int unit, int testID, std::unique_ptr<CdDrive> drive = nullptr);
     ~CTest_CDROM() override;
 
     // Marks the slot active and runs th_test_cdrom(unit). Test thread.

@@ -1,5 +1,7 @@
 #include "CTest_Disk.h"
 
+#include "EngineInfo.h"
+
 #include "AtomicField.h"
 #include "LiveUnits.h"
 #include "BuildInfo.h"
@@ -416,8 +418,8 @@ int CTest_Disk::closeStream(FILE* file, const char* name, bool written)
 
 // ------------------------------------------------------------------ engine
 
-CTest_Disk::CTest_Disk(int unit, int testID)
-    : CTest_Base(testID, kSliceDefault)
+CTest_Disk::CTest_Disk(const RunContext& ctx, int unit, int testID)
+    : CTest_Base(ctx, testID, kSliceDefault)
     , m_unit(unit)
 {
     const bool valid = unit >= 0 && unit < kNumDisks;
@@ -425,7 +427,7 @@ CTest_Disk::CTest_Disk(int unit, int testID)
         std::memcpy(&m_fs, &gFileSystemStructPtr[unit], sizeof m_fs);
     m_fs.alias[sizeof m_fs.alias - 1] = m_fs.name[sizeof m_fs.name - 1] = '\0';
     m_fs.mount_point[sizeof m_fs.mount_point - 1] = '\0';
-    const char* slotName = testID >= 0 && testID < kNumNamedSlots ? test_names[testID] : "Disk";
+    const char* slotName = testID >= 0 && testID < kNumNamedSlots ? SlotName(testID) : "Disk";
     // A long alias is cut to the name's size.
     const std::string testName = std::string(slotName) + ": " + m_fs.alias;
     std::snprintf(m_testName, sizeof m_testName, "%s", testName.c_str());
@@ -1010,5 +1012,23 @@ void CTest_Disk::ShutDown()
 void* Test_Thread_Disk(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Disk",
-        [](int unit, int slot) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_Disk>(unit, slot); });
+        [](const RunContext& ctx, int unit, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_Disk>(ctx, unit, slot);
+        });
 }
+
+extern const EngineInfo kDiskEngine = {
+    .name = "Disk",
+    .firstSlot = kSlotDiskFirst,
+    .units = kNumDisks,
+    .switchSlot = kSlotDiskGroup,
+    .stopLimitMs = 60000,
+    .unitName = "disk",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::Disk,
+    .icon = ":/icons/disk.png",
+    .entry = Test_Thread_Disk,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

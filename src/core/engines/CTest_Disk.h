@@ -20,6 +20,8 @@
 // thread reads any element at any time. The units share rand().
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 #include "ConfigRecord.h"
 #include "LiveTime.h"
@@ -95,7 +97,7 @@ public:
     // Builds the name "Disk: <alias>", copies the unit's file system record,
     // clears the class-wide values (all units for the first engine alive,
     // else only its own) and reads the unit's block counts. Test thread.
-    CTest_Disk(int unit, int testID);
+    CTest_Disk(const RunContext& ctx, int unit, int testID);
     ~CTest_Disk() override;
 
     // Counts the test as running, marks the slot active, runs

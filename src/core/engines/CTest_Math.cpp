@@ -1,5 +1,7 @@
 #include "CTest_Math.h"
 
+#include "EngineInfo.h"
+
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigRecord.h"
@@ -223,8 +225,8 @@ std::unique_ptr<std::int32_t[]> SetUpRandomPtsArray(int margin, int width, int h
     return a;
 }
 
-CTest_Math::CTest_Math(int testID)
-    : CTest_Base(testID, kSliceDefault)
+CTest_Math::CTest_Math(const RunContext& ctx, int testID)
+    : CTest_Base(ctx, testID, kSliceDefault)
 {
     std::snprintf(m_testName, sizeof m_testName, "%s", "CPU - Maths");
     // The first engine of a run starts it clean; a flag left by a cycle that
@@ -505,15 +507,18 @@ void* Test_Thread_Math(void* arg)
     own.instance = relaxedLoad(given->instance);
     own.launchedByRun = relaxedLoad(given->launchedByRun);
     own.generation = relaxedLoad(given->generation);
+    own.context = given->context;
     if (relaxedLoad(given->ownedByThread))
         delete given;
 
     // Every maths thread counts on the slot's record, which the GUI polls.
-    return RunTestThread(&own, "Test_Thread_Math",
-        [](int, int testID) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_Math>(testID); });
+    return RunTestThread(
+        &own, "Test_Thread_Math", [](const RunContext& ctx, int, int testID) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_Math>(ctx, testID);
+        });
 }
 
-int StartMathThreads(int count, pthread_t* handles)
+int StartMathThreads(const RunContext& ctx, int count, pthread_t* handles)
 {
     if (count > CTest_Math::kMaxThreads)
         DPrintf("%s, %s[%d]: %d processors; maths threads for the first %d only\n", KVX_WHERE, count,
@@ -534,6 +539,7 @@ int StartMathThreads(int count, pthread_t* handles)
         rec->launchedByRun = 1;
         rec->generation = SlotGeneration(kSlotMaths);
         rec->ownedByThread = 1;
+        rec->context = &ctx;
         pthread_t thread;
         const int rc = pthread_create(&thread, nullptr, Test_Thread_Math, rec);
         if (rc != 0) {
@@ -550,3 +556,19 @@ int StartMathThreads(int count, pthread_t* handles)
     }
     return started;
 }
+
+extern const EngineInfo kMathEngine = {
+    .name = "CPU - Maths",
+    .firstSlot = kSlotMaths,
+    .units = 1,
+    .switchSlot = -1,
+    .stopLimitMs = 1000,
+    .unitName = "processor",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::Maths,
+    .icon = ":/icons/maths.png",
+    .entry = Test_Thread_Math,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

@@ -25,6 +25,8 @@
 // mtrTestResults; the GUI thread reads any row at any time.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 
 #include <atomic>
@@ -109,7 +111,7 @@ public:
     // Sets the shared throttle parameters from the configuration and, when
     // no other maths engine is alive, clears mtrTestResults and the error
     // flag. Test thread.
-    explicit CTest_Math(int testID);
+    CTest_Math(const RunContext& ctx, int testID);
     ~CTest_Math() override;
 
     // Counts the test as running, marks the slot active, runs th_test_maths.
@@ -161,4 +163,4 @@ void* Test_Thread_Math(void* arg);
 // otherwise the threads are detached. A failed creation is reported with
 // perror and skipped. Returns the number started. GUI thread, at the start
 // of a run.
-int StartMathThreads(int count, pthread_t* handles = nullptr);
+int StartMathThreads(const RunContext& ctx, int count, pthread_t* handles = nullptr);

@@ -1,5 +1,7 @@
 #include "CTest_Memory.h"
 
+#include "EngineInfo.h"
+
 #include "Privileges.h"
 
 #include "AtomicField.h"
@@ -224,8 +226,8 @@ unsigned char CTest_Mem::GetBytePattern_mem(int cycles)
     }
 }
 
-CTest_Mem::CTest_Mem(int testID)
-    : CTest_Base(testID, kSliceDefault)
+CTest_Mem::CTest_Mem(const RunContext& ctx, int testID)
+    : CTest_Base(ctx, testID, kSliceDefault)
 {
     std::snprintf(m_testName, sizeof m_testName, "%s", "Memory (RAM)");
     BufferPattern = 0;
@@ -724,5 +726,23 @@ void CTest_Mem::SetChunkHookForTests(ChunkHook hook)
 void* Test_Thread_Mem(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Mem",
-        [](int, int slot) -> std::unique_ptr<CTest_Base> { return std::make_unique<CTest_Mem>(slot); });
+        [](const RunContext& ctx, int, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_Mem>(ctx, slot);
+        });
 }
+
+extern const EngineInfo kMemoryEngine = {
+    .name = "Memory (RAM)",
+    .firstSlot = kSlotMemory,
+    .units = 1,
+    .switchSlot = -1,
+    .stopLimitMs = 1000,
+    .unitName = "buffer",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::Memory,
+    .icon = ":/icons/memory.png",
+    .entry = Test_Thread_Mem,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

@@ -24,6 +24,8 @@
 // block belong to the test thread.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 
 #include <atomic>
@@ -78,7 +80,7 @@ public:
         std::uint64_t testRam, std::uint64_t chunkSize, std::uint64_t sizes[kMaxChunks], bool* truncated);
 
     // Resets the class-wide values for a new test. Test thread.
-    explicit CTest_Mem(int testID);
+    CTest_Mem(const RunContext& ctx, int testID);
     // Releases any chunk still held.
     ~CTest_Mem() override;
 

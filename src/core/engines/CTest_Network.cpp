@@ -1,5 +1,7 @@
 #include "CTest_Network.h"
 
+#include "EngineInfo.h"
+
 #include "Privileges.h"
 
 #include "AtomicField.h"
@@ -151,8 +153,8 @@ const char* resolverText(int rc)
 
 } // namespace
 
-CTest_Network::CTest_Network(int unit, int testID)
-    : CTest_Base(testID, kSliceDefault)
+CTest_Network::CTest_Network(const RunContext& ctx, int unit, int testID)
+    : CTest_Base(ctx, testID, kSliceDefault)
     , m_unit(validUnit(unit, testID))
     , m_ident(static_cast<std::uint32_t>(gettid()))
     , m_timing(g_timing)
@@ -166,7 +168,7 @@ CTest_Network::CTest_Network(int unit, int testID)
         if (!m_address[i])
             break;
     }
-    std::snprintf(m_testName, sizeof m_testName, "%s: %s", test_names[kSlotNetworkFirst], m_address);
+    std::snprintf(m_testName, sizeof m_testName, "%s: %s", SlotName(kSlotNetworkFirst), m_address);
 }
 
 CTest_Network::~CTest_Network()
@@ -574,7 +576,23 @@ void CTest_Network::handleBadExchange(int unit, int code)
 void* Test_Thread_Network(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Network",
-        [](int instance, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<CTest_Network>(instance, slot);
+        [](const RunContext& ctx, int instance, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_Network>(ctx, instance, slot);
         });
 }
+
+extern const EngineInfo kNetworkEngine = {
+    .name = "Network",
+    .firstSlot = kSlotNetworkFirst,
+    .units = kNumNetworkAddresses,
+    .switchSlot = kSlotNetworkGroup,
+    .stopLimitMs = 1000,
+    .unitName = "host",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::Network,
+    .icon = ":/icons/network.png",
+    .entry = Test_Thread_Network,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

@@ -24,6 +24,8 @@
 // kernel filters the others out, and decode_resp ignores any that pass.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 
 #include <atomic>
@@ -68,7 +70,7 @@ public:
     // `testID`. Clears the unit's live values, and those of all four when no
     // other network engine is alive (clearing a running unit's counters
     // would lose them). Names the engine "Network: <address>".
-    CTest_Network(int unit, int testID);
+    CTest_Network(const RunContext& ctx, int unit, int testID);
     ~CTest_Network() override;
 
     // Counts the test as running, marks the slot active and runs

@@ -1,5 +1,7 @@
 #include "CTest_ParallelPort.h"
 
+#include "EngineInfo.h"
+
 #include "Privileges.h"
 
 #include "AtomicField.h"
@@ -59,20 +61,20 @@ int CTest_ParallelPort::ParallelPortIndex(int port)
     return (port == 1 || port == 2) ? port : 0;
 }
 
-CTest_ParallelPort::CTest_ParallelPort(int port, int slot)
-    : CTest_ParallelPort(port, slot, MakeParallelPortIO())
+CTest_ParallelPort::CTest_ParallelPort(const RunContext& ctx, int port, int slot)
+    : CTest_ParallelPort(ctx, port, slot, ctx.platform.parallelPort())
 {
 }
 
-CTest_ParallelPort::CTest_ParallelPort(int port, int slot, std::unique_ptr<ParallelPortIO> io)
-    : CTest_Base(slot, kSliceDefault)
+CTest_ParallelPort::CTest_ParallelPort(const RunContext& ctx, int port, int slot, std::unique_ptr<ParallelPortIO> io)
+    : CTest_Base(ctx, slot, kSliceDefault)
     , m_index(ParallelPortIndex(port))
     , m_devicePath {}
     , m_displayName {}
     , m_io(std::move(io))
 {
     std::snprintf(m_devicePath, sizeof m_devicePath, "/dev/lp%d", port);
-    const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? test_names[slot] : "Parallel Port";
+    const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? SlotName(slot) : "Parallel Port";
     std::snprintf(m_displayName, sizeof m_displayName, "%s: lp%d", slotName, port);
     std::snprintf(m_testName, sizeof m_testName, "%s", m_displayName);
     for (int p = 0; p < kNumParallelPorts; ++p) {
@@ -317,7 +319,23 @@ void CTest_ParallelPort::th_test_parallelport(int port)
 void* Test_Thread_ParallelPort(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_ParallelPort",
-        [](int port, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<CTest_ParallelPort>(port, slot);
+        [](const RunContext& ctx, int port, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_ParallelPort>(ctx, port, slot);
         });
 }
+
+extern const EngineInfo kParallelPortEngine = {
+    .name = "Parallel Port",
+    .firstSlot = kSlotParallel,
+    .units = 1,
+    .switchSlot = -1,
+    .stopLimitMs = 1000,
+    .unitName = "port",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::ParallelPort,
+    .icon = ":/icons/parallel.png",
+    .entry = Test_Thread_ParallelPort,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

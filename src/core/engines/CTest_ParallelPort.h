@@ -19,6 +19,8 @@
 // cleared by the constructor) and read by the GUI thread at any time.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 #include "LiveTime.h"
 #include "ParallelPort.h"
@@ -61,9 +63,9 @@ public:
     static int ParallelPortIndex(int port);
 
     // Clears the live values. Test thread.
-    CTest_ParallelPort(int port, int slot);
+    CTest_ParallelPort(const RunContext& ctx, int port, int slot);
     // The same on given registers (tests).
-    CTest_ParallelPort(int port, int slot, std::unique_ptr<ParallelPortIO> io);
+    CTest_ParallelPort(const RunContext& ctx, int port, int slot, std::unique_ptr<ParallelPortIO> io);
     ~CTest_ParallelPort() override;
 
     void test_entry(int port) override;

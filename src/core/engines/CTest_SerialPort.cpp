@@ -1,5 +1,7 @@
 #include "CTest_SerialPort.h"
 
+#include "EngineInfo.h"
+
 #include "AtomicField.h"
 #include "LiveUnits.h"
 #include "CLogger.h"
@@ -118,13 +120,13 @@ int BaudSpeed(int code)
     }
 }
 
-CTest_SerialPort::CTest_SerialPort(int port, int slot)
-    : CTest_SerialPort(port, slot, MakeSerialLine())
+CTest_SerialPort::CTest_SerialPort(const RunContext& ctx, int port, int slot)
+    : CTest_SerialPort(ctx, port, slot, ctx.platform.serialLine())
 {
 }
 
-CTest_SerialPort::CTest_SerialPort(int port, int slot, std::unique_ptr<SerialLine> line)
-    : CTest_Base(slot, kSliceDefault)
+CTest_SerialPort::CTest_SerialPort(const RunContext& ctx, int port, int slot, std::unique_ptr<SerialLine> line)
+    : CTest_Base(ctx, slot, kSliceDefault)
     , m_port(std::clamp(port, 0, kNumSerialPorts - 1))
     , m_devicePath {}
     , m_displayName {}
@@ -133,7 +135,7 @@ CTest_SerialPort::CTest_SerialPort(int port, int slot, std::unique_ptr<SerialLin
     , m_recv {}
 {
     std::snprintf(m_devicePath, sizeof m_devicePath, "%s", SerialDevicePath(m_port).c_str());
-    const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? test_names[slot] : "Serial Port";
+    const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? SlotName(slot) : "Serial Port";
     std::snprintf(m_displayName, sizeof m_displayName, "%s: ttyS%d", slotName, port);
     std::snprintf(m_testName, sizeof m_testName, "%s", m_displayName);
 
@@ -660,7 +662,23 @@ void CTest_SerialPort::closePort()
 void* Test_Thread_SerialPort(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_SerialPort",
-        [](int port, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<CTest_SerialPort>(port, slot);
+        [](const RunContext& ctx, int port, int slot) -> std::unique_ptr<CTest_Base> {
+            return std::make_unique<CTest_SerialPort>(ctx, port, slot);
         });
 }
+
+extern const EngineInfo kSerialPortEngine = {
+    .name = "Serial Port",
+    .firstSlot = kSlotSerialFirst,
+    .units = kNumSerialPorts,
+    .switchSlot = kSlotSerialGroup,
+    .stopLimitMs = 20000,
+    .unitName = "port",
+    .unitText = nullptr,
+    .preRunNote = nullptr,
+    .window = LiveWindowKind::SerialPort,
+    .icon = ":/icons/serial.png",
+    .entry = Test_Thread_SerialPort,
+    .makeLive = nullptr,
+    .errorCodes = {},
+};

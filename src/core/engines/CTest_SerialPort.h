@@ -21,6 +21,8 @@
 // read by the GUI thread at any time.
 #pragma once
 
+#include "RunContext.h"
+
 #include "CTest_Base.h"
 #include "LiveTime.h"
 #include "SerialLine.h"
@@ -65,9 +67,9 @@ public:
     // values of all ports and sets every speed to the configured one; a
     // later one only its own port's, so that ports already counting keep
     // their figures. Test thread.
-    CTest_SerialPort(int port, int slot);
+    CTest_SerialPort(const RunContext& ctx, int port, int slot);
     // The same on a given line (tests).
-    CTest_SerialPort(int port, int slot, std::unique_ptr<SerialLine> line);
+    CTest_SerialPort(const RunContext& ctx, int port, int slot, std::unique_ptr<SerialLine> line);
     ~CTest_SerialPort() override;
 
     void test_entry(int port) override;

@@ -160,7 +160,7 @@ std::vector<SummaryRow> summaryRows()
         int switchSlot = 0;
         if (SlotGroup(slot, nullptr, &switchSlot) && relaxedLoad(on[switchSlot]) != 1)
             continue;
-        std::string name = test_names[slot];
+        std::string name = SlotName(slot);
         if (slot >= 6 && slot <= 25)
             name += std::string(": ") + gFileSystemStructPtr[slot - 6].alias;
         else if (slot >= 28 && slot <= 31)

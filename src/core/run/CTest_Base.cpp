@@ -35,13 +35,14 @@ void WaitOnGlobal(int ms)
     sleepOn(g_wait, lock, ms);
 }
 
-CTest_Base::CTest_Base(int testID, int waitSlice)
-    : m_waitSlice(waitSlice > 0 ? waitSlice : kSliceDefault)
+CTest_Base::CTest_Base(const RunContext& ctx, int testID, int waitSlice)
+    : m_ctx(ctx)
+    , m_waitSlice(waitSlice > 0 ? waitSlice : kSliceDefault)
     , m_testID(testID)
     , m_testName {}
 {
     if (testID >= 0 && testID < kNumNamedSlots)
-        std::snprintf(m_testName, sizeof m_testName, "%s", test_names[testID]);
+        std::snprintf(m_testName, sizeof m_testName, "%s", SlotName(testID));
 }
 
 CTest_Base::~CTest_Base()
@@ -92,8 +93,8 @@ void CTest_Base::MarkRunning()
 
 void CTest_Base::LogStart()
 {
-    if (gLogger && Current())
-        gLogger->AddLine("Starting test\n", -1, 0, test_names[m_testID], 3);
+    if (m_ctx.log && Current())
+        m_ctx.log->AddLine("Starting test\n", -1, 0, SlotName(m_testID), 3);
     gettimeofday(&gTestModules[m_testID].start_time, nullptr);
 }
 
@@ -107,21 +108,21 @@ void CTest_Base::BeginTest(int startWaitMs)
 
 void CTest_Base::EndTest()
 {
-    if (gLogger && Current())
-        gLogger->AddLine("Stopping test\n", -1, 0, test_names[m_testID], 3);
+    if (m_ctx.log && Current())
+        m_ctx.log->AddLine("Stopping test\n", -1, 0, SlotName(m_testID), 3);
     gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
 }
 
 void CTest_Base::LogLine(int level, const char* name, const char* fmt, ...)
 {
-    if (!gLogger || !Current())
+    if (!m_ctx.log || !Current())
         return;
     char line[1024];
     va_list ap;
     va_start(ap, fmt);
     std::vsnprintf(line, sizeof line, fmt, ap);
     va_end(ap);
-    gLogger->AddLine(line, -1, 0, name, level);
+    m_ctx.log->AddLine(line, -1, 0, name, level);
 }
 
 void CTest_Base::AddSlotCycle()
@@ -147,6 +148,7 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
     const int slot = relaxedLoad(record->test_id);
     const int instance = relaxedLoad(record->instance);
     const bool launchedByRun = relaxedLoad(record->launchedByRun) != 0;
+    const RunContext* ctx = record->context;
     // A thread started outside a run (tests, tools) belongs to whatever
     // generation the slot is in.
     const unsigned generation = launchedByRun ? relaxedLoad(record->generation) : SlotGeneration(slot);
@@ -163,7 +165,7 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
         if (!free)
             DPrintf("%s, %s[%d]: %s stopped while an earlier thread of slot %d was still alive\n", KVX_WHERE, entryName,
                 slot);
-        std::unique_ptr<CTest_Base> engine = free ? make(instance, slot) : nullptr;
+        std::unique_ptr<CTest_Base> engine = free && ctx ? make(*ctx, instance, slot) : nullptr;
         if (engine) {
             engine->m_launchedByRun = launchedByRun;
             engine->m_generation = generation;

@@ -19,16 +19,13 @@
 // updates are shared with the GUI thread through atomic accesses.
 #pragma once
 
+#include "RunContext.h"
 #include "TestSlots.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-
-class CTest_Base;
-// Creates the engine of a slot for a unit index.
-using EngineFactory = std::unique_ptr<CTest_Base> (*)(int instance, int slot);
 
 // The body of every thread entry: marks the record running, creates the
 // engine with `make`, runs its test_entry, destroys it, and hands the slot
@@ -43,7 +40,7 @@ public:
     static constexpr int kSliceCdDvd = 200;
     static constexpr int kSliceGraphics = 10;
 
-    CTest_Base(int testID, int waitSlice);
+    CTest_Base(const RunContext& ctx, int testID, int waitSlice);
     virtual ~CTest_Base();
     CTest_Base(const CTest_Base&) = delete;
     CTest_Base& operator=(const CTest_Base&) = delete;
@@ -64,6 +61,7 @@ public:
     bool Current() const { return m_generation == kAnyGeneration || m_generation == SlotGeneration(m_testID); }
 
     int testID() const { return m_testID; }
+    const RunContext& context() const { return m_ctx; }
     const char* testName() const { return m_testName; }
 
     // The delay between operations for duty cycle `duty` (clamped to
@@ -106,6 +104,7 @@ protected:
         EndTest();
     }
 
+    const RunContext& m_ctx;
     std::condition_variable m_wait;
     std::mutex m_waitMutex;
     int m_waitSlice;

@@ -56,7 +56,7 @@ void recordNoOpenGL()
 }
 
 // The 3D test needs its window before it can count; the GUI records 206.
-bool startThreads(int slot)
+bool startThreads(const RunContext& ctx, int slot)
 {
     TestThreadRecord& rec = gThreadData[slot];
     rec.test_id = slot;
@@ -72,7 +72,7 @@ bool startThreads(int slot)
         int cpus = resultfile.cpu_info.cpu_count;
         if (cpus <= 0)
             cpus = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
-        return StartMathThreads(cpus > 0 ? cpus : 1) > 0;
+        return StartMathThreads(ctx, cpus > 0 ? cpus : 1) > 0;
     }
     rec.launchedByRun = 1;
     rec.generation = SlotGeneration(slot);
@@ -81,6 +81,7 @@ bool startThreads(int slot)
     // Start, which may come before an unlucky thread is first scheduled.
     auto* arg = new TestThreadRecord(rec);
     arg->ownedByThread = 1;
+    arg->context = &ctx;
     pthread_t thread;
     const int rc = pthread_create(&thread, nullptr, ChildProc[slot], arg);
     if (rc != 0) {
@@ -150,7 +151,7 @@ std::string PreRunWarningText()
 
 std::string SlotDisplayName(int slot)
 {
-    std::string name = (slot >= 0 && slot < kNumNamedSlots) ? test_names[slot] : "";
+    std::string name = (slot >= 0 && slot < kNumNamedSlots) ? SlotName(slot) : "";
     if (slot >= kSlotDiskFirst && slot < kSlotDiskFirst + kNumDisks)
         name += std::string(": ") + gFileSystemStructPtr[slot - kSlotDiskFirst].alias;
     else if (slot >= kSlotNetworkFirst && slot < kSlotNetworkFirst + kNumNetworkAddresses)
@@ -164,7 +165,7 @@ std::string SlotDisplayName(int slot)
     return name;
 }
 
-int StartRun(RunObserver& observer)
+int StartRun(const RunContext& ctx, RunObserver& observer)
 {
     VDPrintf("%s, %s[%d]: Test started, testconfig.auto_stop_time = %f, testconfig.auto_stop_cycles = %d\n", KVX_WHERE,
         static_cast<double>(relaxedLoad(testconfig.auto_stop_time)), relaxedLoad(testconfig.auto_stop_cycles));
@@ -177,7 +178,7 @@ int StartRun(RunObserver& observer)
     for (int slot = 0; slot < kNumSlots; ++slot) {
         if (!performTest(slot))
             continue;
-        DPrintf("Test Configured[%d]: %s\n", slot, slot < kNumNamedSlots ? test_names[slot] : "");
+        DPrintf("Test Configured[%d]: %s\n", slot, slot < kNumNamedSlots ? SlotName(slot) : "");
         if (slot >= kSlotDiskFirst && slot < kSlotDiskFirst + kNumDisks) {
             const int mode = relaxedLoad(testconfig.disk_test_mode[slot - kSlotDiskFirst]);
             DPrintf("Disk #%d: %s\n", slot - kSlotDiskFirst, mode >= 0 && mode < 10 ? kDiskModeNames[mode] : "?");
@@ -198,7 +199,7 @@ int StartRun(RunObserver& observer)
             continue;
         }
         observer.createWindow(slot);
-        if (!startThreads(slot))
+        if (!startThreads(ctx, slot))
             continue;
         observer.processEvents();
         if (first)
@@ -246,7 +247,7 @@ void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
             limit -= 500;
             observer.processEvents();
             if (limit < 0) {
-                DPrintf("%s, %s[%d]: %s did not stop in time; left running\n", KVX_WHERE, test_names[slot]);
+                DPrintf("%s, %s[%d]: %s did not stop in time; left running\n", KVX_WHERE, SlotName(slot));
                 break;
             }
         }

@@ -9,6 +9,8 @@
 
 #include <string>
 
+class RunContext;
+
 // What the controller asks of the GUI while it starts and stops a run.
 class RunObserver {
 public:
@@ -40,7 +42,7 @@ std::string SlotDisplayName(int slot);
 // Launches the run: clears the current results, loads or clears the
 // accumulated ones, starts one thread per selected test (the maths test one
 // per processor). Returns the number of selected slots (the table's rows).
-int StartRun(RunObserver& observer);
+int StartRun(const RunContext& ctx, RunObserver& observer);
 
 // How long the stop waits for a slot's thread before abandoning it, in ms.
 int StopWaitLimitMs(int slot);

@@ -1,13 +1,6 @@
 #include "TestSlots.h"
 
 #include "AtomicField.h"
-#include "CTest_CDROM.h"
-#include "CTest_Disk.h"
-#include "CTest_Math.h"
-#include "CTest_ParallelPort.h"
-#include "CTest_SerialPort.h"
-#include "CTest_Network.h"
-#include "CTest_Memory.h"
 #include "ResultRecord.h"
 
 #include <chrono>
@@ -21,67 +14,6 @@ TestModuleRecord gTestModules[kNumSlots];
 std::atomic<int> tests_running { 0 };
 int stop_all_tests = 1;
 
-const char* const test_names[kNumNamedSlots] = {
-    "Start Marker", // 0
-    "CPU - Maths", // 1
-    "CPU - MMX / SSE", // 2
-    "Memory (RAM)", // 3
-    "2D Graphics", // 4
-    "3D Graphics", // 5
-    // 6-25
-    "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk", "Disk",
-    "Disk", "Disk", "Disk", "Disk", "Disk", "Disk",
-    "Disk end marker", // 26
-    "Floppy Disk", // 27
-    // 28-31
-    "Network", "Network", "Network", "Network",
-    "Network end marker", // 32
-    // 33-52
-    "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD",
-    "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD", "CD/DVD",
-    "CD End Marker", // 53
-    "Sound", // 54
-    "Sound future", // 55
-    "Printer", // 56
-    // 57-69
-    "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test",
-    "Parallel Port", // 70
-    "Parallel Port 2", // 71
-    "Keyboard", // 72
-    "Mouse", // 73
-    "Tape", // 74
-    "USB Plug 1", // 75
-    "USB Plug 2", // 76
-    "USB Plug 3", // 77
-    "USB Plug 4", // 78
-    "USB Plug 5", // 79
-    "USB Plug 6", // 80
-    "USB Plug 7", // 81
-    "USB Plug 8", // 82
-    "USB Plug 9", // 83
-    "USB Plug 10", // 84
-    "USB End Marker", // 85
-    "Video Playback", // 86
-    "Plugin", // 87
-    // 88-89
-    "Dummy", "Dummy",
-    // 90-153
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port", "Serial Port",
-    "Serial Port",
-    "Serial end marker", // 154
-    "Advanced Net", // 155
-    "Advanced Net end marker", // 156
-    "Marker End", // 157
-};
-
 ThreadEntry ChildProc[kNumNamedSlots] = {};
 
 namespace {
@@ -92,40 +24,35 @@ void setEntries(int first, int last, ThreadEntry entry)
         ChildProc[slot] = entry;
 }
 
-// Every core test engine has one line here: its thread entry at its slots.
-// Adding an engine touches its CTest_<Name>.{h,cpp} pair, this table,
-// src/core/CMakeLists.txt and its test file under tests/core. Engines that
-// need the GUI libraries register themselves from the program at start-up.
+// Each engine's thread entry at its slots; the program adds the graphics
+// tests' entries at start-up.
 [[maybe_unused]] const bool kEntriesSet = [] {
-    setEntries(kSlotMaths, kSlotMaths, Test_Thread_Math);
-    setEntries(kSlotCdFirst, kSlotCdFirst + kNumCdDrives - 1, Test_Thread_CDROM);
-    setEntries(kSlotParallel, kSlotParallel, Test_Thread_ParallelPort);
-    setEntries(kSlotSerialFirst, kSlotSerialFirst + kNumSerialPorts - 1, Test_Thread_SerialPort);
-    setEntries(kSlotNetworkFirst, kSlotNetworkFirst + kNumNetworkAddresses - 1, Test_Thread_Network);
-    setEntries(kSlotMemory, kSlotMemory, Test_Thread_Mem);
-    setEntries(kSlotDiskFirst, kSlotDiskFirst + kNumDisks - 1, Test_Thread_Disk);
+    for (const EngineInfo* engine : Engines())
+        if (engine->entry)
+            setEntries(engine->firstSlot, engine->firstSlot + engine->units - 1, engine->entry);
     return true;
 }();
 
-struct Group {
-    int first, last, switchSlot;
-};
-constexpr Group kGroups[] = { { 6, 25, 26 }, { 28, 31, 32 }, { 33, 52, 53 }, { 90, 153, 154 } };
+bool isSwitchSlot(int slot)
+{
+    for (const EngineInfo* engine : Engines())
+        if (engine->switchSlot == slot)
+            return true;
+    return false;
+}
 
 } // namespace
 
 bool SlotGroup(int slot, int* firstSlot, int* switchSlot)
 {
-    for (const Group& g : kGroups) {
-        if (slot >= g.first && slot <= g.last) {
-            if (firstSlot)
-                *firstSlot = g.first;
-            if (switchSlot)
-                *switchSlot = g.switchSlot;
-            return true;
-        }
-    }
-    return false;
+    const EngineInfo* engine = EngineFor(slot);
+    if (!engine || engine->switchSlot < 0)
+        return false;
+    if (firstSlot)
+        *firstSlot = engine->firstSlot;
+    if (switchSlot)
+        *switchSlot = engine->switchSlot;
+    return true;
 }
 
 bool performTest(int slot)
@@ -134,9 +61,8 @@ bool performTest(int slot)
         return false;
     if (relaxedLoad(testconfig.test_enabled[slot]) == 0)
         return false;
-    for (const Group& g : kGroups)
-        if (slot == g.switchSlot)
-            return false;
+    if (isSwitchSlot(slot))
+        return false;
     int switchSlot = 0;
     if (SlotGroup(slot, nullptr, &switchSlot))
         return relaxedLoad(testconfig.test_enabled[switchSlot]) == 1;

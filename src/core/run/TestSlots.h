@@ -4,6 +4,8 @@
 
 #include "ConfigRecord.h"
 
+#include "EngineInfo.h"
+
 #include <atomic>
 #include <ctime>
 #include <pthread.h>
@@ -11,9 +13,7 @@
 
 constexpr int kNumNamedSlots = 158;
 
-// Display names of slots 0..157, as the user, the event log and the reports
-// see them.
-extern const char* const test_names[kNumNamedSlots];
+class RunContext;
 
 struct TestThreadRecord {
     pthread_t thread;
@@ -29,6 +29,8 @@ struct TestThreadRecord {
     unsigned generation;
     // 1 when the record is the thread's own copy, freed by the thread.
     int ownedByThread;
+    // What the thread's engine is given; set by whoever starts the thread.
+    const RunContext* context;
 };
 
 struct TestModuleRecord {
@@ -47,8 +49,6 @@ extern std::atomic<int> tests_running;
 // 1 while no run is active or a stop is in progress. GUI thread only.
 extern int stop_all_tests;
 
-// A POSIX thread start routine taking the slot's TestThreadRecord.
-using ThreadEntry = void* (*)(void*);
 // Thread entries by slot; null where the slot has no test of its own.
 extern ThreadEntry ChildProc[kNumNamedSlots];
 

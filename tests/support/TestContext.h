@@ -1,0 +1,12 @@
+// The run context engine tests hand the engines they make themselves.
+#pragma once
+
+#include "ProcessRun.h"
+
+// One per test binary; a test that needs its own settings builds a
+// ProcessRun of its own.
+inline RunContext& TestContext()
+{
+    static ProcessRun* const r = new ProcessRun;
+    return r->ctx;
+}
