@@ -104,10 +104,10 @@ std::uint64_t reference(int op, double seconds)
     }
 }
 
-void totals(std::uint64_t out[kNumMathOps])
+void totals(const MathLive& live, std::uint64_t out[kNumMathOps])
 {
     for (int op = 0; op < kNumMathOps; ++op)
-        out[op] = CTest_Math::TotalOperations(op);
+        out[op] = live.TotalOperations(op);
 }
 
 } // namespace
@@ -143,13 +143,14 @@ int main(int argc, char** argv)
 
     std::uint64_t before[kNumMathOps];
     std::uint64_t after[kNumMathOps];
-    totals(before);
+    const MathLive& live = process.run.live<MathLive>(kSlotMaths);
+    totals(live, before);
     const double cpu0 = cpuSeconds();
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double wall = since(t0);
     const double cpu = cpuSeconds() - cpu0;
-    totals(after);
+    totals(live, after);
 
     SetSlotActive(kSlotMaths, false);
     for (pthread_t t : threads)

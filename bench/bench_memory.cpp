@@ -62,22 +62,29 @@ long lockedKiB()
     return -1;
 }
 
-void setUp()
+void setUp(ProcessRun& process)
 {
     std::memset(&testconfig, 0, sizeof testconfig);
     std::memset(&resultfile, 0, sizeof resultfile);
     testconfig.duty_cycle[kSlot] = 100;
     gLogger = new CLogger("bench"); // logging off, as a run without a log file
-    CTest_Mem::SetSizesForTests(kGiB, 0);
-    CTest_Mem::SetTimingForTests({ 0, 0, 0, 0, -1 });
+    MemorySettings settings;
+    settings.maxTestRam = kGiB;
+    settings.startWaitMs = settings.afterAllocationMs = settings.afterMismatchMs = settings.afterErrorMs = 0;
+    process.ctx.setSettings(settings);
 }
 
-bool allocate(CTest_Mem& engine)
+MemoryLive& live(ProcessRun& process)
+{
+    return process.run.live<MemoryLive>(kSlot);
+}
+
+bool allocate(ProcessRun& process, CTest_Mem& engine)
 {
     SetSlotActive(kSlot, true);
-    if (!engine.AllocateChunks() || CTest_Mem::gTestRam != kGiB) {
+    if (!engine.AllocateChunks() || live(process).testRam != kGiB) {
         std::fprintf(stderr, "could not lock 1 GiB (test buffer %llu bytes)\n",
-            static_cast<unsigned long long>(CTest_Mem::gTestRam.load()));
+            static_cast<unsigned long long>(live(process).testRam.load()));
         return false;
     }
     return true;
@@ -111,12 +118,12 @@ double plainPhase(CTest_Mem& e, int mode)
 
 int passes(const char* kind, int n)
 {
-    setUp();
     ProcessRun process;
+    setUp(process);
     CTest_Mem engine(process.ctx, kSlot);
-    if (!allocate(engine))
+    if (!allocate(process, engine))
         return 2;
-    CTest_Mem::BufferPattern = 1;
+    live(process).bufferPattern = 1;
     const bool plain = std::strcmp(kind, "plain") == 0;
     const auto t0 = Clock::now();
     for (int i = 0; i < n; ++i)
@@ -141,20 +148,20 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s [rounds >= 1] | --passes engine|plain N\n", argv[0]);
         return 2;
     }
-    setUp();
+    ProcessRun process;
+    setUp(process);
 
     bool ok = true;
     {
-        ProcessRun process;
         CTest_Mem engine(process.ctx, kSlot);
-        if (!allocate(engine))
+        if (!allocate(process, engine))
             return 2;
         // Per pattern kind: the fill of a constant (memset) and the sequence
         // (a copy of the pattern block).
         std::vector<double> w[2], v[2], ms, mc;
         for (int r = 0; r < rounds; ++r) {
             for (int kind = 0; kind < 2; ++kind) {
-                CTest_Mem::BufferPattern = kind == 0 ? 1 : 0;
+                live(process).bufferPattern = kind == 0 ? 1 : 0;
                 w[kind].push_back(enginePhase(engine, 1));
                 v[kind].push_back(enginePhase(engine, 2));
             }
@@ -186,15 +193,16 @@ int main(int argc, char** argv)
     for (int r = 0; r < rounds; ++r) {
         std::memset(gThreadData, 0, sizeof gThreadData);
         gThreadData[kSlot].test_id = kSlot;
-        CTest_Mem::status_mem = 0; // the previous thread's values
-        CTest_Mem::opcount_write = 0;
+        gThreadData[kSlot].context = &process.ctx;
+        live(process).status = 0; // the previous thread's values
+        live(process).opcountWrite = 0;
         pthread_t t {};
         if (pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]) != 0)
             return 2;
-        while (CTest_Mem::status_mem.load() == 0 || CTest_Mem::opcount_write.load() == 0)
+        while (live(process).status.load() == 0 || live(process).opcountWrite.load() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
-        const int phase = CTest_Mem::status_mem;
+        const int phase = live(process).status;
         const auto t0 = Clock::now();
         SetSlotActive(kSlot, false);
         while (relaxedLoad(gThreadData[kSlot].running) != 0)

@@ -3,7 +3,9 @@
 #include "AtomicField.h"
 #include "CTest_Memory.h"
 #include "ConfigRecord.h"
+#include "EngineInfo.h"
 #include "ResultRecord.h"
+#include "Run.h"
 #include "Startup.h"
 #include "ui_TestWindowBase.h"
 
@@ -25,10 +27,20 @@ QString megabytes(std::uint64_t bytes, const char* unit = "MBytes")
 
 } // namespace
 
+namespace {
+
+bool isMemorySlot(int slot)
+{
+    const EngineInfo* engine = EngineFor(slot);
+    return engine && engine->window == LiveWindowKind::Memory;
+}
+
+} // namespace
+
 TestWindow::TestWindow(const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
     : TestWindowBase(run, slot, parent, flags)
 {
-    if (slot != kSlotMemory) {
+    if (!isMemorySlot(slot)) {
         for (QWidget* w : findChildren<QWidget*>())
             w->setVisible(w == ui->textLabelCaptionCycleCount || w == ui->textLabelCycleCount);
     }
@@ -42,15 +54,16 @@ void TestWindow::refreshLabels()
         return;
     setLabelText(ui->textLabelCycleCount,
         QString::asprintf("Cycle %d:", static_cast<int>(relaxedLoad(resultfile.results[s].cycles))));
-    if (s == kSlotMemory)
+    if (isMemorySlot(s))
         refreshMemory();
 }
 
 void TestWindow::refreshMemory()
 {
-    const int status = CTest_Mem::status_mem.load(kRelaxed);
+    const MemoryLive& live = m_run.live<MemoryLive>(slot());
+    const int status = live.status.load(kRelaxed);
     setLabelText(ui->textLabelStatus, status >= 0 && status < 4 ? CTest_Mem::status_text[status] : "");
-    ui->progressBar->setValue(CTest_Mem::progress_mem.load(kRelaxed));
+    ui->progressBar->setValue(live.progress.load(kRelaxed));
     if (status == kWriting || status == kVerifying) {
         const QColor colour = status == kWriting ? QColor(255, 0, 0) : QColor(0, 255, 0);
         QPalette palette = ui->progressBar->palette();
@@ -59,16 +72,19 @@ void TestWindow::refreshMemory()
             ui->progressBar->setPalette(palette);
         }
     }
-    const int pattern = CTest_Mem::BufferPattern.load(kRelaxed);
+    const int pattern = live.bufferPattern.load(kRelaxed);
     setLabelText(ui->textLabelPatternAbbrevText,
         pattern >= 0 && pattern < CTest_Mem::NumPatterns ? CTest_Mem::PatternText[pattern] : "");
-    setLabelText(ui->textLabelTotalMemoryCount, megabytes(CTest_Mem::gTotalPhysicalRam.load(kRelaxed)));
-    setLabelText(ui->textLabelTestMemoryCount, megabytes(CTest_Mem::gTestRam.load(kRelaxed)));
-    setLabelText(ui->textLabelWriteCount, megabytes(CTest_Mem::opcount_write.load(kRelaxed)));
-    setLabelText(ui->textLabelVerifiedCount, megabytes(CTest_Mem::opcount_read.load(kRelaxed), "Mbytes"));
+    setLabelText(ui->textLabelTotalMemoryCount, megabytes(live.totalPhysicalRam.load(kRelaxed)));
+    setLabelText(ui->textLabelTestMemoryCount, megabytes(live.testRam.load(kRelaxed)));
+    setLabelText(ui->textLabelWriteCount, megabytes(live.opcountWrite.load(kRelaxed)));
+    setLabelText(ui->textLabelVerifiedCount, megabytes(live.opcountRead.load(kRelaxed), "Mbytes"));
 
-    // The free RAM as it is now, not as it was when the test sized its buffer.
+    // The free RAM as it is now, not as it was when the test sized its
+    // buffer; the window keeps its latest reading.
     if (::sysinfo(&gSysInfo) == 0)
-        CTest_Mem::gFreePhysicalRam.store(static_cast<std::uint64_t>(gSysInfo.freeram) * gSysInfo.mem_unit, kRelaxed);
-    setLabelText(ui->textLabelFreeMemoryCount, megabytes(CTest_Mem::gFreePhysicalRam.load(kRelaxed)));
+        m_freeRam = static_cast<std::uint64_t>(gSysInfo.freeram) * gSysInfo.mem_unit;
+    else if (m_freeRam == 0)
+        m_freeRam = live.freePhysicalRam.load(kRelaxed);
+    setLabelText(ui->textLabelFreeMemoryCount, megabytes(m_freeRam));
 }

@@ -7,6 +7,8 @@ class Run;
 
 #include "TestWindowBase.h"
 
+#include <cstdint>
+
 class TestWindow : public TestWindowBase {
     Q_OBJECT
 
@@ -18,4 +20,7 @@ protected:
 
 private:
     void refreshMemory();
+
+    // The free RAM at the latest refresh.
+    std::uint64_t m_freeRam = 0;
 };

@@ -1,6 +1,7 @@
 #include "TestWindow_Math.h"
 
 #include "CTest_Math.h"
+#include "Run.h"
 #include "ui_TestWindowMath_Base.h"
 
 static_assert(kNumMathOps == 8);
@@ -21,9 +22,10 @@ TestWindow_Math::TestWindow_Math(const Run& run, const QString& name, int slot, 
 
 void TestWindow_Math::refreshLabels()
 {
+    const MathLive& live = m_run.live<MathLive>(slot());
     for (int op = 0; op < kNumMathOps; ++op) {
         // The test keeps one count per operation; both columns show it.
-        const QString mb = QString::asprintf("%.2f", static_cast<double>(CTest_Math::TotalOperations(op)) / 1048576);
+        const QString mb = QString::asprintf("%.2f", static_cast<double>(live.TotalOperations(op)) / 1048576);
         setLabelText(m_executed[op], mb);
         setLabelText(m_verified[op], mb);
     }

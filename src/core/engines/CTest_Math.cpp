@@ -8,6 +8,7 @@
 #include "DebugTrace.h"
 #include "ResultRecord.h"
 #include "Results.h"
+#include "Run.h"
 #include "Startup.h"
 
 #include <algorithm>
@@ -19,14 +20,6 @@
 #include <ctime>
 #include <new>
 #include <type_traits>
-
-std::atomic<std::int32_t> g_iNumLoops { 1 };
-std::atomic<std::int32_t> g_iSleepTime { 0 };
-std::atomic<std::int32_t> bt_delay_maths { 0 };
-std::atomic<std::int32_t> error_maths { 0 };
-std::atomic<std::int32_t> lasterror_maths { 0 };
-
-std::atomic<std::uint64_t> CTest_Math::mtrTestResults[CTest_Math::kMaxThreads][kNumMathOps];
 
 namespace {
 
@@ -45,14 +38,7 @@ const char* const kSampleFormat[kNumMathOps] = {
     "Dividing float values %f & %f (sample set: %d of %d).\n",
 };
 // Error code of a result that is not a number; the integer runs raise none.
-constexpr int kNanCode[kNumMathOps] = { 0, 0, 0, 0, 1, 1, 4, 3 };
-
-// Engines alive: the first of a run clears the counter table, later ones
-// must not wipe rows that are already counting.
-std::atomic<int> g_liveEngines { 0 };
-std::atomic<CTest_Math::OperandHook> g_operandHook { nullptr };
-std::atomic<int> g_runMs { CTest_Math::kRunMs };
-std::atomic<int> g_startWaitMs { CTest_Math::kStartWaitMs };
+constexpr int kNanCode[kNumMathOps] = { 0, 0, 0, 0, kMathErrorAddSub, kMathErrorAddSub, kMathErrorMul, kMathErrorDiv };
 // Integer results end here so that the compiler cannot drop the work.
 std::atomic<std::uint32_t> g_sink { 0 };
 
@@ -225,36 +211,14 @@ std::unique_ptr<std::int32_t[]> SetUpRandomPtsArray(int margin, int width, int h
     return a;
 }
 
-CTest_Math::CTest_Math(const RunContext& ctx, int testID)
-    : CTest_Base(ctx, testID, kSliceDefault)
-{
-    std::snprintf(m_testName, sizeof m_testName, "%s", "CPU - Maths");
-    // The first engine of a run starts it clean; a flag left by a cycle that
-    // was cut short belongs to the previous run.
-    if (g_liveEngines.fetch_add(1) == 0) {
-        ClearCounters();
-        error_maths.store(0, std::memory_order_relaxed);
-    }
-    const MathThrottle t
-        = MathThrottleFor(SlotDutyCycle(testconfig, kSlotMaths), relaxedLoad(resultfile.cpu_info.cpu0_mhz));
-    g_iNumLoops.store(t.numLoops, std::memory_order_relaxed);
-    g_iSleepTime.store(t.sleepMs, std::memory_order_relaxed);
-    bt_delay_maths.store(t.delayMs, std::memory_order_relaxed);
-}
-
-CTest_Math::~CTest_Math()
-{
-    g_liveEngines.fetch_sub(1);
-}
-
-void CTest_Math::ClearCounters()
+void MathLive::ClearCounters()
 {
     for (auto& row : mtrTestResults)
         for (auto& c : row)
             c.store(0, std::memory_order_relaxed);
 }
 
-std::uint64_t CTest_Math::TotalOperations(int op)
+std::uint64_t MathLive::TotalOperations(int op) const
 {
     std::uint64_t sum = 0;
     if (op < 0 || op >= kNumMathOps)
@@ -264,15 +228,32 @@ std::uint64_t CTest_Math::TotalOperations(int op)
     return sum;
 }
 
-void CTest_Math::SetOperandHook(OperandHook hook)
+CTest_Math::CTest_Math(const RunContext& ctx, int testID)
+    : CTest_Base(ctx, testID, kSliceDefault)
+    , m_live(ctx.run.live<MathLive>(testID))
 {
-    g_operandHook.store(hook, std::memory_order_release);
+    std::snprintf(m_testName, sizeof m_testName, "%s", "CPU - Maths");
+    // The first engine of a run starts it clean; a flag left by a cycle that
+    // was cut short belongs to the previous run.
+    if (m_live.engines.fetch_add(1) == 0) {
+        m_live.ClearCounters();
+        m_live.error.store(0, std::memory_order_relaxed);
+    }
+    const MathThrottle t
+        = MathThrottleFor(SlotDutyCycle(testconfig, kSlotMaths), relaxedLoad(resultfile.cpu_info.cpu0_mhz));
+    m_live.numLoops.store(t.numLoops, std::memory_order_relaxed);
+    m_live.sleepTime.store(t.sleepMs, std::memory_order_relaxed);
+    m_live.delay.store(t.delayMs, std::memory_order_relaxed);
 }
 
-void CTest_Math::SetTimingForTests(int runMs, int startWaitMs)
+CTest_Math::~CTest_Math()
 {
-    g_runMs.store(runMs < 0 ? kRunMs : runMs, std::memory_order_relaxed);
-    g_startWaitMs.store(startWaitMs < 0 ? kStartWaitMs : startWaitMs, std::memory_order_relaxed);
+    m_live.engines.fetch_sub(1);
+}
+
+const MathSettings& CTest_Math::settings() const
+{
+    return m_ctx.settings<MathSettings>();
 }
 
 void CTest_Math::test_entry(int threadNumber)
@@ -308,7 +289,7 @@ int CTest_Math::runOp(int op, int threadNumber)
 void CTest_Math::th_test_maths(int threadNumber)
 {
     DPrintf("%s, %s[%d]: %s thread %d starts\n", KVX_WHERE, m_testName, threadNumber);
-    WaitOnGlobal(g_startWaitMs.load(std::memory_order_relaxed));
+    WaitOnGlobal(settings().startWaitMs);
     LogStart();
 
     // Read once: a switch turned off mid-run must not leave a loop that
@@ -328,7 +309,7 @@ void CTest_Math::th_test_maths(int threadNumber)
         return;
     }
 
-    const int duty = 100 - bt_delay_maths.load(std::memory_order_relaxed);
+    const int duty = 100 - m_live.delay.load(std::memory_order_relaxed);
     const bool enabled[2] = { intOn, floatOn };
 
     for (;;) {
@@ -349,18 +330,22 @@ void CTest_Math::th_test_maths(int threadNumber)
         }
         if (stopped)
             break;
-        // Exchange, so that a flag set once is reported by one thread once.
-        if (error_maths.exchange(0, std::memory_order_acquire) != 0)
-            RecordError(lasterror_maths.load(std::memory_order_relaxed), kLogTestMaths);
+        reportError();
         if (!Active())
             break;
         CountCycle();
     }
     // A stop cuts the cycle short before its report: what its runs found
     // is still reported, once.
-    if (error_maths.exchange(0, std::memory_order_acquire) != 0)
-        RecordError(lasterror_maths.load(std::memory_order_relaxed), kLogTestMaths);
+    reportError();
     EndTest();
+}
+
+void CTest_Math::reportError()
+{
+    // Exchange, so that a flag set once is reported by one thread once.
+    if (m_live.error.exchange(0, std::memory_order_acquire) != 0)
+        RecordError(m_live.lastError.load(std::memory_order_relaxed), kLogTestMaths);
 }
 
 template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, MathOp op, Kernel kernel)
@@ -372,14 +357,15 @@ template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, 
         operands = SetUpRandomIntArray();
     if (!operands)
         return 0;
-    if (const OperandHook hook = g_operandHook.load(std::memory_order_acquire))
-        hook(threadNumber, op, operands.get(), kMathArrayLen);
+    const MathSettings& set = settings();
+    if (set.operandHook)
+        set.operandHook(threadNumber, op, operands.get(), kMathArrayLen);
     if constexpr (!std::is_same_v<T, float>)
         std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-    const std::int64_t numLoops = std::max(1, g_iNumLoops.load(std::memory_order_relaxed));
-    const int sleepMs = g_iSleepTime.load(std::memory_order_relaxed);
-    const long runMs = g_runMs.load(std::memory_order_relaxed);
+    const std::int64_t numLoops = std::max(1, m_live.numLoops.load(std::memory_order_relaxed));
+    const int sleepMs = m_live.sleepTime.load(std::memory_order_relaxed);
+    const long runMs = set.runMs;
     const T* v = operands.get();
 
     timespec start {};
@@ -428,13 +414,13 @@ template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, 
     }
 
     if (bad) {
-        lasterror_maths.store(kNanCode[op], std::memory_order_relaxed);
-        error_maths.store(1, std::memory_order_release);
+        m_live.lastError.store(kNanCode[op], std::memory_order_relaxed);
+        m_live.error.store(1, std::memory_order_release);
     }
     g_sink.fetch_add(acc, std::memory_order_relaxed);
     const std::uint64_t n = pairs * kOpsPerPair;
     if (threadNumber >= 0 && threadNumber < kMaxThreads)
-        mtrTestResults[threadNumber][op].fetch_add(n, std::memory_order_relaxed);
+        m_live.mtrTestResults[threadNumber][op].fetch_add(n, std::memory_order_relaxed);
     CountOperations(n);
     return 1;
 }
@@ -557,6 +543,10 @@ int StartMathThreads(const RunContext& ctx, int count, pthread_t* handles)
     return started;
 }
 
+namespace {
+constexpr int kMathErrors[] = { kMathErrorAddSub, kMathErrorDiv, kMathErrorMul };
+} // namespace
+
 extern const EngineInfo kMathEngine = {
     .name = "CPU - Maths",
     .firstSlot = kSlotMaths,
@@ -569,6 +559,6 @@ extern const EngineInfo kMathEngine = {
     .window = LiveWindowKind::Maths,
     .icon = ":/icons/maths.png",
     .entry = Test_Thread_Math,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<MathLive>(); },
+    .errorCodes = kMathErrors,
 };

@@ -19,22 +19,25 @@
 //      run, one 100 ms slice in a pause), adds the run's operations and
 //      ends.
 //
-// Threadsafety: all maths threads share the throttle globals, the error
-// flag, results[1] and thread_active[1]; every one of them is atomic or
-// reached through AtomicField.h. Thread n writes only row n of
-// mtrTestResults; the GUI thread reads any row at any time.
+// Threadsafety: all maths threads share the slot's MathLive (throttle, error
+// flag, counters), results[1] and thread_active[1]; every one of them is
+// atomic or reached through AtomicField.h. Thread n writes only row n of
+// MathLive::mtrTestResults; the GUI thread reads any row at any time.
 #pragma once
 
 #include "RunContext.h"
 
 #include "CTest_Base.h"
 
+#include "LiveStatus.h"
+
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <pthread.h>
 
-// The operation runs, in the column order of CTest_Math::mtrTestResults.
+// The operation runs, in the column order of MathLive::mtrTestResults.
 enum MathOp : int {
     kMathIntAdd,
     kMathIntSub,
@@ -73,13 +76,12 @@ constexpr float kMathUnknownMhz = 1000.0f;
 // multiplication up to 90; never after division. Any thread.
 int MathPauseAfter(int op, int duty);
 
-// Shared throttle state, written identically by every CTest_Math constructor.
-extern std::atomic<std::int32_t> g_iNumLoops;
-extern std::atomic<std::int32_t> g_iSleepTime;
-extern std::atomic<std::int32_t> bt_delay_maths;
-// 1 while a bad float result waits to be reported, and its code.
-extern std::atomic<std::int32_t> error_maths;
-extern std::atomic<std::int32_t> lasterror_maths;
+// The codes of bad float results; the integer runs raise none.
+enum MathError : int {
+    kMathErrorAddSub = 1, // float addition or subtraction
+    kMathErrorDiv = 3,
+    kMathErrorMul = 4,
+};
 
 // Operand arrays for one run, built with rand(); null when out of memory.
 // 20,000 values 1..RAND_MAX (a 0 becomes 1, so no zero divisor).
@@ -92,11 +94,37 @@ std::unique_ptr<float[]> SetUpRandomflArray();
 // window too small for those ranges gets x = 0 or y = 20.
 std::unique_ptr<std::int32_t[]> SetUpRandomPtsArray(int margin, int width, int height);
 
+// Rows of the counter table, so threads: far above any processor count
+// seen; StartMathThreads starts no more.
+constexpr int kMathMaxThreads = 1024;
+
+// The live values of the maths slot, shared by all its threads.
+struct MathLive : LiveStatus {
+    // Throttle, written identically by every CTest_Math constructor.
+    std::atomic<std::int32_t> numLoops { 1 };
+    std::atomic<std::int32_t> sleepTime { 0 };
+    std::atomic<std::int32_t> delay { 0 }; // pause between operation runs
+    // 1 while a bad float result waits to be reported, and its code.
+    std::atomic<std::int32_t> error { 0 };
+    std::atomic<std::int32_t> lastError { 0 };
+    // Maths engines alive: the first of a run clears the counter table, later
+    // ones must not wipe rows that are already counting.
+    std::atomic<int> engines { 0 };
+    // Operation counts per thread (row) and MathOp (column). Written by the
+    // row's thread once per run, read by the GUI thread.
+    std::atomic<std::uint64_t> mtrTestResults[kMathMaxThreads][kNumMathOps] {};
+
+    // Zeroes mtrTestResults. Call with no maths thread running.
+    void ClearCounters();
+    // The sum of column `op` over all rows. Any thread.
+    std::uint64_t TotalOperations(int op) const;
+};
+
+struct MathSettings;
+
 class CTest_Math : public CTest_Base {
 public:
-    // Rows of mtrTestResults, so threads: far above any processor count
-    // seen; StartMathThreads starts no more.
-    static constexpr int kMaxThreads = 1024;
+    static constexpr int kMaxThreads = kMathMaxThreads;
     static constexpr int kStartWaitMs = 1000;
     static constexpr int kRunMs = 500;
     // Pairs between two clock readings (and stop checks).
@@ -104,13 +132,9 @@ public:
     // Pairs between two sample lines.
     static constexpr int kPairsPerSample = 1000000;
 
-    // Operation counts per thread (row) and MathOp (column). Written by the
-    // row's thread once per run, read by the GUI thread.
-    static std::atomic<std::uint64_t> mtrTestResults[kMaxThreads][kNumMathOps];
-
-    // Sets the shared throttle parameters from the configuration and, when
-    // no other maths engine is alive, clears mtrTestResults and the error
-    // flag. Test thread.
+    // Sets the slot's throttle parameters from the configuration and, when
+    // no other maths engine is alive, clears its counters and error flag.
+    // Test thread.
     CTest_Math(const RunContext& ctx, int testID);
     ~CTest_Math() override;
 
@@ -130,23 +154,25 @@ public:
     int test_math_fl_multiplication(int threadNumber);
     int test_math_fl_division(int threadNumber);
 
-    // Zeroes mtrTestResults. Call with no maths thread running.
-    static void ClearCounters();
-    // The sum of column `op` over all rows. Any thread.
-    static std::uint64_t TotalOperations(int op);
-
-    // Test-only: `hook` sees every operand array right after it is built
-    // (std::int32_t elements for the integer runs, float for the float
-    // runs) and may change it; integer divisors must stay non-zero. Null
-    // removes it. The program never sets one.
-    using OperandHook = void (*)(int threadNumber, MathOp op, void* operands, int count);
-    static void SetOperandHook(OperandHook hook);
-    // Test-only: run length and start wait; negative restores the default.
-    static void SetTimingForTests(int runMs, int startWaitMs);
-
 private:
     int runOp(int op, int threadNumber);
     template <class T, class Kernel> int runOperation(int threadNumber, MathOp op, Kernel kernel);
+    void reportError();
+    const MathSettings& settings() const;
+
+    MathLive& m_live;
+};
+
+// Sees every operand array right after it is built (std::int32_t elements
+// for the integer runs, float for the float runs) and may change it; integer
+// divisors must stay non-zero. Called on every maths thread.
+using MathOperandHook = std::function<void(int threadNumber, MathOp op, void* operands, int count)>;
+
+// The maths engine's settings; the program keeps the defaults.
+struct MathSettings {
+    int runMs = CTest_Math::kRunMs; // one operation run
+    int startWaitMs = CTest_Math::kStartWaitMs;
+    MathOperandHook operandHook; // tests only
 };
 
 // Thread entry of slot 1 (ChildProc). `arg` is a TestThreadRecord whose

@@ -10,6 +10,7 @@
 #include "DebugTrace.h"
 #include "ResultRecord.h"
 #include "Results.h"
+#include "Run.h"
 #include "Startup.h"
 
 #include <algorithm>
@@ -31,48 +32,13 @@ const char* const CTest_Mem::PatternText[NumPatterns] = {
 };
 const char* const CTest_Mem::status_text[4] = { "Starting", "Writing", "Verifying", "Deleting" };
 
-std::atomic<std::int32_t> CTest_Mem::BufferPattern { 0 };
-std::atomic<std::int32_t> CTest_Mem::status_mem { 0 };
-std::atomic<std::int32_t> CTest_Mem::progress_mem { 0 };
-std::atomic<std::uint64_t> CTest_Mem::opcount_write { 0 };
-std::atomic<std::uint64_t> CTest_Mem::opcount_read { 0 };
-std::atomic<std::int32_t> CTest_Mem::bt_delay_mem { 0 };
-std::atomic<float> CTest_Mem::gflCPUScalingFactor { 1.0f };
-std::atomic<std::int32_t> CTest_Mem::error_mem { 0 };
-std::atomic<std::int32_t> CTest_Mem::lasterror_mem { 0 };
-std::atomic<std::uint64_t> CTest_Mem::gTotalPhysicalRam { 0 };
-std::atomic<std::uint64_t> CTest_Mem::gFreePhysicalRam { 0 };
-std::atomic<std::uint64_t> CTest_Mem::gFreeHighRam { 0 };
-std::atomic<std::uint32_t> CTest_Mem::gPageSize { 0 };
-std::atomic<std::uint64_t> CTest_Mem::gTestRam { 0 };
-std::atomic<std::uint64_t> CTest_Mem::gMaxTestRamSize { CTest_Mem::kDefaultMaxTestRam };
-
 namespace {
 
 constexpr int kLogTestRam = 4; // "RAM" in the event log's test names
-constexpr int kErrNotRoot = 203;
-constexpr int kErrAllocation = 96;
-constexpr int kErrVerify = 30;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 // A pass with nothing to write or verify (switched off, or an empty
 // buffer) would otherwise spin, counting cycles at full speed.
 constexpr int kSkippedPassPauseMs = 1000;
-
-std::atomic<std::uint64_t> g_maxTestRam { CTest_Mem::kDefaultMaxTestRam };
-std::atomic<std::uint64_t> g_chunkSize { CTest_Mem::SIZE_PER_CHUNK };
-std::atomic<CTest_Mem::MemoryStatusFn> g_memoryStatus { nullptr };
-std::atomic<CTest_Mem::ChunkHook> g_chunkHook { nullptr };
-
-std::atomic<int> g_startWaitMs { CTest_Mem::kStartWaitMs };
-std::atomic<int> g_afterAllocationMs { 100 };
-std::atomic<int> g_afterMismatchMs { 1000 };
-std::atomic<int> g_afterErrorMs { 3000 };
-std::atomic<int> g_idleStepMs { 10000 };
-
-int ms(const std::atomic<int>& v)
-{
-    return v.load(std::memory_order_relaxed);
-}
 
 std::uint64_t nextMultiple(std::uint64_t j, std::uint64_t step)
 {
@@ -112,10 +78,9 @@ bool sampleLinesWanted()
 
 // Throttle points of a byte loop: every stride-th 2048-byte boundary, the
 // stride being the clock factor x duty x perDuty, at least 1.
-std::uint64_t throttleStrideBytes(int duty, int perDuty)
+std::uint64_t throttleStrideBytes(float factor, int duty, int perDuty)
 {
-    const float s = CTest_Mem::gflCPUScalingFactor.load(std::memory_order_relaxed) * static_cast<float>(duty)
-        * static_cast<float>(perDuty);
+    const float s = factor * static_cast<float>(duty) * static_cast<float>(perDuty);
     std::uint64_t stride = 1;
     if (s >= 1.0f)
         stride = s < 1e12f ? static_cast<std::uint64_t>(s) : static_cast<std::uint64_t>(1e12);
@@ -210,9 +175,9 @@ int CTest_Mem::PlanChunks(
     return n;
 }
 
-unsigned char CTest_Mem::GetBytePattern_mem(int cycles)
+unsigned char CTest_Mem::GetBytePattern_mem(int cycles) const
 {
-    switch (BufferPattern.load(std::memory_order_relaxed)) {
+    switch (m_live.bufferPattern.load(std::memory_order_relaxed)) {
     case 1:
         return 0xAA;
     case 2:
@@ -228,26 +193,32 @@ unsigned char CTest_Mem::GetBytePattern_mem(int cycles)
 
 CTest_Mem::CTest_Mem(const RunContext& ctx, int testID)
     : CTest_Base(ctx, testID, kSliceDefault)
+    , m_live(ctx.run.live<MemoryLive>(testID))
 {
     std::snprintf(m_testName, sizeof m_testName, "%s", "Memory (RAM)");
-    BufferPattern = 0;
+    m_live.bufferPattern = 0;
     // Without a known clock the factor would be 0 and a throttled loop would
     // pause every 2048 bytes; an unknown clock counts as the 1200 MHz base.
     const float mhz = relaxedLoad(resultfile.cpu_info.cpu0_mhz);
-    gflCPUScalingFactor = (std::isfinite(mhz) && mhz >= 1.0f) ? mhz / 1200.0f : 1.0f;
-    bt_delay_mem = DutyDelayMs(SlotDutyCycle(testconfig, testID));
-    gMaxTestRamSize = LimitFromEnvironment(g_maxTestRam.load(), std::getenv(kLimitVariable));
-    status_mem = 0;
-    progress_mem = 0;
-    opcount_write = 0;
-    opcount_read = 0;
-    error_mem = 0;
-    lasterror_mem = 0;
+    m_live.cpuScalingFactor = (std::isfinite(mhz) && mhz >= 1.0f) ? mhz / 1200.0f : 1.0f;
+    m_live.delay = DutyDelayMs(SlotDutyCycle(testconfig, testID));
+    m_live.maxTestRamSize = LimitFromEnvironment(settings().maxTestRam, std::getenv(kLimitVariable));
+    m_live.status = 0;
+    m_live.progress = 0;
+    m_live.opcountWrite = 0;
+    m_live.opcountRead = 0;
+    m_live.error = 0;
+    m_live.lastError = 0;
 }
 
 CTest_Mem::~CTest_Mem()
 {
     FreeChunks();
+}
+
+const MemorySettings& CTest_Mem::settings() const
+{
+    return m_ctx.settings<MemorySettings>();
 }
 
 void CTest_Mem::logLine(const char* text, int level)
@@ -258,7 +229,7 @@ void CTest_Mem::logLine(const char* text, int level)
 
 void CTest_Mem::raiseError(int code)
 {
-    lasterror_mem = code;
+    m_live.lastError = code;
     RecordError(code, kLogTestRam);
 }
 
@@ -273,7 +244,7 @@ void CTest_Mem::pauseIfActive(int pauseMs)
 void CTest_Mem::idleUntilStopped()
 {
     while (Active())
-        WaitMsecs(std::max(1, ms(g_idleStepMs)));
+        WaitMsecs(std::max(1, settings().idleStepMs));
 }
 
 void CTest_Mem::test_entry(int /*instance*/)
@@ -286,11 +257,11 @@ void CTest_Mem::th_test_mem()
 {
     m_numChunks = 0;
     DPrintf("%s, %s[%d]: %s starts\n", KVX_WHERE, m_testName);
-    WaitOnGlobal(ms(g_startWaitMs));
+    WaitOnGlobal(settings().startWaitMs);
     LogStart();
 
     if (!HavePrivilege(Privilege::LockMemory)) {
-        raiseError(kErrNotRoot);
+        raiseError(kMemoryErrorNotRoot);
         idleUntilStopped();
         EndTest();
         return;
@@ -307,8 +278,8 @@ void CTest_Mem::th_test_mem()
 void CTest_Mem::readMemoryStatus()
 {
     struct sysinfo si { };
-    const MemoryStatusFn fn = g_memoryStatus.load();
-    const int rc = fn ? fn(&si) : ::sysinfo(&si);
+    const auto& status = settings().memoryStatus;
+    const int rc = status ? status(&si) : ::sysinfo(&si);
     char line[CLogger::kLineSize];
     if (rc != 0) {
         const int err = errno;
@@ -318,17 +289,17 @@ void CTest_Mem::readMemoryStatus()
     }
     // Kernels before 2.3.23 report bytes and leave the unit 0.
     const std::uint64_t unit = si.mem_unit ? si.mem_unit : 1;
-    gTotalPhysicalRam = static_cast<std::uint64_t>(si.totalram) * unit;
-    gFreePhysicalRam = static_cast<std::uint64_t>(si.freeram) * unit;
-    gFreeHighRam = static_cast<std::uint64_t>(si.freehigh ? si.freehigh : si.freeram) * unit;
+    m_live.totalPhysicalRam = static_cast<std::uint64_t>(si.totalram) * unit;
+    m_live.freePhysicalRam = static_cast<std::uint64_t>(si.freeram) * unit;
+    m_live.freeHighRam = static_cast<std::uint64_t>(si.freehigh ? si.freehigh : si.freeram) * unit;
     std::snprintf(line, sizeof line, "Got memory status - Total RAM %llu bytes\n",
-        static_cast<unsigned long long>(gTotalPhysicalRam.load()));
+        static_cast<unsigned long long>(m_live.totalPhysicalRam.load()));
     logLine(line);
     std::snprintf(line, sizeof line, "Got memory status - Free RAM %llu bytes\n",
-        static_cast<unsigned long long>(gFreePhysicalRam.load()));
+        static_cast<unsigned long long>(m_live.freePhysicalRam.load()));
     logLine(line);
     std::snprintf(line, sizeof line, "Got memory status - Free high RAM %llu bytes\n",
-        static_cast<unsigned long long>(gFreeHighRam.load()));
+        static_cast<unsigned long long>(m_live.freeHighRam.load()));
     logLine(line);
 }
 
@@ -337,45 +308,45 @@ bool CTest_Mem::AllocateChunks()
     char line[CLogger::kLineSize];
     readMemoryStatus();
     const long page = sysconf(_SC_PAGE_SIZE);
-    gPageSize = page > 0 ? static_cast<std::uint32_t>(page) : 4096u;
+    m_live.pageSize = page > 0 ? static_cast<std::uint32_t>(page) : 4096u;
     std::snprintf(line, sizeof line, "sysconf(_SC_PAGE_SIZE) = %lu\n", static_cast<unsigned long>(page));
     logLine(line);
 
-    const std::uint64_t freeRam = gFreePhysicalRam.load();
+    const std::uint64_t freeRam = m_live.freePhysicalRam.load();
     const float fraction = FractionFor(freeRam);
     m_pageAlign = std::getenv("_MLOCK_PAGE_ALIGN_") != nullptr;
     DPrintf(m_pageAlign ? "_MLOCK_PAGE_ALIGN_ defined\n" : "_MLOCK_PAGE_ALIGN_ NOT defined\n");
 
     Alloc result = sizeAndAllocate(freeRam, fraction, "available physical RAM");
     if (result == Alloc::Failed) {
-        error_mem = 1;
-        lasterror_mem = kErrAllocation;
+        m_live.error = 1;
+        m_live.lastError = kMemoryErrorAllocation;
         FreeChunks();
     }
-    pauseIfActive(ms(g_afterAllocationMs));
+    pauseIfActive(settings().afterAllocationMs);
 
     if (result == Alloc::Failed && Active()) {
         // The first failure only leads to a second try, sized by the free
         // high memory with the same share.
-        error_mem = 0;
+        m_live.error = 0;
         readMemoryStatus();
-        const std::uint64_t freeHigh = gFreeHighRam.load();
+        const std::uint64_t freeHigh = m_live.freeHighRam.load();
         result = sizeAndAllocate(freeHigh, fraction, "available HIGH RAM");
         if (result == Alloc::Failed) {
-            raiseError(kErrAllocation);
-            error_mem = 0;
+            raiseError(kMemoryErrorAllocation);
+            m_live.error = 0;
             std::snprintf(line, sizeof line,
                 "Failed attempt to allocate %d percent of %llu (available HIGH RAM) for memory test buffer size = "
                 "%llu bytes\n",
                 percentOf(fraction), static_cast<unsigned long long>(freeHigh),
-                static_cast<unsigned long long>(gTestRam.load()));
+                static_cast<unsigned long long>(m_live.testRam.load()));
             logLine(line);
             FreeChunks();
             std::snprintf(line, sizeof line,
                 "Failed to allocate number of memory chunks = %llu, SIZE_PER_CHUNK = %llu, theTestBufSize = %llu "
                 "bytes\n",
-                static_cast<unsigned long long>(m_plannedChunks), static_cast<unsigned long long>(g_chunkSize.load()),
-                static_cast<unsigned long long>(gTestRam.load()));
+                static_cast<unsigned long long>(m_plannedChunks), static_cast<unsigned long long>(settings().chunkSize),
+                static_cast<unsigned long long>(m_live.testRam.load()));
             logLine(line);
             idleUntilStopped();
             return false;
@@ -383,14 +354,14 @@ bool CTest_Mem::AllocateChunks()
     }
     if (result != Alloc::Done) {
         // Stopped while allocating: nothing to test, nothing to report.
-        error_mem = 0;
+        m_live.error = 0;
         FreeChunks();
         return false;
     }
     std::snprintf(line, sizeof line,
         "Number of memory chunks allocated = %llu, SIZE_PER_CHUNK = %llu, theTestBufSize = %llu bytes\n",
-        static_cast<unsigned long long>(m_numChunks), static_cast<unsigned long long>(g_chunkSize.load()),
-        static_cast<unsigned long long>(gTestRam.load()));
+        static_cast<unsigned long long>(m_numChunks), static_cast<unsigned long long>(settings().chunkSize),
+        static_cast<unsigned long long>(m_live.testRam.load()));
     logLine(line);
     return true;
 }
@@ -399,7 +370,7 @@ CTest_Mem::Alloc CTest_Mem::sizeAndAllocate(std::uint64_t freeRam, float fractio
 {
     char line[CLogger::kLineSize];
     std::uint64_t testRam = TestRamFor(freeRam, fraction);
-    const std::uint64_t limit = gMaxTestRamSize.load();
+    const std::uint64_t limit = m_live.maxTestRamSize.load();
     if (testRam > limit) {
         std::snprintf(line, sizeof line,
             "Requested RAM test (of %llu bytes) size exceed limit (of %llu bytes).  Will attempt to allocate max for "
@@ -413,11 +384,11 @@ CTest_Mem::Alloc CTest_Mem::sizeAndAllocate(std::uint64_t freeRam, float fractio
             static_cast<unsigned long long>(testRam));
     }
     logLine(line);
-    gTestRam = testRam;
+    m_live.testRam = testRam;
 
     std::uint64_t sizes[kMaxChunks];
     bool truncated = false;
-    m_plannedChunks = static_cast<std::uint32_t>(PlanChunks(testRam, g_chunkSize.load(), sizes, &truncated));
+    m_plannedChunks = static_cast<std::uint32_t>(PlanChunks(testRam, settings().chunkSize, sizes, &truncated));
     if (truncated) {
         std::snprintf(line, sizeof line, "We have reached the maximum number of memory chunks allowed = %llu\n",
             static_cast<unsigned long long>(kMaxChunks));
@@ -458,7 +429,7 @@ void* CTest_Mem::AllocLockedMem(unsigned long long size)
         return nullptr;
     }
 
-    std::uint64_t page = gPageSize.load();
+    std::uint64_t page = m_live.pageSize.load();
     if (page == 0) {
         const long p = sysconf(_SC_PAGE_SIZE);
         page = p > 0 ? static_cast<std::uint64_t>(p) : 4096;
@@ -521,20 +492,20 @@ int CTest_Mem::RunPass()
 {
     int result = 0;
     const bool testing = relaxedLoad(testconfig.memory_test_flag) == 0;
-    const std::uint64_t total = gTestRam.load();
+    const std::uint64_t total = m_live.testRam.load();
     if (testing) {
         for (std::uint32_t i = 0; i < m_numChunks; ++i)
             TestStdMem(m_chunks[i].address, m_chunks[i].size, i, total, 1);
         for (std::uint32_t i = 0; i < m_numChunks && result == 0; ++i)
             result = TestStdMem(m_chunks[i].address, m_chunks[i].size, i, total, 2);
     }
-    BufferPattern = (BufferPattern.load() + 1) % NumPatterns;
+    m_live.bufferPattern = (m_live.bufferPattern.load() + 1) % NumPatterns;
     CountCycle();
     if (result != 0)
-        pauseIfActive(ms(g_afterMismatchMs));
-    if (error_mem.exchange(0) != 0) {
-        raiseError(lasterror_mem.load());
-        pauseIfActive(ms(g_afterErrorMs));
+        pauseIfActive(settings().afterMismatchMs);
+    if (m_live.error.exchange(0) != 0) {
+        raiseError(m_live.lastError.load());
+        pauseIfActive(settings().afterErrorMs);
     }
     if (!testing || total == 0)
         pauseIfActive(kSkippedPassPauseMs);
@@ -548,23 +519,23 @@ int CTest_Mem::TestStdMem(
         return 0;
     char line[CLogger::kLineSize];
     std::snprintf(line, sizeof line, "%s Buffer Pattern: %s, Start Address: %p, Size: %llu\n",
-        mode == 1 ? "Write" : "Verify", PatternText[BufferPattern.load() % NumPatterns], address, size);
+        mode == 1 ? "Write" : "Verify", PatternText[m_live.bufferPattern.load() % NumPatterns], address, size);
     logLine(line);
-    status_mem = mode;
+    m_live.status = mode;
     if (chunkIndex == 0)
-        progress_mem = 0;
+        m_live.progress = 0;
     auto* bytes = static_cast<unsigned char*>(address);
     const int rc = mode == 1 ? test_mem_writemem(bytes, size, chunkIndex, totalSize)
                              : test_mem_verifymem(bytes, size, chunkIndex, totalSize);
-    if (const ChunkHook hook = g_chunkHook.load())
+    if (const auto& hook = settings().chunkHook)
         hook(mode, chunkIndex, bytes, size);
-    pauseIfActive(bt_delay_mem.load());
+    pauseIfActive(m_live.delay.load());
     return rc;
 }
 
 void CTest_Mem::fillPatternBlock(unsigned char first)
 {
-    const bool sequence = BufferPattern.load() == 0;
+    const bool sequence = m_live.bufferPattern.load() == 0;
     for (std::size_t i = 0; i < sizeof m_pattern; ++i)
         m_pattern[i] = sequence ? static_cast<unsigned char>(first + i) : first;
 }
@@ -573,9 +544,9 @@ void CTest_Mem::updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std
 {
     if (totalSize == 0)
         return;
-    const float part = static_cast<float>(chunkIndex * g_chunkSize.load() + done);
+    const float part = static_cast<float>(chunkIndex * settings().chunkSize + done);
     const float percent = part / static_cast<float>(totalSize) * 100.0f;
-    progress_mem = percent >= 100.0f ? 100 : static_cast<std::int32_t>(percent);
+    m_live.progress = percent >= 100.0f ? 100 : static_cast<std::int32_t>(percent);
 }
 
 // The byte loops keep the per-byte loop's observable points: a sample line
@@ -587,9 +558,9 @@ int CTest_Mem::test_mem_writemem(
 {
     const int duty = SlotDutyCycle(testconfig, m_testID);
     const bool throttled = duty != 100;
-    const std::uint64_t stride = throttleStrideBytes(duty, 8);
+    const std::uint64_t stride = throttleStrideBytes(m_live.cpuScalingFactor.load(std::memory_order_relaxed), duty, 8);
     const int pauseMs = (100 - duty) / 2;
-    const int pattern = BufferPattern.load();
+    const int pattern = m_live.bufferPattern.load();
     const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
     fillPatternBlock(first);
     const bool samples = sampleLinesWanted();
@@ -622,7 +593,7 @@ int CTest_Mem::test_mem_writemem(
         if (throttled && j % stride == 0)
             pauseIfActive(pauseMs);
         updateProgress(chunkIndex, end, totalSize);
-        opcount_write.fetch_add(len, std::memory_order_relaxed);
+        m_live.opcountWrite.fetch_add(len, std::memory_order_relaxed);
         CountOperations(len);
         j = end;
     }
@@ -634,7 +605,7 @@ int CTest_Mem::test_mem_verifymem(
 {
     const int duty = SlotDutyCycle(testconfig, m_testID);
     const bool throttled = duty != 100;
-    const std::uint64_t stride = throttleStrideBytes(duty, 6);
+    const std::uint64_t stride = throttleStrideBytes(m_live.cpuScalingFactor.load(std::memory_order_relaxed), duty, 6);
     const int pauseMs = (100 - duty) / 2;
     const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
     fillPatternBlock(first);
@@ -659,8 +630,8 @@ int CTest_Mem::test_mem_verifymem(
         const std::uint64_t i = firstMismatch(address + j, len, m_pattern);
         if (i != len) {
             const std::uint64_t at = j + i;
-            error_mem = 1;
-            lasterror_mem = kErrVerify;
+            m_live.error = 1;
+            m_live.lastError = kMemoryErrorVerify;
             char line[CLogger::kLineSize];
             std::snprintf(line, sizeof line, "Virtual Offset: %p Read: %d Expected %d",
                 static_cast<void*>(address + at), static_cast<int>(static_cast<signed char>(address[at])),
@@ -669,14 +640,14 @@ int CTest_Mem::test_mem_verifymem(
                 gLogger->AddLine(line, -1, 0, nullptr, 3);
             // The bytes before the bad one were verified.
             updateProgress(chunkIndex, at, totalSize);
-            opcount_read.fetch_add(i, std::memory_order_relaxed);
+            m_live.opcountRead.fetch_add(i, std::memory_order_relaxed);
             CountOperations(i);
-            return kErrVerify;
+            return kMemoryErrorVerify;
         }
         if (throttled && j % stride == 0)
             pauseIfActive(pauseMs);
         updateProgress(chunkIndex, end, totalSize);
-        opcount_read.fetch_add(len, std::memory_order_relaxed);
+        m_live.opcountRead.fetch_add(len, std::memory_order_relaxed);
         CountOperations(len);
         j = end;
     }
@@ -696,33 +667,6 @@ std::uint64_t CTest_Mem::LimitFromEnvironment(std::uint64_t limit, const char* v
     return mib * 1024 * 1024;
 }
 
-void CTest_Mem::SetSizesForTests(std::uint64_t maxTestRam, std::uint64_t chunkSize)
-{
-    g_maxTestRam = maxTestRam ? maxTestRam : kDefaultMaxTestRam;
-    g_chunkSize = chunkSize ? chunkSize : SIZE_PER_CHUNK;
-}
-
-void CTest_Mem::SetMemoryStatusForTests(MemoryStatusFn fn)
-{
-    g_memoryStatus = fn;
-}
-
-void CTest_Mem::SetTimingForTests(const Timing& timing)
-{
-    const Timing defaults;
-    auto pick = [](int v, int d) { return v < 0 ? d : v; };
-    g_startWaitMs = pick(timing.startWaitMs, defaults.startWaitMs);
-    g_afterAllocationMs = pick(timing.afterAllocationMs, defaults.afterAllocationMs);
-    g_afterMismatchMs = pick(timing.afterMismatchMs, defaults.afterMismatchMs);
-    g_afterErrorMs = pick(timing.afterErrorMs, defaults.afterErrorMs);
-    g_idleStepMs = pick(timing.idleStepMs, defaults.idleStepMs);
-}
-
-void CTest_Mem::SetChunkHookForTests(ChunkHook hook)
-{
-    g_chunkHook = hook;
-}
-
 void* Test_Thread_Mem(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Mem",
@@ -730,6 +674,10 @@ void* Test_Thread_Mem(void* arg)
             return std::make_unique<CTest_Mem>(ctx, slot);
         });
 }
+
+namespace {
+constexpr int kMemoryErrors[] = { kMemoryErrorVerify, kMemoryErrorAllocation, kMemoryErrorNotRoot };
+} // namespace
 
 extern const EngineInfo kMemoryEngine = {
     .name = "Memory (RAM)",
@@ -743,6 +691,6 @@ extern const EngineInfo kMemoryEngine = {
     .window = LiveWindowKind::Memory,
     .icon = ":/icons/memory.png",
     .entry = Test_Thread_Mem,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<MemoryLive>(); },
+    .errorCodes = kMemoryErrors,
 };

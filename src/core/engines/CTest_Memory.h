@@ -18,9 +18,9 @@
 //      request during the allocation is seen between two chunks; throttle
 //      and chunk pauses are skipped once it has come.
 //
-// Threadsafety: one engine and one test thread at a time. The class-wide
-// values below are what the memory window reads from the GUI thread while
-// the test writes them; each is a std::atomic. The chunks and the pattern
+// Threadsafety: one engine and one test thread at a time. The slot's
+// MemoryLive is what the memory window reads from the GUI thread while the
+// test writes it; each value is a std::atomic. The chunks and the pattern
 // block belong to the test thread.
 #pragma once
 
@@ -28,9 +28,41 @@
 
 #include "CTest_Base.h"
 
+#include "LiveStatus.h"
+
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <sys/sysinfo.h>
+
+// The codes the memory test raises.
+enum MemoryError : int {
+    kMemoryErrorVerify = 30, // a verified byte differs
+    kMemoryErrorAllocation = 96, // the retry could not allocate or lock a chunk
+    kMemoryErrorNotRoot = 203,
+};
+
+// The live values of the memory slot: written by its test, read by the
+// memory window.
+struct MemoryLive : LiveStatus {
+    std::atomic<std::int32_t> bufferPattern { 0 }; // index into CTest_Mem::PatternText
+    std::atomic<std::int32_t> status { 0 }; // 0 starting, 1 writing, 2 verifying
+    std::atomic<std::int32_t> progress { 0 }; // percent of the buffer done in this phase
+    std::atomic<std::uint64_t> opcountWrite { 0 }; // bytes written by this engine
+    std::atomic<std::uint64_t> opcountRead { 0 }; // bytes verified by this engine
+    std::atomic<std::int32_t> delay { 0 }; // pause in ms after each chunk
+    std::atomic<float> cpuScalingFactor { 1.0f }; // first processor's MHz / 1200
+    std::atomic<std::int32_t> error { 0 }; // an error waits to be reported
+    std::atomic<std::int32_t> lastError { 0 }; // its code
+    std::atomic<std::uint64_t> totalPhysicalRam { 0 };
+    std::atomic<std::uint64_t> freePhysicalRam { 0 }; // as the test read it when sizing
+    std::atomic<std::uint64_t> freeHighRam { 0 }; // free high memory, or the free RAM without any
+    std::atomic<std::uint32_t> pageSize { 0 };
+    std::atomic<std::uint64_t> testRam { 0 }; // bytes in all chunks
+    std::atomic<std::uint64_t> maxTestRamSize { 0 }; // upper limit of testRam
+};
+
+struct MemorySettings;
 
 class CTest_Mem : public CTest_Base {
 public:
@@ -44,27 +76,10 @@ public:
     static constexpr std::uint64_t kThrottleBytes = 2048;
     static constexpr int kStartWaitMs = 2000;
 
-    // Pattern names by BufferPattern, and status texts by status_mem.
+    // Pattern names by MemoryLive::bufferPattern, and status texts by
+    // MemoryLive::status.
     static const char* const PatternText[NumPatterns];
     static const char* const status_text[4];
-
-    // Live values for the memory window (GUI thread reads, test writes).
-    static std::atomic<std::int32_t> BufferPattern; // index into PatternText
-    static std::atomic<std::int32_t> status_mem; // 0 starting, 1 writing, 2 verifying
-    static std::atomic<std::int32_t> progress_mem; // percent of the buffer done in this phase
-    static std::atomic<std::uint64_t> opcount_write; // bytes written by this engine
-    static std::atomic<std::uint64_t> opcount_read; // bytes verified by this engine
-    static std::atomic<std::int32_t> bt_delay_mem; // pause in ms after each chunk
-    static std::atomic<float> gflCPUScalingFactor; // first processor's MHz / 1200
-    static std::atomic<std::int32_t> error_mem; // an error waits to be reported
-    static std::atomic<std::int32_t> lasterror_mem; // its code
-    static std::atomic<std::uint64_t> gTotalPhysicalRam;
-    // Free RAM in bytes; the memory window also stores its own reading here.
-    static std::atomic<std::uint64_t> gFreePhysicalRam;
-    static std::atomic<std::uint64_t> gFreeHighRam; // free high memory, or the free RAM without any
-    static std::atomic<std::uint32_t> gPageSize;
-    static std::atomic<std::uint64_t> gTestRam; // bytes in all chunks
-    static std::atomic<std::uint64_t> gMaxTestRamSize; // upper limit of gTestRam
 
     // The share of the free RAM `freeRam` the test takes: 0.6 below 256 MiB,
     // 0.7 below 512 MiB, 0.8 below 1 GiB, 0.9 below 2 GiB, 0.8 below 4 GiB,
@@ -79,7 +94,7 @@ public:
     static int PlanChunks(
         std::uint64_t testRam, std::uint64_t chunkSize, std::uint64_t sizes[kMaxChunks], bool* truncated);
 
-    // Resets the class-wide values for a new test. Test thread.
+    // Resets the slot's live values for a new test. Test thread.
     CTest_Mem(const RunContext& ctx, int testID);
     // Releases any chunk still held.
     ~CTest_Mem() override;
@@ -100,7 +115,7 @@ public:
     int FreeLockedMem(void* address, unsigned long long size);
 
     // Writes (mode 1) or verifies (mode 2) chunk `chunkIndex` of a buffer of
-    // `totalSize` bytes with the current pattern, then pauses bt_delay_mem.
+    // `totalSize` bytes with the current pattern, then pauses the live delay.
     // Returns 0, or 30 for a verify mismatch; other modes do nothing.
     int TestStdMem(
         void* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize, int mode);
@@ -109,7 +124,7 @@ public:
     int test_mem_verifymem(
         unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize);
     // The first byte of the current pattern; for pattern 0, cycles mod 256.
-    static unsigned char GetBytePattern_mem(int cycles);
+    unsigned char GetBytePattern_mem(int cycles) const;
 
     // Reads the memory statistics and the page size, then sizes, allocates
     // and locks the test buffer, with the second try on the free high
@@ -132,26 +147,6 @@ public:
     // `limit`, or the lower limit `value` asks for. Any thread.
     static std::uint64_t LimitFromEnvironment(std::uint64_t limit, const char* value);
 
-    // Test-only seams; the program never calls them. Limit of the test
-    // buffer and chunk size (0 restores 32 GiB and 128 MiB); read by the
-    // constructor and the allocation.
-    static void SetSizesForTests(std::uint64_t maxTestRam, std::uint64_t chunkSize);
-    // Replaces the sysinfo call (null restores it).
-    using MemoryStatusFn = int (*)(struct sysinfo*);
-    static void SetMemoryStatusForTests(MemoryStatusFn fn);
-    // The fixed waits, in ms; negative restores the default.
-    struct Timing {
-        int startWaitMs = kStartWaitMs;
-        int afterAllocationMs = 100; // after the chunks are allocated
-        int afterMismatchMs = 1000; // after a pass whose verify failed
-        int afterErrorMs = 3000; // after a pass that reported an error
-        int idleStepMs = 10000; // while idling after an error
-    };
-    static void SetTimingForTests(const Timing& timing);
-    // Called on the test thread after each chunk's byte loop (mode 1 or 2).
-    using ChunkHook = void (*)(int mode, std::uint64_t chunkIndex, unsigned char* address, std::uint64_t size);
-    static void SetChunkHookForTests(ChunkHook hook);
-
 private:
     struct Chunk {
         unsigned char* address = nullptr;
@@ -169,6 +164,9 @@ private:
     void fillPatternBlock(unsigned char first);
     void updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std::uint64_t totalSize);
 
+    const MemorySettings& settings() const;
+
+    MemoryLive& m_live;
     std::uint32_t m_numChunks = 0;
     std::uint32_t m_plannedChunks = 0;
     Chunk m_chunks[kMaxChunks];
@@ -176,6 +174,24 @@ private:
     // One 256-byte period of the pattern from a block's first byte; every
     // block starts a period.
     alignas(64) unsigned char m_pattern[256];
+};
+
+// The memory engine's settings; the program keeps the defaults (the limit
+// still follows CTest_Mem::kLimitVariable).
+struct MemorySettings {
+    // Limit of the test buffer and chunk size.
+    std::uint64_t maxTestRam = CTest_Mem::kDefaultMaxTestRam;
+    std::uint64_t chunkSize = CTest_Mem::SIZE_PER_CHUNK;
+    // The fixed waits, in ms.
+    int startWaitMs = CTest_Mem::kStartWaitMs;
+    int afterAllocationMs = 100; // after the chunks are allocated
+    int afterMismatchMs = 1000; // after a pass whose verify failed
+    int afterErrorMs = 3000; // after a pass that reported an error
+    int idleStepMs = 10000; // while idling after an error
+    // Tests only: replaces the sysinfo call; called on the test thread after
+    // each chunk's byte loop (mode 1 or 2).
+    std::function<int(struct sysinfo*)> memoryStatus;
+    std::function<void(int mode, std::uint64_t chunkIndex, unsigned char* address, std::uint64_t size)> chunkHook;
 };
 
 // Thread entry of slot 3 (ChildProc). `arg` is the slot's TestThreadRecord.
