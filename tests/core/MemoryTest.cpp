@@ -3,8 +3,8 @@
 #include "EngineFixture.h"
 #include "ProcessRun.h"
 #include "ScopedEnv.h"
-#include "ScopedEuid.h"
 
+#include <algorithm>
 #include <fstream>
 #include <linux/capability.h>
 #include <sys/mman.h>
@@ -141,11 +141,6 @@ protected:
             pthread_join(t, nullptr);
         return ended;
     }
-    // Errors, last error, locked KiB and buffer size.
-    std::tuple<std::uint32_t, std::uint32_t, long, std::uint64_t> state()
-    {
-        return { resultfile.results[kSlot].errors, resultfile.results[kSlot].last_error, lockedKiB(), live().testRam };
-    }
     // The byte of `pattern` at offset j of a chunk in cycle `cycle`.
     static unsigned char expected(int pattern, std::uint32_t cycle, std::uint64_t j)
     {
@@ -167,11 +162,33 @@ protected:
     std::size_t statusCalls = 0;
 };
 
-TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
+// Passes 0-4 write and verify patterns 0-4 in cycles 300-304; passes 5-10
+// again, the ones in `flips` with one byte flipped once the last chunk is
+// written: error 30, reported once, the verify ends there, and the next
+// pass goes on with the next pattern.
+TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
 {
+    const struct {
+        int pass, chunk;
+        std::uint64_t offset;
+        const char* values; // read and expected, as signed bytes
+    } flips[] = {
+        { 5, 1, 204805, "Read: 55 Expected 54" }, // pattern 0 in cycle 305, past a checkpoint
+        { 6, 2, 419429, "Read: -85 Expected -86" }, // pattern 1, the buffer's last byte
+        { 9, 0, 0, "Read: -2 Expected -1" }, // pattern 4, the first byte
+    };
     testconfig.trace_level = 4; // with the sample lines
     SetSlotActive(kSlot, true);
     CTest_Mem engine(process.ctx, kSlot);
+    unsigned char* flip = nullptr;
+    int progressAfterFirstWrite = -1;
+    settings.chunkHook = [&](int mode, std::uint64_t chunkIndex, unsigned char*, std::uint64_t) {
+        if (mode == 1 && chunkIndex == 0)
+            progressAfterFirstWrite = live().progress;
+        if (mode == 1 && flip && static_cast<int>(chunkIndex) == engine.numChunks() - 1)
+            *flip ^= 0x01, flip = nullptr;
+    };
+    apply();
     {
         ScopedEnv align("_MLOCK_PAGE_ALIGN_", "1");
         ASSERT_TRUE(engine.AllocateChunks());
@@ -190,24 +207,39 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
                           + ", Size: " + to_string(engine.chunkSize(i) + block % 4096) + " \n"),
             1);
     }
-    // Passes 0-4 in cycles 300-304, then pattern 0 again.
     relaxedStore(resultfile.results[kSlot].cycles, 300u);
-    for (int pass = 0; pass < 6; ++pass) {
+    std::uint32_t errors = 0;
+    for (int pass = 0; pass < 11; ++pass) {
         SCOPED_TRACE(pass);
         const int pattern = live().bufferPattern;
         const std::uint32_t cycle = relaxedLoad(resultfile.results[kSlot].cycles);
         ASSERT_EQ(pattern, pass % 5);
+        const auto* f = std::find_if(std::begin(flips), std::end(flips), [&](auto& f) { return f.pass == pass; });
+        const bool flipped = f != std::end(flips);
+        flip = flipped ? engine.chunkAddress(f->chunk) + f->offset : nullptr;
         const std::size_t before = trace().size();
         const std::uint64_t ops = resultfile.results[kSlot].op_count;
         const std::uint64_t written = live().opcountWrite, read = live().opcountRead;
-        ASSERT_EQ(engine.RunPass(), 0);
-        EXPECT_TRUE(holds(engine, pattern, cycle));
+        ASSERT_EQ(engine.RunPass(), flipped ? 30 : 0);
+        const std::uint64_t verified = flipped ? f->chunk * kMiB + f->offset : kTotal; // up to the bad byte
         EXPECT_EQ(std::tuple(live().opcountWrite - written, live().opcountRead - read,
                       resultfile.results[kSlot].op_count - ops, resultfile.results[kSlot].cycles),
-            std::tuple(kTotal, kTotal, 2 * kTotal, cycle + 1));
-        EXPECT_EQ(std::pair(live().status.load(), live().progress.load()), std::pair(2, 100));
-
+            std::tuple(kTotal, verified, kTotal + verified, cycle + 1));
+        EXPECT_EQ(std::tuple(resultfile.results[kSlot].errors, resultfile.classes[kSlot].critical, live().error.load(),
+                      live().status.load(), progressAfterFirstWrite),
+            std::tuple(errors += flipped, errors, 0, 2, 41));
         const std::string lines = trace(before);
+        if (flipped) {
+            EXPECT_EQ(std::pair(resultfile.results[kSlot].last_error, live().lastError.load()), std::pair(30u, 30));
+            EXPECT_EQ(count(lines, "Verify Buffer Pattern: "), f->chunk + 1) << "the later chunks not at all";
+            // Logged without a test name.
+            const std::string bad = ", Virtual Offset: " + hex(flip ? flip : engine.chunkAddress(f->chunk) + f->offset);
+            EXPECT_EQ(std::pair(count(lines, bad + " " + f->values + "\n"), count(lines, logged(kMemoryErrorVerify))),
+                std::pair(1, 1));
+            continue;
+        }
+        EXPECT_EQ(live().progress.load(), 100);
+        EXPECT_TRUE(holds(engine, pattern, cycle));
         for (int i = 0; i < 3; ++i) {
             const std::string where = std::string(CTest_Mem::PatternText[pattern]) + ", Start Address: "
                 + hex(engine.chunkAddress(i)) + ", Size: " + to_string(engine.chunkSize(i)) + " \n";
@@ -225,62 +257,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
             expected(pattern, cycle, 0), expected(pattern, cycle, 0));
         EXPECT_EQ(count(lines, line), 1) << line;
     }
-    EXPECT_EQ(engine.chunkAddress(0)[0], 49) << "pattern 0 in cycle 305";
-    EXPECT_EQ(resultfile.results[kSlot].errors, 0u);
-}
-
-TEST_F(MemoryRun, FlippedByteRaises30OnceEndsThatVerifyAndTheNextPassGoesOn)
-{
-    const struct {
-        int pattern, chunk;
-        std::uint64_t offset;
-        const char* values; // read and expected, as signed bytes
-    } cases[] = {
-        { 0, 1, 204805, "Read: 4 Expected 5" }, // past a checkpoint
-        { 1, 2, 419429, "Read: -85 Expected -86" }, // the buffer's last byte
-        { 4, 0, 0, "Read: -2 Expected -1" }, // the first byte; the next pass wraps to pattern 0
-    };
-    SetSlotActive(kSlot, true);
-    CTest_Mem engine(process.ctx, kSlot);
-    ASSERT_TRUE(engine.AllocateChunks());
-    // Flips one byte once the last chunk is written.
-    unsigned char* flip = nullptr;
-    int progressAfterFirstWrite = -1;
-    settings.chunkHook = [&](int mode, std::uint64_t chunkIndex, unsigned char*, std::uint64_t) {
-        if (mode == 1 && chunkIndex == 0)
-            progressAfterFirstWrite = live().progress;
-        if (mode == 1 && flip && static_cast<int>(chunkIndex) == engine.numChunks() - 1)
-            *flip ^= 0x01, flip = nullptr;
-    };
-    apply();
-    std::uint32_t errors = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pattern);
-        live().bufferPattern = c.pattern;
-        const std::uint32_t cycle = resultfile.results[kSlot].cycles;
-        flip = engine.chunkAddress(c.chunk) + c.offset;
-        const std::size_t before = trace().size();
-        const std::uint64_t read = live().opcountRead;
-
-        EXPECT_EQ(engine.RunPass(), 30);
-        EXPECT_EQ(progressAfterFirstWrite, 41) << "percent of the whole buffer";
-        EXPECT_EQ(std::tuple(resultfile.results[kSlot].errors, resultfile.results[kSlot].last_error,
-                      resultfile.classes[kSlot].critical, resultfile.results[kSlot].cycles),
-            std::tuple(++errors, 30u, errors, cycle + 1));
-        EXPECT_EQ(std::tuple(live().lastError.load(), live().error.load(), live().bufferPattern.load()),
-            std::tuple(30, 0, (c.pattern + 1) % 5));
-        // Verified up to the bad byte; the later chunks not at all.
-        EXPECT_EQ(live().opcountRead - read, c.chunk * kMiB + c.offset);
-        const std::string lines = trace(before);
-        EXPECT_EQ(count(lines, "Verify Buffer Pattern: "), c.chunk + 1);
-        // Logged without a test name.
-        const std::string bad = ", Virtual Offset: " + hex(engine.chunkAddress(c.chunk) + c.offset) + " " + c.values;
-        EXPECT_EQ(std::pair(count(lines, bad + "\n"), count(lines, logged(kMemoryErrorVerify))), std::pair(1, 1));
-        // The next pass, without a flip, verifies every chunk and raises nothing.
-        EXPECT_EQ(engine.RunPass(), 0);
-        EXPECT_EQ(resultfile.results[kSlot].errors, errors);
-        EXPECT_TRUE(holds(engine, (c.pattern + 1) % 5, cycle + 1));
-    }
+    EXPECT_EQ(engine.chunkAddress(0)[0], 54) << "pattern 0 in cycle 310";
 }
 
 TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
@@ -308,24 +285,6 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
     EXPECT_LT(text.find("Memory (RAM), Starting test"), text.find("Memory (RAM), Stopping test"));
 }
 
-TEST_F(MemoryRun, WithoutRootRaises203OnceAndTakesNoMemory)
-{
-    live().testRam = 12345;
-    const long lockedBefore = lockedKiB();
-    {
-        ScopedEuid user(65534);
-        ASSERT_TRUE(user.ok());
-        const pthread_t t = startThread(true);
-        EXPECT_EQ(state(), std::tuple(1u, 203u, lockedBefore, std::uint64_t { 12345 })) << "nothing sized or locked";
-        EXPECT_TRUE(stopAndWait(t)); // well inside a 10 s idle step
-    }
-    EXPECT_EQ(resultfile.results[kSlot].cycles, 0u);
-    const std::string text = trace();
-    EXPECT_EQ(count(text, logged(kMemoryErrorNotRoot)), 1) << text;
-    EXPECT_EQ(text.find("memory status"), std::string::npos);
-    EXPECT_LT(text.find("Memory (RAM), Starting test"), text.find("Memory (RAM), Stopping test"));
-}
-
 // Takes from this (child) process the right to lock beyond RLIMIT_MEMLOCK
 // and sets that limit.
 bool limitLocking(rlim_t bytes)
@@ -339,42 +298,49 @@ bool limitLocking(rlim_t bytes)
     return syscall(SYS_capset, &head, data) == 0 && setrlimit(RLIMIT_MEMLOCK, &limit) == 0;
 }
 
-TEST_F(MemoryRun, LockFailureRetriesOnFreeHighMemoryThenRaises96)
+// Each case in a child, which alone loses its rights: without root, error
+// 203 and nothing sized or locked; a lock limit, a retry sized by the free
+// high memory and, when that fails too, error 96. Either error leaves the
+// test idling with nothing locked until stopped.
+TEST_F(MemoryRun, WithoutRootOrUnderALockLimitRaisesItsErrorOnce)
 {
     if (!mlockTakesEffect())
         GTEST_SKIP() << "mlock is a no-op here (sanitizer runtime): no lock limit to run into";
     const struct {
-        rlim_t lockLimit;
+        rlim_t lockLimit; // RLIM_INFINITY: runs as user nobody instead
         std::uint64_t freeHigh; // the retry takes 60 percent of it
         const char* mlockText;
-        std::uint32_t errors;
+        std::uint32_t code;
     } cases[] = {
+        { RLIM_INFINITY, 0, "", kMemoryErrorNotRoot },
         // 1 MiB locks, the second does not; the retry's 1.2 MiB fits.
         { 1536 * 1024, 2 * kMiB, "Too many pages requested - reducing requested amount....", 0 },
-        { 1536 * 1024, 4 * kMiB, "Too many pages requested - reducing requested amount....", 1 },
-        { 0, 2 * kMiB, "Insufficient permissions - please log in with an admin account", 1 },
+        { 1536 * 1024, 4 * kMiB, "Too many pages requested - reducing requested amount....", kMemoryErrorAllocation },
+        { 0, 2 * kMiB, "Insufficient permissions - please log in with an admin account", kMemoryErrorAllocation },
     };
     settings.maxTestRam = 64 * kMiB;
     apply();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lockLimit);
+        const bool nobody = c.lockLimit == RLIM_INFINITY;
         status = { { 4 * kMiB, 0 }, { 4 * kMiB, c.freeHigh } };
         statusCalls = 0;
+        live().testRam = 12345;
         const std::size_t before = trace().size();
-        const std::uint64_t second = c.freeHigh == 2 * kMiB ? 1258291 : kTotal;
-        // In a child, which alone loses the right to lock.
+        const std::uint64_t second = nobody ? 12345 : c.freeHigh == 2 * kMiB ? 1258291 : kTotal;
         std::fflush(stdout);
         if (fork() == 0) {
-            const bool limited = limitLocking(c.lockLimit);
+            const bool limited = nobody ? seteuid(65534) == 0 : limitLocking(c.lockLimit);
             if (limited) {
                 const pthread_t t = startThread(true);
-                const auto [errors, last, locked, testRam] = state();
-                // The first failure only retries; after the second the test
-                // idles with nothing locked.
-                EXPECT_EQ(std::pair(testRam, errors), std::pair(second, c.errors));
-                EXPECT_TRUE(!c.errors || std::pair(last, locked) == std::pair(96u, 0L)) << last << ", " << locked;
-                EXPECT_TRUE(stopAndWait(t));
-                EXPECT_EQ(resultfile.results[kSlot].cycles > 0, c.errors == 0);
+                const std::tuple<std::uint32_t, std::uint32_t, long, std::uint64_t> now {
+                    resultfile.results[kSlot].errors, resultfile.results[kSlot].last_error, lockedKiB(), live().testRam
+                };
+                // The first lock failure only retries.
+                EXPECT_EQ(std::tuple(std::get<0>(now), std::get<3>(now)), std::tuple(c.code ? 1u : 0u, second));
+                EXPECT_TRUE(!c.code || now == std::tuple(1u, c.code, 0L, second)) << "idles with nothing locked";
+                EXPECT_TRUE(stopAndWait(t)); // well inside a 10 s idle step
+                EXPECT_EQ(resultfile.results[kSlot].cycles > 0, c.code == 0);
             }
             std::fflush(stdout);
             _exit(::testing::Test::HasFailure() || !limited ? 1 : 0);
@@ -383,18 +349,23 @@ TEST_F(MemoryRun, LockFailureRetriesOnFreeHighMemoryThenRaises96)
         wait(&child);
         EXPECT_TRUE(WIFEXITED(child) && WEXITSTATUS(child) == 0) << "child status " << child;
         const std::string lines = trace(before);
+        EXPECT_EQ(count(lines, c.code ? logged(static_cast<int>(c.code)) : ", RAM, "), c.code ? 1 : 0) << lines;
+        EXPECT_LT(lines.find("Memory (RAM), Starting test"), lines.find("Memory (RAM), Stopping test"));
+        if (nobody) {
+            EXPECT_EQ(lines.find("memory status"), std::string::npos);
+            continue;
+        }
         EXPECT_EQ(count(lines, "Attempting to allocate 60 percent of 4194304 (available physical RAM)"), 1);
-        EXPECT_EQ(count(lines, std::string("Error: mlock -> ") + c.mlockText), 1 + static_cast<int>(c.errors));
+        EXPECT_EQ(count(lines, std::string("Error: mlock -> ") + c.mlockText), c.code ? 2 : 1);
         const std::string retry = " to allocate 60 percent of " + to_string(c.freeHigh)
             + " (available HIGH RAM) for memory test buffer size = " + to_string(second) + " bytes";
         EXPECT_EQ(count(lines, "Attempting" + retry), 1) << lines;
-        EXPECT_EQ(count(lines, logged(kMemoryErrorAllocation)), static_cast<int>(c.errors));
         const std::string chunks = " number of memory chunks = " + to_string(second > 2 * kMiB ? 3 : 2)
             + ", SIZE_PER_CHUNK = 1048576, theTestBufSize = " + to_string(second) + " bytes";
         EXPECT_EQ(count(lines, "Failed attempt to allocate"), count(lines, "Failed to allocate" + chunks));
         EXPECT_EQ(std::pair(count(lines, "Number of memory chunks allocated = 2, SIZE_PER_CHUNK"),
                       count(lines, "Failed attempt" + retry)),
-            std::pair(c.errors ? 0 : 1, c.errors ? 1 : 0));
+            std::pair(c.code ? 0 : 1, c.code ? 1 : 0));
         EXPECT_EQ(count(lines, "Success memory locking"), count(lines, "Success memory unlocking"));
     }
 }
