@@ -140,6 +140,8 @@ TEST_F(MathRun, StopEndsEvenAnEndlessRunWhichStillCounts)
     EXPECT_TRUE(n > 0 && n % 10 == 0) << "ten operations per pair, " << n;
     EXPECT_EQ(
         std::pair(resultfile.results[kSlotMaths].op_count, live().TotalOperations(kMathFloatDiv)), std::pair(n, n));
+    CTest_Math second(process->ctx, kSlotMaths); // another thread's, while this one is alive
+    EXPECT_EQ(live().TotalOperations(kMathFloatDiv), n) << "a later engine of the run keeps the counts";
 }
 
 TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)

@@ -181,10 +181,10 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
     SetSlotActive(kSlot, true);
     CTest_Mem engine(process.ctx, kSlot);
     unsigned char* flip = nullptr;
-    int progressAfterFirstWrite = -1;
+    int progressAfterWrite[2] = { -1, -1 }; // of chunks 0 and 1, in percent of the whole buffer
     settings.chunkHook = [&](int mode, std::uint64_t chunkIndex, unsigned char*, std::uint64_t) {
-        if (mode == 1 && chunkIndex == 0)
-            progressAfterFirstWrite = live().progress;
+        if (mode == 1 && chunkIndex < 2)
+            progressAfterWrite[chunkIndex] = live().progress;
         if (mode == 1 && flip && static_cast<int>(chunkIndex) == engine.numChunks() - 1)
             *flip ^= 0x01, flip = nullptr;
     };
@@ -226,8 +226,8 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
                       resultfile.results[kSlot].op_count - ops, resultfile.results[kSlot].cycles),
             std::tuple(kTotal, verified, kTotal + verified, cycle + 1));
         EXPECT_EQ(std::tuple(resultfile.results[kSlot].errors, resultfile.classes[kSlot].critical, live().error.load(),
-                      live().status.load(), progressAfterFirstWrite),
-            std::tuple(errors += flipped, errors, 0, 2, 41));
+                      live().status.load(), progressAfterWrite[0], progressAfterWrite[1]),
+            std::tuple(errors += flipped, errors, 0, 2, 41, 83));
         const std::string lines = trace(before);
         if (flipped) {
             EXPECT_EQ(std::pair(resultfile.results[kSlot].last_error, live().lastError.load()), std::pair(30u, 30));
