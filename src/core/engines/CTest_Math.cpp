@@ -240,7 +240,7 @@ CTest_Math::CTest_Math(const RunContext& ctx, int testID)
         m_live.error.store(0, std::memory_order_relaxed);
     }
     const MathThrottle t
-        = MathThrottleFor(SlotDutyCycle(testconfig, kSlotMaths), relaxedLoad(resultfile.cpu_info.cpu0_mhz));
+        = MathThrottleFor(SlotDutyCycle(testconfig, testID), relaxedLoad(resultfile.cpu_info.cpu0_mhz));
     m_live.numLoops.store(t.numLoops, std::memory_order_relaxed);
     m_live.sleepTime.store(t.sleepMs, std::memory_order_relaxed);
     m_live.delay.store(t.delayMs, std::memory_order_relaxed);
