@@ -2,6 +2,7 @@
 #include "EngineFixture.h"
 #include "ProcessRun.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <climits>
@@ -47,8 +48,7 @@ TEST(MathThrottle, ParametersAt2000MHzUnknownClocksAndPauses)
 TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
 {
     const auto ints = SetUpRandomIntArray();
-    for (int i = 0; i < kMathArrayLen; ++i)
-        ASSERT_TRUE(ints[i] >= 1 && ints[i] <= RAND_MAX) << i << ": " << ints[i];
+    EXPECT_TRUE(std::all_of(ints.get(), ints.get() + kMathArrayLen, [](int v) { return v >= 1 && v <= RAND_MAX; }));
     // Each float is r1 * 1000 + r2 + r3 / 10000 of three successive values.
     std::srand(11);
     const auto floats = SetUpRandomflArray();

@@ -21,9 +21,7 @@ constexpr int kSlot = kSlotMemory;
 
 std::string hex(const void* p)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%p", p);
-    return buf;
+    return ::testing::PrintToString(p); // as %p prints it
 }
 
 // Locked memory of this process, from the kernel's own accounting.
