@@ -148,6 +148,10 @@ TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
 {
     // `direct`: started on records numbered 3 and 6, not by StartMathThreads;
     // `cutAt`: the third cycle stops before this run (-1: before its first).
+    // Both switches off: idles until stopped. 0xF0: the last bad result of
+    // the cycle counts. inf - inf in the derived value is bad, an infinite
+    // sum is not. A stop in the middle of a cycle still reports what its
+    // runs found.
     const struct {
         int integer, fl;
         unsigned poisonOps = 0;
@@ -155,22 +159,12 @@ TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
         int code = 0, threads = 1;
         bool direct = false;
         int cutAt = -1;
-    } cases[] = {
-        { 1, 1, 0, 0, 0, 2 },
-        { 1, 1, 0, 0, 0, 2, true },
-        { 1, 0 },
-        { 0, 0 }, // both off: idles until stopped
-        { 0, 1, 1u << kMathFloatAdd, kNaN, kMathErrorAddSub },
-        { 0, 1, 1u << kMathFloatSub, kNaN, kMathErrorAddSub },
-        { 0, 1, 1u << kMathFloatMul, kNaN, kMathErrorMul },
-        { 0, 1, 1u << kMathFloatDiv, kNaN, kMathErrorDiv },
-        { 0, 1, 0xF0u, kNaN, kMathErrorDiv }, // the last bad result of the cycle
-        { 0, 1, 1u << kMathFloatSub, kInf, 1 }, // inf - inf in the derived value
-        { 0, 1, 1u << kMathFloatAdd, kInf, 0 }, // an infinite sum is a number
-        // A stop in the middle of a cycle still reports what its runs found.
-        { 0, 1, 1u << kMathFloatAdd, kNaN, 1, 1, false, kMathFloatMul },
-        { 1, 1, 1u << kMathFloatSub, kNaN, 1, 1, false, kMathFloatDiv },
-    };
+    } cases[] = { { 1, 1, 0, 0, 0, 2 }, { 1, 1, 0, 0, 0, 2, true }, { 1, 0 }, { 0, 0 },
+        { 0, 1, 1u << kMathFloatAdd, kNaN, kMathErrorAddSub }, { 0, 1, 1u << kMathFloatSub, kNaN, kMathErrorAddSub },
+        { 0, 1, 1u << kMathFloatMul, kNaN, kMathErrorMul }, { 0, 1, 1u << kMathFloatDiv, kNaN, kMathErrorDiv },
+        { 0, 1, 0xF0u, kNaN, kMathErrorDiv }, { 0, 1, 1u << kMathFloatSub, kInf, 1 },
+        { 0, 1, 1u << kMathFloatAdd, kInf, 0 }, { 0, 1, 1u << kMathFloatAdd, kNaN, 1, 1, false, kMathFloatMul },
+        { 1, 1, 1u << kMathFloatSub, kNaN, 1, 1, false, kMathFloatDiv } };
     const char* verbs[] = { "Adding", "Subtracting", "Multiplying", "Dividing" };
     for (const auto& c : cases) {
         reset();
