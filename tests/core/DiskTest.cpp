@@ -106,11 +106,6 @@ protected:
         testconfig.disk_seek_count[u] = 100;
         SetSlotActive(kSlotDiskFirst + u, true);
     }
-    // The event log's line for error `code` of unit `u`.
-    static std::string logged(int u, int code)
-    {
-        return ", Disk, /dev/kvx-unit" + std::to_string(u) + ": " + e_strings[code] + "\n";
-    }
 
     std::string mtab = dir.file("mtab");
     ProcessRun process;
@@ -119,26 +114,14 @@ protected:
 
 TEST(DiskSizing, FileSizeClampsReserveAndNames)
 {
-    struct {
-        std::uint64_t total;
-        double pct;
-        std::uint64_t bs, N;
-    } sizes[] = {
-        { 1000000, 1.0, 4096, 10000 }, // files of 9,999 blocks
-        { 199, 100.0, 4096, 100 }, // total / 100 is an integer division
-        { 2000, 1.0, 1024, 32 }, // 20 KiB: a tiny file system gets 32 KiB
-        { 63 * 100, 1.0, 512, 64 }, // 32,256 bytes
-        { 64 * 100, 1.0, 512, 64 }, // exactly 32 KiB stays
-        { 524288 * 100, 1.0, 4096, 524288 }, // exactly 2 GiB stays
-        { 100000000, 1.0, 4096, 524288 }, // 4 GB becomes 2 GiB
-        { 1ull << 62, 100.0, 512, 4194304 },
-        { 99, 1.0, 4096, 0 },
-        { 1000000, 0.0, 4096, 0 },
-        { 1000000, -3.0, 4096, 0 },
-        { 1000000, 0.0 / 0.0, 4096, 0 },
-    };
-    for (auto s : sizes)
-        EXPECT_EQ(CTest_Disk::DiskFileBlocks(s.total, s.pct, s.bs), s.N) << s.total << " x " << s.pct << "%";
+    // Total blocks, percent, block size, file blocks N: total / 100 is an
+    // integer division; files are 32 KiB to 2 GiB; no block at all is 0.
+    const std::tuple<std::uint64_t, double, std::uint64_t, std::uint64_t> sizes[] = { { 1000000, 1.0, 4096, 10000 },
+        { 199, 100.0, 4096, 100 }, { 2000, 1.0, 1024, 32 }, { 63 * 100, 1.0, 512, 64 }, { 64 * 100, 1.0, 512, 64 },
+        { 524288 * 100, 1.0, 4096, 524288 }, { 100000000, 1.0, 4096, 524288 }, { 1ull << 62, 100.0, 512, 4194304 },
+        { 99, 1.0, 4096, 0 }, { 1000000, 0.0, 4096, 0 }, { 1000000, -3.0, 4096, 0 }, { 1000000, 0.0 / 0.0, 4096, 0 } };
+    for (auto [total, pct, bs, N] : sizes)
+        EXPECT_EQ(CTest_Disk::DiskFileBlocks(total, pct, bs), N) << total << " x " << pct << "%";
     EXPECT_EQ(std::tuple(CTest_Disk::DiskReservePercent(1.0), CTest_Disk::DiskReservePercent(6.0),
                   CTest_Disk::DiskReservePercent(20.0)),
         std::tuple(6.0, 6.5, 20.5));
@@ -258,7 +241,8 @@ TEST_F(DiskRun, CorruptedOrShortFilesFail)
     EXPECT_EQ(count(text, "File: " + name + ", ReadBuff[2][100]: 85, ExpectedValue[2][100]: 170"), 1);
     EXPECT_EQ(std::tuple(result(4).errors, result(4).last_error, resultfile.classes[kSlotDiskFirst + 4].critical),
         std::tuple(3u, 17u, 3u));
-    EXPECT_TRUE(std::string(gLogger->GetLine(-1, nullptr, nullptr)).ends_with(logged(4, kDiskErrorCompare)));
+    EXPECT_TRUE(std::string(gLogger->GetLine(-1, nullptr, nullptr))
+                    .ends_with(std::string(", Disk, /dev/kvx-unit4: ") + e_strings[kDiskErrorCompare] + "\n"));
 
     ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(5 * bs)), 0);
     EXPECT_EQ(disk->test_harddisk_verifyfile(name.c_str(), 1, 1, N), 16);
@@ -310,8 +294,7 @@ TEST_F(DiskRun, PlantedLinksAreNotFollowed)
 
     disk->ShutDown(); // removes the links, not what they point to
     EXPECT_TRUE(testFiles(dir.path()).empty());
-    EXPECT_EQ(ReadFile(victim), "root:x:0:0\n");
-    EXPECT_TRUE(FileExists(copy));
+    EXPECT_EQ(std::pair(ReadFile(victim), FileExists(copy)), std::pair(std::string("root:x:0:0\n"), true));
 }
 
 // Stop: every file from the first on goes, also past a file removed by
@@ -332,21 +315,22 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     EXPECT_TRUE(testFiles(cwd.path()).empty());
     fs::current_path(old);
 
-    // Whole threads: one unit cycling, one that cannot find its file system.
+    // Whole threads: one unit cycling, one that cannot find its file system;
+    // both must have marked themselves active before the stop.
     useUnit(3, dir.path(), 6);
     fs::create_directory(dir.file("nowhere"));
     useUnit(7, dir.file("nowhere"), 1, 20, false);
-    for (int slot : { kSlotDiskFirst + 3, kSlotDiskFirst + 7 }) {
+    const int slots[] = { kSlotDiskFirst + 3, kSlotDiskFirst + 7 };
+    for (int slot : slots) {
         gThreadData[slot] = { 0, slot, slot - kSlotDiskFirst, 0, 0, 0, 0, &process.ctx };
         ASSERT_EQ(pthread_create(&gThreadData[slot].thread, nullptr, ChildProc[slot], &gThreadData[slot]), 0);
     }
-    // Both threads must have marked themselves active before the stop.
     for (int i = 0; i < 5000 && (relaxedLoad(result(3).cycles) < 3 || tests_running < 2); ++i)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(tests_running.load(), 2);
-    SetSlotActive(kSlotDiskFirst + 3, false), SetSlotActive(kSlotDiskFirst + 7, false);
     const auto t0 = std::chrono::steady_clock::now();
-    for (int slot : { kSlotDiskFirst + 3, kSlotDiskFirst + 7 }) {
+    for (int slot : slots) {
+        SetSlotActive(slot, false);
         for (int i = 0; i < 5000 && relaxedLoad(gThreadData[slot].running); ++i)
             std::this_thread::sleep_for(1ms);
         EXPECT_EQ(relaxedLoad(gThreadData[slot].running), 0) << slot;
@@ -354,10 +338,9 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
         pthread_join(gThreadData[slot].thread, nullptr);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
-    EXPECT_EQ(tests_running.load(), 0);
-    EXPECT_TRUE(testFiles(dir.path()).empty());
-    EXPECT_GE(result(3).cycles, 3u);
-    EXPECT_EQ(std::pair(result(7).errors, result(7).last_error), std::pair(1u, 200u));
+    EXPECT_EQ(std::tuple(tests_running.load(), testFiles(dir.path()).size(), result(3).cycles >= 3, result(7).errors,
+                  result(7).last_error),
+        std::tuple(0, 0ul, true, 1u, 200u));
     const std::string text = trace();
     EXPECT_NE(text.find(", Disk: Unit 7, *" + dir.file("nowhere") + "* not detected"), std::string::npos);
     EXPECT_EQ(count(text, ", Disk: Unit 3, Stopping test"), 1);
@@ -466,21 +449,21 @@ TEST_F(DiskRun, FullDiskOnExt2)
     disk->RunCycle();
     EXPECT_EQ(testFiles(m.dir), (std::vector<std::string> { "~kvxtest00003.txt" }));
 
-    std::vector<std::string> inodes;
-    for (int fd;
-         inodes.size() < 64 && (fd = ::creat((m.dir + "/i" + std::to_string(inodes.size())).c_str(), 0644)) >= 0;)
-        ::close(fd), inodes.push_back(m.dir + "/i" + std::to_string(inodes.size()));
+    int inodes = 0;
+    for (int fd; inodes < 64 && (fd = ::creat((m.dir + "/i" + std::to_string(inodes)).c_str(), 0644)) >= 0; ++inodes)
+        ::close(fd);
     ASSERT_EQ(errno, ENOSPC);
     disk->RunCycle(); // no inode left for file 4
     EXPECT_EQ(std::pair(result(1).errors, result(1).last_error), std::pair(2u, 101u));
     EXPECT_TRUE(testFiles(m.dir).empty());
-    for (const auto& i : inodes)
-        fs::remove(i);
+    while (inodes--)
+        fs::remove(m.dir + "/i" + std::to_string(inodes));
     disk->RunCycle();
     EXPECT_EQ(testFiles(m.dir), (std::vector<std::string> { "~kvxtest00005.txt" }));
     disk->ShutDown();
-    EXPECT_TRUE(testFiles(m.dir).empty());
-    EXPECT_NE(trace().find("Failed to fwrite(" + disk->FileName(2) + "), strerror(28)"), std::string::npos);
+    EXPECT_EQ(
+        std::pair(testFiles(m.dir).size(), count(trace(), "Failed to fwrite(" + disk->FileName(2) + "), strerror(28)")),
+        std::pair(0ul, 1));
 }
 
 } // namespace
