@@ -121,7 +121,6 @@ int main(int argc, char** argv)
         std::fprintf(m, "bench %s ext4 rw 0 0\n", dir.c_str());
         std::fclose(m);
     }
-    CTest_Disk::SetMountTable(mtab);
     FileSystemStruct& fsRec = gFileSystemStructPtr[kUnit];
     std::snprintf(fsRec.name, sizeof fsRec.name, "bench");
     std::snprintf(fsRec.mount_point, sizeof fsRec.mount_point, "%s", dir.c_str());
@@ -138,6 +137,9 @@ int main(int argc, char** argv)
     int status = 0;
     {
         ProcessRun process;
+        DiskSettings settings;
+        settings.mountTable = mtab;
+        process.ctx.setSettings(settings);
         CTest_Disk disk(process.ctx, kUnit, kSlot);
         if (!disk.StartUp() || disk.fileBlocks() != blocks + 1) {
             std::fprintf(stderr, "bench_disk: the test would not start here (free space?)\n");

@@ -9,6 +9,7 @@
 #include "CTest_Network.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "Startup.h"
 #include "TestSlots.h"
@@ -36,17 +37,15 @@ double since(Clock::time_point t0)
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-std::uint64_t sent()
-{
-    return CTest_Network::packets_sent[0].load(std::memory_order_relaxed);
-}
-
 // Runs the test until `requests` are sent; returns the exchanges per second
 // from the first request to the last, or -1.
-double runTest(std::uint64_t requests)
+double runTest(ProcessRun& process, std::uint64_t requests)
 {
+    const NetworkLive& live = process.run.live<NetworkLive>(kSlot);
+    const auto sent = [&live] { return live.packets_sent.load(std::memory_order_relaxed); };
     gThreadData[kSlot].test_id = kSlot;
     gThreadData[kSlot].instance = 0;
+    gThreadData[kSlot].context = &process.ctx;
     pthread_t thread;
     if (pthread_create(&thread, nullptr, Test_Thread_Network, &gThreadData[kSlot]) != 0)
         return -1;
@@ -140,11 +139,12 @@ int main(int argc, char** argv)
     gLogger = new CLogger("bench");
     // The rate is taken from the first request on; the waits before it only
     // lengthen the run.
-    NetworkTiming quick;
+    ProcessRun process;
+    NetworkSettings quick;
     quick.startWaitMs = quick.setUpPauseMs = 0;
-    CTest_Network::SetTimingForTests(quick);
+    process.ctx.setSettings(quick);
 
-    const double test = runTest(static_cast<std::uint64_t>(requests));
+    const double test = runTest(process, static_cast<std::uint64_t>(requests));
     if (test < 0) {
         std::fprintf(stderr, "the network test did not complete %ld exchanges without error\n", requests);
         return 1;

@@ -2,7 +2,9 @@
 
 #include "AtomicField.h"
 #include "CTest_Disk.h"
+#include "EngineInfo.h"
 #include "ResultRecord.h"
+#include "Run.h"
 #include "SystemInfo.h"
 #include "ui_TestWindowDisk_Base.h"
 
@@ -12,10 +14,6 @@
 #include <cmath>
 #include <cstring>
 #include <sys/statvfs.h>
-
-std::uint64_t TestWindow_Disk::prev_bytes[kDisks];
-std::uint64_t TestWindow_Disk::total_bytes[kDisks];
-timeval TestWindow_Disk::prev_time[kDisks];
 
 namespace {
 
@@ -79,7 +77,8 @@ int FreeSpacePercent(std::uint64_t available, std::uint64_t total)
 
 TestWindow_Disk::TestWindow_Disk(const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
     : TestWindowDisk_Base(run, slot, parent, flags)
-    , m_disk(std::clamp(slot - kSlotDiskFirst, 0, kDisks - 1))
+    , m_live(run.live<DiskLive>(slot))
+    , m_disk(EngineFor(slot)->unitOf(slot))
 {
     const FileSystemStruct& fs = gFileSystemStructPtr[m_disk];
     // As the test does: a list made while the file system was unmounted
@@ -95,8 +94,7 @@ TestWindow_Disk::TestWindow_Disk(const Run& run, const QString& name, int slot, 
         m_available = available;
         m_total = total;
     }
-    prev_bytes[m_disk] = total_bytes[m_disk] = 0;
-    prev_time[m_disk] = now();
+    m_prevTime = now();
     finishSetUp(name + ": " + (m_disk < gNumMntPoints ? QString::fromLocal8Bit(fs.alias) : QString()));
 }
 
@@ -104,35 +102,35 @@ void TestWindow_Disk::refreshLabels()
 {
     const int d = m_disk;
     const FileSystemStruct& fs = gFileSystemStructPtr[d];
-    const _resultinfo& r = resultfile.results[kSlotDiskFirst + d];
+    const _resultinfo& r = resultfile.results[slot()];
     const std::uint64_t bs = m_blockSize;
 
     setLabelText(ui->textLabelCycleCount, QString::asprintf("Cycle %d:", static_cast<int>(relaxedLoad(r.cycles))));
     setLabelText(ui->textLabelDevice, DiskDeviceText(fs.mount_point, fs.name));
-    const int status = CTest_Disk::status_harddisk[d].load(kRelaxed);
+    const int status = m_live.status_harddisk.load(kRelaxed);
     setLabelText(ui->textLabelStatus, status >= 0 && status < 10 ? CTest_Disk::status_text[status] : "");
-    ui->progressBar->setValue(std::clamp(CTest_Disk::progress_harddisk[d].load(kRelaxed), 0, 100));
+    ui->progressBar->setValue(std::clamp(m_live.progress_harddisk.load(kRelaxed), 0, 100));
     setHighlight(ui->progressBar, progressColour(status));
-    const int pattern = CTest_Disk::BufferPattern[d].load(kRelaxed);
+    const int pattern = m_live.BufferPattern.load(kRelaxed);
     setLabelText(ui->textLabelPatternAbbrevText,
         pattern >= 0 && pattern < CTest_Disk::NumPatterns ? CTest_Disk::PatternTextAbbrev[pattern] : "");
 
     // The test's latest reading once it has one.
-    if (const std::uint64_t total = CTest_Disk::userbytes_harddisk[d].load(kRelaxed)) {
+    if (const std::uint64_t total = m_live.userbytes_harddisk.load(kRelaxed)) {
         m_total = total;
-        m_available = CTest_Disk::userfreebytes_harddisk[d].load(kRelaxed);
+        m_available = m_live.userfreebytes_harddisk.load(kRelaxed);
     }
     ui->progressBarFreeSpace->setValue(std::clamp(FreeSpacePercent(m_available, m_total), 0, 100));
     setLabelText(ui->textLabelTotalCapacity, megabytes(m_total, bs));
     setLabelText(ui->textLabelAvailCapacity, megabytes(m_available, bs));
-    setLabelText(ui->textLabelTestFileSize, megabytes(CTest_Disk::testfilesize_harddisk[d].load(kRelaxed) + 1, bs));
+    setLabelText(ui->textLabelTestFileSize, megabytes(m_live.testfilesize_harddisk.load(kRelaxed) + 1, bs));
 
     if (pattern == CTest_Disk::kPatternButterfly)
         return;
-    const std::uint64_t written = CTest_Disk::opcount_write[d].load(kRelaxed);
-    const std::uint64_t verified = CTest_Disk::opcount_read[d].load(kRelaxed);
-    const std::uint64_t seekWritten = CTest_Disk::opcount_seekwrite[d].load(kRelaxed);
-    const std::uint64_t seekRead = CTest_Disk::opcount_seekread[d].load(kRelaxed);
+    const std::uint64_t written = m_live.opcount_write.load(kRelaxed);
+    const std::uint64_t verified = m_live.opcount_read.load(kRelaxed);
+    const std::uint64_t seekWritten = m_live.opcount_seekwrite.load(kRelaxed);
+    const std::uint64_t seekRead = m_live.opcount_seekread.load(kRelaxed);
     const char* format = verified <= 1000000 ? "%0.3f" : verified <= 10000000 ? "%0.2f" : "%0.1f";
     const auto mb = [bs](std::uint64_t blocks) { return static_cast<double>(blocks) * static_cast<double>(bs) / kMB; };
     QString writtenText = QString::asprintf(format, mb(written));
@@ -144,13 +142,13 @@ void TestWindow_Disk::refreshLabels()
     setLabelText(ui->textLabelWriteCount, writtenText);
     setLabelText(ui->textLabelVerifiedCount, verifiedText);
 
-    total_bytes[d] = (written + verified + seekWritten + seekRead) * bs / 1048576;
+    const std::uint64_t totalBytes = (written + verified + seekWritten + seekRead) * bs / 1048576;
     const timeval t = now();
-    const long double intervalMs = timeval_diff_msec(&prev_time[d], &t);
+    const long double intervalMs = timeval_diff_msec(&m_prevTime, &t);
     double speed = 0;
-    if (total_bytes[d] > prev_bytes[d] && intervalMs > 0)
-        speed = static_cast<double>(total_bytes[d] - prev_bytes[d]) / static_cast<double>(intervalMs / 1000);
-    prev_bytes[d] = total_bytes[d];
-    prev_time[d] = t;
+    if (totalBytes > m_prevBytes && intervalMs > 0)
+        speed = static_cast<double>(totalBytes - m_prevBytes) / static_cast<double>(intervalMs / 1000);
+    m_prevBytes = totalBytes;
+    m_prevTime = t;
     setLabelText(ui->textLabelSpeed, DiskSpeedText(speed));
 }

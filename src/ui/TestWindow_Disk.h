@@ -5,6 +5,7 @@
 #pragma once
 
 class Run;
+struct DiskLive;
 
 #include "TestWindowDisk_Base.h"
 
@@ -15,14 +16,6 @@ class TestWindow_Disk : public TestWindowDisk_Base {
     Q_OBJECT
 
 public:
-    static constexpr int kDisks = 20;
-
-    // Whole megabytes moved by the unit at the previous and at the last
-    // refresh, and the time of the previous refresh.
-    static std::uint64_t prev_bytes[kDisks];
-    static std::uint64_t total_bytes[kDisks];
-    static timeval prev_time[kDisks];
-
     // Reads the file system's block counts once; a failed query counts as
     // 0 blocks available of 1. GUI thread.
     TestWindow_Disk(
@@ -32,10 +25,15 @@ protected:
     void refreshLabels() override;
 
 private:
+    const DiskLive& m_live;
     int m_disk;
     std::uint64_t m_blockSize;
     std::uint64_t m_available = 0;
     std::uint64_t m_total = 1;
+    // Whole megabytes moved by the unit at the previous refresh, and its
+    // time.
+    std::uint64_t m_prevBytes = 0;
+    timeval m_prevTime {};
 };
 
 // "CD-ROM", "Floppy" or "Hard Disc" by the mount point, then the device in

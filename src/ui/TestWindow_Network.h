@@ -4,6 +4,7 @@
 #pragma once
 
 class Run;
+struct NetworkLive;
 
 #include "TestWindowBase_Network.h"
 
@@ -18,6 +19,7 @@ protected:
     void refreshLabels() override;
 
 private:
+    const NetworkLive& m_live;
     int m_unit;
 };
 

@@ -3,7 +3,6 @@
 #include "EngineInfo.h"
 
 #include "AtomicField.h"
-#include "LiveUnits.h"
 #include "BuildInfo.h"
 #include "CLogger.h"
 #include "DebugTrace.h"
@@ -11,6 +10,7 @@
 #include "FileOps.h"
 #include "ResultRecord.h"
 #include "Results.h"
+#include "Run.h"
 #include "Startup.h"
 
 #include <algorithm>
@@ -23,10 +23,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+extern const EngineInfo kDiskEngine;
+
 namespace {
 
 constexpr int kLogTestDisk = 9; // "Disk" in the event log's test names
-constexpr int kErrNotDetected = 200;
 constexpr std::uint64_t kMinFileBytes = 32768;
 constexpr std::uint64_t kMaxFileBytes = 2147483648ull;
 // The block size used for the buffers when the file system cannot tell.
@@ -34,13 +35,6 @@ constexpr std::uint64_t kFallbackBlockSize = 4096;
 // Checks after an unlink until the name is gone; the kernel removes it at
 // once, so this only bounds a wait that must not hang the stop.
 constexpr int kDeleteChecks = 1000;
-
-// Engines alive: the first of a run clears every unit's live values; later
-// ones must not wipe units that are already counting.
-LiveUnits g_liveUnits;
-std::atomic<int> g_startWaitMs { CTest_Disk::kStartWaitMs };
-std::atomic<int> g_errorPauseMs { CTest_Disk::kErrorPauseMs };
-std::string g_mountTable = "/etc/mtab";
 
 constexpr unsigned char kLowFreq[5] = { 0x08, 0x42, 0x10, 0x84, 0x21 };
 
@@ -137,37 +131,21 @@ const char* const CTest_Disk::status_text[10] = {
     "Sleeping",
 };
 
-std::atomic<std::int32_t> CTest_Disk::BufferPattern[kNumDisks];
-std::atomic<std::int32_t> CTest_Disk::status_harddisk[kNumDisks];
-std::atomic<std::int32_t> CTest_Disk::progress_harddisk[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::testfilesize_harddisk[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::userbytes_harddisk[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::userfreebytes_harddisk[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::opcount_write[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::opcount_read[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::opcount_seekwrite[kNumDisks];
-std::atomic<std::uint64_t> CTest_Disk::opcount_seekread[kNumDisks];
-LiveTimeval CTest_Disk::update_start_time[kNumDisks];
-
-namespace {
-
-void clearUnit(int u)
+void DiskLive::clear()
 {
     constexpr auto r = std::memory_order_relaxed;
-    CTest_Disk::BufferPattern[u].store(0, r);
-    CTest_Disk::status_harddisk[u].store(0, r);
-    CTest_Disk::progress_harddisk[u].store(0, r);
-    CTest_Disk::testfilesize_harddisk[u].store(0, r);
-    CTest_Disk::userbytes_harddisk[u].store(0, r);
-    CTest_Disk::userfreebytes_harddisk[u].store(0, r);
-    CTest_Disk::opcount_write[u].store(0, r);
-    CTest_Disk::opcount_read[u].store(0, r);
-    CTest_Disk::opcount_seekwrite[u].store(0, r);
-    CTest_Disk::opcount_seekread[u].store(0, r);
-    CTest_Disk::update_start_time[u].store(timeval {});
+    BufferPattern.store(0, r);
+    status_harddisk.store(0, r);
+    progress_harddisk.store(0, r);
+    testfilesize_harddisk.store(0, r);
+    userbytes_harddisk.store(0, r);
+    userfreebytes_harddisk.store(0, r);
+    opcount_write.store(0, r);
+    opcount_read.store(0, r);
+    opcount_seekwrite.store(0, r);
+    opcount_seekread.store(0, r);
+    update_start_time.clear();
 }
-
-} // namespace
 
 // ------------------------------------------------------------------ helpers
 
@@ -231,35 +209,24 @@ std::string CTest_Disk::FileName(int unit, const char* mountPoint, int number)
     return name;
 }
 
-int CTest_Disk::GetBytePattern_disk(int offset, int cycle, int unit, int mode)
+int CTest_Disk::GetBytePattern_disk(int offset, int cycle, int mode) const
 {
     if (mode == kModeHighFreq)
         return 0xAA;
-    if (unit < 0 || unit >= kNumDisks || offset < 0)
+    if (offset < 0)
         return 0;
-    return patternByte(BufferPattern[unit].load(std::memory_order_relaxed), static_cast<std::uint64_t>(offset),
+    return patternByte(m_live.BufferPattern.load(std::memory_order_relaxed), static_cast<std::uint64_t>(offset),
         static_cast<unsigned>(cycle));
 }
 
-bool CTest_Disk::RandomDataBlockNeeded(int unit)
+bool CTest_Disk::RandomDataBlockNeeded() const
 {
-    return unit >= 0 && unit < kNumDisks && isRandomPattern(BufferPattern[unit].load(std::memory_order_relaxed));
+    return isRandomPattern(m_live.BufferPattern.load(std::memory_order_relaxed));
 }
 
 int CTest_Disk::myFileSeek(FILE* file, unsigned long offset, int whence)
 {
     return ::fseeko(file, static_cast<off_t>(offset), whence) == 0 ? 0 : errno;
-}
-
-void CTest_Disk::SetMountTable(const std::string& path)
-{
-    g_mountTable = path.empty() ? "/etc/mtab" : path;
-}
-
-void CTest_Disk::SetTimingForTests(int startWaitMs, int errorPauseMs)
-{
-    g_startWaitMs.store(startWaitMs < 0 ? kStartWaitMs : startWaitMs, std::memory_order_relaxed);
-    g_errorPauseMs.store(errorPauseMs < 0 ? kErrorPauseMs : errorPauseMs, std::memory_order_relaxed);
 }
 
 void CTest_Disk::raise(int code)
@@ -290,7 +257,7 @@ void CTest_Disk::reportNow(int code)
 int CTest_Disk::duty() const
 {
     const int override = relaxedLoad(testconfig.disk_duty_cycle_override[m_unit]);
-    return override > 0 ? ClampDutyCycle(override) : SlotDutyCycle(testconfig, kSlotDiskGroup);
+    return override > 0 ? ClampDutyCycle(override) : SlotDutyCycle(testconfig, kDiskEngine.switchSlot);
 }
 
 int CTest_Disk::cycle() const
@@ -305,7 +272,7 @@ int CTest_Disk::lookUp(std::uint64_t* avail, std::uint64_t* total)
         return FileSystemSpace(".", avail, total, nullptr);
     // By mount point: the device name of tmpfs, overlay and the like is the
     // same for many mounts.
-    return GetMountedFileSystemAvailDiskSize(m_fs.mount_point, avail, total, g_mountTable.c_str());
+    return GetMountedFileSystemAvailDiskSize(m_fs.mount_point, avail, total, m_settings.mountTable.c_str());
 }
 
 std::string CTest_Disk::spacePlace() const
@@ -320,8 +287,8 @@ bool CTest_Disk::measureSpace(std::uint64_t& avail, std::uint64_t& total)
 {
     const int rc = lookUp(&avail, &total);
     if (rc == 0) {
-        userfreebytes_harddisk[m_unit].store(avail);
-        userbytes_harddisk[m_unit].store(total);
+        m_live.userfreebytes_harddisk.store(avail);
+        m_live.userbytes_harddisk.store(total);
         return true;
     }
     const int e = rc > 0 ? rc : errno;
@@ -330,7 +297,7 @@ bool CTest_Disk::measureSpace(std::uint64_t& avail, std::uint64_t& total)
     // unless the cycle has an error of its own to report.
     LogLine(3, m_testName, "*%s* not detected\n", spacePlace().c_str());
     if (!m_errorFlag)
-        raise(kErrNotDetected);
+        raise(kDiskErrorNotDetected);
     return false;
 }
 
@@ -350,7 +317,7 @@ void CTest_Disk::fillPatternBlock(int mode)
 {
     // Every block of a file holds the same bytes (the offset within the
     // block and the cycle decide them), so one block serves the whole file.
-    const int pattern = mode == kModeHighFreq ? kPatternBinary1 : BufferPattern[m_unit].load();
+    const int pattern = mode == kModeHighFreq ? kPatternBinary1 : m_live.BufferPattern.load();
     const auto c = static_cast<unsigned>(cycle());
     unsigned char* buf = m_writeBuf.get();
     for (std::uint64_t j = 0; j < m_blockSize; ++j)
@@ -359,7 +326,7 @@ void CTest_Disk::fillPatternBlock(int mode)
 
 void CTest_Disk::afterBlock(std::uint64_t b, std::uint64_t N, std::atomic<std::uint64_t>& opcount, int& throttle)
 {
-    progress_harddisk[m_unit].store(static_cast<std::int32_t>((b + 1) * 100 / (N + 1)), std::memory_order_relaxed);
+    m_live.progress_harddisk.store(static_cast<std::int32_t>((b + 1) * 100 / (N + 1)), std::memory_order_relaxed);
     opcount.fetch_add(1, std::memory_order_relaxed);
     CountOperations(1);
     const int d = duty();
@@ -411,7 +378,7 @@ int CTest_Disk::closeStream(FILE* file, const char* name, bool written)
     // Data still buffered at the close never reached the file.
     if (!written)
         return 0;
-    const int code = e == ENOSPC ? 123 : 14;
+    const int code = e == ENOSPC ? kDiskErrorFull : kDiskErrorWrite;
     raise(code);
     return code;
 }
@@ -421,6 +388,8 @@ int CTest_Disk::closeStream(FILE* file, const char* name, bool written)
 CTest_Disk::CTest_Disk(const RunContext& ctx, int unit, int testID)
     : CTest_Base(ctx, testID, kSliceDefault)
     , m_unit(unit)
+    , m_live(ctx.run.live<DiskLive>(testID))
+    , m_settings(ctx.settings<DiskSettings>())
 {
     const bool valid = unit >= 0 && unit < kNumDisks;
     if (valid)
@@ -432,19 +401,14 @@ CTest_Disk::CTest_Disk(const RunContext& ctx, int unit, int testID)
     const std::string testName = std::string(slotName) + ": " + m_fs.alias;
     std::snprintf(m_testName, sizeof m_testName, "%s", testName.c_str());
 
-    g_liveUnits.enter(valid ? unit : -1, kNumDisks, clearUnit);
+    m_live.clear();
     m_retry = { 0, 1000 };
     if (valid) {
         std::uint64_t avail = 0, total = 0;
         lookUp(&avail, &total);
-        userfreebytes_harddisk[unit].store(avail, std::memory_order_relaxed);
-        userbytes_harddisk[unit].store(total, std::memory_order_relaxed);
+        m_live.userfreebytes_harddisk.store(avail, std::memory_order_relaxed);
+        m_live.userbytes_harddisk.store(total, std::memory_order_relaxed);
     }
-}
-
-CTest_Disk::~CTest_Disk()
-{
-    g_liveUnits.leave();
 }
 
 void CTest_Disk::test_entry(int unit)
@@ -460,11 +424,11 @@ void CTest_Disk::test_entry(int unit)
 void CTest_Disk::th_test_harddisk(int unit)
 {
     DPrintf("%s, %s[%d]: %s (unit %d) starts\n", KVX_WHERE, m_testName, unit);
-    WaitOnGlobal(g_startWaitMs.load(std::memory_order_relaxed));
+    WaitOnGlobal(m_settings.startWaitMs);
     timeval now {};
     gettimeofday(&now, nullptr);
     gTestModules[m_testID].start_time = now;
-    update_start_time[m_unit].store(now);
+    m_live.update_start_time.store(now);
     LogLine(3, m_testName, "Starting test\n");
 
     if (StartUp()) {
@@ -523,9 +487,9 @@ bool CTest_Disk::StartUp()
     if (m_unit < 0 || m_unit >= kNumDisks)
         return false;
     const int u = m_unit;
-    status_harddisk[u].store(kStatusStarting);
+    m_live.status_harddisk.store(kStatusStarting);
     const int mode = validMode(relaxedLoad(testconfig.disk_test_mode[u]));
-    BufferPattern[u].store(mode == kPatternCyclic ? kPatternSequential : mode);
+    m_live.BufferPattern.store(mode == kPatternCyclic ? kPatternSequential : mode);
     const double pct = relaxedLoad(testconfig.disk_file_size_pct[u]);
     m_reserve = DiskReservePercent(pct);
     std::snprintf(m_diskPath, sizeof m_diskPath, "%.255s", testconfig.disk_path[u]);
@@ -549,7 +513,7 @@ bool CTest_Disk::StartUp()
         const int e = errno;
         LogLine(3, m_testName, "Read buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs,
             static_cast<long>(e), std::strerror(e));
-        reportNow(11);
+        reportNow(kDiskErrorAlloc);
         return false;
     }
     LogLine(3, m_testName, "%s[%d]: Read buffer of (%lu bytes) allocated.", __func__, __LINE__, bs);
@@ -559,12 +523,12 @@ bool CTest_Disk::StartUp()
         const int e = errno;
         LogLine(3, m_testName, "Write buffer of (%lu bytes) could not be allocated. ErrorCode %ld: %s", bs,
             static_cast<long>(e), std::strerror(e));
-        reportNow(11);
+        reportNow(kDiskErrorAlloc);
         return false;
     }
     LogLine(3, m_testName, "%s[%d]: Write buffer of (%lu bytes) allocated.", __func__, __LINE__, bs);
     if (!AllocRandomDataBlocks()) {
-        reportNow(11);
+        reportNow(kDiskErrorAlloc);
         return false;
     }
 
@@ -572,24 +536,24 @@ bool CTest_Disk::StartUp()
     for (;;) {
         if (lookUp(&avail, &total) != 0) {
             LogLine(3, m_testName, "*%s* not detected\n", spacePlace().c_str());
-            reportNow(kErrNotDetected);
+            reportNow(kDiskErrorNotDetected);
             return false;
         }
-        userfreebytes_harddisk[u].store(avail);
-        userbytes_harddisk[u].store(total);
+        m_live.userfreebytes_harddisk.store(avail);
+        m_live.userbytes_harddisk.store(total);
         LogLine(3, m_testName, "Total file system size: %llu blocks\n", static_cast<unsigned long long>(total));
         LogLine(3, m_testName, "Available filesystem size: %llu blocks\n", static_cast<unsigned long long>(avail));
         if (avail == 0 && total == 0) {
             LogLine(3, m_testName,
                 "%s[%d]: %s, Cannot get disk space, availDiskBlocks = %llu, try \"df -ahPT\" on command line.\n",
                 __func__, __LINE__, m_fs.name, static_cast<unsigned long long>(avail));
-            reportNow(208);
+            reportNow(kDiskErrorNoSize);
             return false;
         }
         if (ReserveReached(avail, total, m_reserve) && mode != kPatternButterfly) {
             LogLine(3, m_testName, "%s[%d]: %s, No free space, availDiskBlocks = %llu\n", __func__, __LINE__, m_fs.name,
                 static_cast<unsigned long long>(avail));
-            reportNow(12);
+            reportNow(kDiskErrorNoSpace);
             return false;
         }
         m_N = DiskFileBlocks(total, pct, m_blockSize);
@@ -600,7 +564,7 @@ bool CTest_Disk::StartUp()
         if (!Active())
             return false;
     }
-    testfilesize_harddisk[u].store(m_N);
+    m_live.testfilesize_harddisk.store(m_N);
     LogLine(3, m_testName, "Each file size is: %llu blocks, %llu MB\n", static_cast<unsigned long long>(m_N),
         static_cast<unsigned long long>(m_N * m_blockSize / 1048576));
     m_started = true;
@@ -612,7 +576,7 @@ void CTest_Disk::RunCycle()
     if (!m_started)
         return;
     const int u = m_unit;
-    const int pattern = BufferPattern[u].load();
+    const int pattern = m_live.BufferPattern.load();
     const int P = pauseMs();
     LogLine(3, m_testName, "Starting BufferPattern[%d]: %d, %s\n", u, pattern, PatternText[pattern]);
     if (isRandomPattern(pattern)) {
@@ -623,7 +587,7 @@ void CTest_Disk::RunCycle()
     if (pattern == kPatternButterfly) {
         // Nothing to write or seek: the pass only counts, once a second
         // rather than in a busy loop that would wrap the cycle counter.
-        status_harddisk[u].store(kStatusSleeping);
+        m_live.status_harddisk.store(kStatusSleeping);
         WaitMsecs(1000);
         if (!Active())
             return;
@@ -654,13 +618,13 @@ void CTest_Disk::RunCycle()
         }
 
         ++m_fileNumber;
-        const bool fullOnOpen = m_errorFlag && m_errorCode == 101;
+        const bool fullOnOpen = m_errorFlag && m_errorCode == kDiskErrorFullOnOpen;
         std::uint64_t avail = 0, total = 0;
         if ((measureSpace(avail, total) && ReserveReached(avail, total, m_reserve)) || fullOnOpen) {
-            progress_harddisk[u].store(0);
-            status_harddisk[u].store(kStatusDeleting);
+            m_live.progress_harddisk.store(0);
+            m_live.status_harddisk.store(kStatusDeleting);
             test_harddisk_delete(u, m_firstFileNumber, m_fileNumber - 1);
-            status_harddisk[u].store(kStatusSleeping);
+            m_live.status_harddisk.store(kStatusSleeping);
             WaitMsecs(P);
             if (!Active())
                 return;
@@ -670,7 +634,7 @@ void CTest_Disk::RunCycle()
         if (validMode(relaxedLoad(testconfig.disk_test_mode[u])) == kPatternCyclic) {
             const int next = NextCyclicPattern(pattern);
             LogLine(4, m_testName, "Moving to next test pattern: %s\n", PatternText[next]);
-            BufferPattern[u].store(next);
+            m_live.BufferPattern.store(next);
         }
     }
 
@@ -679,14 +643,13 @@ void CTest_Disk::RunCycle()
         LogLine(4, m_testName, "Disk Error (%s:) in Cycle: %s\n", m_diskPath, errorText(m_errorCode));
         AddStdDiskErrorMsg(m_errorCode, m_diskPath[0], u);
         m_errorCode = m_errorFlag = 0;
-        WaitMsecs(g_errorPauseMs.load(std::memory_order_relaxed));
+        WaitMsecs(m_settings.errorPauseMs);
     }
 }
 
 int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int mode)
 {
-    const int u = m_unit;
-    const int pattern = BufferPattern[u].load();
+    const int pattern = m_live.BufferPattern.load();
     if (mode != kModeHighFreq && pattern == kPatternHighLow) {
         // The final pass overwrites the file the first pass wrote.
         struct stat st { };
@@ -694,14 +657,14 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
             const int e = errno;
             LogLine(3, m_testName, "%s[%d]: File (*%s*) does not exist for DT_HIGHLOW, strerror(%d): %s", __func__,
                 __LINE__, name, e, std::strerror(e));
-            raise(13);
-            return 13;
+            raise(kDiskErrorCreate);
+            return kDiskErrorCreate;
         }
     }
     FILE* f = openStream(name, O_WRONLY | O_CREAT | O_TRUNC, "wb");
     if (!f) {
         const int e = errno;
-        const int code = e == ENOSPC ? 101 : (e == EACCES ? 207 : 13);
+        const int code = e == ENOSPC ? kDiskErrorFullOnOpen : (e == EACCES ? kDiskErrorAccess : kDiskErrorCreate);
         LogLine(4, m_testName, "%s[%d]: Failed to fopen(%s, wb), strerror(%d): %s", __func__, __LINE__, name, e,
             std::strerror(e));
         LogLine(4, m_testName, "%s[%d]: File name: %s, Error Code: %d", __func__, __LINE__, name, code);
@@ -730,12 +693,12 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
         const std::size_t written = std::fwrite(data, 1, bs, f);
         if (written != bs) {
             const int e = errno;
-            code = e == ENOSPC ? 123 : 14;
+            code = e == ENOSPC ? kDiskErrorFull : kDiskErrorWrite;
             LogLine(4, m_testName, "%s[%d]: Failed to fwrite(%s), strerror(%d): %s", __func__, __LINE__, name, e,
                 std::strerror(e));
             LogLine(4, m_testName, "File: %s, writeBufSize: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
                 static_cast<unsigned long>(bs), static_cast<unsigned long long>(b),
-                static_cast<unsigned long long>(opcount_write[u].load()), code);
+                static_cast<unsigned long long>(m_live.opcount_write.load()), code);
             raise(code);
             break;
         }
@@ -747,7 +710,7 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
                     LogLine(4, m_testName, "Block #%llu, byte %lu = 0x%02X\n", static_cast<unsigned long long>(b),
                         static_cast<unsigned long>(at), data[at]);
         }
-        afterBlock(b, N, opcount_write[u], throttle);
+        afterBlock(b, N, m_live.opcount_write, throttle);
     }
     const int closeCode = closeStream(f, name, code == 0);
     return code ? code : closeCode;
@@ -755,19 +718,18 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
 
 int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int firstFileNumber, std::uint64_t N)
 {
-    const int u = m_unit;
     FILE* f = openStream(name, O_RDONLY, "rb");
     if (!f) {
         const int e = errno;
         LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e,
             std::strerror(e));
         LogLine(3, m_testName, "File that could not be opened was: %s", name);
-        raise(15);
-        return 15;
+        raise(kDiskErrorOpen);
+        return kDiskErrorOpen;
     }
     LogLine(4, m_testName, "%s[%d]: Successfully fopen(%s, rb)", __func__, __LINE__, name);
 
-    const int pattern = BufferPattern[u].load();
+    const int pattern = m_live.BufferPattern.load();
     const bool random = isRandomPattern(pattern);
     if (!random)
         fillPatternBlock(kModeCurrent);
@@ -791,11 +753,11 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
                 LogLine(3, m_testName, "%s %s[%d]: File: %s, EOF reached", __FILE__, __func__, __LINE__, name);
             else
                 std::clearerr(f);
-            code = 16;
+            code = kDiskErrorRead;
             LogLine(3, m_testName,
                 "File: %s, readBufSize: %lu, Block # (starts from 0): %llu, Ops: %llu, ErrorCode: %ld\n", name,
                 static_cast<unsigned long>(bs), static_cast<unsigned long long>(b),
-                static_cast<unsigned long long>(opcount_read[u].load()), static_cast<long>(code));
+                static_cast<unsigned long long>(m_live.opcount_read.load()), static_cast<long>(code));
             raise(code);
             break;
         }
@@ -803,7 +765,7 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
         randomBlock = randomBlock + 1 == kNumRandomBlocks ? 0 : randomBlock + 1;
         const std::size_t j = firstDifference(buf, expected, b == 0 ? headerBytes() : 0, bs);
         if (j < bs) {
-            code = 17;
+            code = kDiskErrorCompare;
             LogLine(4, m_testName,
                 "\n%s-%s[%d]: filenum = %d, iStartFilenum = %d, filesizeBlocks+1 = %llu, Block # (starts from zero) = "
                 "%llu, Offset = %ld",
@@ -814,7 +776,7 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
                 buf[j], static_cast<unsigned long long>(b), static_cast<unsigned long>(j), expected[j]);
             raise(code);
         }
-        afterBlock(b, N, opcount_read[u], throttle);
+        afterBlock(b, N, m_live.opcount_read, throttle);
     }
     closeStream(f, name, false);
     return code;
@@ -823,7 +785,7 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
 int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::uint64_t N)
 {
     const int u = m_unit;
-    status_harddisk[u].store(kStatusSeeking);
+    m_live.status_harddisk.store(kStatusSeeking);
     const int count = relaxedLoad(testconfig.disk_seek_count[u]);
     // Only blocks the file holds: 0 .. N - 2.
     const std::uint64_t blocks = N >= 2 ? N - 1 : 0;
@@ -851,18 +813,18 @@ int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::ui
             }
         }
     }
-    progress_harddisk[u].store(count > 0 ? static_cast<std::int32_t>(static_cast<long long>(done) * 100 / count) : 0);
+    m_live.progress_harddisk.store(
+        count > 0 ? static_cast<std::int32_t>(static_cast<long long>(done) * 100 / count) : 0);
     return code;
 }
 
 bool CTest_Disk::filePhase(int status, int pauseMs, const std::function<void()>& step)
 {
-    const int u = m_unit;
-    status_harddisk[u].store(status);
-    progress_harddisk[u].store(0);
+    m_live.status_harddisk.store(status);
+    m_live.progress_harddisk.store(0);
     step();
-    progress_harddisk[u].store(0);
-    status_harddisk[u].store(kStatusSleeping);
+    m_live.progress_harddisk.store(0);
+    m_live.status_harddisk.store(kStatusSleeping);
     WaitMsecs(pauseMs);
     return Active();
 }
@@ -876,10 +838,10 @@ int CTest_Disk::seekToBlock(FILE* f, const char* name, std::uint64_t block, cons
     if (e == 0)
         return 0;
     LogLine(3, m_testName, "%s[%d]: myFileSeek: strerror(%d) = *%s*\n", caller, __LINE__, e, std::strerror(e));
-    LogLine(3, m_testName, "Seek Error Code: %d", 162);
-    raise(162);
+    LogLine(3, m_testName, "Seek Error Code: %d", kDiskErrorSeek);
+    raise(kDiskErrorSeek);
     std::fclose(f);
-    return 162;
+    return kDiskErrorSeek;
 }
 
 int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
@@ -889,8 +851,8 @@ int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
         const int e = errno;
         LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb+), strerror(%d): %s", __func__, __LINE__, name, e,
             std::strerror(e));
-        raise(13);
-        return 13;
+        raise(kDiskErrorCreate);
+        return kDiskErrorCreate;
     }
     const std::size_t bs = m_blockSize;
     if (const int code = seekToBlock(f, name, block, __func__))
@@ -900,13 +862,13 @@ int CTest_Disk::test_harddisk_writeblock(const char* name, std::uint64_t block)
         data = withHeader(data);
     int code = 0;
     if (std::fwrite(data, 1, bs, f) != bs) {
-        code = 14;
+        code = kDiskErrorWrite;
         LogLine(3, m_testName, "File: %s, Block Size: %lu, Block Num: %llu, Ops: %llu, Error Code: %d", name,
             static_cast<unsigned long>(bs), static_cast<unsigned long long>(block),
-            static_cast<unsigned long long>(opcount_seekwrite[m_unit].load()), code);
+            static_cast<unsigned long long>(m_live.opcount_seekwrite.load()), code);
         raise(code);
     } else {
-        opcount_seekwrite[m_unit].fetch_add(1, std::memory_order_relaxed);
+        m_live.opcount_seekwrite.fetch_add(1, std::memory_order_relaxed);
     }
     const int closeCode = closeStream(f, name, code == 0);
     return code ? code : closeCode;
@@ -921,8 +883,8 @@ int CTest_Disk::test_harddisk_verifyblock(
         LogLine(3, m_testName, "%s[%d]: Failed to fopen(%s, rb), strerror(%d): %s", __func__, __LINE__, name, e,
             std::strerror(e));
         LogLine(3, m_testName, "File that could not be opened was: %s", name);
-        raise(15);
-        return 15;
+        raise(kDiskErrorOpen);
+        return kDiskErrorOpen;
     }
     const std::size_t bs = m_blockSize;
     if (const int code = seekToBlock(f, name, block, __func__))
@@ -935,7 +897,7 @@ int CTest_Disk::test_harddisk_verifyblock(
         const int e = errno;
         LogLine(4, m_testName, "%s[%d]: Failed to fread(%s), strerror(%d): %s", __func__, __LINE__, name, e,
             std::strerror(e));
-        code = 16;
+        code = kDiskErrorRead;
         raise(code);
     } else {
         const int k = static_cast<int>(block % kNumRandomBlocks);
@@ -943,7 +905,7 @@ int CTest_Disk::test_harddisk_verifyblock(
         const int c = cycle();
         for (std::size_t j = firstDifference(buf, expected, block == 0 ? headerBytes() : 0, bs); j < bs;
              j = firstDifference(buf, expected, j + 1, bs)) {
-            code = 17;
+            code = kDiskErrorCompare;
             LogLine(4, m_testName,
                 "%s[%d][Cycle #%d]: GetRandomPattern_disk: Current filenum = %d, iStartFilenum = %d, iNumBlocksPerFile "
                 "= %llu, iBlockNum = %llu, j = %lu",
@@ -957,7 +919,7 @@ int CTest_Disk::test_harddisk_verifyblock(
                 static_cast<unsigned long long>(block * bs + j));
             raise(code);
         }
-        opcount_seekread[m_unit].fetch_add(1, std::memory_order_relaxed);
+        m_live.opcount_seekread.fetch_add(1, std::memory_order_relaxed);
     }
     closeStream(f, name, false);
     return code;
@@ -996,7 +958,7 @@ void CTest_Disk::ShutDown()
         m_errorCode = m_errorFlag = 0;
     }
     if (validMode(relaxedLoad(testconfig.disk_test_mode[m_unit])) != kPatternButterfly) {
-        status_harddisk[m_unit].store(kStatusDeleting);
+        m_live.status_harddisk.store(kStatusDeleting);
         test_harddisk_delete(m_unit, m_firstFileNumber, m_lastFileNumber);
     }
     DeallocRandomDataBlocks();
@@ -1029,6 +991,6 @@ extern const EngineInfo kDiskEngine = {
     .window = LiveWindowKind::Disk,
     .icon = ":/icons/disk.png",
     .entry = Test_Thread_Disk,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<DiskLive>()); },
+    .errorCodes = kDiskErrorCodes,
 };

@@ -16,14 +16,15 @@
 //   Tests call StartUp, RunCycle, the file passes and ShutDown directly.
 //
 // Threadsafety: an engine is used by its own thread only. Each unit writes
-// only its own element of the class-wide arrays, which are atomic; the GUI
-// thread reads any element at any time. The units share rand().
+// only its own slot's DiskLive, whose values are atomic; the GUI thread
+// reads them at any time. The units share rand().
 #pragma once
 
 #include "RunContext.h"
 
 #include "CTest_Base.h"
 #include "ConfigRecord.h"
+#include "LiveStatus.h"
 #include "LiveTime.h"
 #include "SystemInfo.h"
 
@@ -36,11 +37,63 @@
 #include <string>
 #include <sys/time.h>
 
+// The error codes the disk test raises.
+enum DiskError : int {
+    kDiskErrorAlloc = 11, // a buffer could not be allocated
+    kDiskErrorNoSpace = 12, // free space at the reserve before the start
+    kDiskErrorCreate = 13, // a file could not be opened for writing
+    kDiskErrorWrite = 14,
+    kDiskErrorOpen = 15, // a file could not be opened for reading
+    kDiskErrorRead = 16,
+    kDiskErrorCompare = 17,
+    kDiskErrorFullOnOpen = 101, // no space (inode) left for a new file
+    kDiskErrorFull = 123, // no space left while writing
+    kDiskErrorSeek = 162,
+    kDiskErrorNotDetected = 200, // the file system cannot be looked up
+    kDiskErrorAccess = 207, // no permission to create a file
+    kDiskErrorNoSize = 208, // the file system reports no blocks at all
+};
+inline constexpr int kDiskErrorCodes[] = { kDiskErrorAlloc, kDiskErrorNoSpace, kDiskErrorCreate, kDiskErrorWrite,
+    kDiskErrorOpen, kDiskErrorRead, kDiskErrorCompare, kDiskErrorFullOnOpen, kDiskErrorFull, kDiskErrorSeek,
+    kDiskErrorNotDetected, kDiskErrorAccess, kDiskErrorNoSize };
+
+// The live values of one disk unit, for its window. Written by the unit's
+// test thread, read by the GUI thread.
+struct DiskLive : LiveStatus {
+    std::atomic<std::int32_t> BufferPattern { 0 };
+    std::atomic<std::int32_t> status_harddisk { 0 };
+    std::atomic<std::int32_t> progress_harddisk { 0 };
+    // Blocks: the file size N, the file system's total and available.
+    std::atomic<std::uint64_t> testfilesize_harddisk { 0 };
+    std::atomic<std::uint64_t> userbytes_harddisk { 0 };
+    std::atomic<std::uint64_t> userfreebytes_harddisk { 0 };
+    // Blocks written and verified by the file passes and by the seeks.
+    std::atomic<std::uint64_t> opcount_write { 0 };
+    std::atomic<std::uint64_t> opcount_read { 0 };
+    std::atomic<std::uint64_t> opcount_seekwrite { 0 };
+    std::atomic<std::uint64_t> opcount_seekread { 0 };
+    LiveTimeval update_start_time;
+
+    // Back to the values of a unit not yet started. Any thread.
+    void clear();
+};
+
+// The disk test's own settings; tests shorten the waits and give a mount
+// table of their own.
+struct DiskSettings {
+    // The mount table the units' file systems are looked up in.
+    std::string mountTable = "/etc/mtab";
+    // Once, before the test starts.
+    int startWaitMs = 1000;
+    // After a cycle whose error was reported.
+    int errorPauseMs = 10000;
+};
+
 class CTest_Disk : public CTest_Base {
 public:
     static constexpr int NumPatterns = 10;
     static constexpr int kNumRandomBlocks = 7;
-    static constexpr int kStartWaitMs = 1000;
+    // The idle wait of a unit whose start failed.
     static constexpr int kErrorPauseMs = 10000;
     // Pause between two file system lookups while the file size is still 0.
     static constexpr int kSizeRetryMs = 1000;
@@ -80,25 +133,10 @@ public:
     static const char* const PatternTextAbbrev[NumPatterns];
     static const char* const status_text[10];
 
-    // Live values by unit, for the disk windows. Written by the unit's test
-    // thread, read by the GUI thread.
-    static std::atomic<std::int32_t> BufferPattern[kNumDisks];
-    static std::atomic<std::int32_t> status_harddisk[kNumDisks];
-    static std::atomic<std::int32_t> progress_harddisk[kNumDisks];
-    static std::atomic<std::uint64_t> testfilesize_harddisk[kNumDisks];
-    static std::atomic<std::uint64_t> userbytes_harddisk[kNumDisks];
-    static std::atomic<std::uint64_t> userfreebytes_harddisk[kNumDisks];
-    static std::atomic<std::uint64_t> opcount_write[kNumDisks];
-    static std::atomic<std::uint64_t> opcount_read[kNumDisks];
-    static std::atomic<std::uint64_t> opcount_seekwrite[kNumDisks];
-    static std::atomic<std::uint64_t> opcount_seekread[kNumDisks];
-    static LiveTimeval update_start_time[kNumDisks];
-
     // Builds the name "Disk: <alias>", copies the unit's file system record,
-    // clears the class-wide values (all units for the first engine alive,
-    // else only its own) and reads the unit's block counts. Test thread.
+    // clears the slot's live values and reads the unit's block counts. Test
+    // thread.
     CTest_Disk(const RunContext& ctx, int unit, int testID);
-    ~CTest_Disk() override;
 
     // Counts the test as running, marks the slot active, runs
     // th_test_harddisk. Test thread.
@@ -127,8 +165,8 @@ public:
     // One write or verify of a file: shown as `status` with its progress
     // from 0, then shown sleeping for `pauseMs`. False when a stop came.
     bool filePhase(int status, int pauseMs, const std::function<void()>& step);
-    // Moves `f` to `block`; on failure logs, raises 162, closes `f` and
-    // returns 162.
+    // Moves `f` to `block`; on failure logs, raises kDiskErrorSeek, closes `f`
+    // and returns it.
     int seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller);
     int test_harddisk_writeblock(const char* name, std::uint64_t block);
     int test_harddisk_verifyblock(
@@ -140,9 +178,9 @@ public:
     // The byte at `offset` of a block of the unit's current pattern (mode
     // kModeCurrent) or of the high-frequency pass (kModeHighFreq). Any
     // thread.
-    static int GetBytePattern_disk(int offset, int cycle, int unit, int mode);
+    int GetBytePattern_disk(int offset, int cycle, int mode) const;
     // True for the patterns written from random data blocks (7 and 8).
-    static bool RandomDataBlockNeeded(int unit);
+    bool RandomDataBlockNeeded() const;
     bool AllocRandomDataBlocks();
     void FillBlocksWithNewRandomData();
     void DeallocRandomDataBlocks();
@@ -176,12 +214,8 @@ public:
     std::uint64_t blockSize() const { return m_blockSize; }
     int pendingError() const { return m_errorFlag ? m_errorCode : 0; }
 
-    // Test-only: the mount table the engine reads (default "/etc/mtab").
-    // Set while no disk test runs.
-    static void SetMountTable(const std::string& path);
-    // Test-only: start wait and the pause after a cycle's error; negative
-    // restores the default.
-    static void SetTimingForTests(int startWaitMs, int errorPauseMs);
+    // The slot's live values.
+    DiskLive& live() const { return m_live; }
 
 private:
     struct FreeDeleter {
@@ -215,11 +249,13 @@ private:
     // Opens `name` without following a link and only if it is a regular
     // file; `flags` as for open(2). Null with errno set on failure.
     static FILE* openStream(const char* name, int flags, const char* mode);
-    // Closes and logs; a failed close of a file written raises 123 or 14,
-    // which it returns.
+    // Closes and logs; a failed close of a file written raises
+    // kDiskErrorFull or kDiskErrorWrite, which it returns.
     int closeStream(FILE* file, const char* name, bool written);
 
     int m_unit;
+    DiskLive& m_live;
+    const DiskSettings m_settings;
     timespec m_retry { 0, 1000 };
     timespec m_retryLeft { 0, 0 };
     std::uint32_t m_randomSizes[kNumRandomBlocks] {};

@@ -5,12 +5,12 @@
 #include "Privileges.h"
 
 #include "AtomicField.h"
-#include "LiveUnits.h"
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "ResultRecord.h"
 #include "Results.h"
+#include "Run.h"
 #include "Startup.h"
 
 #include <algorithm>
@@ -28,16 +28,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-std::atomic<std::uint64_t> CTest_Network::packets_sent[kUnits];
-std::atomic<std::uint64_t> CTest_Network::packets_rec[kUnits];
-std::atomic<std::uint64_t> CTest_Network::bytes_sent[kUnits];
-std::atomic<std::uint64_t> CTest_Network::PktsSinceErr[kUnits];
-std::atomic<std::uint64_t> CTest_Network::BadPktsSinceErr[kUnits];
-std::atomic<float> CTest_Network::last_delay[kUnits];
-std::atomic<float> CTest_Network::max_delay[kUnits];
-std::atomic<float> CTest_Network::average_delay[kUnits];
-timeval CTest_Network::update_start_time[kUnits];
-std::atomic<int> CTest_Network::datasize { CTest_Network::kPacketSize };
+extern const EngineInfo kNetworkEngine;
 
 namespace {
 
@@ -49,46 +40,14 @@ constexpr int kDataOffset = 20;
 // Passes between two sample lines.
 constexpr unsigned kSampleEvery = 100;
 
-constexpr int kErrNotRoot = 203;
-constexpr int kErrSocket = 31;
-constexpr int kErrLinger = 33;
-constexpr int kErrResolve = 34;
-constexpr int kErrBuffers = 35;
-constexpr int kErrTimeout = 37;
-constexpr int kErrSend = 38;
-constexpr int kErrReceive = 39;
-constexpr int kErrShort = 41;
-constexpr int kErrChecksum = 97;
-constexpr int kErrData = 98;
-constexpr int kErrRatio = 124;
 // receiveReply: the slot was stopped while waiting.
 constexpr int kStopped = -2;
-
-NetworkTiming g_timing;
-std::atomic<CTest_Network::ReplyHook> g_replyHook { nullptr };
-LiveUnits g_liveUnits;
-
-void clearUnit(int unit)
-{
-    CTest_Network::packets_sent[unit].store(0, kRelaxed);
-    CTest_Network::packets_rec[unit].store(0, kRelaxed);
-    CTest_Network::bytes_sent[unit].store(0, kRelaxed);
-    CTest_Network::PktsSinceErr[unit].store(0, kRelaxed);
-    CTest_Network::BadPktsSinceErr[unit].store(0, kRelaxed);
-    CTest_Network::last_delay[unit].store(0.0f, kRelaxed);
-    CTest_Network::max_delay[unit].store(0.0f, kRelaxed);
-    CTest_Network::average_delay[unit].store(0.0f, kRelaxed);
-    relaxedStore(CTest_Network::update_start_time[unit].tv_sec, time_t { 0 });
-    relaxedStore(CTest_Network::update_start_time[unit].tv_usec, suseconds_t { 0 });
-}
 
 int validUnit(int unit, int testID)
 {
     if (unit >= 0 && unit < CTest_Network::kUnits)
         return unit;
-    if (testID >= kSlotNetworkFirst && testID < kSlotNetworkFirst + CTest_Network::kUnits)
-        return testID - kSlotNetworkFirst;
-    return 0;
+    return kNetworkEngine.has(testID) ? kNetworkEngine.unitOf(testID) : 0;
 }
 
 std::uint32_t load32(const unsigned char* p)
@@ -153,13 +112,27 @@ const char* resolverText(int rc)
 
 } // namespace
 
+void NetworkLive::clear()
+{
+    packets_sent.store(0, kRelaxed);
+    packets_rec.store(0, kRelaxed);
+    bytes_sent.store(0, kRelaxed);
+    PktsSinceErr.store(0, kRelaxed);
+    BadPktsSinceErr.store(0, kRelaxed);
+    last_delay.store(0.0f, kRelaxed);
+    max_delay.store(0.0f, kRelaxed);
+    average_delay.store(0.0f, kRelaxed);
+    update_start_time.clear();
+}
+
 CTest_Network::CTest_Network(const RunContext& ctx, int unit, int testID)
     : CTest_Base(ctx, testID, kSliceDefault)
     , m_unit(validUnit(unit, testID))
+    , m_live(ctx.run.live<NetworkLive>(testID))
+    , m_settings(ctx.settings<NetworkSettings>())
     , m_ident(static_cast<std::uint32_t>(gettid()))
-    , m_timing(g_timing)
 {
-    g_liveUnits.enter(m_unit, kUnits, clearUnit);
+    m_live.clear();
     // The record is shared with the GUI thread; a loaded file need not end
     // the address with a NUL.
     const char* configured = testconfig.network_address[m_unit];
@@ -168,23 +141,12 @@ CTest_Network::CTest_Network(const RunContext& ctx, int unit, int testID)
         if (!m_address[i])
             break;
     }
-    std::snprintf(m_testName, sizeof m_testName, "%s: %s", SlotName(kSlotNetworkFirst), m_address);
+    std::snprintf(m_testName, sizeof m_testName, "%s: %s", kNetworkEngine.name, m_address);
 }
 
 CTest_Network::~CTest_Network()
 {
     closeSocket();
-    g_liveUnits.leave();
-}
-
-void CTest_Network::SetTimingForTests(const NetworkTiming& timing)
-{
-    g_timing = timing;
-}
-
-void CTest_Network::SetReplyHook(ReplyHook hook)
-{
-    g_replyHook.store(hook);
 }
 
 timeval CTest_Network::SocketTimeout(int ms)
@@ -203,16 +165,6 @@ std::uint64_t CTest_Network::RatioMinimum(float ratio)
         return 1;
     const double t = std::trunc(100.0 / static_cast<double>(ratio));
     return t >= 1e18 ? static_cast<std::uint64_t>(1e18) : static_cast<std::uint64_t>(t);
-}
-
-timeval CTest_Network::UpdateStartTime(int unit)
-{
-    timeval tv {};
-    if (unit >= 0 && unit < kUnits) {
-        tv.tv_sec = relaxedLoad(update_start_time[unit].tv_sec);
-        tv.tv_usec = relaxedLoad(update_start_time[unit].tv_usec);
-    }
-    return tv;
 }
 
 unsigned short CTest_Network::checksum(const void* data, int size)
@@ -246,7 +198,7 @@ void CTest_Network::fill_icmp_data(unsigned char* packet, int size) const
 
 void CTest_Network::stamp_request(unsigned char* packet)
 {
-    const int size = datasize.load(kRelaxed);
+    const int size = m_live.datasize.load(kRelaxed);
     packet[2] = packet[3] = 0;
     timeval now {};
     gettimeofday(&now, nullptr);
@@ -258,30 +210,30 @@ void CTest_Network::stamp_request(unsigned char* packet)
     std::memcpy(packet + 2, &sum, sizeof sum);
 }
 
-int CTest_Network::decode_resp(unsigned char* buffer, int length, sockaddr_in* /*from*/, int unit)
+int CTest_Network::decode_resp(unsigned char* buffer, int length, sockaddr_in* /*from*/, int /*unit*/)
 {
     if (length < 1)
-        return kErrShort;
+        return kNetworkErrorShort;
     const int headerLen = (buffer[0] & 0x0F) * 4;
     if (length < headerLen + 8)
-        return kErrShort;
+        return kNetworkErrorShort;
     unsigned char* icmp = buffer + headerLen;
     if (icmp[0] != kEchoReply || load32(icmp + 4) != m_ident)
         return -1;
 
     // A reply of ours cut short would be checked against whatever the
     // buffer held before: it is too short, not corrupt.
-    const int size = datasize.load(kRelaxed);
+    const int size = m_live.datasize.load(kRelaxed);
     if (length < headerLen + size)
-        return kErrShort;
+        return kNetworkErrorShort;
     unsigned short received;
     std::memcpy(&received, icmp + 2, sizeof received);
     icmp[2] = icmp[3] = 0;
     if (checksum(icmp, size) != received)
-        return kErrChecksum;
+        return kNetworkErrorChecksum;
     for (int k = 0; k < size - kDataOffset; ++k)
         if (icmp[kDataOffset + k] != static_cast<unsigned char>(3 * k))
-            return kErrData;
+            return kNetworkErrorData;
 
     timeval now {};
     gettimeofday(&now, nullptr);
@@ -292,16 +244,14 @@ int CTest_Network::decode_resp(unsigned char* buffer, int length, sockaddr_in* /
     const float delay = static_cast<float>(static_cast<std::int32_t>(now.tv_usec) - sentUsec) / 1000.0f
         + static_cast<float>(dSec) * 1000.0f;
 
-    if (unit < 0 || unit >= kUnits)
-        unit = m_unit;
-    if (delay > max_delay[unit].load(kRelaxed))
-        max_delay[unit].store(delay, kRelaxed);
+    if (delay > m_live.max_delay.load(kRelaxed))
+        m_live.max_delay.store(delay, kRelaxed);
     // The average over the replies that came back: lost ones have no delay.
     ++m_goodReplies;
-    const float previous = average_delay[unit].load(kRelaxed);
+    const float previous = m_live.average_delay.load(kRelaxed);
     const auto n = static_cast<float>(m_goodReplies);
-    average_delay[unit].store(((n - 1.0f) * previous + delay) / n, kRelaxed);
-    last_delay[unit].store(delay, kRelaxed);
+    m_live.average_delay.store(((n - 1.0f) * previous + delay) / n, kRelaxed);
+    m_live.last_delay.store(delay, kRelaxed);
     return 0;
 }
 
@@ -321,18 +271,17 @@ void CTest_Network::th_test_network(int unit)
 {
     m_unit = unit;
     DPrintf("%s, %s[%d]: %s starts, unit %d\n", KVX_WHERE, m_testName, unit);
-    WaitOnGlobal(m_timing.startWaitMs);
+    WaitOnGlobal(m_settings.startWaitMs);
     LogStart();
     timeval started {};
     gettimeofday(&started, nullptr);
-    relaxedStore(update_start_time[unit].tv_sec, started.tv_sec);
-    relaxedStore(update_start_time[unit].tv_usec, started.tv_usec);
+    m_live.update_start_time.store(started);
     m_timeoutMs = std::max(relaxedLoad(testconfig.network_timeout_ms), 1);
 
     if (!HavePrivilege(Privilege::RawNetwork)) {
-        RecordError(kErrNotRoot, kLogTestNetwork);
+        RecordError(kNetworkErrorNotRoot, kLogTestNetwork);
         while (Active())
-            WaitMsecs(m_timing.idleStepMs);
+            WaitMsecs(m_settings.idleStepMs);
         EndTest();
         return;
     }
@@ -358,14 +307,14 @@ bool CTest_Network::setUp()
 {
     int pending = 0;
     for (int attempt = 0;; ++attempt) {
-        WaitMsecs(m_timing.setUpPauseMs);
+        WaitMsecs(m_settings.setUpPauseMs);
         closeSocket();
         // A failure found just before a stop is still reported.
         if (pending) {
             RecordError(pending, kLogTestNetwork);
             pending = 0;
             if (Active())
-                WaitMsecs(m_timing.retryPauseMs);
+                WaitMsecs(m_settings.retryPauseMs);
         }
         if (!Active())
             return false;
@@ -373,7 +322,7 @@ bool CTest_Network::setUp()
             sample("Create a socket(Sample 1 of 100).\n");
         pending = attemptSetUp();
         if (pending == 0) {
-            WaitMsecs(m_timing.setUpPauseMs);
+            WaitMsecs(m_settings.setUpPauseMs);
             return Active();
         }
     }
@@ -386,12 +335,12 @@ int CTest_Network::attemptSetUp()
     m_socket = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     if (m_socket < 0) {
         LogLine(3, m_testName, "%s", std::strerror(errno));
-        return kErrSocket;
+        return kNetworkErrorSocket;
     }
     const linger off { 0, 0 };
     if (setsockopt(m_socket, SOL_SOCKET, SO_LINGER, &off, sizeof off) != 0) {
         LogLine(3, m_testName, "%s", std::strerror(errno));
-        return kErrLinger;
+        return kNetworkErrorLinger;
     }
     const timeval tv = SocketTimeout(m_timeoutMs);
     setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
@@ -401,11 +350,11 @@ int CTest_Network::attemptSetUp()
     if (const int rc = resolve(m_address); rc != 0)
         return rc;
 
-    datasize.store(kPacketSize, kRelaxed);
+    m_live.datasize.store(kPacketSize, kRelaxed);
     m_sendBuf.reset(new (std::nothrow) unsigned char[kBufferSize]());
     m_recvBuf.reset(new (std::nothrow) unsigned char[kBufferSize]());
     if (!m_sendBuf || !m_recvBuf)
-        return kErrBuffers;
+        return kNetworkErrorBuffers;
     fill_icmp_data(m_sendBuf.get(), kPacketSize);
     return 0;
 }
@@ -424,7 +373,7 @@ int CTest_Network::resolve(const char* address)
     const int rc = getaddrinfo(address, nullptr, &hints, &found);
     if (rc != 0 || !found) {
         LogLine(3, m_testName, "%s", resolverText(rc));
-        return kErrResolve;
+        return kNetworkErrorResolve;
     }
     std::memcpy(&m_dest, found->ai_addr, std::min<std::size_t>(sizeof m_dest, found->ai_addrlen));
     m_dest.sin_family = static_cast<sa_family_t>(found->ai_family);
@@ -434,8 +383,8 @@ int CTest_Network::resolve(const char* address)
 
 void CTest_Network::exchangeLoop(int unit)
 {
-    const int pauseMs = DutyDelayMs(SlotDutyCycle(testconfig, kSlotNetworkFirst));
-    const int size = datasize.load(kRelaxed);
+    const int pauseMs = DutyDelayMs(SlotDutyCycle(testconfig, kNetworkEngine.firstSlot));
+    const int size = m_live.datasize.load(kRelaxed);
     unsigned pass = 0; // receive passes, for the sample lines
     _resultinfo& result = resultfile.results[m_testID];
 
@@ -448,23 +397,23 @@ void CTest_Network::exchangeLoop(int unit)
             reinterpret_cast<const sockaddr*>(&m_dest), sizeof m_dest);
         if (sent < 0) {
             LogLine(3, m_testName, "%s[%d]: %s", __func__, __LINE__, std::strerror(errno));
-            error = kErrSend;
+            error = kNetworkErrorSend;
         } else {
-            bytes_sent[unit].fetch_add(static_cast<std::uint64_t>(sent), kRelaxed);
+            m_live.bytes_sent.fetch_add(static_cast<std::uint64_t>(sent), kRelaxed);
             CountOperations(static_cast<std::uint64_t>(sent));
-            packets_sent[unit].fetch_add(1, kRelaxed);
+            m_live.packets_sent.fetch_add(1, kRelaxed);
         }
         // A request that could not be sent still counts towards the ratio:
         // otherwise a dead interface (every send failing) never reaches it.
-        PktsSinceErr[unit].fetch_add(1, kRelaxed);
+        m_live.PktsSinceErr.fetch_add(1, kRelaxed);
 
         if (!error)
             error = receiveReply(unit, pass);
-        relaxedStore(result.cycles, static_cast<std::uint32_t>(packets_sent[unit].load(kRelaxed) / 100));
+        relaxedStore(result.cycles, static_cast<std::uint32_t>(m_live.packets_sent.load(kRelaxed) / 100));
         if (error == kStopped)
             break; // the exchange in hand is abandoned, not failed
         if (error)
-            handleBadExchange(unit, error);
+            handleBadExchange(error);
         if (pauseMs > 0)
             WaitMsecs(pauseMs);
     }
@@ -492,7 +441,7 @@ int CTest_Network::receiveReply(int unit, unsigned& pass)
 {
     timeval t0 {};
     gettimeofday(&t0, nullptr);
-    const ReplyHook hook = g_replyHook.load(kRelaxed);
+    const auto& hook = m_settings.replyHook;
     for (;;) {
         if (pass++ % kSampleEvery == 0)
             sample("Receive packet(Sample 1 of 100).\n");
@@ -514,10 +463,10 @@ int CTest_Network::receiveReply(int unit, unsigned& pass)
         int error = 0;
         if (got == 0) {
             LogLine(3, m_testName, "Peer has performed orderly shutdown (see rcvfrom man pages).");
-            error = kErrReceive;
+            error = kNetworkErrorReceive;
         } else if (got < 0 && err != EAGAIN && err != EWOULDBLOCK) {
             LogLine(3, m_testName, "%s[%d]: %s", __func__, __LINE__, std::strerror(err));
-            error = kErrReceive;
+            error = kNetworkErrorReceive;
         }
         timeval now {};
         gettimeofday(&now, nullptr);
@@ -525,7 +474,7 @@ int CTest_Network::receiveReply(int unit, unsigned& pass)
         if (elapsed > m_timeoutMs || (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))) {
             LogLine(3, m_testName, "%s[%d]: Maximum timeout allowed = %d, actual timeout = %d", __func__, __LINE__,
                 m_timeoutMs, static_cast<int>(elapsed));
-            error = kErrTimeout;
+            error = kNetworkErrorTimeout;
         }
         if (error)
             return error;
@@ -537,7 +486,7 @@ int CTest_Network::receiveReply(int unit, unsigned& pass)
             continue;
         if (verdict > 0)
             return verdict;
-        packets_rec[unit].fetch_add(1, kRelaxed);
+        m_live.packets_rec.fetch_add(1, kRelaxed);
         return 0;
     }
 }
@@ -547,29 +496,29 @@ void CTest_Network::drain()
     // A late reply to this exchange must not pass for the next one's.
     timeval now {};
     gettimeofday(&now, nullptr);
-    if (waitReadable(now, m_timing.drainMs))
+    if (waitReadable(now, m_settings.drainMs))
         recv(m_socket, m_recvBuf.get(), kBufferSize, MSG_DONTWAIT);
 }
 
-void CTest_Network::handleBadExchange(int unit, int code)
+void CTest_Network::handleBadExchange(int code)
 {
     drain();
-    BadPktsSinceErr[unit].fetch_add(1, kRelaxed);
+    m_live.BadPktsSinceErr.fetch_add(1, kRelaxed);
     // Any option other than the ratio reports every bad exchange: an
     // unknown value must not hide errors.
     if (relaxedLoad(testconfig.network_error_option) != 1) {
         RecordError(code, kLogTestNetwork);
-        WaitMsecs(m_timing.errorPauseMs);
+        WaitMsecs(m_settings.errorPauseMs);
         return;
     }
     const float ratio = relaxedLoad(testconfig.network_bad_packet_ratio);
-    const std::uint64_t requests = PktsSinceErr[unit].load(kRelaxed);
-    const std::uint64_t bad = BadPktsSinceErr[unit].load(kRelaxed);
+    const std::uint64_t requests = m_live.PktsSinceErr.load(kRelaxed);
+    const std::uint64_t bad = m_live.BadPktsSinceErr.load(kRelaxed);
     const bool reached = !(ratio > 0.0f) || static_cast<double>(bad) * 100.0 / static_cast<double>(requests) >= ratio;
     if (requests > 0 && requests >= RatioMinimum(ratio) && reached) {
-        RecordError(kErrRatio, kLogTestNetwork);
-        PktsSinceErr[unit].store(0, kRelaxed);
-        BadPktsSinceErr[unit].store(0, kRelaxed);
+        RecordError(kNetworkErrorRatio, kLogTestNetwork);
+        m_live.PktsSinceErr.store(0, kRelaxed);
+        m_live.BadPktsSinceErr.store(0, kRelaxed);
     }
 }
 
@@ -593,6 +542,6 @@ extern const EngineInfo kNetworkEngine = {
     .window = LiveWindowKind::Network,
     .icon = ":/icons/network.png",
     .entry = Test_Thread_Network,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<NetworkLive>()); },
+    .errorCodes = kNetworkErrorCodes,
 };
