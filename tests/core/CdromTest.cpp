@@ -1,29 +1,17 @@
-#include "AtomicField.h"
-#include "CLogger.h"
 #include "CTest_CDROM.h"
-#include "CdDrive.h"
-#include "EngineInfo.h"
-#include "ErrorClassification.h"
+#include "EngineFixture.h"
 #include "FuseIsoMount.h"
 #include "ProcessRun.h"
 #include "RefDiscFormat.h"
-#include "ResultRecord.h"
 #include "ScopedEnv.h"
 #include "ScriptedCdDrive.h"
-#include "Startup.h"
 #include "SystemInfo.h"
-#include "TempDir.h"
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
-#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -31,25 +19,17 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class Cdrom : public ::testing::Test {
+class Cdrom : public EngineFixture {
 protected:
     void SetUp() override
     {
-        std::memset(&testconfig, 0, sizeof testconfig);
-        std::memset(&resultfile, 0, sizeof resultfile);
+        EngineFixture::SetUp();
         std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
         gNumMMDevices = 0;
         testconfig.duty_cycle[kSlotCdFirst] = 100;
-        testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
-        testconfig.trace_level = 4;
-        g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
-        gLogger = new CLogger("dummyStr");
-        // Only the codes the engine lists have a text: one raised but not
-        // listed shows up as a line without it.
-        for (int code : EngineFor(kSlotCdFirst)->errorCodes) {
-            e_classification[code] = kSevSerious;
-            std::snprintf(e_strings[code], kErrorTextSize, "CD error %d", code);
-        }
+        // Only the codes the engine lists get a text of their own.
+        for (int code : EngineFor(kSlotCdFirst)->errorCodes)
+            std::snprintf(e_strings[code], kErrorTextSize, "CD error %d", code), e_classification[code] = kSevSerious;
         pauses.clear();
         stopWhen = nullptr;
         script = std::make_shared<CdScript>();
@@ -61,13 +41,6 @@ protected:
         } });
         pr.ctx.platform.cdDrive = [this] { return std::make_unique<ScriptedCdDrive>(script); };
     }
-    void TearDown() override
-    {
-        delete gLogger; // closes the trace
-        gLogger = nullptr;
-        for (int code : EngineFor(kSlotCdFirst)->errorCodes)
-            e_classification[code] = 0, e_strings[code][0] = '\0';
-    }
     // An engine for drive `unit` whose record names `device` and `mount`.
     std::unique_ptr<CTest_CDROM> engine(int unit, const std::string& mount, const std::string& device = "")
     {
@@ -75,19 +48,10 @@ protected:
         std::snprintf(gMultimediaStructPtr[unit].name, 256, "%s", device.c_str());
         std::snprintf(testconfig.cd_drive_name[unit], 256, "/media/cd%d", unit);
         gNumMMDevices = std::max(gNumMMDevices, unit + 1);
-        hookSlot = kSlotCdFirst + unit;
-        SetSlotActive(hookSlot, true);
+        SetSlotActive(hookSlot = kSlotCdFirst + unit, true);
         return std::make_unique<CTest_CDROM>(pr.ctx, unit, kSlotCdFirst + unit);
     }
     CdDvdLive& live(int unit) { return pr.run.live<CdDvdLive>(kSlotCdFirst + unit); }
-    std::string trace() { return ReadFile(dir.file("trace.log")); }
-    static int count(const std::string& text, const std::string& what)
-    {
-        int n = 0;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
-    }
     int paused(int ms) const { return static_cast<int>(std::count(pauses.begin(), pauses.end(), ms)); }
     // The event log lines (errors and their details), oldest first.
     std::string events()
@@ -105,11 +69,9 @@ protected:
     // Reference files from the disc maker.
     void makeFiles(const std::string& where, const std::string& options)
     {
-        ASSERT_EQ(
-            std::system((std::string(KVX_REFDISC_TOOL) + " " + options + " " + where + " >/dev/null").c_str()), 0);
+        ASSERT_EQ(std::system((KVX_REFDISC_TOOL " " + options + " " + where + " >/dev/null").c_str()), 0);
     }
 
-    TempDir dir;
     ProcessRun pr;
     std::shared_ptr<CdScript> script;
     // Every pause the engine asks for; `stopWhen` may end the test at one.
@@ -451,26 +413,12 @@ TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
 
 TEST_F(Cdrom, NoDiscModeOpensTheDeviceEveryTenSecondsAndReportsAnOutageOnce)
 {
-    WriteFile(dir.file("sr0"), "");
-    for (bool present : { true, false }) {
-        TearDown(), SetUp();
-        pr.ctx.platform.cdDrive = [] { return MakeLinuxCdDrive(); }; // opens real files
-        stopWhen = [this](int ms) { return ms == 10000 && paused(10000) == 3; };
-        engine(4, "", dir.file(present ? "sr0" : "sr9"))->NoCDTest(4);
-        EXPECT_EQ(pauses, (std::vector<int> { 10000, 10000, 10000 }));
-        EXPECT_EQ(counts(4), present ? std::tuple(3u, 0u, 0u) : std::tuple(2u, 1u, 208u));
-        EXPECT_EQ(std::tuple(live(4).op_count_read.load(), resultfile.results[kSlotCdFirst + 4].op_count,
-                      std::string(CTest_CDROM::status_text[live(4).phase])),
-            std::tuple(present ? 3u : 2u, present ? 3u : 0u, present ? "Drive detected" : "No drive detected"));
-        EXPECT_EQ(count(trace(), "Starting No CD Test."), 3);
-    }
-
-    // Missing at the first two looks, back for the third only, missing again
-    // at the fourth: two outages.
-    TearDown(), SetUp();
-    pr.ctx.platform.cdDrive = [] { return MakeLinuxCdDrive(); };
-    fs::remove(dir.file("sr0"));
+    pr.ctx.platform.cdDrive = [] { return MakeLinuxCdDrive(); }; // opens real files
+    // Missing at the first two looks, back for the third only, missing
+    // again at the fourth: two outages.
+    std::vector<std::string> phases;
     stopWhen = [&](int) {
+        phases.push_back(CTest_CDROM::status_text[live(4).phase]);
         if (paused(10000) == 2)
             WriteFile(dir.file("sr0"), "");
         else
@@ -478,15 +426,21 @@ TEST_F(Cdrom, NoDiscModeOpensTheDeviceEveryTenSecondsAndReportsAnOutageOnce)
         return paused(10000) == 4;
     };
     engine(4, "", dir.file("sr0"))->NoCDTest(4);
-    EXPECT_EQ(std::get<1>(counts(4)), 2u) << events();
-    EXPECT_EQ(count(events(), ", CD/DVD, /media/cd4: CD error 208\n"), 2) << events();
+    EXPECT_EQ(pauses, std::vector<int>(4, 10000));
+    EXPECT_EQ(phases,
+        (std::vector<std::string> { "No drive detected", "No drive detected", "Drive detected", "No drive detected" }));
+    EXPECT_EQ(std::tuple(counts(4), live(4).op_count_read.load(), resultfile.results[kSlotCdFirst + 4].op_count),
+        std::tuple(std::tuple(3u, 2u, 208u), std::uint64_t { 3 }, std::uint64_t { 1 }));
+    EXPECT_EQ(
+        std::pair(count(events(), ", CD/DVD, /media/cd4: CD error 208\n"), count(trace(), "Starting No CD Test.")),
+        std::pair(2, 4))
+        << events();
 }
 
 TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
 {
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
-    std::memset(gThreadData, 0, sizeof gThreadData);
     const int slot = kSlotCdFirst + 2;
     gThreadData[slot] = { 0, slot, 2, 0, 0, 0, 0, &pr.ctx };
     pthread_t t;
