@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run check test package sanitize-asan sanitize-tsan fuzz lint-platform format-check format clean
+.PHONY: all deps configure build run check test package sanitize-asan sanitize-tsan fuzz lint-platform format-check format check-shipped clean
 
 all: build
 
@@ -31,7 +31,14 @@ check: build
 
 # What CI runs: warnings as errors, every test, the sanitizer and fuzz passes.
 test: CMAKE_ARGS += -DKVX_WERROR=ON
-test: lint-platform format-check fuzz sanitize-asan sanitize-tsan check
+test: lint-platform format-check fuzz sanitize-asan sanitize-tsan check check-shipped
+
+# The shipped program carries no test double.
+SHIPPED_FORBIDDEN = ScriptedCdDrive|FakeModemSerialLine|ParallelPortModel|NullEngine|kNullEngine
+check-shipped: build
+	@nm -C $(BUILD)/bin/kalvextest >$(BUILD)/kalvextest.nm
+	@! grep -E '$(SHIPPED_FORBIDDEN)' $(BUILD)/kalvextest.nm \
+	  || { echo "test doubles linked into $(BUILD)/bin/kalvextest"; exit 1; }
 
 # Core and engine tests again under ASan+UBSan, then under TSan.
 sanitize-asan: deps

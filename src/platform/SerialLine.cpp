@@ -30,9 +30,6 @@ const termios& tio(const unsigned char* raw)
     return *reinterpret_cast<const termios*>(raw);
 }
 
-std::atomic<SerialPathFn> g_pathFn { nullptr };
-std::atomic<SerialLineMaker> g_maker { nullptr };
-
 } // namespace
 
 SerialAttributes::SerialAttributes()
@@ -204,48 +201,14 @@ void TermiosSerialLine::close()
     m_fd = -1;
 }
 
-int FakeModemSerialLine::getModemLines(int& bits)
-{
-    m_calls += "G ";
-    if (++m_gets == m_script.failGetAt)
-        return m_script.failErrno;
-    bits = (m_bits | m_script.stuckHigh) & ~m_script.stuckLow;
-    return 0;
-}
-
-int FakeModemSerialLine::setModemLines(int bits)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "S%x ", static_cast<unsigned>(bits));
-    m_calls += text;
-    if (++m_sets == m_script.failSetAt)
-        return m_script.failErrno;
-    m_bits = bits;
-    return 0;
-}
-
 std::string SerialDevicePath(int port)
 {
-    if (const SerialPathFn fn = g_pathFn.load(std::memory_order_acquire))
-        return fn(port);
     char path[64];
     std::snprintf(path, sizeof path, "/dev/ttyS%d", port);
     return path;
 }
 
-void SetSerialDevicePathsForTests(SerialPathFn fn)
-{
-    g_pathFn.store(fn, std::memory_order_release);
-}
-
 std::unique_ptr<SerialLine> MakeSerialLine()
 {
-    if (const SerialLineMaker maker = g_maker.load(std::memory_order_acquire))
-        return maker();
     return std::make_unique<TermiosSerialLine>();
-}
-
-void SetSerialLineMakerForTests(SerialLineMaker maker)
-{
-    g_maker.store(maker, std::memory_order_release);
 }

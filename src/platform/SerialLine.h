@@ -1,10 +1,9 @@
 // A serial line: the device node, its termios attributes, its data and its
-// modem-control lines. The engine sees only this interface; the real one
-// works on any tty (a serial port or a pseudo-terminal), and the device
-// paths come from here so that tests can point them at pseudo-terminals.
+// modem-control lines. The engine sees only this interface (through its run
+// context, so that tests can point it at pseudo-terminals); the real one
+// works on any tty (a serial port or a pseudo-terminal).
 //
-// Threadsafety: a line is used by one thread. The path and factory seams are
-// set by tests before any test thread starts.
+// Threadsafety: a line is used by one thread.
 #pragma once
 
 #include <cstddef>
@@ -116,44 +115,8 @@ private:
     int m_fd = -1;
 };
 
-// Test double: a real tty for data and attributes (a pseudo-terminal has no
-// modem lines) with modem lines of its own. Outputs written are read back
-// unless a line is stuck; a failing call can be scripted.
-class FakeModemSerialLine : public TermiosSerialLine {
-public:
-    struct Script {
-        int stuckHigh = 0; // bits that read back set whatever was written
-        int stuckLow = 0; // bits that read back clear
-        int failGetAt = 0; // the n-th TIOCMGET (1-based) fails; 0 never
-        int failSetAt = 0; // the n-th TIOCMSET fails
-        int failErrno = 5; // EIO
-    };
-    explicit FakeModemSerialLine(Script script)
-        : m_script(script)
-    {
-    }
-    int getModemLines(int& bits) override;
-    int setModemLines(int bits) override;
-
-    // The calls in order: 'G' for a read, 'S' followed by the bits written.
-    const std::string& calls() const { return m_calls; }
-
-private:
-    Script m_script;
-    int m_bits = kModemDtr | kModemRts;
-    int m_gets = 0, m_sets = 0;
-    std::string m_calls;
-};
-
-// The device of serial port `port`: "/dev/ttyS<port>", unless a test has
-// redirected the ports. Any thread.
+// The device of serial port `port`: "/dev/ttyS<port>". Any thread.
 std::string SerialDevicePath(int port);
-// Test-only: device paths from `fn` instead; null restores the real ones.
-using SerialPathFn = std::string (*)(int port);
-void SetSerialDevicePathsForTests(SerialPathFn fn);
 
-// A new line for an engine: a TermiosSerialLine unless a test installed a
-// maker. Any thread.
+// A new line for an engine: a TermiosSerialLine. Any thread.
 std::unique_ptr<SerialLine> MakeSerialLine();
-using SerialLineMaker = std::unique_ptr<SerialLine> (*)();
-void SetSerialLineMakerForTests(SerialLineMaker maker);

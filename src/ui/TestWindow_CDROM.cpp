@@ -4,14 +4,12 @@
 #include "CTest_CDROM.h"
 #include "ResultRecord.h"
 #include "SystemInfo.h"
-#include "TestSlots.h"
+#include "EngineInfo.h"
+#include "Run.h"
 #include "ui_TestWindowCDROM_Base.h"
 
 #include <algorithm>
 #include <cmath>
-
-std::uint64_t TestWindow_CDROM::prev_read[kDrives];
-timeval TestWindow_CDROM::prev_time[kDrives];
 
 namespace {
 
@@ -46,10 +44,10 @@ QString CdRateText(double mbPerSec)
 TestWindow_CDROM::TestWindow_CDROM(
     const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
     : TestWindowCDROM_Base(run, slot, parent, flags)
-    , m_drive(std::clamp(slot - kSlotCdFirst, 0, kDrives - 1))
+    , m_drive(EngineFor(slot)->unitOf(slot))
+    , m_live(run.live<CdDvdLive>(slot))
+    , m_prevTime(now())
 {
-    prev_read[m_drive] = 0;
-    prev_time[m_drive] = now();
     finishSetUp(QString::asprintf(
         "%s: %s", name.toLocal8Bit().constData(), gNumMMDevices > m_drive ? gMultimediaStructPtr[m_drive].alias : ""));
 }
@@ -57,13 +55,12 @@ TestWindow_CDROM::TestWindow_CDROM(
 void TestWindow_CDROM::refreshLabels()
 {
     const int c = m_drive;
-    const int slot = kSlotCdFirst + c;
-    const _resultinfo& r = resultfile.results[slot];
+    const _resultinfo& r = resultfile.results[slot()];
     const int mode = relaxedLoad(testconfig.cd_test_mode[c]);
     const bool audio = mode == CTest_CDROM::kModeAudio;
     setLabelText(ui->textLabel_CDROM_Heading,
         QString::asprintf(
-            "%s %d: %s, Cycle %d:", SlotName(slot), c, modeText(mode), static_cast<int>(relaxedLoad(r.cycles))));
+            "%s %d: %s, Cycle %d:", SlotName(slot()), c, modeText(mode), static_cast<int>(relaxedLoad(r.cycles))));
     if (mode != m_mode) {
         m_mode = mode;
         ui->textLabel_CDROM_LabelStatus->setText(audio ? "Drive status:" : "Status:");
@@ -71,36 +68,34 @@ void TestWindow_CDROM::refreshLabels()
         ui->textLabel_CDROM_LabelFilesScanned->setText(audio ? "Total tracks:" : "Files scanned:");
         ui->textLabel_CDROM_LabelRead->setText("Read:");
     }
-    const int phase = CTest_CDROM::phase[c].load(kRelaxed);
+    const int phase = m_live.phase.load(kRelaxed);
     setLabelText(ui->textLabel_CDROM_Status, phaseText(phase));
     if (audio) {
         setLabelText(ui->textLabel_CDROM_CurrentFile,
-            QString::asprintf("%lu", static_cast<unsigned long>(CTest_CDROM::track_num[c].load(kRelaxed))));
-        setLabelText(
-            ui->textLabel_CDROM_FilesScanned, QString::asprintf("%d", CTest_CDROM::totaltracks[c].load(kRelaxed)));
+            QString::asprintf("%lu", static_cast<unsigned long>(m_live.track_num.load(kRelaxed))));
+        setLabelText(ui->textLabel_CDROM_FilesScanned, QString::asprintf("%d", m_live.totaltracks.load(kRelaxed)));
     } else {
-        const std::string file = CTest_CDROM::CurrentFile(c);
+        const std::string file = m_live.currentFile();
         setLabelText(ui->textLabel_CDROM_CurrentFile,
             phase == CTest_CDROM::kPhaseRandomSeeking
-                ? QString::asprintf("%s (B: %d)", file.c_str(), CTest_CDROM::CurrentBlock[c].load(kRelaxed))
+                ? QString::asprintf("%s (B: %d)", file.c_str(), m_live.CurrentBlock.load(kRelaxed))
                 : QString::fromLocal8Bit(file.c_str()));
-        setLabelText(
-            ui->textLabel_CDROM_FilesScanned, QString::asprintf("%d", CTest_CDROM::Totalfiles[c].load(kRelaxed)));
+        setLabelText(ui->textLabel_CDROM_FilesScanned, QString::asprintf("%d", m_live.Totalfiles.load(kRelaxed)));
     }
 
-    const std::uint64_t read = CTest_CDROM::op_count_read[c].load(kRelaxed);
+    const std::uint64_t read = m_live.op_count_read.load(kRelaxed);
     setLabelText(ui->textLabel_CDROM_Read, QString::asprintf("%0.2lf MBytes", static_cast<double>(read) / kMB));
 
     const timeval t = now();
-    const long double intervalMs = timeval_diff_msec(&prev_time[c], &t);
+    const long double intervalMs = timeval_diff_msec(&m_prevTime, &t);
     // The counter restarts with every test object; a drop is no rate.
-    if (read > prev_read[c] && intervalMs > 0)
+    if (read > m_prevRead && intervalMs > 0)
         setLabelText(ui->textLabel_CDROM_Throughput,
-            CdRateText(static_cast<double>(read - prev_read[c]) / kMB / static_cast<double>(intervalMs / 1000)));
-    prev_read[c] = read;
-    prev_time[c] = t;
+            CdRateText(static_cast<double>(read - m_prevRead) / kMB / static_cast<double>(intervalMs / 1000)));
+    m_prevRead = read;
+    m_prevTime = t;
 
-    const timeval start = CTest_CDROM::UpdateStartTime(c);
+    const timeval start = m_live.updateStartTime();
     const long double sinceStartMs = timeval_diff_msec(&start, &t);
     if (start.tv_sec != 0 && read > 0 && sinceStartMs > 0)
         setLabelText(ui->textLabel_CDROM_Average,

@@ -11,16 +11,12 @@ class Run;
 #include <cstdint>
 #include <sys/time.h>
 
+struct CdDvdLive;
+
 class TestWindow_CDROM : public TestWindowCDROM_Base {
     Q_OBJECT
 
 public:
-    static constexpr int kDrives = 20;
-
-    // Bytes read at the previous refresh and its time, per drive.
-    static std::uint64_t prev_read[kDrives];
-    static timeval prev_time[kDrives];
-
     TestWindow_CDROM(
         const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
@@ -29,6 +25,10 @@ protected:
 
 private:
     int m_drive;
+    const CdDvdLive& m_live;
+    // Bytes read at the previous refresh and its time.
+    std::uint64_t m_prevRead = 0;
+    timeval m_prevTime {};
     int m_mode = -1;
 };
 

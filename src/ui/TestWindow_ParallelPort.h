@@ -8,20 +8,16 @@ class Run;
 #include "TestWindowParallelPort_Base.h"
 
 #include <cstdint>
+#include <sys/time.h>
+
+struct ParallelLive;
 
 class TestWindow_ParallelPort : public TestWindowParallelPort_Base {
     Q_OBJECT
 
 public:
-    static constexpr int kPorts = 3;
-
-    // Received count (low 32 bits) at the previous refresh, and the values
-    // received during the last interval, by port index.
-    static std::uint32_t bytes_rcvd_last[kPorts];
-    static std::uint32_t bytes_rcvd_sincelastupdate[kPorts];
-
-    // Clears the port's display counters of the test and of this class.
-    // GUI thread, before the test starts.
+    // Clears the port's display counters. GUI thread, before the test
+    // starts.
     TestWindow_ParallelPort(
         const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
@@ -30,4 +26,8 @@ protected:
 
 private:
     int m_index;
+    const ParallelLive& m_live;
+    timeval m_lastRefresh {};
+    // Received count (low 32 bits) at the previous refresh.
+    std::uint32_t m_receivedLast = 0;
 };

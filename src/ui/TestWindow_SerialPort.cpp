@@ -2,17 +2,12 @@
 
 #include "AtomicField.h"
 #include "CTest_SerialPort.h"
+#include "EngineInfo.h"
 #include "ResultRecord.h"
-#include "TestSlots.h"
+#include "Run.h"
 #include "ui_TestWindowSerialPort_Base.h"
 
 #include <algorithm>
-
-float TestWindow_SerialPort::diff_sec[kPorts];
-float TestWindow_SerialPort::diff_usec[kPorts];
-float TestWindow_SerialPort::diff_msec[kPorts];
-std::uint32_t TestWindow_SerialPort::bytes_rcvd_last[kPorts];
-std::uint32_t TestWindow_SerialPort::bytes_rcvd_sincelastupdate[kPorts];
 
 namespace {
 
@@ -43,19 +38,12 @@ QString loopbackText()
 TestWindow_SerialPort::TestWindow_SerialPort(
     const Run& run, const QString& name, int slot, QWidget* parent, Qt::WindowFlags flags)
     : TestWindowSerialPort_Base(run, slot, parent, flags)
-    , m_port(std::clamp(slot - kSlotSerialFirst, 0, kPorts - 1))
+    , m_port(EngineFor(slot)->unitOf(slot))
+    , m_live(run.live<SerialLive>(slot))
 {
     // Only this port's figures: other ports' tests may already be counting.
-    const int p = m_port;
-    CTest_SerialPort::update_start_time[p].clear();
-    CTest_SerialPort::update_stop_time[p].clear();
-    CTest_SerialPort::bytes_sent[p].store(0, kRelaxed);
-    CTest_SerialPort::bytes_received[p].store(0, kRelaxed);
-    CTest_SerialPort::dis_bytes_sent[p].store(0, kRelaxed);
-    CTest_SerialPort::dis_bytes_received[p].store(0, kRelaxed);
-    CTest_SerialPort::iComSpeed[p].store(0, kRelaxed);
-    diff_sec[p] = diff_usec[p] = diff_msec[p] = 0;
-    bytes_rcvd_last[p] = bytes_rcvd_sincelastupdate[p] = 0;
+    // The port's test has not started, so nothing else writes them now.
+    run.live<SerialLive>(slot).clear(0);
     finishSetUp(QString::asprintf("%s : ttyS%d", name.toLocal8Bit().constData(), m_port));
 }
 
@@ -63,21 +51,20 @@ void TestWindow_SerialPort::refreshLabels()
 {
     const int p = m_port;
     const timeval stop = now();
-    CTest_SerialPort::update_stop_time[p].store(stop);
-    const timeval start = CTest_SerialPort::update_start_time[p].load();
-    diff_sec[p] = static_cast<float>(stop.tv_sec - start.tv_sec);
-    diff_usec[p] = static_cast<float>(stop.tv_usec - start.tv_usec);
-    diff_msec[p] = diff_sec[p] * 1000 + diff_usec[p] / 1000;
-    CTest_SerialPort::update_start_time[p].store(stop);
+    const timeval started = m_live.update_start_time.load();
+    const timeval start = timercmp(&started, &m_lastRefresh, >) ? started : m_lastRefresh;
+    const float diffSec = static_cast<float>(stop.tv_sec - start.tv_sec);
+    const float diffUsec = static_cast<float>(stop.tv_usec - start.tv_usec);
+    const float diffMsec = diffSec * 1000 + diffUsec / 1000;
+    m_lastRefresh = stop;
 
-    const _resultinfo& r = resultfile.results[kSlotSerialFirst + p];
+    const _resultinfo& r = resultfile.results[slot()];
     const int cycles = static_cast<int>(relaxedLoad(r.cycles));
     const bool detectOnly = relaxedLoad(testconfig.serial_port_mode[p]) == kDetectOnly;
     setLabelText(ui->textLabel_SerialPort_Cycle,
         QString::asprintf("Cycle %d: ", cycles) + (detectOnly ? QString("Detect only") : loopbackText()));
     setLabelText(ui->textLabel_SerialPort_SerialPort, QString::asprintf("ttyS%d", p));
-    setLabelText(ui->textLabel_SerialPort_Speed,
-        QString::asprintf("%d bits/sec", CTest_SerialPort::iComSpeed[p].load(kRelaxed)));
+    setLabelText(ui->textLabel_SerialPort_Speed, QString::asprintf("%d bits/sec", m_live.iComSpeed.load(kRelaxed)));
 
     for (QWidget* w : { ui->textLabel_SerialPort_LabelReceived, ui->textLabel_SerialPort_Received,
              ui->textLabel_SerialPort_LabelThroughput, ui->textLabel_SerialPort_Throughput,
@@ -86,23 +73,22 @@ void TestWindow_SerialPort::refreshLabels()
     if (detectOnly) {
         setLabelText(ui->textLabel_SerialPort_LabelSent, "Status:");
         setLabelText(ui->textLabel_SerialPort_Sent,
-            CTest_SerialPort::PortStatusOK[p].load(kRelaxed) ? QString("Port detected") : QString("Port not detected"));
+            m_live.PortStatusOK.load(kRelaxed) ? QString("Port detected") : QString("Port not detected"));
         return;
     }
 
-    const std::uint64_t received = CTest_SerialPort::dis_bytes_received[p].load(kRelaxed);
+    const std::uint64_t received = m_live.dis_bytes_received.load(kRelaxed);
     setLabelText(ui->textLabel_SerialPort_LabelSent, "Sent:");
     setLabelText(ui->textLabel_SerialPort_Sent,
-        QString::asprintf(
-            "%llu bytes", static_cast<unsigned long long>(CTest_SerialPort::dis_bytes_sent[p].load(kRelaxed))));
+        QString::asprintf("%llu bytes", static_cast<unsigned long long>(m_live.dis_bytes_sent.load(kRelaxed))));
     setLabelText(
         ui->textLabel_SerialPort_Received, QString::asprintf("%llu bytes", static_cast<unsigned long long>(received)));
     // 32-bit arithmetic on purpose: a count passing 4 GiB still gives the
     // bytes of the interval.
-    bytes_rcvd_sincelastupdate[p] = static_cast<std::uint32_t>(received) - bytes_rcvd_last[p];
-    if (bytes_rcvd_sincelastupdate[p] != 0 && diff_msec[p] > 0)
-        setLabelText(ui->textLabel_SerialPort_Throughput,
-            QString::asprintf("%0.2f bytes/sec", bytes_rcvd_sincelastupdate[p] / (diff_msec[p] / 1000)));
-    bytes_rcvd_last[p] = static_cast<std::uint32_t>(received);
+    const std::uint32_t sinceLast = static_cast<std::uint32_t>(received) - m_receivedLast;
+    if (sinceLast != 0 && diffMsec > 0)
+        setLabelText(
+            ui->textLabel_SerialPort_Throughput, QString::asprintf("%0.2f bytes/sec", sinceLast / (diffMsec / 1000)));
+    m_receivedLast = static_cast<std::uint32_t>(received);
     setLabelText(ui->textLabel_SerialPorts_Errors, QString::asprintf("%d", static_cast<int>(relaxedLoad(r.errors))));
 }

@@ -8,24 +8,15 @@ class Run;
 #include "TestWindowSerialPort_Base.h"
 
 #include <cstdint>
+#include <sys/time.h>
+
+struct SerialLive;
 
 class TestWindow_SerialPort : public TestWindowSerialPort_Base {
     Q_OBJECT
 
 public:
-    static constexpr int kPorts = 64;
-
-    // The refresh interval per port: seconds, microseconds and milliseconds.
-    static float diff_sec[kPorts];
-    static float diff_usec[kPorts];
-    static float diff_msec[kPorts];
-    // Received count (low 32 bits) at the previous refresh, and the bytes
-    // received during the last interval.
-    static std::uint32_t bytes_rcvd_last[kPorts];
-    static std::uint32_t bytes_rcvd_sincelastupdate[kPorts];
-
-    // Clears the port's display counters of the test and of this class.
-    // GUI thread, before the port's test starts.
+    // Clears the port's figures. GUI thread, before the port's test starts.
     TestWindow_SerialPort(
         const Run& run, const QString& name, int slot, QWidget* parent = nullptr, Qt::WindowFlags flags = {});
 
@@ -34,4 +25,10 @@ protected:
 
 private:
     int m_port;
+    const SerialLive& m_live;
+    // The last refresh; the interval starts there or at the test's start,
+    // whichever came later.
+    timeval m_lastRefresh {};
+    // Received count (low 32 bits) at the previous refresh.
+    std::uint32_t m_receivedLast = 0;
 };

@@ -1,9 +1,11 @@
 #include "CTest_ParallelPort.h"
-#include "TestContext.h"
 #include "EngineFixture.h"
+#include "ParallelPortModel.h"
+#include "ProcessRun.h"
 #include "ScopedEuid.h"
 #include "TraceCapture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -15,11 +17,15 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The engine owns its register interface; the test keeps the model and
 // lends it, so that what happened can be read after the thread is gone.
-Model* gModel = nullptr;
 struct Borrowed : ParallelPortIO {
-    int permission(unsigned from, unsigned count, bool on) override { return gModel->permission(from, count, on); }
-    std::uint8_t in(unsigned port) override { return gModel->in(port); }
-    void out(std::uint8_t value, unsigned port) override { gModel->out(value, port); }
+    explicit Borrowed(Model* m)
+        : model(m)
+    {
+    }
+    int permission(unsigned from, unsigned count, bool on) override { return model->permission(from, count, on); }
+    std::uint8_t in(unsigned port) override { return model->in(port); }
+    void out(std::uint8_t value, unsigned port) override { model->out(value, port); }
+    Model* model;
 };
 
 std::string format(const char* fmt, int a, int b, int c, int d = 0, int e = 0)
@@ -29,40 +35,34 @@ std::string format(const char* fmt, int a, int b, int c, int d = 0, int e = 0)
     return line;
 }
 
-// The first event line ending in `end`, from the test name on.
-std::string firstLine(const std::string& text, const std::string& end)
-{
-    const auto at = text.find(end);
-    if (at == std::string::npos)
-        return "";
-    const auto name = text.find(", ", text.rfind('\n', at) + 1);
-    return text.substr(name, at + end.size() - name);
-}
-
 class ParallelPortTest : public EngineFixture {
 protected:
     void SetUp() override
     {
         EngineFixture::SetUp();
         testconfig.duty_cycle[kSlot] = 100;
-        SetParallelPortMakerForTests([]() -> std::unique_ptr<ParallelPortIO> { return std::make_unique<Borrowed>(); });
-        CTest_ParallelPort::SetWaitHookForTests(WaitRecorder::hook);
+        pr.ctx.platform.parallelPort = [this] { return std::make_unique<Borrowed>(model); };
+        pr.ctx.setSettings(ParallelSettings { .wait = WaitRecorder::hook });
     }
-    void TearDown() override
+    // Runs slot 70's thread entry on `m` until `rec` stops it.
+    void run(Model* m, WaitRecorder& rec)
     {
-        CTest_ParallelPort::SetWaitHookForTests(nullptr);
-        SetParallelPortMakerForTests(nullptr);
-        gModel = nullptr;
-        EngineFixture::TearDown();
-    }
-    // Runs slot 70's thread entry on `model` until `rec` stops it.
-    void run(Model* model, WaitRecorder& rec)
-    {
-        gModel = model;
+        model = m;
         use(rec, kSlot);
-        runThread(kSlot, 0);
+        runThread(kSlot, 0, pr.ctx);
     }
-    const _resultinfo& result() { return resultfile.results[kSlot]; }
+    const _resultinfo& result() const { return resultfile.results[kSlot]; }
+    ParallelLive& live() { return pr.run.live<ParallelLive>(kSlot); }
+    // The last error, checked against the engine's list of the codes it raises.
+    unsigned lastError() const
+    {
+        const unsigned code = result().last_error;
+        EXPECT_EQ(std::ranges::count(EngineFor(kSlot)->errorCodes, static_cast<int>(code)), 1) << code;
+        return code;
+    }
+
+    ProcessRun pr;
+    Model* model = nullptr;
 };
 
 TEST_F(ParallelPortTest, LoopbackPassesCountEveryValueAndACyclePer150000)
@@ -71,92 +71,77 @@ TEST_F(ParallelPortTest, LoopbackPassesCountEveryValueAndACyclePer150000)
     WaitRecorder rec;
     // Stop at the pause after the pass that reaches 300,000 values.
     rec.atWait = [&](int) {
-        if (CTest_ParallelPort::bytes_sent[0].load() >= 300000)
+        if (live().bytes_sent[0].load() >= 300000)
             SetSlotActive(kSlot, false);
     };
     run(&model, rec);
 
-    const std::uint64_t sent = CTest_ParallelPort::bytes_sent[0].load();
-    EXPECT_EQ(sent, 300000u);
-    EXPECT_EQ(std::tuple(CTest_ParallelPort::bytes_received[0].load(), CTest_ParallelPort::dis_bytes_sent[0].load(),
-                  CTest_ParallelPort::dis_bytes_received[0].load()),
-        std::tuple(sent, sent, sent));
+    const std::uint64_t sent = live().bytes_sent[0].load();
+    EXPECT_EQ(std::tuple(sent, live().bytes_received[0].load(), live().dis_bytes_sent[0].load(),
+                  live().dis_bytes_received[0].load()),
+        std::tuple(300000u, sent, sent, sent));
     EXPECT_EQ(std::tuple(result().cycles, result().op_count, result().errors), std::tuple(2u, 2 * sent, 0u));
-    EXPECT_EQ(std::tuple(CTest_ParallelPort::io_port.load(), CTest_ParallelPort::PortDetect.load(),
-                  CTest_ParallelPort::bt_delay_parport.load()),
-        std::tuple(0x378, 1, 0));
-    EXPECT_EQ(model.forbidden, 0);
+    EXPECT_EQ(
+        std::tuple(live().io_port.load(), live().PortDetect.load(), live().bt_delay_parport.load(), model.forbidden),
+        std::tuple(0x378, 1, 0, 0));
 
     // Detection first, then 5-bit values only; interrupt off while testing;
     // both registers as they were afterwards, and the permission dropped.
     ASSERT_EQ(model.dataWrites.size(), sent + 2);
-    EXPECT_EQ(model.dataWrites[0], 0xAA);
+    EXPECT_EQ(model.dataWrites[0] * 256 + model.dataWrites.back(), 0xAA5A);
     for (std::size_t i = 1; i <= sent; ++i)
         ASSERT_LT(model.dataWrites[i], 32) << i;
-    EXPECT_EQ(model.dataWrites.back(), 0x5A);
     EXPECT_EQ(model.controlWrites, (Bytes { 0x0C, 0x0C, 0x1C }));
     EXPECT_EQ(std::tuple(model.data(), model.control(), model.permissionCalls), std::tuple(0x5A, 0x1C, 6));
 
     // A sample every 100 loops, from the same values the check used.
     const std::string text = trace();
-    EXPECT_EQ(count(text, ", Parallel Port, Starting test \n"), 1);
-    EXPECT_EQ(count(text, ", Parallel Port, Stopping test \n"), 1);
-    const int s0 = model.dataWrites[1], s100 = model.dataWrites[101];
-    EXPECT_EQ(firstLine(text, ", Loop: 0\n"), ", Parallel Port: lp0, " + format("Sent: %d, Loop: %d\n", s0, 0, 0));
-    EXPECT_EQ(firstLine(text, ", Loop:0\n"),
-        ", Parallel Port: lp0, " + format("Sent: %d, Rec: %d, Att: 1, RawByte: %d, Loop:0\n", s0, s0, model.status[0]));
-    EXPECT_EQ(firstLine(text, ", Loop:100\n"),
-        ", Parallel Port: lp0, "
-            + format("Sent: %d, Rec: %d, Att: 1, RawByte: %d, Loop:100\n", s100, s100, model.status[100]));
-    EXPECT_EQ(count(text, "Att: 2"), 0);
+    EXPECT_EQ(
+        std::pair(count(text, ", Parallel Port, Starting test \n"), count(text, ", Parallel Port, Stopping test \n")),
+        std::pair(1, 1));
+    const int s100 = model.dataWrites[101];
+    const std::string loop0 = ", Parallel Port: lp0, " + format("Sent: %d, Loop: %d\n", model.dataWrites[1], 0, 0);
+    const std::string loop100
+        = format("Sent: %d, Rec: %d, Att: 1, RawByte: %d, Loop:100\n", s100, s100, model.status[100]);
+    EXPECT_EQ(text.find(loop0) + loop0.size(), text.find(", Loop: 0\n") + 10);
+    EXPECT_EQ(text.find(", Parallel Port: lp0, " + loop100) + 22 + loop100.size(), text.find("Loop:100\n") + 9);
+    EXPECT_EQ(std::pair(count(text, "Loop:101\n"), count(text, "Att: 2")), std::pair(0, 0));
 }
 
 TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
 {
     // No plug: the lines float high and read back as 31, so the first other
-    // value fails twice.
-    {
-        Model model({ .plug = Model::Plug::None });
-        WaitRecorder rec;
-        rec.stopOn = 2000;
-        rec.stopAfter = 2; // the start, then the wait after the report
-        run(&model, rec);
-        EXPECT_EQ(rec.waits(), (std::vector<int> { 2000, 0, 2000 }));
-        EXPECT_EQ(rec.errorsAt(), (std::vector<unsigned> { 0, 0, 1 })) << "reported after the pass's pause";
-        EXPECT_EQ(std::tuple(result().errors, result().last_error, resultfile.classes[kSlot].serious, result().cycles),
-            std::tuple(1u, 61u, 1u, 0u));
-        const std::uint64_t sent = CTest_ParallelPort::bytes_sent[0].load();
-        EXPECT_EQ(CTest_ParallelPort::bytes_received[0].load(), sent + 1) << "one re-read";
-        EXPECT_EQ(result().op_count, 2 * sent + 1);
-        const int bad = model.dataWrites[sent];
-        EXPECT_NE(bad, 31);
-        const std::string text = trace();
-        const auto first = text.find(
-            format("Sent: %d, Rec: 31, Att: 1, RawByte: 127, Loop:%d\n", bad, static_cast<int>(sent) - 1, 0));
-        const auto description = text.find(", Parallel Port: lp0, Parallel loop-back error");
-        // (a sample loop logs the second attempt at level 4 before that)
-        const auto second = text.find(
-            format("Sent: %d, Rec: 31, Att: 2, RawByte: 127, Loop:%d\n", bad, static_cast<int>(sent) - 1, 0),
-            description);
-        const auto reported = text.find(", Parallel, Parallel loop-back error", second);
-        EXPECT_TRUE(first < description && description < second && second < reported && reported != std::string::npos)
-            << text;
-    }
-
-    // Stopped in the pause after that pass: the error is still reported,
-    // once, before the test ends.
-    {
+    // value fails twice. Reported after the pass's pause, or, stopped in that
+    // pause, still once before the test ends.
+    for (int stopAfter : { 2, 1 }) {
+        SCOPED_TRACE(stopAfter);
         std::memset(&resultfile, 0, sizeof resultfile);
         Model model({ .plug = Model::Plug::None });
         WaitRecorder rec;
-        rec.stopOn = 0;
+        rec.stopOn = stopAfter == 2 ? 2000 : 0;
+        rec.stopAfter = stopAfter == 2 ? 2 : 1;
         const std::size_t traced = trace().size();
         run(&model, rec);
-        EXPECT_EQ(rec.waits(), (std::vector<int> { 2000, 0 }));
-        EXPECT_EQ(std::tuple(result().errors, result().last_error), std::tuple(1u, 61u));
+        EXPECT_EQ(rec.waits(), stopAfter == 2 ? (std::vector<int> { 2000, 0, 2000 }) : (std::vector<int> { 2000, 0 }));
+        EXPECT_EQ(rec.errorsAt().back(), stopAfter == 2 ? 1u : 0u) << "reported after the pass's pause";
+        EXPECT_EQ(std::tuple(result().errors, lastError(), resultfile.classes[kSlot].serious, result().cycles),
+            std::tuple(1u, 61u, 1u, 0u));
+        const std::uint64_t sent = live().bytes_sent[0].load();
+        EXPECT_EQ(std::pair(live().bytes_received[0].load(), result().op_count), std::pair(sent + 1, 2 * sent + 1))
+            << "one re-read";
+        const int bad = model.dataWrites[sent], loop = static_cast<int>(sent) - 1;
+        EXPECT_NE(bad, 31);
         const std::string text = trace(traced);
+        const auto first = text.find(format("Sent: %d, Rec: 31, Att: 1, RawByte: 127, Loop:%d\n", bad, loop, 0));
+        const auto description = text.find(", Parallel Port: lp0, Parallel loop-back error");
+        // (a sample loop logs the second attempt at level 4 before that)
+        const auto second
+            = text.find(format("Sent: %d, Rec: 31, Att: 2, RawByte: 127, Loop:%d\n", bad, loop, 0), description);
+        const auto reported = text.find(", Parallel, Parallel loop-back error", second);
+        EXPECT_TRUE(first < description && description < second && second < reported
+            && reported < text.find(", Parallel Port, Stopping test"))
+            << text;
         EXPECT_EQ(count(text, ", Parallel, Parallel loop-back error"), 1);
-        EXPECT_LT(text.find(", Parallel, Parallel loop-back error"), text.find(", Parallel Port, Stopping test"));
     }
 
     // A bad first read that the second one clears: logged, not counted.
@@ -166,8 +151,8 @@ TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
     rec.stopOn = 0; // the pause after the first pass
     const std::size_t traced = trace().size();
     run(&model, rec);
-    EXPECT_EQ(std::tuple(result().errors, CTest_ParallelPort::bytes_sent[0].load(),
-                  CTest_ParallelPort::bytes_received[0].load(), result().op_count),
+    EXPECT_EQ(
+        std::tuple(result().errors, live().bytes_sent[0].load(), live().bytes_received[0].load(), result().op_count),
         std::tuple(0u, std::uint64_t { 1000 }, std::uint64_t { 1001 }, std::uint64_t { 2001 }));
     const int s4 = model.dataWrites[5], s5 = model.dataWrites[6];
     const std::string text = trace(traced);
@@ -175,7 +160,6 @@ TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
         count(text, format("Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d\n", s5, s5 ^ 31, 1, model.status[5], 5)),
         1);
     EXPECT_EQ(count(text, format("(Last byte sent: %d, Rec: %d, RawByte: %d)\n", s4, s4, model.status[4])), 1);
-    EXPECT_EQ((model.status[6] ^ 0x80) >> 3, s5) << "the second look matched";
     EXPECT_EQ(count(text, "Att: 2"), 0);
 }
 
@@ -185,14 +169,13 @@ TEST_F(ParallelPortTest, UndetectedPortsReport64Every10Seconds)
         const char* name;
         Model::Script script;
         bool root = true;
-        std::vector<int> waits { 2000, 10000, 10000, 10000 };
         std::vector<unsigned> errorsAt { 0, 1, 2, 3 };
         unsigned code = 64;
     } cases[] = {
         { "absent", { .base = 0 } },
         { "another port's base", { .base = 0x278 } },
         { "permission refused", { .refuse = ENOSYS } },
-        { "not root", {}, false, { 2000, 10000, 10000, 10000 }, { 0, 1, 1, 1 }, 203 },
+        { "not root", {}, false, { 0, 1, 1, 1 }, 203 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -211,24 +194,18 @@ TEST_F(ParallelPortTest, UndetectedPortsReport64Every10Seconds)
         }
         const std::string err = ::testing::internal::GetCapturedStderr();
 
-        EXPECT_EQ(rec.waits(), c.waits);
+        EXPECT_EQ(rec.waits(), (std::vector<int> { 2000, 10000, 10000, 10000 }));
         EXPECT_EQ(rec.errorsAt(), c.errorsAt);
-        EXPECT_EQ(std::tuple(result().last_error, result().cycles, CTest_ParallelPort::PortDetect.load()),
-            std::tuple(c.code, 0u, 0));
+        EXPECT_EQ(std::tuple(lastError(), result().cycles, live().PortDetect.load()), std::tuple(c.code, 0u, 0));
         const std::string text = trace(traced);
-        EXPECT_EQ(count(text, "th_test_parallelport["), c.code == 64 ? 3 : 0);
         EXPECT_EQ(count(text, "]: Cannot detect port /dev/lp0\n"), c.code == 64 ? 3 : 0);
         EXPECT_EQ(count(text, "Stopping test"), 1);
-        if (c.script.refuse) {
-            EXPECT_EQ(model.accesses, 0) << "no register touched without permission";
-            EXPECT_EQ(count(debug.text(), "strerror(38) = *Function not implemented*"), 3);
-            EXPECT_EQ(count(err, "Failed ioperm on lp"), 3);
-        } else if (c.root) {
-            EXPECT_EQ(model.forbidden, 0);
-            EXPECT_EQ(count(err, "Failed ioperm"), 0);
-        } else {
-            EXPECT_EQ(std::tuple(model.accesses, model.permissionCalls), std::tuple(0, 0));
-        }
+        // No register is touched without permission.
+        EXPECT_EQ(model.forbidden, 0);
+        EXPECT_EQ(std::pair(model.accesses == 0, model.permissionCalls == 0),
+            std::pair(c.script.refuse != 0 || !c.root, !c.root));
+        EXPECT_EQ(count(debug.text(), "strerror(38) = *Function not implemented*"), c.script.refuse ? 3 : 0);
+        EXPECT_EQ(count(err, "Failed ioperm on lp"), c.script.refuse ? 3 : 0);
     }
 }
 
@@ -241,16 +218,16 @@ TEST_F(ParallelPortTest, DetectOnlyMovesOnlyTheDisplayCopies)
     rec.stopOn = 2000;
     rec.stopAfter = 4;
     std::vector<int> detected;
-    rec.atWait = [&](int) { detected.push_back(CTest_ParallelPort::PortDetect.load()); };
+    rec.atWait = [&](int) { detected.push_back(live().PortDetect.load()); };
     run(&model, rec);
 
     EXPECT_EQ(rec.waits(), (std::vector<int> { 2000, 2000, 2000, 2000 }));
     EXPECT_EQ(detected, (std::vector<int> { 0, 1, 0, 1 }));
     EXPECT_EQ(rec.errorsAt(), (std::vector<unsigned> { 0, 0, 1, 1 })) << "reported at once";
-    EXPECT_EQ(std::tuple(result().cycles, result().op_count, result().errors, result().last_error),
+    EXPECT_EQ(std::tuple(result().cycles, result().op_count, result().errors, lastError()),
         std::tuple(3u, std::uint64_t { 3 }, 1u, 64u));
-    EXPECT_EQ(std::tuple(CTest_ParallelPort::dis_bytes_sent[0].load(), CTest_ParallelPort::dis_bytes_received[0].load(),
-                  CTest_ParallelPort::bytes_sent[0].load(), CTest_ParallelPort::bytes_received[0].load()),
+    EXPECT_EQ(std::tuple(live().dis_bytes_sent[0].load(), live().dis_bytes_received[0].load(),
+                  live().bytes_sent[0].load(), live().bytes_received[0].load()),
         std::tuple(3u, 3u, 0u, 0u));
     EXPECT_TRUE(model.status.empty()) << "no loop-back reads";
     ASSERT_EQ(model.dataWrites.size(), 5u); // detection, three values, restore
@@ -258,54 +235,25 @@ TEST_F(ParallelPortTest, DetectOnlyMovesOnlyTheDisplayCopies)
     EXPECT_EQ(count(trace(), format("Port detect details, Sent: %d, Rec: %d, Cycle: %d\n", v, v ^ 0xFF, 1)), 1);
 }
 
-TEST_F(ParallelPortTest, PortNumbersChooseTheBaseAddress)
+TEST_F(ParallelPortTest, PortNumbersChooseTheBaseAddressAndCounts)
 {
-    const struct {
-        int port;
-        unsigned base;
-        int index;
-    } cases[]
-        = { { 0, 0x378, 0 }, { 1, 0x278, 1 }, { 2, 0x3BC, 2 }, { 3, 0x378, 0 }, { -1, 0x378, 0 }, { 7, 0x378, 0 } };
     SetSlotActive(kSlot, true);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.port);
-        // Data lines set to input and the interrupt on: both must be dealt with.
-        Model model({ .base = c.base, .control = 0x3C });
-        gModel = &model;
-        CTest_ParallelPort engine(TestContext(), c.port, kSlot);
-        EXPECT_EQ(std::string(engine.devicePath()), "/dev/lp" + std::to_string(c.port));
-        EXPECT_EQ(std::string(engine.displayName()), "Parallel Port: lp" + std::to_string(c.port));
-        EXPECT_EQ(CTest_ParallelPort::ParallelPortIndex(c.port), c.index);
+    for (auto [port, base, index] :
+        { std::tuple(1, 0x278u, 1), { 2, 0x3BCu, 2 }, { 3, 0x378u, 0 }, { -1, 0x378u, 0 } }) {
+        SCOPED_TRACE(port);
+        Model m({ .base = base, .control = 0x3C }); // data lines set to input, interrupt on
+        model = &m;
+        CTest_ParallelPort engine(pr.ctx, port, kSlot);
         ASSERT_EQ(engine.enable_pp_IO(), 0);
-        engine.lp_init(c.port);
-        EXPECT_EQ(CTest_ParallelPort::io_port.load(), static_cast<int>(c.base));
+        engine.lp_init(port);
         EXPECT_TRUE(engine.detectOnce());
         engine.loopbackPass();
-        EXPECT_EQ(CTest_ParallelPort::bytes_sent[c.index].load(), 1000u);
-        EXPECT_EQ(engine.pendingError(), 0);
         engine.lp_restore();
         engine.disable_pp_IO();
-        EXPECT_EQ(std::tuple(model.control(), model.forbidden), std::tuple(0x3C, 0));
+        EXPECT_EQ(std::tuple(live().io_port.load(), live().bytes_sent[index].load(), engine.pendingError(), m.control(),
+                      m.forbidden),
+            std::tuple(static_cast<int>(base), std::uint64_t { 1000 }, 0, 0x3C, 0));
     }
-}
-
-TEST_F(ParallelPortTest, RealPortAccessRefusedHereGives64)
-{
-    {
-        X86PortIO io;
-        if (io.permission(0x378, 3, true) == 0) {
-            io.permission(0x378, 3, false);
-            GTEST_SKIP() << "this machine grants port I/O; the test would drive a real parallel port";
-        }
-    }
-    SetParallelPortMakerForTests(nullptr);
-    WaitRecorder rec;
-    rec.stopOn = 10000;
-    ::testing::internal::CaptureStderr();
-    run(nullptr, rec);
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(
-        std::tuple(result().errors, result().last_error, CTest_ParallelPort::io_port.load()), std::tuple(1u, 64u, 0));
 }
 
 } // namespace

@@ -52,12 +52,12 @@ protected:
         return n;
     }
     // Runs `slot`'s thread entry on its gThreadData record for `instance`
-    // to its end; the slot must be handed back.
-    void runThread(int slot, int instance)
+    // under `ctx` to its end; the slot must be handed back.
+    void runThread(int slot, int instance, RunContext& ctx = TestContext())
     {
         gThreadData[slot].test_id = slot;
         gThreadData[slot].instance = instance;
-        gThreadData[slot].context = &TestContext();
+        gThreadData[slot].context = &ctx;
         ASSERT_NE(ChildProc[slot], nullptr);
         pthread_t t;
         ASSERT_EQ(pthread_create(&t, nullptr, ChildProc[slot], &gThreadData[slot]), 0);

@@ -1,5 +1,5 @@
-// An ISO image mounted the way this kernel allows: through FUSE, with
-// fuseiso; unmounted and its mount point removed again at the end.
+// An ISO image mounted through FUSE with fuseiso, as this kernel allows;
+// unmounted and its mount point removed at the end.
 #pragma once
 
 #include <cstdlib>
@@ -10,10 +10,9 @@
 class FuseIsoMount {
 public:
     FuseIsoMount(const std::string& iso, const std::string& at)
-        : m_at(at)
+        : m_at((std::filesystem::create_directory(at), at))
+        , m_mounted(std::system(("fuseiso -n '" + iso + "' '" + at + "'").c_str()) == 0)
     {
-        std::filesystem::create_directory(at);
-        m_mounted = std::system(("fuseiso -n '" + iso + "' '" + at + "'").c_str()) == 0;
     }
     ~FuseIsoMount()
     {
@@ -21,11 +20,9 @@ public:
             std::system(("fusermount -u '" + m_at + "'").c_str());
         ::rmdir(m_at.c_str());
     }
-    FuseIsoMount(const FuseIsoMount&) = delete;
-    FuseIsoMount& operator=(const FuseIsoMount&) = delete;
     bool mounted() const { return m_mounted; }
 
 private:
-    std::string m_at;
-    bool m_mounted = false;
+    const std::string m_at;
+    const bool m_mounted;
 };

@@ -1,15 +1,14 @@
-// A loop-back plug on a pseudo-terminal: everything written to the slave
-// comes back from it, echoed by a thread on the master. The echo can be
-// switched off (a missing plug) or made to corrupt one byte of the stream.
-// The slave is held open in raw mode for the plug's lifetime, so attributes
-// can be read while an engine works on it and nothing echoes locally.
+// A loop-back plug on a pseudo-terminal: what is written to the slave comes
+// back from it, echoed by a thread on the master, unless the echo is off (a
+// missing plug); one byte of the stream can be corrupted. The slave is held
+// open in raw mode, so that its attributes can be read while an engine works
+// on it and nothing echoes locally.
 #pragma once
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -22,14 +21,12 @@
 class PtyLoopback {
 public:
     PtyLoopback()
+        : m_master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
     {
-        m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0
+            || (m_slave = ::open(::ptsname(m_master), O_RDWR | O_NOCTTY | O_CLOEXEC)) < 0)
             throw std::runtime_error("no pseudo-terminal");
         m_slavePath = ::ptsname(m_master);
-        m_slave = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_slave < 0)
-            throw std::runtime_error("cannot open " + m_slavePath);
         termios t {};
         ::tcgetattr(m_slave, &t);
         ::cfmakeraw(&t);
@@ -43,30 +40,21 @@ public:
         ::close(m_slave);
         ::close(m_master);
     }
-    PtyLoopback(const PtyLoopback&) = delete;
-    PtyLoopback& operator=(const PtyLoopback&) = delete;
 
     const std::string& slavePath() const { return m_slavePath; }
-    // The harness's own descriptor on the slave, for reading attributes.
-    int slaveFd() const { return m_slave; }
-
+    int slaveFd() const { return m_slave; } // the harness's own, for reading attributes
     void setEcho(bool on) { m_echo = on; }
-    // Byte `offset` of the stream (counted from the first byte received)
-    // comes back with its bits flipped by `mask`.
-    void corruptAt(long offset, std::uint8_t mask)
-    {
-        m_mask = mask;
-        m_corruptAt = offset;
-    }
-    // Waits until everything received has been answered and the line has
-    // been quiet for a moment, so that no late echo of one case reaches
-    // the next.
+    // Byte `offset` of the stream (from the first byte received) comes back
+    // with its bits flipped by `mask`.
+    void corruptAt(long offset, std::uint8_t mask) { m_mask = mask, m_corruptAt = offset; }
+    // Waits until all received was answered and the line was quiet for a
+    // moment, so that no late echo of one case reaches the next.
     void settle()
     {
         for (long last = -1;;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
             const long now = static_cast<long>(received().size());
-            if (now == last && m_handled.load() == now)
+            if (now == last && m_handled == now)
                 return;
             last = now;
         }
@@ -82,44 +70,30 @@ private:
     void run()
     {
         char buf[4096];
-        while (!m_stop) {
-            pollfd p { m_master, POLLIN, 0 };
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0) {
+        for (pollfd p { m_master, POLLIN, 0 }; !m_stop;) {
+            const ssize_t n = ::poll(&p, 1, 20) > 0 ? ::read(m_master, buf, sizeof buf) : 0;
+            if (n < 0)
                 ::usleep(5000);
+            if (n <= 0)
                 continue;
-            }
-            long start;
-            {
-                std::lock_guard lock(m_mutex);
-                start = static_cast<long>(m_seen.size());
-                m_seen.append(buf, static_cast<std::size_t>(n));
-            }
-            const long at = m_corruptAt.load() - start;
+            std::unique_lock lock(m_mutex);
+            const long at = m_corruptAt - static_cast<long>(m_seen.size());
+            m_seen.append(buf, static_cast<std::size_t>(n));
+            lock.unlock();
             if (at >= 0 && at < n)
-                buf[at] = static_cast<char>(buf[at] ^ m_mask.load());
-            for (ssize_t done = 0; m_echo && done < n;) {
-                const ssize_t w = ::write(m_master, buf + done, static_cast<std::size_t>(n - done));
-                if (w < 0 && errno != EINTR && errno != EAGAIN)
-                    break;
-                if (w > 0)
-                    done += w;
-            }
+                buf[at] = static_cast<char>(buf[at] ^ m_mask);
+            for (ssize_t done = 0, w = 0; m_echo && done < n && (w >= 0 || errno == EINTR || errno == EAGAIN);)
+                done += (w = ::write(m_master, buf + done, static_cast<std::size_t>(n - done))) > 0 ? w : 0;
             m_handled += n;
         }
     }
 
-    int m_master = -1;
-    int m_slave = -1;
+    int m_master, m_slave = -1;
     std::string m_slavePath;
     std::thread m_thread;
-    std::atomic<bool> m_stop { false };
-    std::atomic<bool> m_echo { true };
-    std::atomic<long> m_corruptAt { -1 };
+    std::atomic<bool> m_stop { false }, m_echo { true };
+    std::atomic<long> m_corruptAt { -1 }, m_handled { 0 };
     std::atomic<std::uint8_t> m_mask { 0 };
-    std::atomic<long> m_handled { 0 };
     std::mutex m_mutex;
     std::string m_seen;
 };

@@ -12,7 +12,6 @@
 #include "LiveTestWindow.h"
 #include "ProcessRun.h"
 #include "ResultRecord.h"
-#include "ScriptedCdDrive.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
 #include "TestWindow.h"
@@ -99,164 +98,115 @@ TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
             << c.start.tv_sec << "." << c.start.tv_usec << " -> " << c.end.tv_sec << "." << c.end.tv_usec;
 }
 
-TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLength)
+TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOnly)
 {
-    testconfig.serial_port_mode[1] = 1;
+    testconfig.serial_port_mode[1] = testconfig.serial_port_mode[2] = 1;
     testconfig.serial_baud_index = 6;
-    CTest_SerialPort::dis_bytes_received[1] = 12345; // left from an earlier run
+    SerialLive& live = TestContext().run.live<SerialLive>(kSlotSerialFirst + 1);
+    SerialLive& other = TestContext().run.live<SerialLive>(kSlotSerialFirst + 2);
+    live.dis_bytes_received = 12345; // left from an earlier run
+    other.dis_bytes_received = 777; // another port already counting
     TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 1);
     EXPECT_EQ(w.windowTitle(), "Serial Port : ttyS1");
-    EXPECT_EQ(CTest_SerialPort::dis_bytes_received[1].load(), 0u);
+    EXPECT_EQ(live.dis_bytes_received.load() * 1000 + other.dis_bytes_received.load(), 777u);
 
     resultfile.results[kSlotSerialFirst + 1].cycles = 4;
     resultfile.results[kSlotSerialFirst + 1].errors = 2;
-    CTest_SerialPort::iComSpeed[1] = 9600;
-    CTest_SerialPort::dis_bytes_sent[1] = 900;
-    CTest_SerialPort::dis_bytes_received[1] = 600;
+    live.iComSpeed = 9600;
+    live.dis_bytes_sent = 900;
+    live.dis_bytes_received = 600;
     advance(1200); // across a second boundary
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), "Cycle 4: Loopback test (fixed baud 9600)");
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_SerialPort"), "ttyS1");
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Speed"), "9600 bits/sec");
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Sent"), "900 bytes");
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Received"), "600 bytes");
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
-    EXPECT_EQ(text(&w, "textLabel_SerialPorts_Errors"), "2");
-    EXPECT_FLOAT_EQ(TestWindow_SerialPort::diff_msec[1], 1200.0f);
+    EXPECT_EQ(std::tuple(text(&w, "textLabel_SerialPort_SerialPort"), text(&w, "textLabel_SerialPort_Speed"),
+                  text(&w, "textLabel_SerialPort_Sent"), text(&w, "textLabel_SerialPort_Received"),
+                  text(&w, "textLabel_SerialPort_Throughput"), text(&w, "textLabel_SerialPorts_Errors")),
+        std::tuple(QString("ttyS1"), QString("9600 bits/sec"), QString("900 bytes"), QString("600 bytes"),
+            QString("500.00 bytes/sec"), QString("2")));
 
-    // No new byte: the last figure stays.
+    // No new byte: the last figure stays; the next interval starts at the
+    // previous refresh.
     advance(3000);
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
-
-    // The next interval starts at the previous refresh, not at the start.
-    CTest_SerialPort::dis_bytes_received[1] = 600 + 250;
+    live.dis_bytes_received = 600 + 250;
     advance(500);
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
 
     // A count passing 4 GiB still gives the interval's bytes.
-    CTest_SerialPort::dis_bytes_received[1] = 0xFFFFFF00ull;
+    live.dis_bytes_received = 0xFFFFFF00ull;
     advance(1000);
     w.UpdateWindow();
-    CTest_SerialPort::dis_bytes_received[1] = 0x100000100ull;
+    live.dis_bytes_received = 0x100000100ull;
     advance(1000);
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "512.00 bytes/sec");
     EXPECT_EQ(text(&w, "textLabel_SerialPort_Received"), "4294967552 bytes");
-}
 
-TEST_F(LiveWindows, SerialWindowLeavesOtherPortsCountsAlone)
-{
-    testconfig.serial_port_mode[2] = testconfig.serial_port_mode[3] = 1;
-    CTest_SerialPort::dis_bytes_received[2] = 777;
-    CTest_SerialPort::iComSpeed[2] = 19200;
-    TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 3);
-    EXPECT_EQ(CTest_SerialPort::dis_bytes_received[2].load(), 777u);
-    EXPECT_EQ(CTest_SerialPort::iComSpeed[2].load(), 19200);
-}
-
-TEST_F(LiveWindows, SerialCycleLineNamesTheSpeedSetting)
-{
-    testconfig.serial_port_mode[4] = 1;
-    const struct {
-        int index;
-        const char* line;
-    } cases[] = {
-        { 0, "Cycle 0: Loopback test (fixed baud 110)" },
-        { 10, "Cycle 0: Loopback test (fixed baud 115200)" },
-        { 11, "Cycle 0: Loopback test (baud cycling to 115200)" },
-        { 13, "Cycle 0: Loopback test (baud cycling to 230400)" },
-        { 14, "Cycle 0: Loopback test (fixed baud 9600)" }, // the end mark is no setting
-        { -3, "Cycle 0: Loopback test (fixed baud 9600)" },
-    };
-    for (const auto& c : cases) {
-        testconfig.serial_baud_index = c.index;
-        TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 4);
-        EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), c.line) << "index " << c.index;
+    // The cycle line names the speed setting as the test reads it.
+    for (auto [index, line] : { std::pair(11, "(baud cycling to 115200)"), { 13, "(baud cycling to 230400)" },
+             { 14, "(fixed baud 9600)" }, { -3, "(fixed baud 9600)" } }) {
+        testconfig.serial_baud_index = index;
+        w.UpdateWindow();
+        EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), QString("Cycle 4: Loopback test ") + line) << index;
     }
-}
 
-TEST_F(LiveWindows, DetectOnlyShowsTheStatusInsteadOfFourRows)
-{
-    testconfig.serial_port_mode[5] = 2;
-    testconfig.parallel_test_mode = 1;
-    resultfile.results[kSlotSerialFirst + 5].cycles = 7;
-    resultfile.results[kSlotParallel].cycles = 3;
-    TestWindow_SerialPort serial(TestContext().run, "Serial Port", kSlotSerialFirst + 5);
-    TestWindow_ParallelPort parallel(TestContext().run, "Parallel Port", kSlotParallel);
-    serial.show();
-    parallel.show();
-
-    EXPECT_EQ(text(&serial, "textLabel_SerialPort_Cycle"), "Cycle 7: Detect only");
-    EXPECT_EQ(text(&serial, "textLabel_SerialPort_LabelSent"), "Status:");
-    EXPECT_EQ(text(&serial, "textLabel_SerialPort_Sent"), "Port not detected");
-    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_Cycle"), "Cycle 3: Detect only");
-    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_LabelSent"), "Status:");
-    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_Sent"), "Port not detected");
-    for (const char* name :
-        { "textLabel_SerialPort_LabelReceived", "textLabel_SerialPort_Received", "textLabel_SerialPort_LabelThroughput",
-            "textLabel_SerialPort_Throughput", "textLabel_SerialPort_LabelErrors", "textLabel_SerialPorts_Errors" })
-        EXPECT_TRUE(hidden(&serial, name)) << name;
-    for (const char* name : { "textLabel_ParallelPort_LabelReceived", "textLabel_ParallelPort_Received",
-             "textLabel_ParallelPort_LabelThroughput", "textLabel_ParallelPort_Throughput",
-             "textLabel_ParallelPort_LabelErrors", "textLabel_ParallelPort_Errors" })
-        EXPECT_TRUE(hidden(&parallel, name)) << name;
-    EXPECT_FALSE(hidden(&serial, "textLabel_SerialPort_Sent"));
-    EXPECT_FALSE(hidden(&parallel, "textLabel_ParallelPort_Sent"));
-
-    CTest_SerialPort::PortStatusOK[5] = 1;
-    CTest_ParallelPort::PortDetect = 1;
-    serial.UpdateWindow();
-    parallel.UpdateWindow();
-    EXPECT_EQ(text(&serial, "textLabel_SerialPort_Sent"), "Port detected");
-    EXPECT_EQ(text(&parallel, "textLabel_ParallelPort_Sent"), "Port detected");
-    CTest_ParallelPort::PortDetect = 0;
+    // Detect only: the status instead of four rows.
+    testconfig.serial_port_mode[1] = 2;
+    w.show();
+    for (int detected : { 0, 1 }) {
+        live.PortStatusOK = detected;
+        w.UpdateWindow();
+        EXPECT_EQ(std::tuple(text(&w, "textLabel_SerialPort_Cycle"), text(&w, "textLabel_SerialPort_LabelSent"),
+                      text(&w, "textLabel_SerialPort_Sent")),
+            std::tuple(QString("Cycle 4: Detect only"), QString("Status:"),
+                QString(detected ? "Port detected" : "Port not detected")));
+    }
+    for (const char* name : { "LabelReceived", "Received", "LabelThroughput", "Throughput", "LabelErrors" })
+        EXPECT_TRUE(hidden(&w, (std::string("textLabel_SerialPort_") + name).c_str())) << name;
+    EXPECT_TRUE(hidden(&w, "textLabel_SerialPorts_Errors"));
 }
 
 TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
 {
+    ParallelLive& live = TestContext().run.live<ParallelLive>(kSlotParallel);
     testconfig.parallel_port_number = 1;
-    CTest_ParallelPort::dis_bytes_received[1] = 5000000; // left from an earlier run
-    CTest_ParallelPort::io_port = 0x278;
+    live.dis_bytes_received[1] = 5000000; // left from an earlier run
+    live.io_port = 0x278;
     TestWindow_ParallelPort w(TestContext().run, "Parallel Port", kSlotParallel);
     EXPECT_EQ(w.windowTitle(), "Parallel Port : lp1");
     EXPECT_EQ(text(&w, "textLabel_ParallelPort_ParallelPort"), "lp1 (Address: 278)");
 
-    // The test restarts its counts when its thread starts.
     resultfile.results[kSlotParallel].cycles = 2;
     resultfile.results[kSlotParallel].errors = 1;
-    CTest_ParallelPort::dis_bytes_sent[1] = 3001;
-    CTest_ParallelPort::dis_bytes_received[1] = 3000;
+    live.dis_bytes_sent[1] = 3001;
+    live.dis_bytes_received[1] = 3000;
+    live.dis_bytes_received[0] = 99; // not the port shown
     advance(2000);
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_ParallelPort_Cycle"), "Cycle 2: Loopback test");
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Sent"), "3001 bytes");
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Received"), "3000 bytes");
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "1500.00 bytes/sec");
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Errors"), "1");
-    EXPECT_EQ(CTest_ParallelPort::dis_bytes_received[0].load(), 0u) << "port 0 is not the one shown";
-
-    advance(2500);
-    w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "1500.00 bytes/sec");
-    CTest_ParallelPort::dis_bytes_received[1] = 3000 + 300;
+    EXPECT_EQ(std::tuple(text(&w, "textLabel_ParallelPort_Sent"), text(&w, "textLabel_ParallelPort_Received"),
+                  text(&w, "textLabel_ParallelPort_Throughput"), text(&w, "textLabel_ParallelPort_Errors")),
+        std::tuple(QString("3001 bytes"), QString("3000 bytes"), QString("1500.00 bytes/sec"), QString("1")));
+    live.dis_bytes_received[1] = 3000 + 300;
     advance(1500);
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "200.00 bytes/sec");
-    CTest_ParallelPort::io_port = 0;
-}
 
-TEST_F(LiveWindows, ParallelPortBeyondTheTableUsesTheFirstPortsCounts)
-{
-    testconfig.parallel_port_number = 7;
-    TestWindow_ParallelPort w(TestContext().run, "Parallel Port", kSlotParallel);
-    CTest_ParallelPort::dis_bytes_received[0] = 100;
-    advance(1000);
-    w.UpdateWindow();
-    EXPECT_EQ(w.windowTitle(), "Parallel Port : lp7");
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Received"), "100 bytes");
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Throughput"), "100.00 bytes/sec");
+    testconfig.parallel_test_mode = 1; // detect only
+    w.show();
+    for (int detected : { 0, 1 }) {
+        live.PortDetect = detected;
+        w.UpdateWindow();
+        EXPECT_EQ(std::tuple(text(&w, "textLabel_ParallelPort_Cycle"), text(&w, "textLabel_ParallelPort_LabelSent"),
+                      text(&w, "textLabel_ParallelPort_Sent")),
+            std::tuple(QString("Cycle 2: Detect only"), QString("Status:"),
+                QString(detected ? "Port detected" : "Port not detected")));
+    }
+    for (const char* name : { "LabelReceived", "Received", "LabelThroughput", "Throughput", "LabelErrors", "Errors" })
+        EXPECT_TRUE(hidden(&w, (std::string("textLabel_ParallelPort_") + name).c_str())) << name;
+    live.io_port = live.PortDetect = 0;
 }
 
 TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
@@ -452,45 +402,15 @@ TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
     EXPECT_EQ(text(&w, "textLabelReceived"), "4.10 MBytes");
 }
 
-TEST(CdSpeed, FactorIsTheRateInSingleSpeedUnitsRounded)
+TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
 {
-    EXPECT_EQ(CdRateText(0.0), "0.00MB/s 0x");
-    EXPECT_EQ(CdRateText(0.1536), "0.15MB/s 1x");
-    EXPECT_EQ(CdRateText(0.2), "0.20MB/s 1x"); // 1.3 units
-    EXPECT_EQ(CdRateText(0.25), "0.25MB/s 2x"); // 1.6 units
-    EXPECT_EQ(CdRateText(1.536), "1.54MB/s 10x");
-    EXPECT_EQ(CdRateText(3.3), "3.30MB/s 21x");
-}
-
-class CdWindow : public LiveWindows {
-protected:
-    void SetUp() override
-    {
-        LiveWindows::SetUp();
-        std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
-        gNumMMDevices = 3;
-        std::strcpy(gMultimediaStructPtr[2].alias, "DVD-RW (sr0)");
-        CTest_CDROM::SetPauseHook([](int, int) { return 0; });
-    }
-    void TearDown() override
-    {
-        CTest_CDROM::SetPauseHook(nullptr);
-        gNumMMDevices = 0;
-        LiveWindows::TearDown();
-    }
-};
-
-TEST_F(CdWindow, ReferenceDiscReadingWithIntervalAndAverageRates)
-{
+    std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
+    gNumMMDevices = 3;
+    std::strcpy(gMultimediaStructPtr[2].alias, "DVD-RW (sr0)");
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
-    CTest_CDROM engine(
-        TestContext(), 2, kSlotCdFirst + 2, std::make_unique<ScriptedCdDrive>(std::make_shared<CdScript>()));
-    // Only the start: with the slot not active the mode returns at once.
-    testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
-    engine.th_test_cdrom(2);
-    testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
-    gNow = CTest_CDROM::UpdateStartTime(2);
-
+    CdDvdLive& live = TestContext().run.live<CdDvdLive>(kSlotCdFirst + 2);
+    live.clear();
+    live.setUpdateStartTime(gNow);
     TestWindow_CDROM w(TestContext().run, "CD/DVD", kSlotCdFirst + 2);
     EXPECT_EQ(w.windowTitle(), "CD/DVD: DVD-RW (sr0)");
     EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files");
@@ -498,50 +418,43 @@ TEST_F(CdWindow, ReferenceDiscReadingWithIntervalAndAverageRates)
 
     resultfile.results[kSlotCdFirst + 2].cycles = 5;
     resultfile.results[kSlotCdFirst + 2].errors = 3;
-    CTest_CDROM::phase[2] = CTest_CDROM::kPhaseReadingTestCd;
-    CTest_CDROM::Totalfiles[2] = 12;
-    CTest_CDROM::op_count_read[2] = 3 * 1048576ull;
+    live.phase = CTest_CDROM::kPhaseReadingTestCd;
+    live.Totalfiles = 12;
+    live.op_count_read = 3 * 1048576ull;
     advance(2000); // 1.5 MB/s over the interval and since the start
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 2: Veltrane Test CD/DVD, Cycle 5:");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Status"), "Reading Test CD");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_FilesScanned"), "12");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Read"), "3.00 MBytes");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "1.50MB/s 10x");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Average"), "1.50MB/s 10x");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Errors"), "3");
+    for (auto [label, shown] :
+        { std::pair("Status", "Reading Test CD"), { "FilesScanned", "12" }, { "Read", "3.00 MBytes" },
+            { "Throughput", "1.50MB/s 10x" }, { "Average", "1.50MB/s 10x" }, { "Errors", "3" } })
+        EXPECT_EQ(text(&w, (std::string("textLabel_CDROM_") + label).c_str()), shown) << label;
 
-    CTest_CDROM::op_count_read[2] = 4 * 1048576ull;
-    advance(4000); // 0.25 MB/s now, 4 MB in 6 s on average
-    CTest_CDROM::phase[2] = CTest_CDROM::kPhaseRandomSeeking;
-    CTest_CDROM::CurrentBlock[2] = 17;
+    live.op_count_read = 4 * 1048576ull;
+    advance(4000); // 0.25 MB/s (1.6 units) now, 4 MB in 6 s (4.3 units) on average
+    live.phase = CTest_CDROM::kPhaseRandomSeeking;
+    live.CurrentBlock = 17;
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.25MB/s 2x");
     EXPECT_EQ(text(&w, "textLabel_CDROM_Average"), "0.67MB/s 4x");
     EXPECT_EQ(text(&w, "textLabel_CDROM_Status"), "Random Seeking");
     EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files (B: 17)");
-
     advance(3000); // nothing read: the interval rate stays
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.25MB/s 2x");
-}
 
-TEST_F(CdWindow, AudioPlaybackShowsTracks)
-{
-    testconfig.cd_test_mode[0] = CTest_CDROM::kModeAudio;
-    CTest_CDROM::phase[0] = CTest_CDROM::kPhaseStarting;
-    CTest_CDROM::track_num[0] = 3;
-    CTest_CDROM::totaltracks[0] = 12;
-    TestWindow_CDROM w(TestContext().run, "CD/DVD", kSlotCdFirst);
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 0: Music CD playback, Cycle 0:");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelStatus"), "Drive status:");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelCurrentFile"), "Current track:");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelFilesScanned"), "Total tracks:");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_LabelRead"), "Read:");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "3");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_FilesScanned"), "12");
-    CTest_CDROM::track_num[0] = 0;
-    CTest_CDROM::totaltracks[0] = 0;
+    // The same drive playing music: tracks instead of files.
+    testconfig.cd_test_mode[2] = CTest_CDROM::kModeAudio;
+    live.track_num = 3;
+    live.totaltracks = 9;
+    w.UpdateWindow();
+    EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 2: Music CD playback, Cycle 5:");
+    EXPECT_EQ(std::tuple(text(&w, "textLabel_CDROM_LabelStatus"), text(&w, "textLabel_CDROM_LabelCurrentFile"),
+                  text(&w, "textLabel_CDROM_LabelFilesScanned"), text(&w, "textLabel_CDROM_CurrentFile"),
+                  text(&w, "textLabel_CDROM_FilesScanned")),
+        std::tuple(
+            QString("Drive status:"), QString("Current track:"), QString("Total tracks:"), QString("3"), QString("9")));
+    live.clear();
+    gNumMMDevices = 0;
 }
 
 // A window whose figure changes at every refresh, as a busy test's do.

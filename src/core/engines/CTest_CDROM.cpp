@@ -1,5 +1,7 @@
 #include "CTest_CDROM.h"
 
+#include "Run.h"
+
 #include "EngineInfo.h"
 
 #include "AtomicField.h"
@@ -60,15 +62,7 @@ const char* const CTest_CDROM::status_text[kNumPhases] = {
     "CD-RW done",
 };
 
-std::atomic<std::int32_t> CTest_CDROM::phase[kMaxDrives];
-std::atomic<std::int32_t> CTest_CDROM::progress_CD[kMaxDrives];
-std::atomic<std::uint64_t> CTest_CDROM::op_count_read[kMaxDrives];
-std::atomic<std::uint64_t> CTest_CDROM::op_count_write[kMaxDrives];
-std::atomic<std::int32_t> CTest_CDROM::CurrentBlock[kMaxDrives];
-std::atomic<std::int32_t> CTest_CDROM::Totalfiles[kMaxDrives];
-std::atomic<std::int32_t> CTest_CDROM::iChkSum[kMaxDrives];
-std::atomic<std::int32_t> CTest_CDROM::totaltracks[kMaxDrives];
-std::atomic<std::int32_t> CTest_CDROM::track_num[kMaxDrives];
+extern const EngineInfo kCdDvdEngine;
 
 namespace {
 
@@ -87,30 +81,7 @@ constexpr int kReadErrorPauseMs = 1000;
 constexpr std::uint64_t kAudioBytesPerPoll = 344000;
 constexpr std::uint8_t kTestVolume = 160;
 
-// The name of each drive's current file and the start of its test; the
-// GUI thread copies them under the lock.
-std::mutex g_textMutex;
-char g_currentFile[CTest_CDROM::kMaxDrives][CTest_CDROM::kCurrentFileSize];
-timeval g_updateStartTime[CTest_CDROM::kMaxDrives];
-
 LiveUnits g_liveUnits;
-std::atomic<CTest_CDROM::PauseHook> g_pauseHook { nullptr };
-
-void clearUnit(int u)
-{
-    CTest_CDROM::phase[u] = 0;
-    CTest_CDROM::progress_CD[u] = 0;
-    CTest_CDROM::op_count_read[u] = 0;
-    CTest_CDROM::op_count_write[u] = 0;
-    CTest_CDROM::CurrentBlock[u] = 0;
-    CTest_CDROM::Totalfiles[u] = 0;
-    CTest_CDROM::iChkSum[u] = 0;
-    CTest_CDROM::totaltracks[u] = 0;
-    CTest_CDROM::track_num[u] = 0;
-    std::lock_guard lock(g_textMutex);
-    std::snprintf(g_currentFile[u], sizeof g_currentFile[u], "%s", kSearching);
-    g_updateStartTime[u] = timeval {};
-}
 
 // The expected contents of a block of each pattern, built once.
 const std::uint8_t* patternBlock(int pattern)
@@ -177,42 +148,56 @@ bool isFile(const char* path)
     return statType(path, S_IFREG, __LINE__);
 }
 
-std::string CTest_CDROM::CurrentFile(int unit)
+std::string CdDvdLive::currentFile() const
 {
-    if (unit < 0 || unit >= kMaxDrives)
-        return {};
-    std::lock_guard lock(g_textMutex);
-    return g_currentFile[unit];
+    std::lock_guard lock(m_textMutex);
+    return m_currentFile;
 }
 
-timeval CTest_CDROM::UpdateStartTime(int unit)
+void CdDvdLive::setCurrentFile(const char* name)
 {
-    if (unit < 0 || unit >= kMaxDrives)
-        return {};
-    std::lock_guard lock(g_textMutex);
-    return g_updateStartTime[unit];
+    std::lock_guard lock(m_textMutex);
+    std::snprintf(m_currentFile, sizeof m_currentFile, "%s", name);
 }
 
-void CTest_CDROM::setCurrentFile(int unit, const char* name)
+timeval CdDvdLive::updateStartTime() const
 {
-    std::lock_guard lock(g_textMutex);
-    std::snprintf(g_currentFile[unit], sizeof g_currentFile[unit], "%s", name);
+    std::lock_guard lock(m_textMutex);
+    return m_updateStartTime;
 }
 
-void CTest_CDROM::SetPauseHook(PauseHook hook)
+void CdDvdLive::setUpdateStartTime(const timeval& t)
 {
-    g_pauseHook.store(hook, std::memory_order_release);
+    std::lock_guard lock(m_textMutex);
+    m_updateStartTime = t;
 }
 
-CTest_CDROM::CTest_CDROM(const RunContext& ctx, int unit, int testID, std::unique_ptr<CdDrive> drive)
+void CdDvdLive::clear()
+{
+    phase = 0;
+    progress_CD = 0;
+    op_count_read = 0;
+    op_count_write = 0;
+    CurrentBlock = 0;
+    Totalfiles = 0;
+    iChkSum = 0;
+    totaltracks = 0;
+    track_num = 0;
+    setCurrentFile(kSearching);
+    setUpdateStartTime(timeval {});
+}
+
+CTest_CDROM::CTest_CDROM(const RunContext& ctx, int unit, int testID)
     : CTest_Base(ctx, testID, kSliceCdDvd)
     , m_unit(unit)
-    , m_drive(drive ? std::move(drive) : MakeLinuxCdDrive())
+    , m_live(ctx.run.live<CdDvdLive>(testID))
+    , m_drive(ctx.platform.cdDrive())
     , m_driveName {}
 {
     std::snprintf(m_testName, sizeof m_testName, "%s(%d)",
         testID >= 0 && testID < kNumNamedSlots ? SlotName(testID) : "CD/DVD", unit);
-    g_liveUnits.enter(unit, kMaxDrives, clearUnit);
+    g_liveUnits.enter(
+        unit, kCdDvdEngine.units, [&ctx](int u) { ctx.run.live<CdDvdLive>(kCdDvdEngine.slotOf(u)).clear(); });
     if (!unitOk(unit))
         return;
     // The configuration may change under a running test; take the name once.
@@ -237,7 +222,7 @@ void CTest_CDROM::pause(int ms)
 {
     if (ms <= 0)
         return;
-    if (const PauseHook hook = g_pauseHook.load(std::memory_order_acquire))
+    if (const auto& hook = m_ctx.settings<CdDvdSettings>().pause)
         ms = hook(m_unit, ms);
     WaitMsecs(ms);
 }
@@ -304,10 +289,7 @@ void CTest_CDROM::th_test_cdrom(int unit)
     timeval now {};
     gettimeofday(&now, nullptr);
     gTestModules[m_testID].start_time = now;
-    {
-        std::lock_guard lock(g_textMutex);
-        g_updateStartTime[unit] = now;
-    }
+    m_live.setUpdateStartTime(now);
     const int mode = relaxedLoad(testconfig.cd_test_mode[unit]);
     logLine(3, "Starting test: %s\n", mode >= 0 && mode < kNumModes ? PatternText[mode] : "?");
     switch (mode) {
@@ -342,14 +324,14 @@ void CTest_CDROM::AudioCDTest(int n)
     const bool opened = fd >= 0;
     if (!opened) {
         logLine(3, "%s[%d] (%s): open error: %s\n", __func__, __LINE__, dev, std::strerror(-fd));
-        phase[n] = kPhaseNoDrive;
-        error = 208;
+        m_live.phase = kPhaseNoDrive;
+        error = kCdErrorNoDrive;
     } else {
         relaxedStore(gMultimediaStructPtr[n].fd, fd);
         int status = 0;
         if (const int rc = m_drive->discStatus(&status)) {
             logLine(3, "%s[%d] (%s): ioctl[CDROM_DISC_STATUS] : %s\n", __func__, __LINE__, dev, std::strerror(rc));
-            error = 45;
+            error = kCdErrorDriveCall;
         } else {
             switch (status) {
             case kCdsNoDisc:
@@ -376,7 +358,7 @@ void CTest_CDROM::AudioCDTest(int n)
                 break;
             }
             if (status != kCdsAudio)
-                error = 47;
+                error = kCdErrorNoAudioDisc;
         }
 
         if (!error) {
@@ -384,16 +366,16 @@ void CTest_CDROM::AudioCDTest(int n)
             if (const int rc = m_drive->readTocHeader(&firstTrack, &lastTrack)) {
                 logLine(
                     3, "%s[%d] (%s): ioctl[CDROMREADTOCHDR] error: %s\n", __func__, __LINE__, dev, std::strerror(rc));
-                totaltracks[n] = 0;
-                error = 43;
+                m_live.totaltracks = 0;
+                error = kCdErrorTocHeader;
             } else {
-                totaltracks[n] = std::max(0, lastTrack - firstTrack + 1);
+                m_live.totaltracks = std::max(0, lastTrack - firstTrack + 1);
                 logLine(3, "%s[%d] (%s): ioctl[CDROMREADTOCHDR] totaltracks: %lu\n", __func__, __LINE__, dev,
-                    static_cast<unsigned long>(totaltracks[n].load()));
+                    static_cast<unsigned long>(m_live.totaltracks.load()));
             }
             if (const int rc = m_drive->start()) {
                 logLine(3, "%s[%d] (%s): ioctl[CDROMSTART] error: %s\n", __func__, __LINE__, dev, std::strerror(rc));
-                error = 18;
+                error = kCdErrorSpinUp;
             }
             pause(kSpinUpPauseMs);
             if (const int rc = m_drive->readVolume(&keptVolume)) {
@@ -425,7 +407,7 @@ void CTest_CDROM::AudioCDTest(int n)
     const int d = duty();
     bool outageReported = false;
     while (Active()) {
-        const int tracks = totaltracks[n];
+        const int tracks = m_live.totaltracks;
         CdMsf startAddr {};
         for (int t = 1; t <= tracks && Active() && !error; ++t) {
             const int track = firstTrack + t - 1;
@@ -434,11 +416,11 @@ void CTest_CDROM::AudioCDTest(int n)
                 if (const int rc = m_drive->readTocEntry(track, &entry)) {
                     logLine(3, "%s[%d] (%s): ioctl[CDROMREADTOCENTRY] error: %s\n", __func__, __LINE__, dev,
                         std::strerror(rc));
-                    error = 45;
+                    error = kCdErrorDriveCall;
                     break;
                 }
                 if (entry.control & kCdDataTrackFlag) {
-                    error = 46;
+                    error = kCdErrorDataTrack;
                     break;
                 }
                 startAddr = entry.address;
@@ -449,7 +431,7 @@ void CTest_CDROM::AudioCDTest(int n)
             if (const int rc = m_drive->readTocEntry(next, &entry)) {
                 logLine(
                     3, "%s[%d] (%s): ioctl[CDROMREADTOCENTRY] error: %s\n", __func__, __LINE__, dev, std::strerror(rc));
-                error = 45;
+                error = kCdErrorDriveCall;
                 break;
             }
             const CdMsf endAddr = entry.address;
@@ -464,23 +446,23 @@ void CTest_CDROM::AudioCDTest(int n)
             if (!Active())
                 break;
             if (m_drive->playMsf(startAddr, endAddr) != 0) {
-                error = 44;
+                error = kCdErrorPlay;
                 break;
             }
             logLine(3, "Begin playback of track: %d\n", track);
             startAddr = endAddr;
-            track_num[n] = track;
+            m_live.track_num = track;
             while (Active()) {
                 CdSubChannel sc {};
                 if (m_drive->readSubChannel(&sc) != 0) {
-                    error = 45;
+                    error = kCdErrorDriveCall;
                     break;
                 }
                 if (sc.audioStatus != kCdAudioPlay)
                     break;
-                track_num[n] = sc.track;
+                m_live.track_num = sc.track;
                 pause(kPollPauseMs);
-                op_count_read[n] += kAudioBytesPerPoll;
+                m_live.op_count_read += kAudioBytesPerPoll;
             }
             logLine(3, "Stop playback of track: %d\n", track);
             if (error)
@@ -490,7 +472,7 @@ void CTest_CDROM::AudioCDTest(int n)
         if (!Active())
             break;
         CountCycle();
-        if (error == 208) {
+        if (error == kCdErrorNoDrive) {
             // The device is not opened again, so this is one outage: said
             // once, as in the no-disc mode, not every ten seconds.
             if (!outageReported)
@@ -519,18 +501,18 @@ void CTest_CDROM::DataCDTest(int n)
 {
     std::unique_ptr<int[]> table(new (std::nothrow) int[kMaxChecksums]);
     if (!table) {
-        reportError(11);
+        reportError(kCdErrorNoMemory);
         return;
     }
     const char* mount = m_mountPoint.c_str();
     while (Active()) {
         if (n >= relaxedLoad(gNumMMDevices)) {
-            reportError(95);
+            reportError(kCdErrorNoSuchDrive);
             pause(kRetryPauseMs);
             continue;
         }
-        phase[n] = kPhaseChecksums;
-        iChkSum[n] = 0;
+        m_live.phase = kPhaseChecksums;
+        m_live.iChkSum = 0;
         // A file the first pass does not reach has no checksum to compare.
         std::fill(table.get(), table.get() + kMaxChecksums, -1);
         logLine(3, "Directory to read Data CD: %s\n", mount);
@@ -538,11 +520,11 @@ void CTest_CDROM::DataCDTest(int n)
             pause(kRetryPauseMs);
             continue;
         }
-        const int created = iChkSum[n];
+        const int created = m_live.iChkSum;
         if (!Active())
             break;
-        phase[n] = kPhaseVerifying;
-        iChkSum[n] = 0;
+        m_live.phase = kPhaseVerifying;
+        m_live.iChkSum = 0;
         ReadFiles(mount, table.get(), 1, n);
         if (!Active())
             break;
@@ -571,7 +553,7 @@ int CTest_CDROM::ReadFiles(const char* directory, int* checksums, int verify, in
     if (!path)
         result = 1;
     const int d = duty();
-    for (int i = 0; result == 0 && i < count && iChkSum[unit] < kMaxChecksums && Active(); ++i) {
+    for (int i = 0; result == 0 && i < count && m_live.iChkSum < kMaxChecksums && Active(); ++i) {
         const char* name = names[i]->d_name;
         logLine(4, "%s[%d]: %s", __func__, __LINE__, name);
         if (std::snprintf(path.get(), PATH_MAX, "%s/%s", directory, name) >= PATH_MAX) {
@@ -587,8 +569,8 @@ int CTest_CDROM::ReadFiles(const char* directory, int* checksums, int verify, in
                 result = ReadFiles(path.get(), checksums, verify, unit, message);
         } else if (isFile(path.get())) {
             logLine(4, "%s[%d]: %s is a file", __func__, __LINE__, name);
-            setCurrentFile(unit, name);
-            const int index = iChkSum[unit];
+            m_live.setCurrentFile(name);
+            const int index = m_live.iChkSum;
             if (!verify) {
                 checksums[index] = CheckSumFile(path.get(), unit);
                 logLine(4, "%s[%d]: Generated checksum for %s: %x\n", __func__, __LINE__, path.get(),
@@ -598,15 +580,15 @@ int CTest_CDROM::ReadFiles(const char* directory, int* checksums, int verify, in
                 if (checksums[index] != -1) {
                     const int sum = CheckSumFile(path.get(), unit);
                     if (sum != -1 && sum != checksums[index]) {
-                        reportError(82);
+                        reportError(kCdErrorChecksum);
                         detailError(4, message, "File: %s, Cycle: %d, Checksum expected: %d, Checksum read: %d",
                             path.get(), static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)),
                             checksums[index], sum);
                     }
                 }
             }
-            ++Totalfiles[unit];
-            ++iChkSum[unit];
+            ++m_live.Totalfiles;
+            ++m_live.iChkSum;
         }
         pause((100 - d) * 2);
     }
@@ -622,7 +604,7 @@ int CTest_CDROM::CheckSumFile(const char* path, int unit)
         return -1;
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kChecksumBlock]);
     if (!buffer) {
-        reportError(11);
+        reportError(kCdErrorNoMemory);
         return -1;
     }
     // The program's own files on a disc are not the drive's fault.
@@ -630,7 +612,7 @@ int CTest_CDROM::CheckSumFile(const char* path, int unit)
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (!quiet) {
-            reportError(83);
+            reportError(kCdErrorOpenFile);
             detailError(1, nullptr, "Error opening file %s", path);
         }
         return -1;
@@ -647,14 +629,14 @@ int CTest_CDROM::CheckSumFile(const char* path, int unit)
             if (!quiet) {
                 detailError(1, nullptr, "%s[%d]: We did not read %lu bytes of %s: %s", __func__, __LINE__,
                     static_cast<unsigned long>(kChecksumBlock), path, std::strerror(err));
-                reportError(84);
+                reportError(kCdErrorReadFile);
                 detailError(1, nullptr, "File: %s, Block Size: %d, Offset: %d, Bytes read: %d, ErrorCode: %d", path,
                     kChecksumBlock, static_cast<int>(total), static_cast<int>(got), err);
             }
             break;
         }
         logLine(4, "%s[%d]: Read %d bytes of %s", __func__, __LINE__, static_cast<int>(got), path);
-        op_count_read[unit] += static_cast<std::uint64_t>(got);
+        m_live.op_count_read += static_cast<std::uint64_t>(got);
         CountOperations(static_cast<std::uint64_t>(got));
         total += static_cast<std::uint64_t>(got);
         const unsigned char* b = buffer.get();
@@ -708,14 +690,14 @@ int CTest_CDROM::CheckBlock(const unsigned char* block, int pattern, unsigned ch
     return differ;
 }
 
-int CTest_CDROM::readRefBlock(std::FILE* f, unsigned char* buffer, int n, const char* path, long offset)
+int CTest_CDROM::readRefBlock(std::FILE* f, unsigned char* buffer, int /*unit*/, const char* path, long offset)
 {
     const std::size_t got = std::fread(buffer, 1, kRefBlockSize, f);
-    op_count_read[n] += got;
+    m_live.op_count_read += got;
     CountOperations(got);
     if (got < static_cast<std::size_t>(kRefBlockSize)) {
         const unsigned long code = std::ferror(f) ? static_cast<unsigned long>(errno) : 0;
-        reportError(84);
+        reportError(kCdErrorReadFile);
         detailError(1, nullptr, "File: %s, Block Size: %d, Offset: %ld, Bytes read: %lu, ErrorCode: %lu", path,
             kRefBlockSize, offset, static_cast<unsigned long>(got), code);
         pause(kReadErrorPauseMs);
@@ -724,7 +706,7 @@ int CTest_CDROM::readRefBlock(std::FILE* f, unsigned char* buffer, int n, const 
     unsigned char expected = 0, read = 0;
     const int pattern = static_cast<int>(offset / kRefBlockSize % kRefPatterns);
     if (const int differ = CheckBlock(buffer, pattern, expected, read)) {
-        reportError(99);
+        reportError(kCdErrorBlockCompare);
         detailError(1, nullptr, "File: %s, Block Offset: %ld, Errors: %d, Read: %x, Expected: %x", path, offset, differ,
             read, expected);
     }
@@ -733,13 +715,13 @@ int CTest_CDROM::readRefBlock(std::FILE* f, unsigned char* buffer, int n, const 
 
 void CTest_CDROM::TestCDTest(int n, bool oneCycle, int seek)
 {
-    phase[n] = kPhaseSearching;
-    progress_CD[n] = 0;
+    m_live.phase = kPhaseSearching;
+    m_live.progress_CD = 0;
     const char* mount = m_mountPoint.c_str();
     int blocks = kRefBlocksCd;
     int files = DetermineNumFiles(mount, blocks);
     while (files == 0 && Active()) {
-        reportError(100);
+        reportError(kCdErrorNoRefFiles);
         pause(kNoFilesPauseMs);
         files = DetermineNumFiles(mount, blocks);
     }
@@ -747,7 +729,7 @@ void CTest_CDROM::TestCDTest(int n, bool oneCycle, int seek)
         return;
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kRefBlockSize]);
     if (!buffer) {
-        reportError(11);
+        reportError(kCdErrorNoMemory);
         return;
     }
     const int seekSetting = seek != 0 ? seek : relaxedLoad(testconfig.cd_seek[n]);
@@ -755,30 +737,30 @@ void CTest_CDROM::TestCDTest(int n, bool oneCycle, int seek)
 
     while (Active()) {
         for (int k = 1; k <= files && Active(); ++k) {
-            phase[n] = kPhaseOpeningFile;
+            m_live.phase = kPhaseOpeningFile;
             const std::string name = RefFileName(k);
             const std::string path = m_mountPoint + "/" + name;
             std::FILE* f = std::fopen(path.c_str(), "rb");
             if (!f) {
-                reportError(83);
+                reportError(kCdErrorOpenFile);
                 pause(kOpenErrorPauseMs);
                 detailError(1, nullptr, "Error opening file %s", path.c_str());
                 continue;
             }
-            progress_CD[n] = 0;
-            phase[n] = kPhaseReadingTestCd;
-            setCurrentFile(n, name.c_str());
-            ++Totalfiles[n];
+            m_live.progress_CD = 0;
+            m_live.phase = kPhaseReadingTestCd;
+            m_live.setCurrentFile(name.c_str());
+            ++m_live.Totalfiles;
             for (int b = 0; b < blocks && Active(); ++b) {
                 if (readRefBlock(f, buffer.get(), n, path.c_str(), static_cast<long>(b) * kRefBlockSize))
                     break;
                 pause(100 - d);
-                progress_CD[n] = b * 100 / (blocks - 1);
+                m_live.progress_CD = b * 100 / (blocks - 1);
             }
             std::fclose(f);
             if ((seekSetting & kCdSeekOnBit) && Active())
                 seekRun(n, m_mountPoint, files, blocks, seekSetting & (kCdSeekOnBit - 1), buffer.get());
-            progress_CD[n] = k * 100 / files;
+            m_live.progress_CD = k * 100 / files;
         }
         if (!Active())
             break;
@@ -791,20 +773,20 @@ void CTest_CDROM::TestCDTest(int n, bool oneCycle, int seek)
 void CTest_CDROM::seekRun(int n, const std::string& mountPoint, int files, int blocks, int seeks, unsigned char* buffer)
 {
     for (int s = 0; s < seeks && Active(); ++s) {
-        progress_CD[n] = seeks > 1 ? s * 100 / (seeks - 1) : 100;
-        phase[n] = kPhaseRandomSeeking;
+        m_live.progress_CD = seeks > 1 ? s * 100 / (seeks - 1) : 100;
+        m_live.phase = kPhaseRandomSeeking;
         // The draw leaves the last file out; a disc of one file has only
         // that one to seek in.
         const int file = files > 1 ? std::rand() % (files - 1) + 1 : 1;
         const int block = std::rand() % blocks;
         const std::string name = RefFileName(file);
         const std::string path = mountPoint + "/" + name;
-        setCurrentFile(n, name.c_str());
-        ++Totalfiles[n];
-        CurrentBlock[n] = block;
+        m_live.setCurrentFile(name.c_str());
+        ++m_live.Totalfiles;
+        m_live.CurrentBlock = block;
         std::FILE* f = std::fopen(path.c_str(), "r");
         if (!f) {
-            reportError(83);
+            reportError(kCdErrorOpenFile);
             pause(kOpenErrorPauseMs);
             detailError(1, nullptr, "Error opening file %s", path.c_str());
             continue;
@@ -812,7 +794,7 @@ void CTest_CDROM::seekRun(int n, const std::string& mountPoint, int files, int b
         const long offset = static_cast<long>(block) * kRefBlockSize;
         if (std::fseek(f, offset, SEEK_SET) != 0) {
             const unsigned long code = static_cast<unsigned long>(errno);
-            reportError(162);
+            reportError(kCdErrorSeek);
             detailError(1, nullptr, "Seek ErrorCode: %lu", code);
             pause(kReadErrorPauseMs);
         } else {
@@ -824,7 +806,7 @@ void CTest_CDROM::seekRun(int n, const std::string& mountPoint, int files, int b
 
 void CTest_CDROM::NoCDTest(int n)
 {
-    phase[n] = kPhaseSearching;
+    m_live.phase = kPhaseSearching;
     const char* dev = m_device.c_str();
     bool missing = false;
     while (Active()) {
@@ -833,16 +815,16 @@ void CTest_CDROM::NoCDTest(int n)
             if (!Active())
                 break;
             CountCycle();
-            ++op_count_read[n];
+            ++m_live.op_count_read;
         }
         logLine(3, "Starting No CD Test.\n");
         const int fd = m_drive->open(dev);
         if (fd < 0) {
-            phase[n] = kPhaseNoDrive;
+            m_live.phase = kPhaseNoDrive;
             // Once per outage, not every ten seconds.
             if (!missing) {
                 DPrintf("%s, %s[%d]: open(%s): %s\n", KVX_WHERE, dev, std::strerror(-fd));
-                reportError(208);
+                reportError(kCdErrorNoDrive);
             }
             missing = true;
             continue;
@@ -850,9 +832,9 @@ void CTest_CDROM::NoCDTest(int n)
         missing = false;
         relaxedStore(gMultimediaStructPtr[n].fd, fd);
         CountCycle();
-        ++op_count_read[n];
+        ++m_live.op_count_read;
         CountOperations(1);
-        phase[n] = kPhaseDriveDetected;
+        m_live.phase = kPhaseDriveDetected;
         m_drive->close();
         relaxedStore(gMultimediaStructPtr[n].fd, 0);
         pause(kIdlePauseMs);
@@ -879,6 +861,6 @@ extern const EngineInfo kCdDvdEngine = {
     .window = LiveWindowKind::CdDvd,
     .icon = ":/icons/cddvd.png",
     .entry = Test_Thread_CDROM,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<CdDvdLive>(); },
+    .errorCodes = kCdDvdErrorCodes,
 };

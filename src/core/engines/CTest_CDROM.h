@@ -10,29 +10,92 @@
 //   2. test_entry(n) marks the slot active and runs th_test_cdrom(n): a
 //      start pause, "Starting test: <mode>", the mode of cd_test_mode[n]
 //      until the slot is stopped, "Stopping test".
-//   3. The GUI thread reads the class-wide arrays below for the drive's live
-//      window and asks for a stop by clearing thread_active[33 + n]; every
-//      mode checks it between operations and inside its pauses (200 ms
-//      slices).
+//   3. The GUI thread reads the drive's CdDvdLive for its live window and
+//      asks for a stop by clearing thread_active[33 + n]; every mode checks
+//      it between operations and inside its pauses (200 ms slices).
 //
-// Threadsafety: each drive's thread writes only its own row of the arrays;
-// the GUI thread reads any row at any time (atomics, and a lock for the
-// current file's name). The drive object belongs to the engine's thread.
+// Threadsafety: each drive's thread writes only its own CdDvdLive; the GUI
+// thread reads any at any time (atomics, and a lock for the current file's
+// name). The drive object belongs to the engine's thread.
 #pragma once
 
 #include "RunContext.h"
 
 #include "CTest_Base.h"
+#include "LiveStatus.h"
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/time.h>
 
 class CdDrive;
 struct dirent;
+
+// Every error the CD/DVD test raises.
+enum CdDvdError : int {
+    kCdErrorNoMemory = 11,
+    kCdErrorSpinUp = 18,
+    kCdErrorTocHeader = 43,
+    kCdErrorPlay = 44,
+    kCdErrorDriveCall = 45, // disc status, TOC entry or sub-channel
+    kCdErrorDataTrack = 46,
+    kCdErrorNoAudioDisc = 47,
+    kCdErrorChecksum = 82,
+    kCdErrorOpenFile = 83,
+    kCdErrorReadFile = 84,
+    kCdErrorNoSuchDrive = 95,
+    kCdErrorBlockCompare = 99,
+    kCdErrorNoRefFiles = 100,
+    kCdErrorSeek = 162,
+    kCdErrorNoDrive = 208,
+};
+
+// One drive's live values, written by its engine, read by its window.
+struct CdDvdLive : LiveStatus {
+    static constexpr int kCurrentFileSize = 260;
+
+    std::atomic<std::int32_t> phase { 0 };
+    std::atomic<std::int32_t> progress_CD { 0 }; // percent of the file or seek run
+    std::atomic<std::uint64_t> op_count_read { 0 }; // bytes read; audio: see the audio mode
+    std::atomic<std::uint64_t> op_count_write { 0 }; // always 0
+    std::atomic<std::int32_t> CurrentBlock { 0 }; // block of the last random seek
+    std::atomic<std::int32_t> Totalfiles { 0 }; // files opened
+    std::atomic<std::int32_t> iChkSum { 0 }; // next checksum of the data mode
+    std::atomic<std::int32_t> totaltracks { 0 };
+    std::atomic<std::int32_t> track_num { 0 };
+
+    // The name of the file being read ("Searching for files" before the
+    // first). Any thread.
+    std::string currentFile() const;
+    void setCurrentFile(const char* name);
+    // When the drive's test started. Any thread.
+    timeval updateStartTime() const;
+    void setUpdateStartTime(const timeval& t);
+    // Back to the values of a drive that has not started.
+    void clear();
+
+private:
+    mutable std::mutex m_textMutex;
+    char m_currentFile[kCurrentFileSize] = {};
+    timeval m_updateStartTime {};
+};
+
+// What a run may change of the CD/DVD test.
+struct CdDvdSettings {
+    // Sees every pause the engine asks for (its unit and length in ms) and
+    // returns the length to sleep instead; empty: real pauses.
+    std::function<int(int unit, int ms)> pause;
+};
+
+// Every code in CdDvdError, for the engine's descriptor.
+inline constexpr int kCdDvdErrorCodes[] = { kCdErrorNoMemory, kCdErrorSpinUp, kCdErrorTocHeader, kCdErrorPlay,
+    kCdErrorDriveCall, kCdErrorDataTrack, kCdErrorNoAudioDisc, kCdErrorChecksum, kCdErrorOpenFile, kCdErrorReadFile,
+    kCdErrorNoSuchDrive, kCdErrorBlockCompare, kCdErrorNoRefFiles, kCdErrorSeek, kCdErrorNoDrive };
 
 class CTest_CDROM : public CTest_Base {
 public:
@@ -40,7 +103,6 @@ public:
     // Checksums one data pass keeps (and files it reads).
     static constexpr int kMaxChecksums = 10000;
     static constexpr int kChecksumBlock = 4096;
-    static constexpr int kCurrentFileSize = 260;
 
     enum Mode : int { kModeNoTest, kModeAudio, kModeData, kModeReference, kModeNoDisc, kModeBurn, kNumModes };
     enum Phase : int {
@@ -60,28 +122,10 @@ public:
     static const char* const PatternText[kNumModes];
     static const char* const status_text[kNumPhases];
 
-    // Live values per drive, written by the drive's thread.
-    static std::atomic<std::int32_t> phase[kMaxDrives];
-    static std::atomic<std::int32_t> progress_CD[kMaxDrives]; // percent of the file or seek run
-    static std::atomic<std::uint64_t> op_count_read[kMaxDrives]; // bytes read; audio: see the audio mode
-    static std::atomic<std::uint64_t> op_count_write[kMaxDrives]; // always 0
-    static std::atomic<std::int32_t> CurrentBlock[kMaxDrives]; // block of the last random seek
-    static std::atomic<std::int32_t> Totalfiles[kMaxDrives]; // files opened
-    static std::atomic<std::int32_t> iChkSum[kMaxDrives]; // next checksum of the data mode
-    static std::atomic<std::int32_t> totaltracks[kMaxDrives];
-    static std::atomic<std::int32_t> track_num[kMaxDrives];
-
-    // The name of the file being read ("Searching for files" before the
-    // first). Any thread.
-    static std::string CurrentFile(int unit);
-    // When the drive's test started. Any thread.
-    static timeval UpdateStartTime(int unit);
-
-    // `drive` is the device interface to use (the Linux CD-ROM ioctls when
-    // null). The first engine alive clears every drive's live values, later
-    // ones only their own, so a drive starting late cannot wipe another's
-    // counts. Test thread.
-    CTest_CDROM(const RunContext& ctx, int unit, int testID, std::unique_ptr<CdDrive> drive = nullptr);
+    // The drive comes from the context's platform. The first engine alive
+    // clears every drive's live values, later ones only their own, so a
+    // drive starting late cannot wipe another's counts. Test thread.
+    CTest_CDROM(const RunContext& ctx, int unit, int testID);
     ~CTest_CDROM() override;
 
     // Marks the slot active and runs th_test_cdrom(unit). Test thread.
@@ -99,7 +143,7 @@ public:
 
     // Walks `directory` depth-first in alphabetical order and stores (verify
     // 0) or compares (verify 1) the checksum of each file at index
-    // iChkSum[unit] of `checksums`, up to kMaxChecksums. `message`, when
+    // iChkSum of `checksums`, up to kMaxChecksums. `message`, when
     // given (CLogger::kLineSize bytes), receives the detail text of the last
     // checksum difference found, or stays as it was. Links to directories
     // are not followed. Returns 0, or 1 when the path buffer cannot be
@@ -117,11 +161,6 @@ public:
     // Logs "<drive>: <text of code>" as a CD/DVD event with the code.
     static void AddStdCDErrorMsg(int code, const char* driveName);
 
-    // Test-only: sees every pause the engine asks for (its unit and length
-    // in ms) and returns the length to sleep instead. Null removes it.
-    using PauseHook = int (*)(int unit, int ms);
-    static void SetPauseHook(PauseHook hook);
-
 private:
     void pause(int ms);
     void reportError(int code);
@@ -129,7 +168,6 @@ private:
     // Logs the detail of an error at `level` and copies it into `message`
     // (CLogger::kLineSize bytes) when that is given.
     void detailError(int level, char* message, const char* format, ...) __attribute__((format(printf, 4, 5)));
-    static void setCurrentFile(int unit, const char* name);
     bool unitOk(int unit) const { return unit >= 0 && unit < kMaxDrives; }
     int duty() const;
     // Reads the block at `offset` of an open reference file and checks it
@@ -138,6 +176,7 @@ private:
     void seekRun(int unit, const std::string& mountPoint, int files, int blocks, int seeks, unsigned char* buffer);
 
     int m_unit;
+    CdDvdLive& m_live;
     std::unique_ptr<CdDrive> m_drive;
     char m_driveName[256];
     std::string m_device;

@@ -1,5 +1,7 @@
 #include "CTest_ParallelPort.h"
 
+#include "Run.h"
+
 #include "EngineInfo.h"
 
 #include "Privileges.h"
@@ -18,18 +20,6 @@
 #include <cstring>
 #include <unistd.h>
 
-std::atomic<std::uint64_t> CTest_ParallelPort::bytes_sent[kNumParallelPorts];
-std::atomic<std::uint64_t> CTest_ParallelPort::bytes_received[kNumParallelPorts];
-std::atomic<std::uint64_t> CTest_ParallelPort::dis_bytes_sent[kNumParallelPorts];
-std::atomic<std::uint64_t> CTest_ParallelPort::dis_bytes_received[kNumParallelPorts];
-LiveTimeval CTest_ParallelPort::update_start_time[kNumParallelPorts];
-LiveTimeval CTest_ParallelPort::update_stop_time[kNumParallelPorts];
-std::atomic<int> CTest_ParallelPort::io_port { 0 };
-std::atomic<int> CTest_ParallelPort::PortDetect { 0 };
-std::atomic<int> CTest_ParallelPort::bt_delay_parport { 0 };
-std::atomic<int> CTest_ParallelPort::error_parport { 0 };
-std::atomic<int> CTest_ParallelPort::lasterror_parport { 0 };
-
 namespace {
 
 constexpr const char* kFn = "th_test_parallelport";
@@ -40,14 +30,6 @@ constexpr std::uint8_t kIrqEnable = 0x10;
 constexpr std::uint8_t kDirection = 0x20; // set: data lines are inputs
 constexpr std::uint8_t kDetectPattern = 0xAA;
 constexpr auto kRelaxed = std::memory_order_relaxed;
-
-std::atomic<CTest_ParallelPort::WaitHook> g_waitHook { nullptr };
-
-int hooked(int ms)
-{
-    const CTest_ParallelPort::WaitHook hook = g_waitHook.load(std::memory_order_acquire);
-    return hook ? hook(ms) : ms;
-}
 
 } // namespace
 
@@ -62,38 +44,33 @@ int CTest_ParallelPort::ParallelPortIndex(int port)
 }
 
 CTest_ParallelPort::CTest_ParallelPort(const RunContext& ctx, int port, int slot)
-    : CTest_ParallelPort(ctx, port, slot, ctx.platform.parallelPort())
-{
-}
-
-CTest_ParallelPort::CTest_ParallelPort(const RunContext& ctx, int port, int slot, std::unique_ptr<ParallelPortIO> io)
     : CTest_Base(ctx, slot, kSliceDefault)
     , m_index(ParallelPortIndex(port))
+    , m_live(ctx.run.live<ParallelLive>(slot))
     , m_devicePath {}
     , m_displayName {}
-    , m_io(std::move(io))
+    , m_io(ctx.platform.parallelPort())
 {
     std::snprintf(m_devicePath, sizeof m_devicePath, "/dev/lp%d", port);
     const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? SlotName(slot) : "Parallel Port";
     std::snprintf(m_displayName, sizeof m_displayName, "%s: lp%d", slotName, port);
     std::snprintf(m_testName, sizeof m_testName, "%s", m_displayName);
     for (int p = 0; p < kNumParallelPorts; ++p) {
-        bytes_sent[p].store(0, kRelaxed);
-        bytes_received[p].store(0, kRelaxed);
-        dis_bytes_sent[p].store(0, kRelaxed);
-        dis_bytes_received[p].store(0, kRelaxed);
-        update_start_time[p].clear();
-        update_stop_time[p].clear();
+        m_live.bytes_sent[p].store(0, kRelaxed);
+        m_live.bytes_received[p].store(0, kRelaxed);
+        m_live.dis_bytes_sent[p].store(0, kRelaxed);
+        m_live.dis_bytes_received[p].store(0, kRelaxed);
     }
-    io_port.store(0, kRelaxed);
-    PortDetect.store(0, kRelaxed);
+    m_live.io_port.store(0, kRelaxed);
+    m_live.PortDetect.store(0, kRelaxed);
 }
 
 CTest_ParallelPort::~CTest_ParallelPort() = default;
 
-void CTest_ParallelPort::SetWaitHookForTests(WaitHook hook)
+int CTest_ParallelPort::hooked(int ms) const
 {
-    g_waitHook.store(hook, std::memory_order_release);
+    const auto& hook = m_ctx.settings<ParallelSettings>().wait;
+    return hook ? hook(ms) : ms;
 }
 
 void CTest_ParallelPort::pause(int ms)
@@ -104,15 +81,15 @@ void CTest_ParallelPort::pause(int ms)
 void CTest_ParallelPort::setError(int code)
 {
     m_errorCode = code;
-    lasterror_parport.store(code, kRelaxed);
-    error_parport.store(1, kRelaxed);
+    m_live.lasterror_parport.store(code, kRelaxed);
+    m_live.error_parport.store(1, kRelaxed);
 }
 
 void CTest_ParallelPort::reportPending()
 {
-    if (error_parport.load(kRelaxed) == 0)
+    if (m_live.error_parport.load(kRelaxed) == 0)
         return;
-    error_parport.store(0, kRelaxed);
+    m_live.error_parport.store(0, kRelaxed);
     RecordError(m_errorCode, kLogTest);
 }
 
@@ -155,7 +132,7 @@ void CTest_ParallelPort::lp_init(int port)
     m_savedControl = m_io->in(m_base + kControl);
     m_io->out(static_cast<std::uint8_t>(m_savedControl & ~kIrqEnable), m_base + kControl);
     m_initialised = true;
-    io_port.store(static_cast<int>(m_base), kRelaxed);
+    m_live.io_port.store(static_cast<int>(m_base), kRelaxed);
 }
 
 void CTest_ParallelPort::lp_restore()
@@ -172,11 +149,11 @@ bool CTest_ParallelPort::detectOnce()
     m_io->out(static_cast<std::uint8_t>(control & ~kDirection), m_base + kControl);
     m_io->out(kDetectPattern, m_base);
     if (m_io->in(m_base) == kDetectPattern) {
-        PortDetect.store(1, kRelaxed);
+        m_live.PortDetect.store(1, kRelaxed);
         return true;
     }
-    setError(64);
-    LogLine(3, m_displayName, "%s", e_strings[64]);
+    setError(kParallelErrorNotDetected);
+    LogLine(3, m_displayName, "%s", e_strings[kParallelErrorNotDetected]);
     return false;
 }
 
@@ -184,25 +161,25 @@ void CTest_ParallelPort::detectOnlyOnce()
 {
     const auto sent = static_cast<std::uint8_t>(std::rand() % 255);
     m_io->out(sent, m_base);
-    dis_bytes_sent[m_index].fetch_add(1, kRelaxed);
+    m_live.dis_bytes_sent[m_index].fetch_add(1, kRelaxed);
     const std::uint8_t back = m_io->in(m_base);
     if (back != sent) {
-        reportNow(64);
+        reportNow(kParallelErrorNotDetected);
         LogLine(3, m_displayName, "Port detect details, Sent: %d, Rec: %d, Cycle: %u", sent, back,
             relaxedLoad(resultfile.results[m_testID].cycles));
     }
-    PortDetect.store(back == sent ? 1 : 0, kRelaxed);
+    m_live.PortDetect.store(back == sent ? 1 : 0, kRelaxed);
     CountCycle();
     CountOperations(1);
-    dis_bytes_received[m_index].fetch_add(1, kRelaxed);
+    m_live.dis_bytes_received[m_index].fetch_add(1, kRelaxed);
     pause(kDetectOnlyWaitMs);
 }
 
 std::uint8_t CTest_ParallelPort::readStatus(int sent, int attempt, int loop, int& received)
 {
     const std::uint8_t raw = m_io->in(m_base + kStatus);
-    const std::uint64_t n = bytes_received[m_index].fetch_add(1, kRelaxed) + 1;
-    dis_bytes_received[m_index].store(n, kRelaxed);
+    const std::uint64_t n = m_live.bytes_received[m_index].fetch_add(1, kRelaxed) + 1;
+    m_live.dis_bytes_received[m_index].store(n, kRelaxed);
     CountOperations(1);
     // S3..S7 carry D0..D4; the hardware inverts BUSY (S7).
     received = (raw ^ 0x80) >> 3;
@@ -219,8 +196,8 @@ void CTest_ParallelPort::loopbackPass()
         m_io->out(static_cast<std::uint8_t>(sent), m_base);
         if (i % 100 == 0)
             LogLine(4, m_displayName, "Sent: %d, Loop: %d", sent, i);
-        const std::uint64_t n = bytes_sent[m_index].fetch_add(1, kRelaxed) + 1;
-        dis_bytes_sent[m_index].store(n, kRelaxed);
+        const std::uint64_t n = m_live.bytes_sent[m_index].fetch_add(1, kRelaxed) + 1;
+        m_live.dis_bytes_sent[m_index].store(n, kRelaxed);
         CountOperations(1);
 
         int received = 0;
@@ -232,8 +209,8 @@ void CTest_ParallelPort::loopbackPass()
             // A second look before calling the plug faulty.
             raw = readStatus(sent, 2, i, received);
             if (received != sent) {
-                setError(61);
-                LogLine(3, m_displayName, "%s", e_strings[61]);
+                setError(kParallelErrorLoopback);
+                LogLine(3, m_displayName, "%s", e_strings[kParallelErrorLoopback]);
                 LogLine(
                     3, m_displayName, "Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d", sent, received, 2, raw, i);
                 break;
@@ -245,9 +222,9 @@ void CTest_ParallelPort::loopbackPass()
     }
 
     relaxedStore(resultfile.results[m_testID].cycles,
-        static_cast<std::uint32_t>(bytes_sent[m_index].load(kRelaxed) / kBytesPerCycle));
+        static_cast<std::uint32_t>(m_live.bytes_sent[m_index].load(kRelaxed) / kBytesPerCycle));
     pause(m_delayMs);
-    if (Active() && error_parport.load(kRelaxed)) {
+    if (Active() && m_live.error_parport.load(kRelaxed)) {
         reportPending();
         pause(kErrorWaitMs);
     }
@@ -263,14 +240,14 @@ void CTest_ParallelPort::th_test_parallelport(int port)
 {
     DPrintf("%s, %s[%d]: %s starts\n", KVX_WHERE, m_displayName);
     WaitOnGlobal(hooked(kStartWaitMs));
-    error_parport.store(0, kRelaxed);
+    m_live.error_parport.store(0, kRelaxed);
     LogStart();
     m_delayMs = DutyDelayMs(SlotDutyCycle(testconfig, m_testID));
-    bt_delay_parport.store(m_delayMs, kRelaxed);
-    PortDetect.store(0, kRelaxed);
+    m_live.bt_delay_parport.store(m_delayMs, kRelaxed);
+    m_live.PortDetect.store(0, kRelaxed);
 
     if (!HavePrivilege(Privilege::PortIo)) {
-        reportNow(203);
+        reportNow(kParallelErrorNotRoot);
         while (Active())
             pause(kIdleStepMs);
         EndTest();
@@ -285,7 +262,7 @@ void CTest_ParallelPort::th_test_parallelport(int port)
 
     bool detected = false;
     while (Active() && !detected) {
-        if (error_parport.load(kRelaxed)) {
+        if (m_live.error_parport.load(kRelaxed)) {
             LogLine(3, m_displayName, "%s[%d]: Cannot detect port /dev/lp%d", kFn, __LINE__, port);
             reportPending();
             pause(kDetectRetryMs);
@@ -293,14 +270,14 @@ void CTest_ParallelPort::th_test_parallelport(int port)
                 break;
         }
         if (refused) {
-            setError(64);
-            LogLine(3, m_displayName, "%s", e_strings[64]);
+            setError(kParallelErrorNotDetected);
+            LogLine(3, m_displayName, "%s", e_strings[kParallelErrorNotDetected]);
             continue;
         }
         detected = detectOnce();
     }
 
-    const bool errorPending = error_parport.load(kRelaxed) != 0;
+    const bool errorPending = m_live.error_parport.load(kRelaxed) != 0;
     if (relaxedLoad(testconfig.parallel_test_mode) == 1) {
         while (detected && !errorPending && Active())
             detectOnlyOnce();
@@ -336,6 +313,6 @@ extern const EngineInfo kParallelPortEngine = {
     .window = LiveWindowKind::ParallelPort,
     .icon = ":/icons/parallel.png",
     .entry = Test_Thread_ParallelPort,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<ParallelLive>(); },
+    .errorCodes = kParallelErrorCodes,
 };

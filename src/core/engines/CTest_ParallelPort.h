@@ -15,21 +15,53 @@
 //   3. When the permission is refused no register is touched at all: the
 //      port counts as not detected, reported every 10 s like an absent one.
 //
-// Threadsafety: one thread. The class-wide values are written by it (and
-// cleared by the constructor) and read by the GUI thread at any time.
+// Threadsafety: one thread. Its ParallelLive is written by it (and cleared
+// by the constructor) and read by the GUI thread at any time.
 #pragma once
 
 #include "RunContext.h"
 
 #include "CTest_Base.h"
+#include "LiveStatus.h"
 #include "LiveTime.h"
 #include "ParallelPort.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 constexpr int kNumParallelPorts = 3;
+
+// Every error the parallel port test raises.
+enum ParallelError : int {
+    kParallelErrorLoopback = 61,
+    kParallelErrorNotDetected = 64,
+    kParallelErrorNotRoot = 203,
+};
+inline constexpr int kParallelErrorCodes[]
+    = { kParallelErrorLoopback, kParallelErrorNotDetected, kParallelErrorNotRoot };
+
+// The port's live values, written by its engine, read by its window; the
+// counts by port index (CTest_ParallelPort::ParallelPortIndex).
+struct ParallelLive : LiveStatus {
+    std::atomic<std::uint64_t> bytes_sent[kNumParallelPorts] {};
+    std::atomic<std::uint64_t> bytes_received[kNumParallelPorts] {};
+    std::atomic<std::uint64_t> dis_bytes_sent[kNumParallelPorts] {};
+    std::atomic<std::uint64_t> dis_bytes_received[kNumParallelPorts] {};
+    std::atomic<int> io_port { 0 };
+    std::atomic<int> PortDetect { 0 };
+    std::atomic<int> bt_delay_parport { 0 };
+    std::atomic<int> error_parport { 0 };
+    std::atomic<int> lasterror_parport { 0 };
+};
+
+// What a run may change of the parallel port test.
+struct ParallelSettings {
+    // Every wait of the engine asks this first and sleeps what it returns
+    // instead; empty: real waits.
+    std::function<int(int requestedMs)> wait;
+};
 
 class CTest_ParallelPort : public CTest_Base {
 public:
@@ -42,19 +74,6 @@ public:
     static constexpr int kErrorWaitMs = 2000;
     static constexpr int kIdleStepMs = 10000;
 
-    // Live values by port index (ParallelPortIndex), for the window.
-    static std::atomic<std::uint64_t> bytes_sent[kNumParallelPorts];
-    static std::atomic<std::uint64_t> bytes_received[kNumParallelPorts];
-    static std::atomic<std::uint64_t> dis_bytes_sent[kNumParallelPorts];
-    static std::atomic<std::uint64_t> dis_bytes_received[kNumParallelPorts];
-    static LiveTimeval update_start_time[kNumParallelPorts];
-    static LiveTimeval update_stop_time[kNumParallelPorts];
-    static std::atomic<int> io_port;
-    static std::atomic<int> PortDetect;
-    static std::atomic<int> bt_delay_parport;
-    static std::atomic<int> error_parport;
-    static std::atomic<int> lasterror_parport;
-
     // Base address of port `port`: 0x278 for 1, 0x3BC for 2, 0x378 for 0
     // and any other value. Any thread.
     static unsigned BaseAddress(int port);
@@ -62,10 +81,9 @@ public:
     // (the port whose base it uses). Any thread.
     static int ParallelPortIndex(int port);
 
-    // Clears the live values. Test thread.
+    // Clears the live values; the registers come from the context's
+    // platform. Test thread.
     CTest_ParallelPort(const RunContext& ctx, int port, int slot);
-    // The same on given registers (tests).
-    CTest_ParallelPort(const RunContext& ctx, int port, int slot, std::unique_ptr<ParallelPortIO> io);
     ~CTest_ParallelPort() override;
 
     void test_entry(int port) override;
@@ -90,16 +108,12 @@ public:
     // count, the pause and the report of a pass's error.
     void loopbackPass();
 
-    int pendingError() const { return error_parport.load(std::memory_order_relaxed) ? m_errorCode : 0; }
+    int pendingError() const { return m_live.error_parport.load(std::memory_order_relaxed) ? m_errorCode : 0; }
     const char* devicePath() const { return m_devicePath; }
     const char* displayName() const { return m_displayName; }
 
-    // Test-only: every wait of the engine asks `hook` first and sleeps what
-    // it returns instead; null restores real waits.
-    using WaitHook = int (*)(int requestedMs);
-    static void SetWaitHookForTests(WaitHook hook);
-
 private:
+    int hooked(int ms) const;
     void pause(int ms);
     void setError(int code);
     void reportPending();
@@ -107,6 +121,7 @@ private:
     std::uint8_t readStatus(int sent, int attempt, int loop, int& received);
 
     int m_index;
+    ParallelLive& m_live;
     char m_devicePath[64];
     char m_displayName[100];
     std::unique_ptr<ParallelPortIO> m_io;

@@ -1,5 +1,7 @@
 #include "CTest_SerialPort.h"
 
+#include "Run.h"
+
 #include "EngineInfo.h"
 
 #include "AtomicField.h"
@@ -39,14 +41,7 @@ const int SerialPortSpeeds[kNumSerialSpeeds] = {
     -1,
 };
 
-std::atomic<std::uint64_t> CTest_SerialPort::bytes_sent[kNumSerialPorts];
-std::atomic<std::uint64_t> CTest_SerialPort::bytes_received[kNumSerialPorts];
-std::atomic<std::uint64_t> CTest_SerialPort::dis_bytes_sent[kNumSerialPorts];
-std::atomic<std::uint64_t> CTest_SerialPort::dis_bytes_received[kNumSerialPorts];
-LiveTimeval CTest_SerialPort::update_start_time[kNumSerialPorts];
-LiveTimeval CTest_SerialPort::update_stop_time[kNumSerialPorts];
-std::atomic<int> CTest_SerialPort::iComSpeed[kNumSerialPorts];
-std::atomic<int> CTest_SerialPort::PortStatusOK[kNumSerialPorts];
+extern const EngineInfo kSerialPortEngine;
 
 namespace {
 
@@ -59,7 +54,6 @@ constexpr int kMaxTimeoutMs = 30000;
 constexpr int kDumpLine = 25;
 constexpr auto kRelaxed = std::memory_order_relaxed;
 
-std::atomic<CTest_SerialPort::WaitHook> g_waitHook { nullptr };
 // Engines alive; the first of a run clears every port's live values.
 LiveUnits g_liveUnits;
 
@@ -68,25 +62,18 @@ bool isMarker(int code)
     return code == kSweepTo115200 || code == kSweepTo230400;
 }
 
-int hooked(int ms)
-{
-    const CTest_SerialPort::WaitHook hook = g_waitHook.load(std::memory_order_acquire);
-    return hook ? hook(ms) : ms;
-}
-
-void clearPort(int p, int speed)
-{
-    CTest_SerialPort::bytes_sent[p].store(0, kRelaxed);
-    CTest_SerialPort::bytes_received[p].store(0, kRelaxed);
-    CTest_SerialPort::dis_bytes_sent[p].store(0, kRelaxed);
-    CTest_SerialPort::dis_bytes_received[p].store(0, kRelaxed);
-    CTest_SerialPort::update_start_time[p].clear();
-    CTest_SerialPort::update_stop_time[p].clear();
-    CTest_SerialPort::PortStatusOK[p].store(0, kRelaxed);
-    CTest_SerialPort::iComSpeed[p].store(speed, kRelaxed);
-}
-
 } // namespace
+
+void SerialLive::clear(int speed)
+{
+    bytes_sent.store(0, kRelaxed);
+    bytes_received.store(0, kRelaxed);
+    dis_bytes_sent.store(0, kRelaxed);
+    dis_bytes_received.store(0, kRelaxed);
+    update_start_time.clear();
+    PortStatusOK.store(0, kRelaxed);
+    iComSpeed.store(speed, kRelaxed);
+}
 
 int BaudSpeed(int code)
 {
@@ -121,20 +108,16 @@ int BaudSpeed(int code)
 }
 
 CTest_SerialPort::CTest_SerialPort(const RunContext& ctx, int port, int slot)
-    : CTest_SerialPort(ctx, port, slot, ctx.platform.serialLine())
-{
-}
-
-CTest_SerialPort::CTest_SerialPort(const RunContext& ctx, int port, int slot, std::unique_ptr<SerialLine> line)
     : CTest_Base(ctx, slot, kSliceDefault)
     , m_port(std::clamp(port, 0, kNumSerialPorts - 1))
+    , m_live(ctx.run.live<SerialLive>(slot))
     , m_devicePath {}
     , m_displayName {}
-    , m_line(std::move(line))
+    , m_line(ctx.platform.serialLine())
     , m_send {}
     , m_recv {}
 {
-    std::snprintf(m_devicePath, sizeof m_devicePath, "%s", SerialDevicePath(m_port).c_str());
+    std::snprintf(m_devicePath, sizeof m_devicePath, "%s", ctx.platform.serialDevice(m_port).c_str());
     const char* slotName = (slot >= 0 && slot < kNumNamedSlots) ? SlotName(slot) : "Serial Port";
     std::snprintf(m_displayName, sizeof m_displayName, "%s: ttyS%d", slotName, port);
     std::snprintf(m_testName, sizeof m_testName, "%s", m_displayName);
@@ -153,7 +136,8 @@ CTest_SerialPort::CTest_SerialPort(const RunContext& ctx, int port, int slot, st
     m_handshake = relaxedLoad(testconfig.serial_disable_rts) == 0;
     m_delayMs = DutyDelayMs(SlotDutyCycle(testconfig, slot));
 
-    g_liveUnits.enter(m_port, kNumSerialPorts, [configured](int p) { clearPort(p, configured); });
+    g_liveUnits.enter(m_port, kSerialPortEngine.units,
+        [&ctx, configured](int p) { ctx.run.live<SerialLive>(kSerialPortEngine.slotOf(p)).clear(configured); });
 }
 
 CTest_SerialPort::~CTest_SerialPort()
@@ -162,9 +146,10 @@ CTest_SerialPort::~CTest_SerialPort()
     g_liveUnits.leave();
 }
 
-void CTest_SerialPort::SetWaitHookForTests(WaitHook hook)
+int CTest_SerialPort::hooked(int ms) const
 {
-    g_waitHook.store(hook, std::memory_order_release);
+    const auto& hook = m_ctx.settings<SerialSettings>().wait;
+    return hook ? hook(ms) : ms;
 }
 
 void CTest_SerialPort::pause(int ms)
@@ -183,7 +168,7 @@ void CTest_SerialPort::reportPending()
     if (!m_error)
         return;
     m_error = false;
-    PortStatusOK[m_port].store(0, kRelaxed);
+    m_live.PortStatusOK.store(0, kRelaxed);
     RecordError(m_errorCode, kLogTest);
 }
 
@@ -219,8 +204,8 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
         LogLine(3, m_displayName, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
 
     gettimeofday(&gTestModules[m_testID].start_time, nullptr);
-    update_start_time[m_port].storeNow();
-    iComSpeed[m_port].store(BaudSpeed(SerialPortSpeeds[m_speedIndex]), kRelaxed);
+    m_live.update_start_time.storeNow();
+    m_live.iComSpeed.store(BaudSpeed(SerialPortSpeeds[m_speedIndex]), kRelaxed);
 
     if (m_mode != 1 && m_mode != 2) {
         // Selected without a test mode: nothing to open or count.
@@ -229,7 +214,7 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     } else if (::geteuid() != 0 && ::faccessat(AT_FDCWD, m_devicePath, R_OK | W_OK, AT_EACCESS) != 0
         && errno == EACCES) {
         // Root, or a user the device lets in (the dialout group).
-        reportNow(203);
+        reportNow(kSerialErrorNotRoot);
         idle();
     } else if (openPort() != 0) {
         idle();
@@ -265,23 +250,23 @@ int CTest_SerialPort::applyWorking(int level)
     int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
     if (e) {
         LogLine(level, m_displayName, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-        return 54;
+        return kSerialErrorSetup;
     }
     SerialAttributes check;
     e = m_line->getAttributes(check);
     if (e) {
         LogLine(level, m_displayName, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-        return 54;
+        return kSerialErrorSetup;
     }
     if (check.inputSpeed() != wanted) {
         LogLine(
             level, m_displayName, "%s[%d]: Input speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
-        return 54;
+        return kSerialErrorSetup;
     }
     if (check.outputSpeed() != wanted) {
         LogLine(
             level, m_displayName, "%s[%d]: Output speed (%d baud) could not be set", kFn, __LINE__, BaudSpeed(wanted));
-        return 54;
+        return kSerialErrorSetup;
     }
     return 0;
 }
@@ -290,11 +275,11 @@ int CTest_SerialPort::openPort()
 {
     int e = m_line->open(m_devicePath);
     if (e) {
-        const int code = e == EACCES ? 50 : (e == ENOENT ? 51 : 52);
+        const int code = e == EACCES ? kSerialErrorAccess : (e == ENOENT ? kSerialErrorNoDevice : kSerialErrorOpen);
         LogLine(3, m_displayName, "%s-%s[%d]: strerror(%d) = *%s*", kSource, kFn, __LINE__, e, std::strerror(e));
         LogLine(3, m_displayName, "%s", e_strings[code]);
         LogLine(3, m_displayName, "%s Speed: %dbaud, fd:%d, Total: %llu, ErrorCode: %d", m_devicePath, speed(),
-            m_line->fd(), static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), e);
+            m_line->fd(), static_cast<unsigned long long>(m_live.bytes_sent.load(kRelaxed)), e);
         reportNow(code);
         return code;
     }
@@ -303,16 +288,16 @@ int CTest_SerialPort::openPort()
     e = m_line->getAttributes(m_saved);
     if (e) {
         LogLine(3, m_displayName, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-        reportNow(51);
-        return 51;
+        reportNow(kSerialErrorNoDevice);
+        return kSerialErrorNoDevice;
     }
     m_work = m_saved;
     m_work.makeRaw(m_handshake);
     m_work.setTiming(0, m_timeoutMs / 100);
     m_work.setSpeed(SerialPortSpeeds[m_speedIndex]);
     if (applyWorking(3) != 0) {
-        reportNow(54);
-        return 54;
+        reportNow(kSerialErrorSetup);
+        return kSerialErrorSetup;
     }
     LogLine(3, m_displayName, "%s[%d]: Attributes for \"%s\" (PortNum: %d) set and without errors.\n", kFn, __LINE__,
         m_devicePath, m_port);
@@ -324,7 +309,7 @@ int CTest_SerialPort::openPort()
     e = m_line->flush();
     if (e) {
         LogLine(4, m_displayName, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-        setError(53);
+        setError(kSerialErrorFlush);
     }
     return 0;
 }
@@ -399,8 +384,8 @@ int CTest_SerialPort::probe()
         LogLine(3, m_displayName, "%s[%d]: write: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
         LogLine(3, m_displayName, "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d",
             m_devicePath, speed(), 1, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
-            static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
-        setError(57);
+            static_cast<unsigned long long>(m_live.bytes_sent.load(kRelaxed)), err);
+        setError(kSerialErrorWrite);
     } else {
         // One byte's time on the line before looking for it.
         const int bytesPerSecond = speed() / 8;
@@ -414,18 +399,18 @@ int CTest_SerialPort::probe()
             LogLine(3, m_displayName,
                 "%s Speed: %dbaud, BlockSize: %d, test_bytessent: %d, fd:%x Total: %llu, errno: %d", m_devicePath,
                 speed(), 1, 1, static_cast<unsigned>(m_line->fd()),
-                static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
-            setError(58);
+                static_cast<unsigned long long>(m_live.bytes_sent.load(kRelaxed)), err);
+            setError(kSerialErrorRead);
         } else if (got != sent) {
             LogLine(3, m_displayName, "%s[%d]: test_reccode = %x, test_transcode = %x", kFn, __LINE__, got, sent);
-            setError(55);
+            setError(kSerialErrorCompare);
         } else {
             // From now on a read waits for a whole block.
             m_work.setTiming(kBlockSize, m_timeoutMs / 100);
             const int e = m_line->setAttributes(m_work, SerialApply::AfterFlush);
             if (e) {
                 LogLine(3, m_displayName, "%s[%d]: tcsetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-                setError(54);
+                setError(kSerialErrorSetup);
             }
         }
     }
@@ -463,7 +448,7 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
         if (stopped)
             return false;
         if (got != kBlockSize) {
-            const auto total = static_cast<unsigned long long>(bytes_received[m_port].load(kRelaxed));
+            const auto total = static_cast<unsigned long long>(m_live.bytes_received.load(kRelaxed));
             LogLine(4, m_displayName, "%s[%d]: Number of bytes read = %d", kFn, __LINE__, static_cast<int>(got));
             LogLine(4, m_displayName, "%s[%d]: read: strerror(%d) = *%s*", kFn, __LINE__, err, std::strerror(err));
             LogLine(3, m_displayName,
@@ -471,11 +456,11 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
                 m_devicePath, speed(), kBlockSize, block, static_cast<int>(got), static_cast<unsigned>(m_line->fd()),
                 total, err);
             dump("send", m_send, kBlockSize, loop, block);
-            setError(58);
+            setError(kSerialErrorRead);
             return true;
         }
-        const std::uint64_t received = bytes_received[m_port].fetch_add(kBlockSize, kRelaxed) + kBlockSize;
-        dis_bytes_received[m_port].store(received, kRelaxed);
+        const std::uint64_t received = m_live.bytes_received.fetch_add(kBlockSize, kRelaxed) + kBlockSize;
+        m_live.dis_bytes_received.store(received, kRelaxed);
         CountOperations(kBlockSize);
         if (!Active())
             return false;
@@ -495,7 +480,7 @@ bool CTest_SerialPort::readAndVerify(int loop, int loops)
                 static_cast<unsigned long long>(received), static_cast<unsigned>(err));
             LogLine(4, m_displayName, "Error at byte %d of %d (0x%2x trans., 0x%2x rec'd)\n", k, kBlockSize, m_send[k],
                 m_recv[k]);
-            setError(55);
+            setError(kSerialErrorCompare);
             return true;
         }
     }
@@ -510,22 +495,23 @@ int CTest_SerialPort::checkHandshake(int loop)
         int code;
     };
     static constexpr Step kSteps[]
-        = { { kModemRts, false, 130 }, { kModemRts, true, 131 }, { kModemDtr, false, 132 }, { kModemDtr, true, 133 } };
+        = { { kModemRts, false, kSerialErrorRtsLow }, { kModemRts, true, kSerialErrorRtsHigh },
+              { kModemDtr, false, kSerialErrorDtrLow }, { kModemDtr, true, kSerialErrorDtrHigh } };
     int bits = 0;
     int e = m_line->getModemLines(bits);
-    int code = e ? 202 : 0;
+    int code = e ? kSerialErrorModemLines : 0;
     for (const Step& s : kSteps) {
         if (code)
             break;
         bits = s.on ? (bits | s.mask) : (bits & ~s.mask);
         if ((e = m_line->setModemLines(bits)) != 0) {
-            code = 202;
+            code = kSerialErrorModemLines;
             break;
         }
         const timespec settle { 0, 1000 };
         nanosleep(&settle, nullptr);
         if ((e = m_line->getModemLines(bits)) != 0) {
-            code = 202;
+            code = kSerialErrorModemLines;
             break;
         }
         // The output line itself as the driver reports it, not CTS or DSR.
@@ -537,7 +523,7 @@ int CTest_SerialPort::checkHandshake(int loop)
             LogLine(4, m_displayName, "RTS/DTR passed (Sample 1 of 100)\n");
         return 0;
     }
-    if (code == 202)
+    if (code == kSerialErrorModemLines)
         LogLine(4, m_displayName, "%s[%d]: RTS/DTR: strerror(%d): *%s*", kFn, __LINE__, e, std::strerror(e));
     else
         LogLine(4, m_displayName, "%s[%d]: RTS/DTR: Error Code: %d, Error String: *%s*", kFn, __LINE__, code,
@@ -550,7 +536,7 @@ int CTest_SerialPort::checkHandshake(int loop)
 void CTest_SerialPort::detectOnce()
 {
     CountOperations(1);
-    PortStatusOK[m_port].store(1, kRelaxed);
+    m_live.PortStatusOK.store(1, kRelaxed);
     CountCycle();
     pause(kDetectWaitMs);
 }
@@ -564,7 +550,7 @@ void CTest_SerialPort::runPass()
     LogLine(4, m_displayName, "%s[%d]: Number of loops = %d/%d = %d\n", kFn, __LINE__, sp, 100, loops);
     if (const int e = m_line->flush()) {
         LogLine(4, m_displayName, "%s[%d]: tcflush: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-        setError(53);
+        setError(kSerialErrorFlush);
     }
 
     for (int i = 0; i < loops && Active() && !m_error; ++i) {
@@ -579,8 +565,8 @@ void CTest_SerialPort::runPass()
             if (stopped)
                 return;
             if (w == kBlockSize) {
-                const std::uint64_t sent = bytes_sent[m_port].fetch_add(kBlockSize, kRelaxed) + kBlockSize;
-                dis_bytes_sent[m_port].store(sent, kRelaxed);
+                const std::uint64_t sent = m_live.bytes_sent.fetch_add(kBlockSize, kRelaxed) + kBlockSize;
+                m_live.dis_bytes_sent.store(sent, kRelaxed);
                 CountOperations(kBlockSize);
                 continue;
             }
@@ -588,8 +574,8 @@ void CTest_SerialPort::runPass()
             LogLine(3, m_displayName,
                 "%s Speed: %dbaud, BlockSize: %d, Transfered: %d, fd:%x Total: %llu, ErrorCode: %d", m_devicePath, sp,
                 kBlockSize, static_cast<int>(w), static_cast<unsigned>(m_line->fd()),
-                static_cast<unsigned long long>(bytes_sent[m_port].load(kRelaxed)), err);
-            setError(57);
+                static_cast<unsigned long long>(m_live.bytes_sent.load(kRelaxed)), err);
+            setError(kSerialErrorWrite);
         }
         pause(m_delayMs);
         if (i % 100 == 0)
@@ -623,7 +609,7 @@ void CTest_SerialPort::runPass()
         ++next; // the smaller sweep's marker inside the larger sweep
     }
     m_speedIndex = next;
-    iComSpeed[m_port].store(BaudSpeed(SerialPortSpeeds[next]), kRelaxed);
+    m_live.iComSpeed.store(BaudSpeed(SerialPortSpeeds[next]), kRelaxed);
     if (changeSpeed() == 0)
         LogLine(4, m_displayName, "%s[%d]: Cycling baud speed to %d bits/sec", kFn, __LINE__, speed());
 }
@@ -633,13 +619,13 @@ int CTest_SerialPort::changeSpeed()
     const int e = m_line->getAttributes(m_work);
     if (e) {
         LogLine(4, m_displayName, "%s[%d]: tcgetattr: strerror(%d) = *%s*", kFn, __LINE__, e, std::strerror(e));
-        setError(54);
-        return 54;
+        setError(kSerialErrorSetup);
+        return kSerialErrorSetup;
     }
     m_work.setSpeed(SerialPortSpeeds[m_speedIndex]);
     if (applyWorking(4) != 0) {
-        setError(54);
-        return 54;
+        setError(kSerialErrorSetup);
+        return kSerialErrorSetup;
     }
     return 0;
 }
@@ -679,6 +665,6 @@ extern const EngineInfo kSerialPortEngine = {
     .window = LiveWindowKind::SerialPort,
     .icon = ":/icons/serial.png",
     .entry = Test_Thread_SerialPort,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<SerialLive>(); },
+    .errorCodes = kSerialErrorCodes,
 };

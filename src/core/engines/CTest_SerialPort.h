@@ -16,20 +16,65 @@
 //      for the line (polled in 100 ms slices up to the configured timeout,
 //      so a missing echo never holds the thread) and at every pause.
 //
-// Threadsafety: an engine is used by its own thread. The class-wide arrays
-// are written by the port's own thread (and cleared by constructors) and
-// read by the GUI thread at any time.
+// Threadsafety: an engine is used by its own thread. A port's SerialLive is
+// written by the port's own thread (and cleared by constructors) and read by
+// the GUI thread at any time.
 #pragma once
 
 #include "RunContext.h"
 
 #include "CTest_Base.h"
+#include "LiveStatus.h"
 #include "LiveTime.h"
 #include "SerialLine.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+// Every error the serial port test raises.
+enum SerialError : int {
+    kSerialErrorAccess = 50,
+    kSerialErrorNoDevice = 51, // missing, or no tty
+    kSerialErrorOpen = 52,
+    kSerialErrorFlush = 53,
+    kSerialErrorSetup = 54,
+    kSerialErrorCompare = 55,
+    kSerialErrorWrite = 57,
+    kSerialErrorRead = 58,
+    kSerialErrorRtsLow = 130,
+    kSerialErrorRtsHigh = 131,
+    kSerialErrorDtrLow = 132,
+    kSerialErrorDtrHigh = 133,
+    kSerialErrorModemLines = 202,
+    kSerialErrorNotRoot = 203,
+};
+inline constexpr int kSerialErrorCodes[] = { kSerialErrorAccess, kSerialErrorNoDevice, kSerialErrorOpen,
+    kSerialErrorFlush, kSerialErrorSetup, kSerialErrorCompare, kSerialErrorWrite, kSerialErrorRead, kSerialErrorRtsLow,
+    kSerialErrorRtsHigh, kSerialErrorDtrLow, kSerialErrorDtrHigh, kSerialErrorModemLines, kSerialErrorNotRoot };
+
+// One port's live values, written by its engine, read by its window.
+struct SerialLive : LiveStatus {
+    std::atomic<std::uint64_t> bytes_sent { 0 };
+    std::atomic<std::uint64_t> bytes_received { 0 };
+    std::atomic<std::uint64_t> dis_bytes_sent { 0 };
+    std::atomic<std::uint64_t> dis_bytes_received { 0 };
+    // When the port's test started.
+    LiveTimeval update_start_time;
+    std::atomic<int> iComSpeed { 0 };
+    std::atomic<int> PortStatusOK { 0 };
+
+    // The values of a port not yet started at `speed` bits/s.
+    void clear(int speed);
+};
+
+// What a run may change of the serial port test.
+struct SerialSettings {
+    // Every wait of the engine asks this first and sleeps what it returns
+    // instead; empty: real waits.
+    std::function<int(int requestedMs)> wait;
+};
 
 constexpr int kNumSerialSpeeds = 15;
 // Termios speed codes by serial_baud_index, with the two sweep markers and
@@ -53,23 +98,12 @@ public:
     static constexpr int kLongErrorWaitMs = 10000; // after a probe error or a pass's pending error
     static constexpr int kIdleStepMs = 10000;
 
-    // Live values by port number, for the serial port windows.
-    static std::atomic<std::uint64_t> bytes_sent[kNumSerialPorts];
-    static std::atomic<std::uint64_t> bytes_received[kNumSerialPorts];
-    static std::atomic<std::uint64_t> dis_bytes_sent[kNumSerialPorts];
-    static std::atomic<std::uint64_t> dis_bytes_received[kNumSerialPorts];
-    static LiveTimeval update_start_time[kNumSerialPorts];
-    static LiveTimeval update_stop_time[kNumSerialPorts];
-    static std::atomic<int> iComSpeed[kNumSerialPorts];
-    static std::atomic<int> PortStatusOK[kNumSerialPorts];
-
-    // Reads the port's settings. The first engine alive clears the live
-    // values of all ports and sets every speed to the configured one; a
-    // later one only its own port's, so that ports already counting keep
-    // their figures. Test thread.
+    // Reads the port's settings; the line and the device path come from the
+    // context's platform. The first engine alive clears the live values of
+    // all ports and sets every speed to the configured one; a later one only
+    // its own port's, so that ports already counting keep their figures.
+    // Test thread.
     CTest_SerialPort(const RunContext& ctx, int port, int slot);
-    // The same on a given line (tests).
-    CTest_SerialPort(const RunContext& ctx, int port, int slot, std::unique_ptr<SerialLine> line);
     ~CTest_SerialPort() override;
 
     void test_entry(int port) override;
@@ -100,13 +134,9 @@ public:
     const char* devicePath() const { return m_devicePath; }
     const char* displayName() const { return m_displayName; }
 
-    // Test-only: every wait of the engine asks `hook` first and sleeps what
-    // it returns instead; null restores real waits.
-    using WaitHook = int (*)(int requestedMs);
-    static void SetWaitHookForTests(WaitHook hook);
-
 private:
     enum class WaitResult { Ready, TimedOut, Stopped, Failed };
+    int hooked(int ms) const;
     void pause(int ms);
     void setError(int code);
     void reportPending();
@@ -119,9 +149,10 @@ private:
     long readBlock(std::uint8_t* buf, int n, int& err, bool& stopped);
     void dump(const char* which, const std::uint8_t* buf, int n, int loop, int block);
     bool readAndVerify(int loop, int loops);
-    int speed() const { return iComSpeed[m_port].load(std::memory_order_relaxed); }
+    int speed() const { return m_live.iComSpeed.load(std::memory_order_relaxed); }
 
     int m_port;
+    SerialLive& m_live;
     char m_devicePath[64];
     char m_displayName[100];
     std::unique_ptr<SerialLine> m_line;
