@@ -53,7 +53,7 @@ private:
     std::shared_ptr<T> m_share;
 };
 
-// Slot 4's live values; the counts start at 0 with each engine.
+// The 2D slot's live values; the counts start at 0 with each engine.
 struct Graphics2DLive : LiveStatus {
     std::atomic<std::uint64_t> lines { 0 };
     std::atomic<std::uint64_t> shapes { 0 };
@@ -64,7 +64,7 @@ struct Graphics2DLive : LiveStatus {
     WindowShare<GraphicsCanvas> canvas;
 };
 
-// Slot 5's live values. The animation state carries over from one run to
+// The 3D slot's live values. The animation state carries over from one run to
 // the next; the engine steps it, the window draws it.
 struct Graphics3DLive : LiveStatus {
     std::atomic<int> hourOfDay { 0 }; // 0..350, steps of 10 degrees
