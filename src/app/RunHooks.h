@@ -41,7 +41,7 @@ public:
         // Live windows register here as the tests gain them.
         QWidget*& window = m_app.testWindow[static_cast<std::size_t>(slot)];
         if (!window)
-            window = CreateGraphicsWindow(slot); // slots 4 and 5 only
+            window = CreateGraphicsWindow(m_app.run(), slot); // slots 4 and 5 only
         if (!window && slot >= 0 && slot < kNumNamedSlots)
             window = CreateTestWindow(m_app.run(), slot, SlotName(slot), &m_app);
         if (QWidget* w = window) {

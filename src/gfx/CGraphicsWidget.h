@@ -8,12 +8,16 @@
 
 #include <memory>
 
+class Run;
+struct Graphics2DLive;
+
 class CGraphicsWidget : public QWidget {
 public:
-    // A top-level, fixed-size window titled with the slot's name showing
-    // `canvas`. GUI thread.
-    explicit CGraphicsWidget(std::shared_ptr<GraphicsCanvas> canvas, QWidget* parent = nullptr);
-    // Stops repaint requests and releases the window's share of the canvas.
+    // A top-level, fixed-size window titled with the name of `slot`, showing
+    // a new canvas that it hands over to the slot's test thread through the
+    // run. GUI thread.
+    CGraphicsWidget(const Run& run, int slot, QWidget* parent = nullptr);
+    // Stops repaint requests and takes the canvas back from the run.
     ~CGraphicsWidget() override;
 
     const std::shared_ptr<GraphicsCanvas>& canvas() const { return m_canvas; }
@@ -24,5 +28,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    std::shared_ptr<GraphicsCanvas> m_canvas;
+    Graphics2DLive& m_live;
+    const std::shared_ptr<GraphicsCanvas> m_canvas = std::make_shared<GraphicsCanvas>();
 };

@@ -1,9 +1,10 @@
 #include "COpenGLWidget.h"
 
 #include "DebugTrace.h"
+#include "EngineInfo.h"
 #include "GraphicsTests.h"
 #include "Results.h"
-#include "TestSlots.h"
+#include "Run.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -11,19 +12,10 @@
 
 #include <GL/glu.h>
 
-std::atomic<int> COpenGLWidget::HourOfDay { 0 };
-std::atomic<int> COpenGLWidget::zDisplacement { 0 };
-std::atomic<int> COpenGLWidget::zDirection { -1 };
-std::atomic<int> COpenGLWidget::lightPositionAngle { 0 };
-std::atomic<int> COpenGLWidget::renderCount { 0 };
 GLubyte COpenGLWidget::checkImage[kNumTextures][kTexSize][kTexSize][4];
 
 namespace {
 
-// The window that test threads' repaint requests reach.
-RepaintRelay g_repaint;
-
-COpenGLWidget::QuadricMaker g_newQuadric = gluNewQuadric;
 constexpr int kLogTest3D = 13; // "3D Graphics" in the event log's test names
 
 void setMaterial(const GLfloat ambient[4], const GLfloat diffuse[4], const GLfloat specular[4], GLfloat shininess,
@@ -52,12 +44,15 @@ void COpenGLWidget::makeCheckImage()
     }
 }
 
-COpenGLWidget::COpenGLWidget(QWidget* parent)
+COpenGLWidget::COpenGLWidget(const Run& run, int slot, QWidget* parent)
     : QOpenGLWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    , m_live(run.live<Graphics3DLive>(slot))
+    , m_slot(slot)
+    , m_newQuadric(gluNewQuadric)
 {
     InitGraphicsResources();
     setObjectName("openGLWidget3D");
-    setWindowTitle(SlotName(kSlot3D));
+    setWindowTitle(SlotName(slot));
     setWindowIcon(QIcon(":/gfx/3d.png"));
     setFixedSize(kWidth, kHeight);
 
@@ -70,12 +65,14 @@ COpenGLWidget::COpenGLWidget(QWidget* parent)
     format.setBlueBufferSize(8);
     format.setDepthBufferSize(24);
     setFormat(format);
-    g_repaint.attach(this);
+    m_repaint->attach(this);
+    m_live.repaint.publish(m_repaint);
 }
 
 COpenGLWidget::~COpenGLWidget()
 {
-    g_repaint.detach(this);
+    m_repaint->detach(this);
+    m_live.repaint.withdraw(m_repaint.get());
     if (texName && context()) {
         makeCurrent();
         glDeleteTextures(1, &texName);
@@ -83,14 +80,9 @@ COpenGLWidget::~COpenGLWidget()
     }
 }
 
-void COpenGLWidget::requestRepaint()
+void COpenGLWidget::setQuadricMaker(QuadricMaker maker)
 {
-    g_repaint.request();
-}
-
-void COpenGLWidget::SetQuadricMaker(QuadricMaker maker)
-{
-    g_newQuadric = maker ? maker : gluNewQuadric;
+    m_newQuadric = maker ? maker : gluNewQuadric;
 }
 
 void COpenGLWidget::closeEvent(QCloseEvent* event)
@@ -170,30 +162,30 @@ void COpenGLWidget::resizeGL(int w, int h)
 void COpenGLWidget::paintGL()
 {
     // Cleared first, so a request made during this frame queues the next.
-    g_repaint.painted();
+    m_repaint->painted();
     animate();
 }
 
 void COpenGLWidget::animate()
 {
-    const GLfloat a = static_cast<GLfloat>(HourOfDay.load(std::memory_order_relaxed));
-    const GLfloat z = static_cast<GLfloat>(zDisplacement.load(std::memory_order_relaxed));
+    const GLfloat a = static_cast<GLfloat>(m_live.hourOfDay.load(std::memory_order_relaxed));
+    const GLfloat z = static_cast<GLfloat>(m_live.zDisplacement.load(std::memory_order_relaxed));
 
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glPushMatrix();
-    glRotatef(static_cast<GLfloat>(lightPositionAngle.load(std::memory_order_relaxed)), 0.0f, 0.0f, 1.0f);
+    glRotatef(static_cast<GLfloat>(m_live.lightPositionAngle.load(std::memory_order_relaxed)), 0.0f, 0.0f, 1.0f);
     const GLfloat lightPosition[] = { 3.0f, 3.0f, 3.0f, 0.0f }; // directional
     glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
     glPopMatrix();
 
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    GLUquadric* quadric = g_newQuadric();
+    GLUquadric* quadric = m_newQuadric();
     if (!quadric) {
         // Out of memory for GLU: no scene and no frame to count. Said once
         // until a quadric can be made again, not at every frame.
         if (!m_quadricMissing)
-            RecordError(kSlot3D, 206, kLogTest3D);
+            RecordError(m_slot, kGraphics3DErrorNoOpenGL, kLogTest3D);
         m_quadricMissing = true;
         return;
     }
@@ -251,6 +243,6 @@ void COpenGLWidget::animate()
     glFlush();
     gluDeleteQuadric(quadric);
 
-    renderCount.fetch_add(1, std::memory_order_relaxed);
-    AddOperations(kSlot3D, kOpsPerFrame);
+    m_live.renderCount.fetch_add(1, std::memory_order_relaxed);
+    AddOperations(m_slot, kOpsPerFrame);
 }

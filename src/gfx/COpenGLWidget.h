@@ -1,15 +1,18 @@
 // The 3D test's window: an OpenGL scene of five lit spheres, four of them
-// textured with checkerboards, drawn by the GUI thread each time the test
-// thread asks for a repaint. Every frame counts into renderCount and slot 5's
-// operation count. The user cannot close it; the run deletes it at the stop.
+// textured with checkerboards, drawn by the GUI thread as the slot's
+// Graphics3DLive stands each time the test thread asks for a repaint. Every
+// frame counts into its renderCount and the slot's operation count. The user
+// cannot close it; the run deletes it at the stop.
 #pragma once
 
+#include "GraphicsEngines.h"
 #include "RepaintRelay.h"
 
 #include <QOpenGLWidget>
 
-#include <atomic>
+#include <memory>
 
+class Run;
 struct GLUquadric;
 
 class COpenGLWidget : public QOpenGLWidget {
@@ -21,32 +24,21 @@ public:
     // Operations one frame counts: 5 spheres of 32 x 32 quads, 2 triangles each.
     static constexpr int kOpsPerFrame = 5 * 32 * 32 * 2;
 
-    // Animation state: written by the test thread, read by the GUI thread;
-    // it carries over from one run to the next.
-    static std::atomic<int> HourOfDay; // 0..350, steps of 10 degrees
-    static std::atomic<int> zDisplacement; // -50..50, steps of 10
-    static std::atomic<int> zDirection; // sign of the next step
-    static std::atomic<int> lightPositionAngle; // 0..359 degrees
-    // Frames rendered; the test sets it to 0 at its start.
-    static std::atomic<int> renderCount;
-
     // The four checkerboards, 8 x 8-pixel checkers in red, green, blue and
     // black, each with white; filled by makeCheckImage.
     static GLubyte checkImage[kNumTextures][kTexSize][kTexSize][4];
     static void makeCheckImage();
 
-    // A top-level, fixed-size window asking for a double-buffered RGBA
-    // surface with a depth buffer. GUI thread.
-    explicit COpenGLWidget(QWidget* parent = nullptr);
+    // A top-level, fixed-size window of `slot` asking for a double-buffered
+    // RGBA surface with a depth buffer; it takes the slot's repaint requests
+    // from now on. GUI thread.
+    COpenGLWidget(const Run& run, int slot, QWidget* parent = nullptr);
     ~COpenGLWidget() override;
 
-    // Asks the live 3D window, if there is one, for a repaint. Any thread.
-    static void requestRepaint();
-
-    // Test-only: makes the frames' quadrics instead of gluNewQuadric. Null
-    // restores it. GUI thread.
+    // Makes the frames' quadrics instead of gluNewQuadric (a test's fault);
+    // null restores it. GUI thread.
     using QuadricMaker = GLUquadric* (*)();
-    static void SetQuadricMaker(QuadricMaker maker);
+    void setQuadricMaker(QuadricMaker maker);
 
 protected:
     void initializeGL() override;
@@ -63,6 +55,10 @@ private:
     void animate();
     void traceMissingFeatures();
 
+    Graphics3DLive& m_live;
+    const int m_slot;
+    const std::shared_ptr<RepaintRelay> m_repaint = std::make_shared<RepaintRelay>();
+    QuadricMaker m_newQuadric;
     GLuint texName = 0;
     // A frame found no quadric to draw with, and that was reported.
     bool m_quadricMissing = false;

@@ -6,6 +6,7 @@
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "GraphicsTests.h"
+#include "Run.h"
 #include "Startup.h"
 
 #include <QFont>
@@ -31,9 +32,6 @@ constexpr int kIdleStepMs = 1000;
 // How long drawText keeps trying for the lock: the strip is drawn once a
 // burst, and a paint of the window holds the lock for well under this.
 constexpr int kTextLockTries = 20;
-
-std::string g_blitImagePath; // empty: the embedded image
-std::atomic<CTest_2DGraphics::PointArrayMaker> g_pointArrayMaker { nullptr };
 
 void reseedFromClock()
 {
@@ -74,28 +72,22 @@ void FormatStatusText(char* text, std::size_t size, std::uint64_t lines, std::ui
 
 CTest_2DGraphics::CTest_2DGraphics(const RunContext& ctx, int testID, std::shared_ptr<GraphicsCanvas> canvas)
     : CTest_Base(ctx, testID, kSliceGraphics)
+    , m_live(ctx.run.live<Graphics2DLive>(testID))
     , m_canvas(canvas ? std::move(canvas) : std::make_shared<GraphicsCanvas>())
     , m_painterPen(Qt::black, 1, Qt::SolidLine)
     , m_textPen(Qt::black, 1, Qt::SolidLine)
     , m_dutyCycle(ClampDutyCycle(SlotDutyCycle(testconfig, testID)))
-    , m_delayMs(DutyDelayMs(m_dutyCycle))
 {
     InitGraphicsResources();
+    m_live.lines.store(0, std::memory_order_relaxed);
+    m_live.shapes.store(0, std::memory_order_relaxed);
+    m_live.blits.store(0, std::memory_order_relaxed);
+    m_live.delayMs.store(DutyDelayMs(m_dutyCycle), std::memory_order_relaxed);
 }
 
 CTest_2DGraphics::~CTest_2DGraphics()
 {
     EndPainting();
-}
-
-void CTest_2DGraphics::SetBlitImageForTests(const char* path)
-{
-    g_blitImagePath = path ? path : "";
-}
-
-void CTest_2DGraphics::SetPointArrayMakerForTests(PointArrayMaker maker)
-{
-    g_pointArrayMaker.store(maker);
 }
 
 void CTest_2DGraphics::test_entry(int /*instance*/)
@@ -115,15 +107,16 @@ void CTest_2DGraphics::th_test_2dgraphics()
 
 int CTest_2DGraphics::SetUpDrawing()
 {
-    const PointArrayMaker make = g_pointArrayMaker.load();
-    m_linePoints = (make ? make : SetUpRandomPtsArray)(0, GraphicsCanvas::kWidth, GraphicsCanvas::kHeight);
-    m_blitPoints = (make ? make : SetUpRandomPtsArray)(kBlitSize, GraphicsCanvas::kWidth, GraphicsCanvas::kHeight);
+    const Graphics2DSettings& settings = m_ctx.settings<Graphics2DSettings>();
+    const auto make = settings.makePoints ? settings.makePoints : SetUpRandomPtsArray;
+    m_linePoints = make(0, GraphicsCanvas::kWidth, GraphicsCanvas::kHeight);
+    m_blitPoints = make(kBlitSize, GraphicsCanvas::kWidth, GraphicsCanvas::kHeight);
     if (!m_linePoints || !m_blitPoints)
-        return 205;
+        return kGraphics2DErrorNoPoints;
     // A QImage needs no GUI lock; it is the engine's own until drawn.
-    const QString path = g_blitImagePath.empty() ? QString(":/gfx/blit.png") : QString::fromStdString(g_blitImagePath);
-    if (!m_pixmapBitBlt.load(path))
-        return 9;
+    const std::string& file = settings.blitImagePath;
+    if (!m_pixmapBitBlt.load(file.empty() ? QString(":/gfx/blit.png") : QString::fromStdString(file)))
+        return kGraphics2DErrorNoImage;
     m_pixmapBitBlt = m_pixmapBitBlt.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     return 0;
 }
@@ -168,17 +161,18 @@ void CTest_2DGraphics::Standard2DGraphics()
     if (BeginPainting()) {
         // Each burst's drawing counts as it is done, so op_count is the
         // number of drawing operations of the run, cut-short cycle included.
+        const int delayMs = m_live.delayMs.load(std::memory_order_relaxed);
         while (Active()) {
             CountOperations(test_2dgraph_lines());
-            WaitMsecs(m_delayMs);
+            WaitMsecs(delayMs);
             if (!Active())
                 break;
             CountOperations(test_2dgraph_shapes());
-            WaitMsecs(m_delayMs);
+            WaitMsecs(delayMs);
             if (!Active())
                 break;
             CountOperations(test_2dgraph_rect());
-            WaitMsecs(m_delayMs);
+            WaitMsecs(delayMs);
             if (!Active())
                 break;
             CountCycle();
@@ -294,7 +288,7 @@ std::uint64_t CTest_2DGraphics::test_2dgraph_lines()
               current = line[kLinesPerBatch];
               return kLinesPerBatch;
           });
-    m_lineCount += count;
+    m_live.lines.fetch_add(count, std::memory_order_relaxed);
     drawText();
     return count;
 }
@@ -322,7 +316,7 @@ std::uint64_t CTest_2DGraphics::test_2dgraph_shapes()
               }
               return 2 * kShapePairsPerBatch;
           });
-    m_shapeCount += count;
+    m_live.shapes.fetch_add(count, std::memory_order_relaxed);
     drawText();
     return count;
 }
@@ -341,14 +335,14 @@ std::uint64_t CTest_2DGraphics::test_2dgraph_rect()
         }
         return kBlitsPerBatch;
     });
-    m_blitCount += count;
+    m_live.blits.fetch_add(count, std::memory_order_relaxed);
     drawText();
     return count;
 }
 
 void CTest_2DGraphics::drawText()
 {
-    FormatStatusText(m_statusText, sizeof m_statusText, m_lineCount, m_shapeCount, m_blitCount);
+    FormatStatusText(m_statusText, sizeof m_statusText, lineCount(), shapeCount(), blitCount());
     if (!m_painter.isActive())
         return;
     std::mutex& lock = m_canvas->lock;
@@ -377,6 +371,6 @@ void* Test_Thread_2DGraphics(void* arg)
 {
     return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_2DGraphics",
         [](const RunContext& ctx, int, int slot) -> std::unique_ptr<CTest_Base> {
-            return std::make_unique<CTest_2DGraphics>(ctx, slot, Current2DCanvas());
+            return std::make_unique<CTest_2DGraphics>(ctx, slot, ctx.run.live<Graphics2DLive>(slot).canvas.current());
         });
 }

@@ -1,15 +1,15 @@
-// The 2D graphics test (slot 4): bursts of random poly-lines, of ellipses
+// The 2D graphics test: bursts of random poly-lines, of ellipses
 // under rounded rectangles and of 64 x 64 image blits, about half a second
 // each, drawn by the test thread into the canvas its window shows, with the
 // running count of each kind in a status strip.
 //
 // Typical usage:
-//   1. The run start (GUI thread) creates the window and publishes its canvas
-//      (CreateGraphicsWindow), then starts Test_Thread_2DGraphics.
-//   2. The engine takes the published canvas; test_entry marks the slot
+//   1. The run start (GUI thread) creates the window, which hands its canvas
+//      over in the slot's Graphics2DLive, then starts Test_Thread_2DGraphics.
+//   2. The engine takes the canvas handed over; test_entry marks the slot
 //      active and runs th_test_2dgraphics: lines, shapes and blits bursts
 //      with the duty-cycle delay after each, one cycle per three bursts.
-//   3. The GUI asks for a stop by clearing thread_active[4]; a burst notices
+//   3. The GUI asks for a stop by clearing the slot's active flag; a burst notices
 //      after its current batch, a delay within one 10 ms slice.
 //
 // Threadsafety: the engine is used by its thread only. It touches the canvas
@@ -21,6 +21,7 @@
 
 #include "CTest_Base.h"
 #include "GraphicsCanvas.h"
+#include "GraphicsEngines.h"
 
 #include <QImage>
 #include <QPainter>
@@ -29,10 +30,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 // The status strip's text for the three counts, all scaled alike by the line
 // count: exact below 1000, thousands below 1000000, millions from there.
 void FormatStatusText(char* text, std::size_t size, std::uint64_t lines, std::uint64_t shapes, std::uint64_t blits);
+
+// The 2D engine's settings; the program uses the defaults.
+struct Graphics2DSettings {
+    // The blit image's file; empty: the embedded one.
+    std::string blitImagePath;
+    // Makes the point arrays; null: SetUpRandomPtsArray.
+    std::unique_ptr<std::int32_t[]> (*makePoints)(int margin, int width, int height) = nullptr;
+};
 
 class CTest_2DGraphics : public CTest_Base {
 public:
@@ -54,11 +64,12 @@ public:
     // Logs the start, draws cycles until stopped (unless the configuration
     // skips the test), logs the stop.
     void th_test_2dgraphics();
-    // The drawing cycles; reports 205 or 9 and idles when it cannot draw.
+    // The drawing cycles; reports a Graphics2DError and idles when it cannot
+    // draw.
     void Standard2DGraphics();
 
     // Builds both point arrays and loads the blit image. Returns 0, or the
-    // error code: 205 without arrays, 9 without the image.
+    // error code.
     int SetUpDrawing();
     // Opens and closes the engine's painter on the canvas (under the lock).
     // BeginPainting returns false when the slot was stopped first.
@@ -74,20 +85,13 @@ public:
     // Redraws the status strip from the totals.
     void drawText();
 
-    std::uint64_t lineCount() const { return m_lineCount; }
-    std::uint64_t shapeCount() const { return m_shapeCount; }
-    std::uint64_t blitCount() const { return m_blitCount; }
+    std::uint64_t lineCount() const { return m_live.lines.load(std::memory_order_relaxed); }
+    std::uint64_t shapeCount() const { return m_live.shapes.load(std::memory_order_relaxed); }
+    std::uint64_t blitCount() const { return m_live.blits.load(std::memory_order_relaxed); }
     const char* statusText() const { return m_statusText; }
     // The point arrays (null before SetUpDrawing): lines and shapes, blits.
     const std::int32_t* linePoints() const { return m_linePoints.get(); }
     const std::int32_t* blitPoints() const { return m_blitPoints.get(); }
-
-    // Test-only: the blit image's file (null restores the embedded one) and
-    // the point array maker (null restores SetUpRandomPtsArray). Set them
-    // before the engine is made. The program never sets either.
-    using PointArrayMaker = std::unique_ptr<std::int32_t[]> (*)(int margin, int width, int height);
-    static void SetBlitImageForTests(const char* path);
-    static void SetPointArrayMakerForTests(PointArrayMaker maker);
 
 private:
     template <class Batch> std::uint64_t burst(const char* colourSample, Batch&& batch);
@@ -96,6 +100,7 @@ private:
     // Waits `ms` exactly, in slices, ending early on a stop request.
     void throttle(int ms);
 
+    Graphics2DLive& m_live;
     std::shared_ptr<GraphicsCanvas> m_canvas;
     QPainter m_painter;
     QPen m_painterPen;
@@ -103,14 +108,10 @@ private:
     QImage m_pixmapBitBlt;
     char m_statusText[100] = {};
     int m_dutyCycle;
-    // The delay D after each burst, in ms.
-    int m_delayMs;
     std::unique_ptr<std::int32_t[]> m_linePoints;
     std::unique_ptr<std::int32_t[]> m_blitPoints;
-    std::uint64_t m_lineCount = 0;
-    std::uint64_t m_blitCount = 0;
-    std::uint64_t m_shapeCount = 0;
 };
 
-// Thread entry of slot 4: runs a CTest_2DGraphics on the published canvas.
+// Thread entry of the 2D slot: runs a CTest_2DGraphics on the canvas its
+// window handed over.
 void* Test_Thread_2DGraphics(void* arg);

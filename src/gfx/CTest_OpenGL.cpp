@@ -1,28 +1,27 @@
 #include "CTest_OpenGL.h"
 
-#include "COpenGLWidget.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "Run.h"
+#include "RepaintRelay.h"
 
 #include <cstdio>
 
-std::atomic<int> CTest_OpenGL::bt_delay_openGL { 0 };
-timeval CTest_OpenGL::timer_testStartTime {};
-
 CTest_OpenGL::CTest_OpenGL(const RunContext& ctx, int testID)
     : CTest_Base(ctx, testID, kSliceGraphics)
+    , m_live(ctx.run.live<Graphics3DLive>(testID))
     , m_testNumber(testID)
 {
     std::snprintf(m_name, sizeof m_name, "%.99s", m_testName);
-    gettimeofday(&timer_testStartTime, nullptr);
+    gettimeofday(&m_live.startTime, nullptr);
 }
 
 void CTest_OpenGL::computeAnimateParam()
 {
-    auto& hour = COpenGLWidget::HourOfDay;
-    auto& z = COpenGLWidget::zDisplacement;
-    auto& direction = COpenGLWidget::zDirection;
-    auto& light = COpenGLWidget::lightPositionAngle;
+    auto& hour = m_live.hourOfDay;
+    auto& z = m_live.zDisplacement;
+    auto& direction = m_live.zDirection;
+    auto& light = m_live.lightPositionAngle;
 
     int h = hour.load(std::memory_order_relaxed) + 10;
     hour.store(h >= 360 ? 0 : h, std::memory_order_relaxed);
@@ -45,10 +44,10 @@ void CTest_OpenGL::test_entry(int /*instance*/)
     MarkRunning();
     DPrintf("%s, %s[%d]: %s starts\n", KVX_WHERE, m_name);
     WaitMsecs(kStepMs);
-    COpenGLWidget::renderCount.store(0, std::memory_order_relaxed);
+    m_live.renderCount.store(0, std::memory_order_relaxed);
     LogStart();
     const int delay = DutyDelayMs(SlotDutyCycle(testconfig, m_testNumber));
-    bt_delay_openGL.store(delay, std::memory_order_relaxed);
+    m_live.delayMs.store(delay, std::memory_order_relaxed);
 
     // A cycle is 200 frames really rendered: a window that is not repainted
     // (hidden, or never shown) counts none, and a jump past a multiple of
@@ -56,9 +55,10 @@ void CTest_OpenGL::test_entry(int /*instance*/)
     int cyclesDone = 0;
     while (Active()) {
         computeAnimateParam();
-        COpenGLWidget::requestRepaint();
+        if (const auto repaint = m_live.repaint.current())
+            repaint->request();
         WaitMsecs(kStepMs);
-        const int due = COpenGLWidget::renderCount.load(std::memory_order_relaxed) / kFramesPerCycle;
+        const int due = m_live.renderCount.load(std::memory_order_relaxed) / kFramesPerCycle;
         if (due > cyclesDone) {
             for (; cyclesDone < due; ++cyclesDone)
                 CountCycle();

@@ -1,27 +1,26 @@
-// The 3D graphics test (slot 5): the test thread moves the scene of the 3D
+// The 3D graphics test: the test thread moves the scene of the 3D
 // window one step and asks for a repaint every 100 ms; the GUI thread renders
 // the frame (COpenGLWidget). Every 200 rendered frames make one cycle, after
 // which the test pauses for its duty-cycle delay.
 //
 // Typical usage:
 //   1. The run start checks that the display offers OpenGL (error 206 on
-//      slot 5 when not), creates the COpenGLWidget, then starts
+//      the slot when not), creates the COpenGLWidget, then starts
 //      Test_Thread_OpenGL.
 //   2. test_entry marks the slot active, sets renderCount to 0 and steps
 //      the animation until the slot is stopped.
-//   3. The GUI asks for a stop by clearing thread_active[5]; the test
+//   3. The GUI asks for a stop by clearing the slot's active flag; the test
 //      notices within one 10 ms slice.
 //
-// Threadsafety: the animation state and renderCount are atomics shared with
-// the GUI thread; the GL context is the GUI thread's alone.
+// Threadsafety: the animation state and renderCount (Graphics3DLive) are
+// atomics shared with the GUI thread; the GL context is the GUI thread's
+// alone.
 #pragma once
 
 #include "RunContext.h"
 
 #include "CTest_Base.h"
-
-#include <atomic>
-#include <sys/time.h>
+#include "GraphicsEngines.h"
 
 class CTest_OpenGL : public CTest_Base {
 public:
@@ -36,16 +35,13 @@ public:
     // Advances the animation state by one step: 10 degrees of turn, 10 of
     // displacement towards the end it is heading for, 1 degree of light.
     // The test thread (one writer).
-    static void computeAnimateParam();
-
-    // The duty-cycle delay after a cycle, in ms, and the engine's start.
-    static std::atomic<int> bt_delay_openGL;
-    static timeval timer_testStartTime;
+    void computeAnimateParam();
 
 private:
+    Graphics3DLive& m_live;
     int m_testNumber;
     char m_name[100] = {};
 };
 
-// Thread entry of slot 5.
+// Thread entry of the 3D slot.
 void* Test_Thread_OpenGL(void* arg);

@@ -35,11 +35,3 @@ struct GraphicsCanvas {
     // Asks the window to show what was drawn.
     RepaintRelay repaint;
 };
-
-// Hand-over from the run start to the 2D test thread: the canvas of the
-// window just created. Any thread.
-void Publish2DCanvas(std::shared_ptr<GraphicsCanvas> canvas);
-// The published canvas, or null.
-std::shared_ptr<GraphicsCanvas> Current2DCanvas();
-// Forgets `canvas` if it is the published one (its window is going).
-void Withdraw2DCanvas(const GraphicsCanvas* canvas);

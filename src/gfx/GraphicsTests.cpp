@@ -29,15 +29,11 @@ void RegisterGraphicsTests()
     ChildProc[kSlot3D] = Test_Thread_OpenGL;
 }
 
-QWidget* CreateGraphicsWindow(int slot)
+QWidget* CreateGraphicsWindow(const Run& run, int slot)
 {
-    if (slot == kSlot2D) {
-        auto canvas = std::make_shared<GraphicsCanvas>();
-        auto* window = new CGraphicsWidget(canvas);
-        Publish2DCanvas(std::move(canvas));
-        return window;
-    }
+    if (slot == kSlot2D)
+        return new CGraphicsWidget(run, slot);
     if (slot == kSlot3D)
-        return new COpenGLWidget();
+        return new COpenGLWidget(run, slot);
     return nullptr;
 }

@@ -4,15 +4,16 @@
 #pragma once
 
 class QWidget;
+class Run;
 
 // Puts Test_Thread_2DGraphics and Test_Thread_OpenGL into ChildProc at
 // slots 4 and 5. GUI thread, before the first run.
 void RegisterGraphicsTests();
 
-// Creates the live window of slot 4 (and publishes its canvas for the 2D
-// thread) or slot 5; null for every other slot. Top-level, not shown.
-// GUI thread, before the slot's thread starts.
-QWidget* CreateGraphicsWindow(int slot);
+// Creates the live window of slot 4 (which hands its canvas to the 2D
+// thread through `run`) or slot 5; null for every other slot. Top-level,
+// not shown. GUI thread, before the slot's thread starts.
+QWidget* CreateGraphicsWindow(const Run& run, int slot);
 
 // Makes the embedded images (blit image, window icons) loadable. Any
 // thread, any number of times.

@@ -1,131 +1,70 @@
 // The 3D test's animation steps, textures and frame-counted cycles; nothing
 // here needs a GL context.
-#include "TestContext.h"
 #include "AtomicField.h"
-#include "CLogger.h"
 #include "COpenGLWidget.h"
 #include "CTest_OpenGL.h"
-#include "ResultRecord.h"
-#include "Startup.h"
+#include "ProcessRun.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
-#include <vector>
-
-namespace {
 
 using namespace std::chrono_literals;
 
-void resetAnimation()
+TEST(ThreeD, AnimationSwingsAndWrapsAndTexturesAreEightPixelCheckers)
 {
-    COpenGLWidget::HourOfDay = COpenGLWidget::zDisplacement = COpenGLWidget::lightPositionAngle = 0;
-    COpenGLWidget::zDirection = -1;
-}
-
-TEST(AnimationStep, DisplacementSwingsBetweenMinus50And50AndTurnsWrapAt360)
-{
-    resetAnimation();
-    const std::vector<int> expected { -10, -20, -30, -40, -50, -40, -30, -20, -10, 0, 10, 20, 30, 40, 50, 40, 30, 20,
-        10, 0, -10, -20, -30, -40, -50, -40, -30, -20, -10, 0, 10, 20, 30, 40, 50, 40 };
-    std::vector<int> seen;
-    for (int step = 1; step <= 36; ++step) {
-        CTest_OpenGL::computeAnimateParam();
-        seen.push_back(COpenGLWidget::zDisplacement);
-        ASSERT_EQ(COpenGLWidget::HourOfDay, step == 36 ? 0 : step * 10) << step;
-        ASSERT_EQ(COpenGLWidget::lightPositionAngle, step);
+    ProcessRun process;
+    CTest_OpenGL engine(process.ctx, kSlot3D);
+    const Graphics3DLive& live = process.run.live<Graphics3DLive>(kSlot3D);
+    const int swing[20] = { -10, -20, -30, -40, -50, -40, -30, -20, -10, 0, 10, 20, 30, 40, 50, 40, 30, 20, 10, 0 };
+    for (int step = 1; step <= 1036; ++step) {
+        engine.computeAnimateParam();
+        ASSERT_EQ(std::tuple(live.hourOfDay.load(), live.lightPositionAngle.load(), live.zDisplacement.load()),
+            std::tuple(step % 36 * 10, step % 360, swing[(step - 1) % 20]))
+            << step;
     }
-    EXPECT_EQ(seen, expected);
-    for (int i = 0; i < 1000; ++i) {
-        CTest_OpenGL::computeAnimateParam();
-        const int z = COpenGLWidget::zDisplacement;
-        ASSERT_TRUE(z >= -50 && z <= 50 && z % 10 == 0) << z << " after " << i;
-    }
-    COpenGLWidget::lightPositionAngle = 359;
-    CTest_OpenGL::computeAnimateParam();
-    EXPECT_EQ(COpenGLWidget::lightPositionAngle, 0);
-}
 
-TEST(Checkerboard, EightPixelCheckersInFourColours)
-{
     COpenGLWidget::makeCheckImage();
     // (row, column) -> checker value c, worked out by hand.
-    const struct {
-        int i, j, c;
-    } texels[] = { { 0, 0, 0 }, { 7, 7, 0 }, { 0, 8, 255 }, { 8, 0, 255 }, { 8, 8, 0 }, { 15, 16, 255 }, { 63, 63, 0 },
-        { 63, 0, 255 }, { 24, 40, 0 }, { 33, 47, 255 } };
-    for (const auto& t : texels) {
-        const GLubyte c = static_cast<GLubyte>(t.c);
-        const GLubyte want[4][4] = { { 255, c, c, 255 }, { c, 255, c, 255 }, { c, c, 255, 255 }, { c, c, c, 255 } };
+    for (const auto& [i, j, c] : { std::tuple(0, 0, 0), { 7, 7, 0 }, { 0, 8, 255 }, { 8, 0, 255 }, { 8, 8, 0 },
+             { 15, 16, 255 }, { 63, 0, 255 }, { 24, 40, 0 }, { 33, 47, 255 } }) {
+        const GLubyte v = static_cast<GLubyte>(c);
+        const GLubyte want[4][4] = { { 255, v, v, 255 }, { v, 255, v, 255 }, { v, v, 255, 255 }, { v, v, v, 255 } };
         for (int tex = 0; tex < 4; ++tex)
-            EXPECT_EQ(0, std::memcmp(COpenGLWidget::checkImage[tex][t.i][t.j], want[tex], 4))
-                << "texture " << tex << " at row " << t.i << ", column " << t.j;
+            EXPECT_EQ(0, std::memcmp(COpenGLWidget::checkImage[tex][i][j], want[tex], 4))
+                << tex << ": " << i << "," << j;
     }
-    // What glTexImage2D reads: textures one after another, row-major.
-    const GLubyte* bytes = &COpenGLWidget::checkImage[0][0][0][0];
-    EXPECT_EQ(bytes[(1 * 64 * 64 + 0 * 64 + 8) * 4], 255) << "texture 1, row 0, column 8: white";
-    EXPECT_EQ(bytes[(3 * 64 * 64 + 9 * 64 + 9) * 4], 0) << "texture 3, row 9, column 9: black";
 }
 
-class ThreeDLoop : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::memset(&testconfig, 0, sizeof testconfig);
-        std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        testconfig.duty_cycle[kSlot3D] = 100;
-        tests_running = 0;
-        gLogger = new CLogger("dummyStr");
-    }
-    void TearDown() override
-    {
-        SetSlotActive(kSlot3D, false);
-        delete gLogger;
-        gLogger = nullptr;
-    }
-    static std::uint32_t cycles() { return relaxedLoad(resultfile.results[kSlot3D].cycles); }
-};
-
-TEST_F(ThreeDLoop, ACycleIsTwoHundredRenderedFrames)
+TEST(ThreeD, ACycleIsTwoHundredRenderedFrames)
 {
-    resetAnimation();
-    COpenGLWidget::renderCount = 777; // left from an earlier run
+    std::memset(&resultfile, 0, sizeof resultfile);
+    testconfig.duty_cycle[kSlot3D] = 100;
+    ProcessRun process;
+    Graphics3DLive& live = process.run.live<Graphics3DLive>(kSlot3D);
+    live.renderCount = 777; // left from an earlier run
     gThreadData[kSlot3D].test_id = kSlot3D;
-    gThreadData[kSlot3D].context = &TestContext();
+    gThreadData[kSlot3D].context = &process.ctx;
     pthread_t thread;
     ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_OpenGL, &gThreadData[kSlot3D]), 0);
-    for (int i = 0; i < 300 && COpenGLWidget::HourOfDay == 0; ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(COpenGLWidget::renderCount, 0) << "each run counts its own frames";
-
+    const auto cycles = [] { return relaxedLoad(resultfile.results[kSlot3D].cycles); };
     // No window, nothing rendered: the test steps on but counts no cycle.
-    std::this_thread::sleep_for(500ms);
-    EXPECT_GE(COpenGLWidget::HourOfDay, 40);
-    EXPECT_EQ(cycles(), 0u);
-
-    COpenGLWidget::renderCount = 199;
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(cycles(), 0u);
-    COpenGLWidget::renderCount = 200;
-    for (int i = 0; i < 100 && cycles() < 1; ++i)
-        std::this_thread::sleep_for(10ms);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(cycles(), 1u) << "once per 200 frames, not once per look";
-    COpenGLWidget::renderCount = 601; // two more passed between two looks
-    for (int i = 0; i < 100 && cycles() < 3; ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(cycles(), 3u);
-
+    std::this_thread::sleep_for(700ms);
+    EXPECT_TRUE(live.renderCount == 0 && live.hourOfDay >= 40 && cycles() == 0) << "each run counts its own frames";
+    for (const auto& [frames, want] : { std::pair(199, 0u), { 200, 1u }, { 601, 3u } }) {
+        live.renderCount = frames; // 601: two more passed between two looks
+        for (int i = 0; i < 100 && cycles() < want; ++i)
+            std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(cycles(), want) << "once per 200 frames, not once per look";
+    }
     const auto t0 = std::chrono::steady_clock::now();
     SetSlotActive(kSlot3D, false);
     pthread_join(thread, nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
-    EXPECT_EQ(std::tuple(tests_running.load(), relaxedLoad(gThreadData[kSlot3D].running), SlotActive(kSlot3D)),
-        std::tuple(0, 0, false));
+    EXPECT_EQ(std::tuple(tests_running.load(), relaxedLoad(gThreadData[kSlot3D].running)), std::tuple(0, 0));
     EXPECT_GT(gTestModules[kSlot3D].stop_time.tv_sec, 0);
 }
-
-} // namespace

@@ -1,202 +1,120 @@
 // The 2D test's engine drawing into a real canvas from its own thread, with
 // the canvas lock taken by the test where the GUI would take it.
-#include "AtomicField.h"
-#include "TestContext.h"
-#include "CLogger.h"
 #include "CTest_2DGraphics.h"
-#include "ErrorClassification.h"
-#include "ResultRecord.h"
-#include "Startup.h"
-#include "TempDir.h"
+#include "EngineFixture.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
-
-namespace {
-
 using namespace std::chrono_literals;
 
-class TwoD : public ::testing::Test {
+class TwoD : public EngineFixture {
 protected:
     void SetUp() override
     {
-        std::memset(&testconfig, 0, sizeof testconfig);
-        std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        tests_running = 0;
+        EngineFixture::SetUp();
         testconfig.duty_cycle[kSlot2D] = 100;
-        testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
-        testconfig.trace_level = 4;
-        g_fpActivityLog = std::fopen(dir.file("trace.log").c_str(), "w");
-        gLogger = new CLogger("dummyStr");
-        for (int code : { 9, 205 })
-            e_classification[code] = kSevWarning, std::snprintf(e_strings[code], kErrorTextSize, "2D error %d", code);
-        Publish2DCanvas(canvas);
+        live.canvas.publish(canvas);
     }
-    void TearDown() override
-    {
-        SetSlotActive(kSlot2D, false);
-        Withdraw2DCanvas(canvas.get());
-        CTest_2DGraphics::SetBlitImageForTests(nullptr);
-        CTest_2DGraphics::SetPointArrayMakerForTests(nullptr);
-        delete gLogger; // closes the trace
-        gLogger = nullptr;
-    }
-    std::string trace() { return std::fflush(g_fpActivityLog), ReadFile(dir.file("trace.log")); }
-    QImage snapshot()
-    {
-        std::lock_guard guard(canvas->lock);
-        return canvas->image.copy();
-    }
-    // Runs the slot's thread entry, as the run start does.
-    pthread_t startThread()
-    {
-        gThreadData[kSlot2D].test_id = kSlot2D;
-        gThreadData[kSlot2D].context = &TestContext();
-        pthread_t thread {};
-        EXPECT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &gThreadData[kSlot2D]), 0);
-        return thread;
-    }
-    TempDir dir;
+    void TearDown() override { SetSlotActive(kSlot2D, false), EngineFixture::TearDown(); }
+    QImage snapshot() { return std::lock_guard(canvas->lock), canvas->image.copy(); }
+    ProcessRun process;
+    Graphics2DLive& live = process.run.live<Graphics2DLive>(kSlot2D);
     std::shared_ptr<GraphicsCanvas> canvas = std::make_shared<GraphicsCanvas>();
 };
 
 TEST(StatusStrip, AllThreeCountsTakeTheScaleOfTheLineCount)
 {
-    const struct {
-        std::uint64_t lines, shapes, blits;
-        const char* text;
-    } cases[] = {
-        { 999, 123456, 2000000, "Li:999\t\tSh:123456\t\tRe:2000000" },
-        { 1000, 20, 999999, "Li:1.000K\t\tSh:0.020K\t\tRe:999.999K" },
-        { 999999, 1500, 7, "Li:999.999K\t\tSh:1.500K\t\tRe:0.007K" },
-        { 1000000, 2500000, 40, "Li:1.000M\t\tSh:2.500M\t\tRe:0.000M" },
-    };
-    for (const auto& c : cases) {
+    using Case = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, const char*>;
+    for (const auto& [lines, shapes, blits, want] : { Case(999, 123456, 2000000, "Li:999\t\tSh:123456\t\tRe:2000000"),
+             Case(1000, 20, 999999, "Li:1.000K\t\tSh:0.020K\t\tRe:999.999K"),
+             Case(999999, 1500, 7, "Li:999.999K\t\tSh:1.500K\t\tRe:0.007K"),
+             Case(1000000, 2500000, 40, "Li:1.000M\t\tSh:2.500M\t\tRe:0.000M") }) {
         char text[100];
-        FormatStatusText(text, sizeof text, c.lines, c.shapes, c.blits);
-        EXPECT_STREQ(text, c.text);
+        FormatStatusText(text, sizeof text, lines, shapes, blits);
+        EXPECT_STREQ(text, want);
     }
 }
 
-TEST_F(TwoD, PointsAndBlitsStayInsideTheWindow)
+TEST_F(TwoD, AHeldCanvasLockDrawsNothingYetBurstsEndThenCyclesDrawWholeBatchesCountedOnce)
 {
-    CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
+    live.lines = 7; // left from an earlier run
+    CTest_2DGraphics engine(process.ctx, kSlot2D, canvas);
     ASSERT_EQ(engine.SetUpDrawing(), 0);
-    int widestLine = 0;
-    for (int i = 0; i < 9998; ++i) { // the last two pairs stay (0, 0)
-        const int x = engine.linePoints()[2 * i], y = engine.linePoints()[2 * i + 1];
-        const int bx = engine.blitPoints()[2 * i], by = engine.blitPoints()[2 * i + 1];
-        ASSERT_TRUE(x >= 0 && x < 300 && y >= 20 && y < 200) << "line point " << x << "," << y;
-        ASSERT_TRUE(bx >= 0 && bx + 64 <= 300 && by >= 20 && by + 64 <= 200) << "blit at " << bx << "," << by;
-        widestLine = std::max(widestLine, x);
-    }
-    EXPECT_GT(widestLine, 240) << "lines use the whole width, not the blits' margin";
-}
-
-TEST_F(TwoD, HeldCanvasLockDrawsAndCountsNothingYetBurstsEnd)
-{
-    CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
-    ASSERT_EQ(engine.SetUpDrawing(), 0);
+    const std::int32_t *lines = engine.linePoints(), *blits = engine.blitPoints();
+    EXPECT_GT(*std::max_element(lines, lines + 19996), 240) << "lines use the whole width, not the blits' margin";
+    for (int i = 0; i < 19996; i += 2) // the last two pairs stay (0, 0)
+        ASSERT_TRUE(blits[i] + 64 <= 300 && blits[i + 1] >= 20 && blits[i + 1] + 64 <= 200) << i;
     SetSlotActive(kSlot2D, true);
     ASSERT_TRUE(engine.BeginPainting());
-    std::uint64_t (CTest_2DGraphics::*const bursts[])() = { &CTest_2DGraphics::test_2dgraph_lines,
-        &CTest_2DGraphics::test_2dgraph_shapes, &CTest_2DGraphics::test_2dgraph_rect };
     const QImage blank = snapshot();
-    for (auto burst : bursts) {
-        std::uint64_t count = 1;
-        std::unique_lock held(canvas->lock); // the GUI painting, all along
-        const auto t0 = std::chrono::steady_clock::now();
-        std::thread([&] { count = (engine.*burst)(); }).join();
-        const auto took = std::chrono::steady_clock::now() - t0;
-        held.unlock();
-        EXPECT_EQ(count, 0u);
-        EXPECT_TRUE(took >= 500ms && took < 2s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
-    }
-    EXPECT_TRUE(snapshot() == blank) << "nothing drawn, not even the strip";
-    EXPECT_EQ(engine.lineCount() + engine.shapeCount() + engine.blitCount(), 0u);
+    std::unique_lock held(canvas->lock); // the GUI painting, all along
+    std::thread([&] {
+        for (auto burst : { &CTest_2DGraphics::test_2dgraph_lines, &CTest_2DGraphics::test_2dgraph_shapes,
+                 &CTest_2DGraphics::test_2dgraph_rect }) {
+            const auto t0 = std::chrono::steady_clock::now();
+            EXPECT_EQ((engine.*burst)(), 0u);
+            const auto took = std::chrono::steady_clock::now() - t0;
+            EXPECT_TRUE(took >= 500ms && took < 2s) << (took / 1ms);
+        }
+    }).join();
+    held.unlock();
+    EXPECT_TRUE(snapshot() == blank && live.lines + live.shapes + live.blits == 0) << "not even the strip";
     EXPECT_EQ(trace().find("Select new random color"), std::string::npos);
 
-    // Lock free: each burst draws whole batches and the strip shows them.
-    const std::uint64_t perBatch[] = { 10, 20, 10 };
-    for (int i = 0; i < 3; ++i) {
-        std::uint64_t count = 0;
-        const auto burst = bursts[i];
-        std::thread([&] { count = (engine.*burst)(); }).join();
-        EXPECT_TRUE(count > 0 && count % perBatch[i] == 0) << i << ": " << count;
-    }
-    EXPECT_TRUE(snapshot().copy(0, 0, 300, 15) != blank.copy(0, 0, 300, 15));
-    EXPECT_TRUE(snapshot().copy(0, 15, 300, 185) != blank.copy(0, 15, 300, 185));
-    char expected[100];
-    FormatStatusText(expected, sizeof expected, engine.lineCount(), engine.shapeCount(), engine.blitCount());
-    std::lock_guard guard(canvas->lock);
-    EXPECT_STREQ(canvas->status, expected);
-    EXPECT_NE(trace().find(", 2D Graphics, Select new random color. Draw shapes - number: 50 (sample 1 of 50)."),
-        std::string::npos);
-}
-
-TEST_F(TwoD, CyclesCountEveryDrawingOperationOnce)
-{
-    CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
     std::thread runner([&] { engine.test_entry(0); });
     for (int i = 0; i < 1000 && relaxedLoad(resultfile.results[kSlot2D].cycles) < 1; ++i)
         std::this_thread::sleep_for(10ms);
     SetSlotActive(kSlot2D, false);
     runner.join();
-    tests_running = 0; // the thread entry's part
-    EXPECT_GE(resultfile.results[kSlot2D].cycles, 1u);
-    EXPECT_GT(engine.blitCount(), 0u);
+    EXPECT_TRUE(live.lines % 10 == 0 && live.shapes % 20 == 0 && live.blits % 10 == 0 && live.blits > 0);
     // Each operation once, not the running totals again every cycle.
-    EXPECT_EQ(resultfile.results[kSlot2D].op_count, engine.lineCount() + engine.shapeCount() + engine.blitCount());
+    EXPECT_EQ(resultfile.results[kSlot2D].op_count, live.lines + live.shapes + live.blits);
+    for (const QRect area : { QRect(0, 0, 300, 15), QRect(0, 15, 300, 185) }) // the strip, the drawing
+        EXPECT_TRUE(snapshot().copy(area) != blank.copy(area));
+    char expected[100];
+    FormatStatusText(expected, sizeof expected, live.lines, live.shapes, live.blits);
+    EXPECT_STREQ(canvas->status, expected);
+    EXPECT_GE(count(trace(), ", 2D Graphics, Select new random color. Draw shapes - number: 50 (sample 1 of 50)."), 1);
 }
 
-TEST_F(TwoD, SkipLeavesOnlyTheStartAndStopLines)
+// The thread entry as the run starts it: a skip ends by itself with only the
+// start and stop lines; an error is said once, then it idles until stopped.
+TEST_F(TwoD, SkipOrNoImageOrNoPointsDrawsNothing)
 {
-    testconfig.twod_test_skip = 1;
-    const QImage blank = snapshot();
-    pthread_join(startThread(), nullptr); // ends by itself
-    const std::string text = trace();
-    const auto start = text.find(", 2D Graphics, Starting test");
-    const auto stop = text.find(", 2D Graphics, Stopping test");
-    EXPECT_TRUE(start != std::string::npos && stop > start && stop != std::string::npos) << text;
-    EXPECT_EQ(text.find("2D Graphics", start + 3), stop + 2) << "nothing in between";
-    EXPECT_EQ(text.find("2D Graphics", stop + 3), std::string::npos);
-    EXPECT_TRUE(snapshot() == blank);
-    const _resultinfo& r = resultfile.results[kSlot2D];
-    EXPECT_EQ(std::tuple(r.cycles, r.op_count, tests_running.load(), relaxedLoad(gThreadData[kSlot2D].running)),
-        std::tuple(0u, 0ull, 0, 0));
-}
-
-TEST_F(TwoD, NoImageOrNoPointsIsReportedOnceThenIdlesUntilStopped)
-{
-    for (int code : { 9, 205 }) {
+    for (const auto& [code, text] :
+        { std::pair(0, "Stopping test"), { 9, "2D graphics test image could not be loaded - 2D test not run" },
+            { 205, "2D graphics test could not allocate memory - 2D test not run" } }) {
         SCOPED_TRACE(code);
         TearDown(), SetUp();
+        testconfig.twod_test_skip = code == 0;
+        Graphics2DSettings settings;
         if (code == 9)
-            CTest_2DGraphics::SetBlitImageForTests(dir.file("missing.png").c_str());
-        else
-            CTest_2DGraphics::SetPointArrayMakerForTests(
-                [](int, int, int) { return std::unique_ptr<std::int32_t[]>(); });
-        const pthread_t thread = startThread();
+            settings.blitImagePath = dir.file("missing.png");
+        else if (code == 205)
+            settings.makePoints = [](int, int, int) { return std::unique_ptr<std::int32_t[]>(); };
+        process.ctx.setSettings(settings);
+        const QImage blank = snapshot();
+        gThreadData[kSlot2D].test_id = kSlot2D, gThreadData[kSlot2D].context = &process.ctx;
+        pthread_t thread {};
+        ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &gThreadData[kSlot2D]), 0);
         std::this_thread::sleep_for(1500ms); // past an idle step of 1000 ms
-        EXPECT_EQ(relaxedLoad(gThreadData[kSlot2D].running), 1) << "idles until stopped";
+        EXPECT_EQ(relaxedLoad(gThreadData[kSlot2D].running), code ? 1 : 0);
         const auto t0 = std::chrono::steady_clock::now();
         SetSlotActive(kSlot2D, false);
         pthread_join(thread, nullptr);
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
-
         const _resultinfo& r = resultfile.results[kSlot2D];
-        EXPECT_EQ(std::tuple(r.errors, r.last_error, resultfile.classes[kSlot2D].warning),
-            std::tuple(1u, static_cast<unsigned>(code), 1u));
-        ASSERT_EQ(gLogger->GetNumberLines(), 1);
-        int test = -1;
-        const std::string line = gLogger->GetLine(0, &test, nullptr);
-        EXPECT_EQ(test, 10) << "the event log's 2D Graphics";
-        EXPECT_NE(line.find(", 2D Graphics, 2D error " + std::to_string(code)), std::string::npos) << line;
+        EXPECT_EQ(std::tuple(r.cycles, r.op_count, r.errors, r.last_error, resultfile.classes[kSlot2D].warning),
+            std::tuple(0u, 0ull, code ? 1u : 0u, static_cast<unsigned>(code), code ? 1u : 0u));
+        EXPECT_TRUE(snapshot() == blank && tests_running == 0);
+        const std::string all = trace(), slot = ", 2D Graphics, ";
+        const auto start = all.find(slot + "Starting test"), at = all.find(slot + text);
+        EXPECT_TRUE(start < at && at != std::string::npos && count(all, "2D Graphics") == (code ? 3 : 2)) << all;
+        int test = -1; // the event log's line: 2D Graphics (10), with the error's text
+        const std::string first = gLogger->GetNumberLines() ? gLogger->GetLine(0, &test, nullptr) : "";
+        EXPECT_TRUE(gLogger->GetNumberLines() == (code ? 1 : 0) && test == (code ? 10 : -1)
+            && first.find(code ? text : "") != std::string::npos)
+            << first;
     }
 }
-
-} // namespace

@@ -1,8 +1,17 @@
 // What core knows of the 2D and 3D graphics tests. Their code needs the GUI
 // libraries and lives in src/gfx; the program supplies their thread
 // entries through its run context.
+#include "GraphicsEngines.h"
+
 #include "ConfigRecord.h"
 #include "EngineInfo.h"
+
+namespace {
+
+constexpr int kGraphics2DErrors[] = { kGraphics2DErrorNoImage, kGraphics2DErrorNoPoints };
+constexpr int kGraphics3DErrors[] = { kGraphics3DErrorNoOpenGL };
+
+} // namespace
 
 extern const EngineInfo kGraphics2DEngine = {
     .name = "2D Graphics",
@@ -16,8 +25,8 @@ extern const EngineInfo kGraphics2DEngine = {
     .window = LiveWindowKind::Graphics2D,
     .icon = ":/icons/2d.png",
     .entry = nullptr,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<Graphics2DLive>()); },
+    .errorCodes = kGraphics2DErrors,
 };
 
 extern const EngineInfo kGraphics3DEngine = {
@@ -32,6 +41,6 @@ extern const EngineInfo kGraphics3DEngine = {
     .window = LiveWindowKind::Graphics3D,
     .icon = ":/icons/3d.png",
     .entry = nullptr,
-    .makeLive = nullptr,
-    .errorCodes = {},
+    .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<Graphics3DLive>()); },
+    .errorCodes = kGraphics3DErrors,
 };
