@@ -1,14 +1,22 @@
-// A user at a real X display, played through xdotool: finds windows by their
+// The built program run as a process from a copy of its directory, and a
+// user at a real X display played through xdotool: finds windows by their
 // title, types into them, walks the menu bar with the keyboard, clicks,
 // takes screenshots (ImageMagick's import) and reads the clipboard (xclip).
 #pragma once
 
+#include "TempDir.h"
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <grp.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 inline std::string CommandOutput(const std::string& command)
@@ -36,6 +44,132 @@ inline bool WaitUntil(const std::function<bool()>& done, double seconds)
     return done();
 }
 
+inline std::string Tail(const std::string& text, std::size_t n = 3000)
+{
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
+
+inline std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// How a start differs from "./kalvextest" in the program directory.
+struct Launch {
+    std::vector<std::string> args;
+    std::vector<std::string> env; // NAME=value added, -NAME removed
+    uid_t uid = 0; // with `gid`: the user running it, when not 0
+    gid_t gid = 0;
+};
+
+// A copy of the built program's directory; each start writes its standard
+// output and error to out.txt there.
+class ProgramDir {
+public:
+    ProgramDir()
+    {
+        for (const auto& e : std::filesystem::directory_iterator(KVX_BIN_DIR))
+            if (e.is_regular_file())
+                std::filesystem::copy_file(e.path(), std::filesystem::path(dir.path()) / e.path().filename());
+    }
+    ~ProgramDir() { stop(); }
+
+    pid_t start(const Launch& launch = {})
+    {
+        pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir.path().c_str()) != 0)
+                ::_exit(126);
+            for (const auto& e : launch.env)
+                e[0] == '-' ? ::unsetenv(e.c_str() + 1) : ::putenv(const_cast<char*>(e.c_str()));
+            std::freopen("out.txt", "w", stdout);
+            ::dup2(::fileno(stdout), 2);
+            if (launch.uid != 0
+                && (::setgroups(1, &launch.gid) != 0 || ::setresgid(launch.gid, launch.gid, launch.gid) != 0
+                    || ::setresuid(launch.uid, launch.uid, launch.uid) != 0))
+                ::_exit(126);
+            std::vector<char*> argv { const_cast<char*>("./kalvextest") };
+            for (const auto& a : launch.args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv("./kalvextest", argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // Ends a program still running; its wait status.
+    int stop()
+    {
+        int status = -1;
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, &status, 0);
+        }
+        pid = -1;
+        return status;
+    }
+    // The wait status once the program has ended by itself, or -1.
+    int waitForExit(double seconds)
+    {
+        int status = -1;
+        if (!WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds))
+            return -1;
+        pid = -1;
+        return status;
+    }
+    // Polls file `name` until it holds `text` (or `seconds` pass); returns it.
+    std::string waitForText(const std::string& name, const std::string& text, double seconds) const
+    {
+        std::string now;
+        WaitUntil([&] { return (now = ReadFile(dir.file(name))).find(text) != std::string::npos; }, seconds);
+        return now;
+    }
+    void writeConfig(const _testconfig& cfg) const { WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg)); }
+    std::string out() const { return ReadFile(dir.file("out.txt")); }
+
+    TempDir dir;
+    pid_t pid = -1;
+};
+
+struct ReportRow {
+    long cycles = -1;
+    std::string operations;
+    std::string verdict;
+    bool counted() const { return !operations.empty() && operations[0] >= '1' && operations[0] <= '9'; }
+};
+
+// The row of the last ASCII result table whose test name starts with
+// `name`. Names stand right-aligned in 25 characters (longer ones are cut),
+// the other columns are apart by two spaces or more.
+inline ReportRow FindReportRow(const std::string& report, const std::string& name)
+{
+    const auto table = report.rfind("Test Name   Cycles");
+    if (table == std::string::npos)
+        return {};
+    for (auto line = report.find('\n', table); line != std::string::npos; line = report.find('\n', line + 1)) {
+        const std::string row = report.substr(line + 1, report.find('\n', line + 1) - line - 1);
+        if (row.size() < 26)
+            break;
+        const std::string head = row.substr(0, 25);
+        const auto first = head.find_first_not_of(' ');
+        if (first == std::string::npos || head.compare(first, name.size(), name) != 0)
+            continue;
+        std::vector<std::string> cells;
+        for (std::size_t at = 25; (at = row.find_first_not_of(' ', at)) != std::string::npos;) {
+            const auto end = row.find("  ", at);
+            cells.push_back(row.substr(at, end == std::string::npos ? end : end - at));
+            at = end;
+        }
+        if (cells.size() < 3)
+            return {};
+        return { std::strtol(cells[0].c_str(), nullptr, 10), cells[1], cells[2] };
+    }
+    return {};
+}
+
 struct Screenshot {
     int width = 0;
     int height = 0;
@@ -58,8 +192,7 @@ struct Screenshot {
         }
         return n;
     }
-    double greenShare() const { return pixels() ? double(countOf(1)) / double(pixels()) : 0; }
-    double redShare() const { return pixels() ? double(countOf(0)) / double(pixels()) : 0; }
+    double share(int channel) const { return pixels() ? double(countOf(channel)) / double(pixels()) : 0; }
 };
 
 class Desktop {
