@@ -1,7 +1,7 @@
 // The built program run as a process from a copy of its directory, and a
 // user at a real X display played through xdotool: finds windows by their
-// title, types into them, walks the menu bar with the keyboard, clicks,
-// takes screenshots (ImageMagick's import) and reads the clipboard (xclip).
+// title, types into them, walks the menu bar with the keyboard, clicks and
+// reads the clipboard (xclip).
 #pragma once
 
 #include "TempDir.h"
@@ -170,31 +170,6 @@ inline ReportRow FindReportRow(const std::string& report, const std::string& nam
     return {};
 }
 
-struct Screenshot {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
-
-    std::size_t pixels() const { return rgb.size() / 3; }
-    // How many pixels are clearly of one primary: that channel bright, the
-    // other two dark.
-    std::size_t countOf(int channel) const
-    {
-        std::size_t n = 0;
-        for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) {
-            const int c[3] = { rgb[i], rgb[i + 1], rgb[i + 2] };
-            bool others = true;
-            for (int k = 0; k < 3; ++k)
-                if (k != channel && c[k] >= 100)
-                    others = false;
-            if (c[channel] > 150 && others)
-                ++n;
-        }
-        return n;
-    }
-    double share(int channel) const { return pixels() ? double(countOf(channel)) / double(pixels()) : 0; }
-};
-
 class Desktop {
 public:
     // Empty when the display and every tool are there, else what is missing.
@@ -202,7 +177,7 @@ public:
     {
         if (!std::getenv("DISPLAY"))
             return "an X display (run under xvfb-run)";
-        for (const char* tool : { "xdotool", "xclip", "import" })
+        for (const char* tool : { "xdotool", "xclip" })
             if (std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) != 0)
                 return tool;
         return {};
@@ -259,21 +234,6 @@ public:
         for (int i = 0; i < item; ++i)
             sequence += " Down";
         return keys(id, "key alt") && keys(id, sequence + " Return");
-    }
-
-    Screenshot screenshot(const std::string& id) const
-    {
-        Screenshot shot;
-        const std::string ppm = CommandOutput("import -silent -window " + id + " -depth 8 ppm:- 2>/dev/null");
-        int maxval = 0, used = 0;
-        if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &shot.width, &shot.height, &maxval, &used) != 3 || maxval != 255)
-            return {};
-        const std::size_t size = std::size_t(shot.width) * std::size_t(shot.height) * 3;
-        // One whitespace byte ends the header.
-        if (ppm.size() < std::size_t(used) + 1 + size)
-            return {};
-        shot.rgb.assign(ppm.begin() + used + 1, ppm.begin() + used + 1 + long(size));
-        return shot;
     }
 
     std::string clipboard() const { return CommandOutput("xclip -o -selection clipboard 2>/dev/null"); }
