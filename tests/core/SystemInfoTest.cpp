@@ -45,25 +45,14 @@ std::string expand(std::string text, const TempDir& dir)
     return text;
 }
 
-// True when a trace line reads "<func>[<line number>]: <message>".
-bool hasTraceLine(const std::string& text, const std::string& func, const std::string& message)
+// Trace text with line numbers as in "func[#]: " and the test's own
+// directory as @TMP@.
+std::string normalised(const std::string& text, const TempDir& dir)
 {
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t close = line.size() - message.size() - 3;
-        if (line.rfind(func + "[", 0) == 0 && line.ends_with("]: " + message) && close > func.size() + 1
-            && line.find_first_not_of("0123456789", func.size() + 1) == close)
-            return true;
-    }
-    return false;
-}
-
-std::size_t countOf(const std::string& text, const std::string& what)
-{
-    std::size_t n = 0;
-    for (std::size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
-        ++n;
-    return n;
+    std::string out = std::regex_replace(text, std::regex("\\[[0-9]+\\]: "), "[#]: ");
+    for (std::size_t at; (at = out.find(dir.path())) != std::string::npos;)
+        out.replace(at, dir.path().size(), "@TMP@");
+    return out;
 }
 
 // statvfs of path, or all zero when that fails, as the lists record it.
@@ -258,13 +247,15 @@ TEST(OsText, UnopenableEtcIssueIsAlsoAnActivityTraceEvent)
     std::memset(&testconfig, 0, sizeof testconfig);
 
     const std::string message = "Failed to fopen(" + missing + ", rb), strerror(2): " + std::strerror(ENOENT);
-    EXPECT_TRUE(hasTraceLine(debug.text(), "TranslateEtcIssue", message)) << debug.text();
+    EXPECT_EQ(normalised(debug.text(), dir),
+        "TranslateEtcIssue[#]: Failed to fopen(@TMP@/no-such-issue, rb), strerror(2): "
+            + std::string(std::strerror(ENOENT)) + "\n");
     const std::string trace = ReadFile(dir.file("trace.log"));
     const std::size_t at = trace.find(", Status, TranslateEtcIssue[");
     ASSERT_NE(at, std::string::npos) << trace;
     EXPECT_EQ(trace.rfind("INFORMATION: ", 0), 0u) << trace;
     EXPECT_TRUE(trace.ends_with("]: " + message + "\n")) << trace;
-    EXPECT_EQ(countOf(trace, "\n"), 1u) << trace;
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 1) << trace;
 }
 
 // ---------------------------------------------------------------- classifiers
@@ -375,10 +366,7 @@ protected:
                     out += "fd set\n";
             }
         }
-        out += std::string("then ") + paths[count] + "\n";
-        for (std::size_t at; (at = out.find(dir.path())) != std::string::npos;)
-            out.replace(at, dir.path().size(), "@TMP@");
-        return out;
+        return normalised(out + "then " + paths[count] + "\n", dir);
     }
 
     std::unique_ptr<_testconfig> m_savedConfig = std::make_unique<_testconfig>(testconfig);
@@ -447,14 +435,13 @@ TEST_F(MountTables, UnreadableTablesAreTracedAndSkipped)
     WriteFile(tmp("mtab"), "/dev/sdd1 " + tmp("camera") + " vfat rw 0 0\n");
     EXPECT_EQ(BuildFileSystemStruct(disks.get(), tmp("no-fstab").c_str(), tmp("mtab").c_str()), 1);
     EXPECT_EQ(BuildMultimediaStruct(media.get(), tmp("no-fstab").c_str(), tmp("no-mtab").c_str()), 0);
-    const std::string text = trace.text();
-    EXPECT_NE(text.find("\n=================== MULTIMEDIA_DEVICES_START ===================\n"
-                        "\n=================== MULTIMEDIA_DEVICES_END ===================\n"),
-        std::string::npos);
-    const std::string missing = ") error 2, No such file or directory";
-    EXPECT_TRUE(hasTraceLine(text, "BuildFileSystemStruct", "setmntent(" + tmp("no-fstab") + missing));
-    EXPECT_TRUE(hasTraceLine(text, "BuildMultimediaStruct", "setmntent(" + tmp("no-fstab") + missing));
-    EXPECT_TRUE(hasTraceLine(text, "BuildMultimediaStruct", "setmntent(" + tmp("no-mtab") + missing));
+    const std::string text = "\n" + normalised(trace.text(), dir);
+    for (const char* lines : { "\n=================== MULTIMEDIA_DEVICES_START ===================\n"
+                               "\n=================== MULTIMEDIA_DEVICES_END ===================\n",
+             "\nBuildFileSystemStruct[#]: setmntent(@TMP@/no-fstab) error 2, No such file or directory\n",
+             "\nBuildMultimediaStruct[#]: setmntent(@TMP@/no-fstab) error 2, No such file or directory\n",
+             "\nBuildMultimediaStruct[#]: setmntent(@TMP@/no-mtab) error 2, No such file or directory\n" })
+        EXPECT_NE(text.find(lines), std::string::npos) << lines << text;
 }
 
 // The whole trace of building and updating the list is
