@@ -53,29 +53,31 @@ TEST_F(InitEnv, FirstStartCreatesLastUsedWithDefaults)
     EXPECT_NE(gLogger, nullptr);
 }
 
-TEST_F(InitEnv, NamedConfigurationIsLoadedAndNamed)
-{
-    writeConfig("mine.cfg", 0);
-    ASSERT_EQ(InitEnv_Main(true, "mine.cfg", true, dir.path()), 0);
-    EXPECT_TRUE(sink.boxes.empty());
-    EXPECT_STREQ(configfilename, "mine.cfg");
-    EXPECT_TRUE(autorun_flag);
-    EXPECT_FALSE(FileExists(dir.file("LastUsed.cfg"))) << "a good file needs no fallback save";
-}
-
-TEST_F(InitEnv, ConfigurationNamedWithASlashIsThePathGiven)
+// A usable named file is loaded and named, and LastUsed.cfg stays as it
+// was; a name with a slash is the path given, absolute or from the working
+// directory. The machine identity is loaded too.
+TEST_F(InitEnv, NamedConfigurationIsLoadedAndLastUsedKept)
 {
     writeConfig("LastUsed.cfg", 0, 5);
     const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
+    writeConfig("mine.cfg", 0, 11);
     std::filesystem::create_directories(dir.file("some/dir"));
-    const std::string lab = dir.file("some/dir/lab.cfg");
-    writeConfig(lab, 0, 37);
-    TempDir programDir;
-    ASSERT_EQ(InitEnv_Main(false, lab.c_str(), true, programDir.path()), 0);
-    EXPECT_TRUE(sink.boxes.empty()) << sink.boxes[0].caption;
-    EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 37);
-    EXPECT_STREQ(configfilename, lab.c_str());
-    EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
+    writeConfig(dir.file("some/dir/lab.cfg"), 0, 37);
+    WriteFile(dir.file("machineid.dat"), "Bench 7" + std::string(493, '\0'));
+    const std::pair<std::string, float> cases[] = { { "mine.cfg", 11 }, { dir.file("some/dir/lab.cfg"), 37 },
+        { std::filesystem::relative(dir.file("some/dir/lab.cfg")).string(), 37 } };
+    for (const auto& [name, stopTime] : cases) {
+        SCOPED_TRACE(name);
+        std::strcpy(configfilename, "LastUsed.cfg");
+        ASSERT_EQ(InitEnv_Main(true, name.c_str(), true, dir.path()), 0);
+        EXPECT_TRUE(sink.boxes.empty()) << sink.boxes[0].caption;
+        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, stopTime);
+        EXPECT_EQ(configfilename, name);
+        EXPECT_TRUE(autorun_flag);
+        EXPECT_STREQ(resultfile.machine_type, "Bench 7");
+        EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
+        ExitEnv_Main();
+    }
 }
 
 // A named file that cannot be used leaves the user on the settings kept in
@@ -103,48 +105,26 @@ TEST_F(InitEnv, UnusableNamedConfigurationFallsBackToLastUsedUntouched)
     }
 }
 
-TEST_F(InitEnv, MachineIdOf150BytesFillsTypeAndPartOfSerial)
+// Only the accumulate mode loads the saved totals, never the current run.
+TEST_F(InitEnv, AccumulateModeAloneLoadsTheSavedTotals)
 {
-    writeConfig("LastUsed.cfg", 0);
-    std::string id(150, 'T');
-    std::memset(id.data() + 100, 'S', 50);
-    WriteFile(dir.file("machineid.dat"), id);
-    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
-    EXPECT_EQ(std::string(resultfile.machine_type), std::string(99, 'T'));
-    EXPECT_EQ(std::string(resultfile.machine_serial).substr(0, 50), std::string(50, 'S'));
-    EXPECT_EQ(resultfile.machine_serial[99], '\0');
-    EXPECT_EQ(resultfile.notes[299], '\0');
-}
-
-TEST_F(InitEnv, AccumulateModeLoadsResultsButNotTheCurrentRun)
-{
-    writeConfig("LastUsed.cfg", 1);
     auto saved = std::make_unique<_resultfile>();
     std::memset(saved.get(), 0, sizeof *saved);
     saved->accum_results[kSlotMaths].cycles = 17;
     saved->accum_results[kSlotMaths].op_count = 1ull << 40;
     saved->results[kSlotMaths].cycles = 5;
     saved->accum_duration = 3600;
-    std::strcpy(saved->machine_type, "from results");
     WriteFile(dir.file(".accum_result.cfg"), bytesOf(saved.get(), sizeof *saved));
-
-    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
-    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 17u);
-    EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, 1ull << 40);
-    EXPECT_EQ(resultfile.accum_duration, 3600);
-    EXPECT_STREQ(resultfile.machine_type, "from results");
-    EXPECT_EQ(resultfile.results[kSlotMaths].cycles, 0u) << "the current run starts from zero";
-}
-
-TEST_F(InitEnv, OtherModesIgnoreTheAccumulatedFile)
-{
-    writeConfig("LastUsed.cfg", 0);
-    auto saved = std::make_unique<_resultfile>();
-    std::memset(saved.get(), 0, sizeof *saved);
-    saved->accum_results[kSlotMaths].cycles = 17;
-    WriteFile(dir.file(".accum_result.cfg"), bytesOf(saved.get(), sizeof *saved));
-    ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
-    EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, 0u);
+    for (int mode : { 1, 0 }) {
+        SCOPED_TRACE(mode);
+        writeConfig("LastUsed.cfg", mode);
+        ASSERT_EQ(InitEnv_Main(false, "", true, dir.path()), 0);
+        EXPECT_EQ(resultfile.accum_results[kSlotMaths].cycles, mode == 1 ? 17u : 0u);
+        EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, mode == 1 ? 1ull << 40 : 0);
+        EXPECT_EQ(resultfile.accum_duration, mode == 1 ? 3600 : 0);
+        EXPECT_EQ(resultfile.results[kSlotMaths].cycles, 0u) << "the current run starts from zero";
+        ExitEnv_Main();
+    }
 }
 
 // An installed program directory shared by a group of technicians: owned by
@@ -303,9 +283,12 @@ TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
     EXPECT_EQ(ReadFile(own + "/LastUsed.cfg").size(), sizeof(_testconfig));
 }
 
-TEST(StartupPaths, OverlongDirectoryOrDebugPathIsRefused)
+TEST(StartupChecks, OverlongPathsAreRefusedAndAWritableDirectoryAsksNothing)
 {
+    TempDir dir;
     RecordingSink sink;
+    CheckStartupPermissions(dir.path(), dir.file("debug.log"));
+    EXPECT_TRUE(sink.boxes.empty());
     EXPECT_TRUE(CheckPathLengths(std::string(299, 'd'), std::string(399, 'p')));
     EXPECT_FALSE(CheckPathLengths(std::string(300, 'd'), "x"));
     EXPECT_FALSE(CheckPathLengths("/tmp", std::string(400, 'p')));
@@ -339,14 +322,6 @@ TEST(StartupPermissionsDeathTest, BoxesForAnUnwritableDirectoryAndDebugFile)
             std::exit(ok ? 0 : 2);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-TEST(StartupPermissions, WritableDirectoryAsksNothing)
-{
-    TempDir dir;
-    RecordingSink sink;
-    CheckStartupPermissions(dir.path(), dir.file("debug.log"));
-    EXPECT_TRUE(sink.boxes.empty());
 }
 
 TEST(DebugTrace, TimedLinesCarryTheCtimePrefixAndPlainLinesNone)

@@ -1,14 +1,22 @@
-// A user at a real X display, played through xdotool: finds windows by their
-// title, types into them, walks the menu bar with the keyboard, clicks,
-// takes screenshots (ImageMagick's import) and reads the clipboard (xclip).
+// The built program run as a process from a copy of its directory, and a
+// user at a real X display played through xdotool: finds windows by their
+// title, types into them, walks the menu bar with the keyboard, clicks and
+// reads the clipboard (xclip).
 #pragma once
 
+#include "TempDir.h"
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <grp.h>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 inline std::string CommandOutput(const std::string& command)
@@ -36,31 +44,131 @@ inline bool WaitUntil(const std::function<bool()>& done, double seconds)
     return done();
 }
 
-struct Screenshot {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
+inline std::string Tail(const std::string& text, std::size_t n = 3000)
+{
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
 
-    std::size_t pixels() const { return rgb.size() / 3; }
-    // How many pixels are clearly of one primary: that channel bright, the
-    // other two dark.
-    std::size_t countOf(int channel) const
-    {
-        std::size_t n = 0;
-        for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) {
-            const int c[3] = { rgb[i], rgb[i + 1], rgb[i + 2] };
-            bool others = true;
-            for (int k = 0; k < 3; ++k)
-                if (k != channel && c[k] >= 100)
-                    others = false;
-            if (c[channel] > 150 && others)
-                ++n;
-        }
-        return n;
-    }
-    double greenShare() const { return pixels() ? double(countOf(1)) / double(pixels()) : 0; }
-    double redShare() const { return pixels() ? double(countOf(0)) / double(pixels()) : 0; }
+inline std::size_t Occurrences(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// How a start differs from "./kalvextest" in the program directory.
+struct Launch {
+    std::vector<std::string> args;
+    std::vector<std::string> env; // NAME=value added, -NAME removed
+    uid_t uid = 0; // with `gid`: the user running it, when not 0
+    gid_t gid = 0;
 };
+
+// A copy of the built program's directory; each start writes its standard
+// output and error to out.txt there.
+class ProgramDir {
+public:
+    ProgramDir()
+    {
+        for (const auto& e : std::filesystem::directory_iterator(KVX_BIN_DIR))
+            if (e.is_regular_file())
+                std::filesystem::copy_file(e.path(), std::filesystem::path(dir.path()) / e.path().filename());
+    }
+    ~ProgramDir() { stop(); }
+
+    pid_t start(const Launch& launch = {})
+    {
+        pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir.path().c_str()) != 0)
+                ::_exit(126);
+            for (const auto& e : launch.env)
+                e[0] == '-' ? ::unsetenv(e.c_str() + 1) : ::putenv(const_cast<char*>(e.c_str()));
+            std::freopen("out.txt", "w", stdout);
+            ::dup2(::fileno(stdout), 2);
+            if (launch.uid != 0
+                && (::setgroups(1, &launch.gid) != 0 || ::setresgid(launch.gid, launch.gid, launch.gid) != 0
+                    || ::setresuid(launch.uid, launch.uid, launch.uid) != 0))
+                ::_exit(126);
+            std::vector<char*> argv { const_cast<char*>("./kalvextest") };
+            for (const auto& a : launch.args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv("./kalvextest", argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+    // Ends a program still running; its wait status.
+    int stop()
+    {
+        int status = -1;
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, &status, 0);
+        }
+        pid = -1;
+        return status;
+    }
+    // The wait status once the program has ended by itself, or -1.
+    int waitForExit(double seconds)
+    {
+        int status = -1;
+        if (!WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, seconds))
+            return -1;
+        pid = -1;
+        return status;
+    }
+    // Polls file `name` until it holds `text` (or `seconds` pass); returns it.
+    std::string waitForText(const std::string& name, const std::string& text, double seconds) const
+    {
+        std::string now;
+        WaitUntil([&] { return (now = ReadFile(dir.file(name))).find(text) != std::string::npos; }, seconds);
+        return now;
+    }
+    void writeConfig(const _testconfig& cfg) const { WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg)); }
+    std::string out() const { return ReadFile(dir.file("out.txt")); }
+
+    TempDir dir;
+    pid_t pid = -1;
+};
+
+struct ReportRow {
+    long cycles = -1;
+    std::string operations;
+    std::string verdict;
+    bool counted() const { return !operations.empty() && operations[0] >= '1' && operations[0] <= '9'; }
+};
+
+// The row of the last ASCII result table whose test name starts with
+// `name`. Names stand right-aligned in 25 characters (longer ones are cut),
+// the other columns are apart by two spaces or more.
+inline ReportRow FindReportRow(const std::string& report, const std::string& name)
+{
+    const auto table = report.rfind("Test Name   Cycles");
+    if (table == std::string::npos)
+        return {};
+    for (auto line = report.find('\n', table); line != std::string::npos; line = report.find('\n', line + 1)) {
+        const std::string row = report.substr(line + 1, report.find('\n', line + 1) - line - 1);
+        if (row.size() < 26)
+            break;
+        const std::string head = row.substr(0, 25);
+        const auto first = head.find_first_not_of(' ');
+        if (first == std::string::npos || head.compare(first, name.size(), name) != 0)
+            continue;
+        std::vector<std::string> cells;
+        for (std::size_t at = 25; (at = row.find_first_not_of(' ', at)) != std::string::npos;) {
+            const auto end = row.find("  ", at);
+            cells.push_back(row.substr(at, end == std::string::npos ? end : end - at));
+            at = end;
+        }
+        if (cells.size() < 3)
+            return {};
+        return { std::strtol(cells[0].c_str(), nullptr, 10), cells[1], cells[2] };
+    }
+    return {};
+}
 
 class Desktop {
 public:
@@ -69,7 +177,7 @@ public:
     {
         if (!std::getenv("DISPLAY"))
             return "an X display (run under xvfb-run)";
-        for (const char* tool : { "xdotool", "xclip", "import" })
+        for (const char* tool : { "xdotool", "xclip" })
             if (std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) != 0)
                 return tool;
         return {};
@@ -126,21 +234,6 @@ public:
         for (int i = 0; i < item; ++i)
             sequence += " Down";
         return keys(id, "key alt") && keys(id, sequence + " Return");
-    }
-
-    Screenshot screenshot(const std::string& id) const
-    {
-        Screenshot shot;
-        const std::string ppm = CommandOutput("import -silent -window " + id + " -depth 8 ppm:- 2>/dev/null");
-        int maxval = 0, used = 0;
-        if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &shot.width, &shot.height, &maxval, &used) != 3 || maxval != 255)
-            return {};
-        const std::size_t size = std::size_t(shot.width) * std::size_t(shot.height) * 3;
-        // One whitespace byte ends the header.
-        if (ppm.size() < std::size_t(used) + 1 + size)
-            return {};
-        shot.rgb.assign(ppm.begin() + used + 1, ppm.begin() + used + 1 + long(size));
-        return shot;
     }
 
     std::string clipboard() const { return CommandOutput("xclip -o -selection clipboard 2>/dev/null"); }
