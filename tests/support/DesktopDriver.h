@@ -65,6 +65,7 @@ struct Launch {
     gid_t gid = 0;
 };
 
+#ifdef KVX_BIN_DIR
 // A copy of the built program's directory; each start writes its standard
 // output and error to out.txt there.
 class ProgramDir {
@@ -133,6 +134,7 @@ public:
     TempDir dir;
     pid_t pid = -1;
 };
+#endif
 
 struct ReportRow {
     long cycles = -1;
