@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -16,14 +15,20 @@ struct Parsed {
     std::string printed;
 };
 
-Parsed parse(std::vector<std::string> words)
+// argv for `words` after the program name; the words stay owned by the caller.
+std::vector<char*> argvOf(std::vector<std::string>& words)
 {
-    words.insert(words.begin(), "kalvextest");
     std::vector<char*> argv;
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
+    return argv;
+}
 
+Parsed parse(std::vector<std::string> words)
+{
+    words.insert(words.begin(), "kalvextest");
+    std::vector<char*> argv = argvOf(words);
     Parsed p;
     char* buf = nullptr;
     size_t len = 0;
@@ -35,142 +40,91 @@ Parsed parse(std::vector<std::string> words)
     return p;
 }
 
-struct LineCase {
-    std::vector<std::string> args;
-    std::string printed;
-};
-
-class CommandLinePrintedLines : public ::testing::TestWithParam<LineCase> { };
-
-TEST_P(CommandLinePrintedLines, PrintsTheOptionsLine)
+TEST(CommandLine, PrintsALinePerOption)
 {
     RecordingSink sink;
-    EXPECT_EQ(parse(GetParam().args).printed, GetParam().printed);
+    const struct {
+        std::vector<std::string> args;
+        std::string printed;
+    } cases[] = { { { "-s" }, "option --stdout\n" }, { { "--stdout" }, "option --stdout\n" },
+        { { "-d" }, "option --debugmode\n" }, { { "-d", "my.log" }, "option --debugmode with value `my.log'\n" },
+        { { "--debugmode", "my.log" }, "option --debugmode with value `my.log'\n" },
+        { { "-r" }, "option --redirect\n" }, { { "-r", "1" }, "option --redirect with value `1'\n" },
+        { { "-a" }, "option -a\n" }, { { "-C", "x.cfg" }, "option -C with value `x.cfg'\n" },
+        { { "--config", "x.cfg" }, "option -C with value `x.cfg'\n" }, { { "-R" }, "option -R with no argument\n" },
+        { { "-R", "500" }, "option -R with argument 500\n" }, { { "-t" }, "option -t\n" }, { { "-x" }, "?\n" },
+        { { "-h" }, "?\n" }, { { "-s", "-x", "-a" }, "option --stdout\n?\noption -a\n" },
+        // An optional argument must not swallow the next option.
+        { { "-d", "-s" }, "option --debugmode\noption --stdout\n" } };
+    for (const auto& c : cases)
+        EXPECT_EQ(parse(c.args).printed, c.printed) << c.args[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryOption, CommandLinePrintedLines,
-    ::testing::Values(LineCase { { "-s" }, "option --stdout\n" }, LineCase { { "--stdout" }, "option --stdout\n" },
-        LineCase { { "-d" }, "option --debugmode\n" },
-        LineCase { { "-d", "my.log" }, "option --debugmode with value `my.log'\n" },
-        LineCase { { "--debugmode", "my.log" }, "option --debugmode with value `my.log'\n" },
-        LineCase { { "-r" }, "option --redirect\n" }, LineCase { { "-r", "1" }, "option --redirect with value `1'\n" },
-        LineCase { { "-a" }, "option -a\n" }, LineCase { { "-C", "x.cfg" }, "option -C with value `x.cfg'\n" },
-        LineCase { { "--config", "x.cfg" }, "option -C with value `x.cfg'\n" },
-        LineCase { { "-R" }, "option -R with no argument\n" },
-        LineCase { { "-R", "500" }, "option -R with argument 500\n" }, LineCase { { "-t" }, "option -t\n" },
-        LineCase { { "-x" }, "?\n" }, LineCase { { "-s", "-x", "-a" }, "option --stdout\n?\noption -a\n" },
-        // An optional argument must not swallow the next option.
-        LineCase { { "-d", "-s" }, "option --debugmode\noption --stdout\n" }),
-    [](const ::testing::TestParamInfo<LineCase>& info) {
-        std::string name;
-        for (const auto& a : info.param.args)
-            for (char ch : a)
-                name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-        return name + "_" + std::to_string(info.index);
-    });
-
-TEST(CommandLineVersion, PrintsTheVersionLineAndStopsParsing)
+TEST(CommandLine, VersionAndHelpStopTheParsing)
 {
     Parsed p = parse({ "-s", "-v", "-a" });
     EXPECT_TRUE(p.opts.versionRequested);
-    const std::string version = std::string("Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: ")
-        + BuildDate() + " " + BuildTime() + "\n";
-    EXPECT_EQ(p.printed, "option --stdout\n" + version);
-}
+    EXPECT_EQ(p.printed,
+        "option --stdout\nVeltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: " + std::string(BuildDate())
+            + " " + BuildTime() + "\n");
 
-TEST(CommandLineVersion, RequestIsSeenWithoutSideEffects)
-{
-    std::vector<std::string> words { "kalvextest", "-d", "x", "--version" };
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    EXPECT_TRUE(CommandLineRequestsInfo(4, argv.data()));
-    EXPECT_STREQ(argv[2], "x") << "argv must not be permuted";
-    std::vector<std::string> none { "kalvextest", "-s", "v" };
-    std::vector<char*> argv2;
-    for (auto& w : none)
-        argv2.push_back(w.data());
-    argv2.push_back(nullptr);
-    EXPECT_FALSE(CommandLineRequestsInfo(3, argv2.data()));
-}
-
-TEST(CommandLineHelp, LongHelpListsEveryOptionAndStopsWhileShortHStaysUnknown)
-{
-    Parsed p = parse({ "-s", "--help", "-a" });
-    EXPECT_TRUE(p.opts.helpRequested);
-    EXPECT_FALSE(p.opts.versionRequested);
+    p = parse({ "-s", "--help", "-a" });
+    EXPECT_TRUE(p.opts.helpRequested && !p.opts.versionRequested);
     EXPECT_EQ(p.printed.rfind("option --stdout\nUsage: kalvextest", 0), 0u) << p.printed;
     EXPECT_EQ(p.printed.find("option -a"), std::string::npos) << "parsing stopped at --help";
     for (const char* o : { "--align-mem-address", "--config", "--debugmode", "--redirect", "--autostart", "--stdout",
              "--time-stamp", "--version", "--help" })
         EXPECT_NE(p.printed.find(o), std::string::npos) << o;
+    EXPECT_FALSE(parse({ "-h" }).opts.helpRequested);
 
-    Parsed h = parse({ "-h" });
-    EXPECT_FALSE(h.opts.helpRequested);
-    EXPECT_EQ(h.printed, "?\n");
-
-    std::vector<std::string> words { "kalvextest", "--help" };
-    std::vector<char*> argv { words[0].data(), words[1].data(), nullptr };
-    EXPECT_TRUE(CommandLineRequestsInfo(2, argv.data()));
+    // Seen before the parse, without side effects.
+    std::vector<std::string> words { "kalvextest", "-d", "x", "--version" };
+    std::vector<char*> argv = argvOf(words);
+    EXPECT_TRUE(CommandLineRequestsInfo(4, argv.data()));
+    EXPECT_STREQ(argv[2], "x") << "argv must not be permuted";
+    words = { "kalvextest", "--help" };
+    EXPECT_TRUE(CommandLineRequestsInfo(2, argvOf(words).data()));
+    words = { "kalvextest", "-s", "v" };
+    EXPECT_FALSE(CommandLineRequestsInfo(3, argvOf(words).data()));
 }
 
-TEST(CommandLineOptionalArguments, NextWordIsUsedAndAlsoListedAsNonOption)
+TEST(CommandLine, DebugFileIsTheNextWordAlsoListedAsNonOption)
 {
     Parsed p = parse({ "-d", "trace.txt", "-s" });
     EXPECT_EQ(p.opts.debugFileName, "trace.txt");
-    EXPECT_FALSE(p.opts.followConfigLogPath);
-    EXPECT_FALSE(p.opts.redirect);
+    EXPECT_FALSE(p.opts.followConfigLogPath || p.opts.redirect);
     EXPECT_EQ(p.opts.nonOptions, std::vector<std::string> { "trace.txt" });
-}
-
-TEST(CommandLineOptionalArguments, DebugWithoutNameKeepsDefaultFile)
-{
-    Parsed p = parse({ "-d" });
+    p = parse({ "-d" });
     EXPECT_EQ(p.opts.debugFileName, "debug.log");
     EXPECT_FALSE(p.opts.followConfigLogPath);
 }
 
-TEST(CommandLineAutostart, IntervalsBelowTheMinimumBecome3000)
+TEST(CommandLine, AutostartIntervalAndRedirectMode)
 {
-    struct {
+    const struct {
         std::vector<std::string> args;
-        int ms;
-    } cases[] = { { { "-R" }, 3000 }, { { "-R", "500" }, 3000 }, { { "-R", "2999" }, 3000 }, { { "-R", "3000" }, 3000 },
-        { { "-R", "10000" }, 10000 }, { { "-R", "abc" }, 3000 }, { { "--autostart", "-5" }, 3000 } };
-    for (const auto& c : cases) {
-        Parsed p = parse(c.args);
-        EXPECT_TRUE(p.opts.autorun);
-        EXPECT_EQ(p.opts.autostartMs, c.ms) << c.args.back();
-    }
-    EXPECT_FALSE(parse({ "-s" }).opts.autorun);
-}
-
-TEST(CommandLineRedirect, ModesFollowTheNumber)
-{
-    struct {
-        std::vector<std::string> args;
+        int autostartMs; // 0: no autostart
         bool redirect;
         int mode;
-    } cases[] = { { {}, true, 3 }, { { "-r" }, true, 3 }, { { "-r", "0" }, true, 0 }, { { "-r", "1" }, true, 1 },
-        { { "-r", "2" }, true, 2 }, { { "-s" }, false, 3 }, { { "-s", "-r", "2" }, true, 2 } };
+    } cases[] = { { { "-R" }, 3000, true, 3 }, { { "-R", "500" }, 3000, true, 3 }, { { "-R", "2999" }, 3000, true, 3 },
+        { { "-R", "3000" }, 3000, true, 3 }, { { "-R", "10000" }, 10000, true, 3 }, { { "-R", "abc" }, 3000, true, 3 },
+        { { "--autostart", "-5" }, 3000, true, 3 }, { {}, 0, true, 3 }, { { "-r" }, 0, true, 3 },
+        { { "-r", "0" }, 0, true, 0 }, { { "-r", "2" }, 0, true, 2 }, { { "-s" }, 0, false, 3 },
+        { { "-s", "-r", "1" }, 0, true, 1 } };
     for (const auto& c : cases) {
         Parsed p = parse(c.args);
-        EXPECT_EQ(p.opts.redirect, c.redirect);
-        EXPECT_EQ(p.opts.redirectMode, c.mode);
+        EXPECT_EQ(p.opts.autorun, c.autostartMs != 0) << c.args.size();
+        EXPECT_TRUE(!c.autostartMs || p.opts.autostartMs == c.autostartMs) << c.args.back();
+        EXPECT_EQ(std::pair(p.opts.redirect, p.opts.redirectMode), std::pair(c.redirect, c.mode)) << c.args.size();
     }
 }
 
-TEST(CommandLineConfigName, LongNamesAreCutTo99Characters)
+TEST(CommandLineConfigName, LongNamesAreCutMissingNamesAskToQuit)
 {
     const std::string name(150, 'n');
     Parsed p = parse({ "-C", name });
     EXPECT_EQ(std::string(p.opts.configName), name.substr(0, 99));
     EXPECT_EQ(p.printed, "option -C with value `" + name + "'\n");
-}
-
-TEST(CommandLineConfigName, MissingNameAsksToQuitAndContinuesWhenDismissed)
-{
     for (const auto& args : { std::vector<std::string> { "-C", "-s" }, std::vector<std::string> { "-s", "-C" } }) {
         RecordingSink sink;
         Parsed p = parse(args);

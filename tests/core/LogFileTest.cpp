@@ -8,15 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <thread>
 
 namespace {
 
-std::time_t fixedClock()
-{
-    return 1772794931; // 2026-03-06 11:02:11 UTC
-}
+using namespace std::chrono_literals;
 
 std::size_t count(const std::string& text, const std::string& what)
 {
@@ -36,13 +36,10 @@ protected:
     {
         ::setenv("TZ", "UTC", 1);
         ::tzset();
-        gReportClock = fixedClock;
+        gReportClock = [] { return std::time_t { 1772794931 }; }; // 2026-03-06 11:02:11 UTC
         std::snprintf(dirname, sizeof dirname, "%s", dir.path().c_str());
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(&testconfig, 0, sizeof testconfig);
-        KalvexTest_SetUpDefault(&testconfig);
-        std::memcpy(testconfig.magic, kConfigMagic, 8);
-        testconfig.version = 1;
+        testconfig = ValidConfig();
         testconfig.logging_enabled = 1;
         log = std::make_unique<CLogger>("dummyStr");
     }
@@ -52,89 +49,82 @@ protected:
         gReportClock = [] { return std::time(nullptr); };
     }
     std::string logText() { return ReadFile(dir.file("KVX_log.log")); }
-    void restart()
+    void restart(bool followConfig = true)
     {
         log = std::make_unique<CLogger>("dummyStr");
-        log->CreateLogFile(true);
+        log->CreateLogFile(followConfig);
     }
 };
 
 TEST_F(LogFiles, NewLogGetsSystemInformationThenEventLines)
 {
+    testconfig.log_detail_level = 7; // out of range in a loaded file: repaired
+    testconfig.trace_level = 9;
     log->CreateLogFile(true);
+    EXPECT_EQ(std::pair(testconfig.log_detail_level, testconfig.trace_level), std::pair(1, 2));
     EXPECT_STREQ(testconfig.log_directory, dir.path().c_str()) << "an empty directory becomes the program's";
     EXPECT_STREQ(gCurrentLogFile, dir.file("KVX_log.log").c_str());
     log->AddLine("Starting test\n", -1, 0, "CPU - Maths", 3);
     log->AddLine("an event with 100% and %s", 8, 0, nullptr, 1);
+    log->AddLine(std::string(300, 'm').c_str(), 10, 0, nullptr, 1);
     const std::string text = logText();
     EXPECT_EQ(text.rfind("Veltrane KalvexTest Log file  -  ", 0), 0u);
-    EXPECT_NE(text.find("SYSTEM INFORMATION\n"), std::string::npos);
+    EXPECT_LT(text.find("SYSTEM INFORMATION\n"), text.find("DETAILED EVENT LOG\n"));
     EXPECT_EQ(count(text, "DETAILED EVENT LOG\n"), 1u);
     EXPECT_NE(text.find(", Maths, an event with 100% and %s\n"), std::string::npos);
     EXPECT_EQ(text.find("Starting test"), std::string::npos) << "level 3 belongs to the trace only";
-    EXPECT_EQ(testconfig.log_header_written, 1);
-    // The header flag survives in LastUsed.cfg.
+    const auto at = text.find(", 2D Graphics, ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(text.find('\n', at) - (at + 15), 170u) << "a long test name leaves 170 characters";
+    // The header flag and line count survive in LastUsed.cfg.
     _testconfig saved;
     ASSERT_EQ(ConfigFileLoad("LastUsed.cfg", dir.path().c_str(), &saved), 0);
-    EXPECT_EQ(saved.log_header_written, 1);
-    EXPECT_EQ(saved.log_line_count, 23);
+    EXPECT_EQ(std::pair(saved.log_header_written, saved.log_line_count), std::pair(std::uint8_t { 1 }, 23));
 }
 
-TEST_F(LogFiles, RestartedProgramAppendsUnderTheSameHeader)
+TEST_F(LogFiles, RestartAppendsUnderTheSameHeaderCreateNewEmptiesTheFile)
 {
     log->CreateLogFile(true);
     log->AddLine("before restart", 8, 0, nullptr, 1);
     restart();
     log->AddLine("after restart", 8, 0, nullptr, 1);
-    const std::string text = logText();
-    EXPECT_EQ(count(text, "DETAILED EVENT LOG\n"), 1u);
-    EXPECT_EQ(count(text, "SYSTEM INFORMATION\n"), 1u);
+    std::string text = logText();
+    EXPECT_EQ(count(text, "DETAILED EVENT LOG\n") + count(text, "SYSTEM INFORMATION\n"), 2u);
     EXPECT_LT(text.find("before restart"), text.find("after restart"));
-}
 
-TEST_F(LogFiles, CreateNewModeStartsAnEmptyFile)
-{
-    log->CreateLogFile(true);
-    log->AddLine("old run", 8, 0, nullptr, 1);
     testconfig.pretest_log_mode = 2;
     restart();
-    const std::string text = logText();
-    EXPECT_EQ(text.find("old run"), std::string::npos);
+    text = logText();
+    EXPECT_EQ(text.find("after restart"), std::string::npos);
     EXPECT_EQ(count(text, "SYSTEM INFORMATION\n"), 1u);
     EXPECT_EQ(testconfig.log_line_count, 23) << "counts restart with the file";
 }
 
-TEST_F(LogFiles, ResultSummaryDetailKeepsEventsOut)
+TEST_F(LogFiles, DetailAndTraceLevelsChooseTheLines)
 {
     testconfig.log_detail_level = 0;
     log->CreateLogFile(true);
     log->AddLine("normal event", 8, 0, nullptr, 1);
     log->AddLine("summary line", 8, 0, nullptr, 0);
-    const std::string text = logText();
-    EXPECT_EQ(text.find("normal event"), std::string::npos);
-    EXPECT_NE(text.find("summary line"), std::string::npos);
-    EXPECT_EQ(log->GetNumberLines(), 0);
-    EXPECT_EQ(text.find("DETAILED EVENT LOG\n******************\nSYSTEM"), std::string::npos);
-}
+    EXPECT_EQ(logText().find("normal event"), std::string::npos);
+    EXPECT_NE(logText().find("summary line"), std::string::npos);
+    EXPECT_EQ(logText().find("DETAILED EVENT LOG\n******************\nSYSTEM"), std::string::npos);
 
-TEST_F(LogFiles, TraceLevelsChooseTheDetailLines)
-{
     for (int traceLevel : { 3, 4 }) {
         testconfig.trace_level = traceLevel;
         testconfig.pretest_log_mode = 2;
         restart();
-        log->AddLine("event line", 8, 0, nullptr, 1);
+        log->AddLine("event line", 8, 0, nullptr, 0);
         log->AddLine("detail three", 8, 0, nullptr, 3);
         log->AddLine("detail four", 8, 0, nullptr, 4);
         const std::string trace = ReadFile(dir.file("KVX_log.trace"));
         EXPECT_NE(trace.find("SYSTEM INFORMATION\n"), std::string::npos);
-        EXPECT_NE(trace.find("event line"), std::string::npos);
-        EXPECT_NE(trace.find("detail three"), std::string::npos);
+        EXPECT_TRUE(trace.find("event line") != std::string::npos && trace.find("detail three") != std::string::npos);
         EXPECT_EQ(trace.find("detail four") != std::string::npos, traceLevel == 4) << traceLevel;
     }
 }
 
-TEST_F(LogFiles, MultipleFilesOptionStampsTheName)
+TEST_F(LogFiles, NamesStampsAndHtml)
 {
     std::strcpy(testconfig.log_file_name, "mylog.txt");
     testconfig.log_file_option = 1;
@@ -143,70 +133,85 @@ TEST_F(LogFiles, MultipleFilesOptionStampsTheName)
     EXPECT_STREQ(gCurrentLogFile, dir.file("bench-mylog_20260306_110211.log").c_str());
     EXPECT_TRUE(FileExists(gCurrentLogFile));
     // The debug option's reset: program directory, default names, no prefix.
-    restart();
-    log = std::make_unique<CLogger>("dummyStr");
-    log->CreateLogFile(false);
-    EXPECT_STREQ(gCurrentLogFile, dir.file("KVX_log_20260306_110211.log").c_str());
-}
-
-TEST_F(LogFiles, HtmlLogColoursAndEscapesLines)
-{
     testconfig.log_file_format = 2;
+    restart(false);
+    EXPECT_STREQ(gCurrentLogFile, dir.file("KVX_log_20260306_110211.htm").c_str());
     e_classification[37] = kSevWarning;
     e_classification[30] = kSevCritical;
-    log->CreateLogFile(true);
-    EXPECT_STREQ(gCurrentLogFile, dir.file("KVX_log.htm").c_str());
     log->AddLine("fine <b>", 8, 0, nullptr, 1);
     log->AddLine("slow", 12, 37, nullptr, 1);
     log->AddLine("broken", 4, 30, nullptr, 1);
+    e_classification[37] = e_classification[30] = 0;
     const std::string text = ReadFile(gCurrentLogFile);
     EXPECT_NE(text.find("<td bgcolor=\"#00FF00\"><strong><small>INFORMATION: "), std::string::npos);
     EXPECT_NE(text.find("fine &lt;b&gt;"), std::string::npos);
     EXPECT_NE(text.find("<td bgcolor=\"#FFFF00\"><strong><small>WARNING    : "), std::string::npos);
     EXPECT_NE(text.find("<td bgcolor=\"#FF0000\"><strong><small>CRITICAL   : "), std::string::npos);
     EXPECT_NE(text.find("<td bgcolor=\"#8F936C\"><strong>DETAILED EVENT LOG</strong></td>\n"), std::string::npos);
-    e_classification[37] = e_classification[30] = 0;
-}
-
-TEST_F(LogFiles, LongTestNameLeaves170CharactersOfMessage)
-{
-    log->CreateLogFile(true);
-    log->AddLine(std::string(300, 'm').c_str(), 10, 0, nullptr, 1);
-    const std::string text = logText();
-    const auto at = text.find(", 2D Graphics, ");
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(text.find('\n', at) - (at + 15), 170u);
 }
 
 TEST_F(LogFiles, MissingDirectoryIsReportedThenTheOpenFails)
 {
     std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dir.file("gone").c_str());
     log->CreateLogFile(true);
-    ASSERT_GE(sink.boxes.size(), 2u);
+    ASSERT_EQ(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[0].caption, "Directory does not exist");
     EXPECT_EQ(sink.boxes[0].text,
         "*" + dir.file("gone") + "* does not exist\nPlease check that you have the directory *" + dir.file("gone")
             + "*");
     EXPECT_EQ(sink.boxes[1].caption, "Error saving/creating *" + dir.file("gone/KVX_log.log") + "*");
+    EXPECT_EQ(sink.boxes[1].buttons, std::vector<std::string> { "Quit" });
     EXPECT_EQ(g_fpLogFile, nullptr);
     log->AddLine("dropped", 8, 0, nullptr, 1); // must not crash without a file
-}
 
-TEST_F(LogFiles, LoggingOffOpensNothing)
-{
     testconfig.logging_enabled = 0;
-    log->CreateLogFile(true);
-    log->AddLine("x", 8, 0, nullptr, 1);
-    EXPECT_FALSE(FileExists(dir.file("KVX_log.log")));
+    restart();
+    EXPECT_EQ(sink.boxes.size(), 2u) << "logging off opens nothing";
 }
 
-TEST_F(LogFiles, OutOfRangeLevelsAreRepairedOnCreate)
+// A box stays open as long as the user leaves it; meanwhile every engine
+// must still be able to log.
+class BlockingSink : public RecordingSink {
+public:
+    std::promise<void> shown;
+    std::promise<void> release;
+    int show(BoxIcon icon, const std::string& caption, const std::string& text, const std::vector<std::string>& buttons,
+        int defaultButton, int escapeButton) override
+    {
+        const int answer = RecordingSink::show(icon, caption, text, buttons, defaultButton, escapeButton);
+        if (boxes.size() == 1) {
+            shown.set_value();
+            release.get_future().wait();
+        }
+        return answer;
+    }
+};
+
+TEST_F(LogFiles, NeitherABoxNorASaveHoldsTheLog)
 {
-    testconfig.log_detail_level = 7;
-    testconfig.trace_level = 9;
+    // The saves of the header flag run with the log free for other threads.
+    std::vector<std::future<int>> probes;
+    std::vector<bool> free;
+    log->SetConfigSaver([&] {
+        probes.push_back(std::async(std::launch::async, [&] { return log->GetNumberLines(); }));
+        free.push_back(probes.back().wait_for(5s) == std::future_status::ready);
+    });
     log->CreateLogFile(true);
-    EXPECT_EQ(testconfig.log_detail_level, 1);
-    EXPECT_EQ(testconfig.trace_level, 2);
+    testconfig.log_header_written = 0;
+    log->AddLine("header again", 8, 0, nullptr, 1);
+    EXPECT_EQ(free, std::vector<bool>({ true, true })) << "configuration saved under the log's lock";
+    log->SetConfigSaver({});
+
+    BlockingSink box;
+    std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dir.file("gone").c_str());
+    std::thread gui([&] { log->CreateLogFile(true); });
+    box.shown.get_future().wait();
+    auto line = std::async(std::launch::async, [&] { return log->AddLine("while the box is open", 8, 0, nullptr, 1); });
+    const bool logged = line.wait_for(10s) == std::future_status::ready;
+    box.release.set_value();
+    gui.join();
+    EXPECT_TRUE(logged) << "a box asked for by a log file failure holds the log";
+    EXPECT_EQ(box.boxes.size(), 2u);
 }
 
 } // namespace

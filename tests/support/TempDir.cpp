@@ -75,3 +75,10 @@ std::string ConfigBytes(const _testconfig& cfg)
 {
     return std::string(reinterpret_cast<const char*>(&cfg), sizeof cfg);
 }
+
+std::string GoldenFile(const std::string& path, const std::string& actual)
+{
+    if (std::getenv("KVX_UPDATE_GOLDEN"))
+        WriteFile(path, actual);
+    return ReadFile(path);
+}

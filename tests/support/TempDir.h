@@ -26,6 +26,9 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+// The content of the golden file at `path`. With KVX_UPDATE_GOLDEN set, it
+// is first written from `actual` (review the diff before committing).
+std::string GoldenFile(const std::string& path, const std::string& actual);
 
 // A configuration record as the program saves it: the defaults, the magic
 // and the version.

@@ -33,22 +33,17 @@ protected:
         KalvexTest_SetUpDefault(&testconfig);
         testconfig.logging_enabled = 0;
         gLogger = new CLogger("dummyStr");
-        saved[0] = e_classification[200];
-        saved[1] = e_classification[201];
-        saved[2] = e_classification[202];
-        e_classification[200] = 2;
-        e_classification[201] = 3;
-        e_classification[202] = 4;
+        for (int i = 0; i < 3; ++i)
+            std::swap(e_classification[200 + i], saved[i]); // warning, serious, critical
     }
     void TearDown() override
     {
-        e_classification[200] = saved[0];
-        e_classification[201] = saved[1];
-        e_classification[202] = saved[2];
+        for (int i = 0; i < 3; ++i)
+            std::swap(e_classification[200 + i], saved[i]);
         delete gLogger;
         gLogger = nullptr;
     }
-    int saved[3] {};
+    int saved[3] { 2, 3, 4 };
 };
 
 // The dominant colour of an item's icon: 'g', 'a' (amber) or 'r'.
@@ -67,7 +62,7 @@ char iconColour(const QTableWidgetItem* item)
 
 using EventLogWindow = WithLogger;
 
-TEST_F(EventLogWindow, ShowsLinesLiveWithSeverityIcons)
+TEST_F(EventLogWindow, FollowsTheLogLiveWithSeverityIcons)
 {
     Window_ViewEventLog window;
     auto* table = findChildOrFail<QTableWidget>(&window, "table_ViewEventLog");
@@ -76,48 +71,31 @@ TEST_F(EventLogWindow, ShowsLinesLiveWithSeverityIcons)
     EXPECT_EQ(table->rowCount(), 0);
     EXPECT_EQ(
         findChildOrFail<QLabel>(&window, "textLabel_Comments")->text(), "Note: Up to the last 1000 lines are shown.");
+    auto row = [&](int r) { return table->item(r, 0) ? table->item(r, 0)->text() : QString(); };
 
     gLogger->AddLine("all well", 1, 0, nullptr, 1);
     gLogger->AddLine("slow", 1, 200, nullptr, 1);
     gLogger->AddLine("bad", 1, 201, nullptr, 1);
     gLogger->AddLine("worse", 1, 202, nullptr, 1);
     // The window's own timer picks the new lines up, once a second.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 4; }, 2500));
-    ASSERT_EQ(table->rowCount(), 4);
-    const char expected[] = { 'g', 'a', 'r', 'r' };
-    const char* starts[] = { "INFORMATION", "WARNING", "SERIOUS", "CRITICAL" };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 4; }, 2500));
+    const std::pair<const char*, char> expected[]
+        = { { "INFORMATION", 'g' }, { "WARNING", 'a' }, { "SERIOUS", 'r' }, { "CRITICAL", 'r' } };
     for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(i);
-        ASSERT_NE(table->item(i, 0), nullptr);
-        EXPECT_TRUE(table->item(i, 0)->text().startsWith(starts[i])) << table->item(i, 0)->text().toStdString();
-        EXPECT_EQ(iconColour(table->item(i, 0)), expected[i]);
+        EXPECT_TRUE(row(i).startsWith(expected[i].first)) << i;
+        EXPECT_EQ(iconColour(table->item(i, 0)), expected[i].second) << i;
     }
 
-    // Reloading after the log was cleared starts from an empty table again.
-    gLogger->ClearLog();
-    window.LoadEventLog();
-    EXPECT_EQ(table->rowCount(), 0);
-}
-
-TEST_F(EventLogWindow, KeepsFollowingOnceTheRingIsFull)
-{
-    for (int i = 1; i <= 1000; ++i)
+    // The ring holds 1000 lines before and after the last three: its size
+    // alone cannot tell that anything is new.
+    for (int i = 5; i <= 1000; ++i)
         gLogger->AddLine(("line " + std::to_string(i)).c_str(), 1, 0, nullptr, 1);
-    Window_ViewEventLog window;
-    auto* table = findChildOrFail<QTableWidget>(&window, "table_ViewEventLog");
-    window.LoadEventLog();
-    window.show();
-    ASSERT_EQ(table->rowCount(), 1000);
-    auto row = [&](int r) { return table->item(r, 0) ? table->item(r, 0)->text() : QString(); };
-    EXPECT_TRUE(row(999).endsWith(", line 1000"));
-
-    // The ring holds 1000 lines before and after these: its size alone
-    // cannot tell that anything is new.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(999).endsWith(", line 1000"); }, 2500)) << row(999).toStdString();
     for (int i = 1001; i <= 1003; ++i)
         gLogger->AddLine(("line " + std::to_string(i)).c_str(), 1, 0, nullptr, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return row(999).endsWith(", line 1003"); }, 2500)) << row(999).toStdString();
     EXPECT_EQ(table->rowCount(), 1000);
-    EXPECT_TRUE(row(0).endsWith(", line 4")) << row(0).toStdString();
+    EXPECT_TRUE(row(0).endsWith(", worse")) << row(0).toStdString();
     EXPECT_TRUE(row(996).endsWith(", line 1000")) << row(996).toStdString();
 
     // Cleared while shown: the old lines go, the new one comes.
@@ -126,6 +104,9 @@ TEST_F(EventLogWindow, KeepsFollowingOnceTheRingIsFull)
     EXPECT_TRUE(QTest::qWaitFor([&] { return table->rowCount() == 1; }, 2500)) << table->rowCount();
     EXPECT_TRUE(row(0).startsWith("SERIOUS") && row(0).endsWith(", after the clear")) << row(0).toStdString();
     EXPECT_EQ(iconColour(table->item(0, 0)), 'r');
+    gLogger->ClearLog();
+    window.LoadEventLog();
+    EXPECT_EQ(table->rowCount(), 0) << "reloading after a clear starts empty";
 }
 
 using SaveDialog = WithLogger;
@@ -147,29 +128,31 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
         QRegularExpression("^" + QRegularExpression::escape(base) + "_\\d{8}_\\d{6}\\.log$").match(stamped).hasMatch())
         << stamped.toStdString();
     testconfig.log_file_option = 0;
-    testconfig.log_file_name[0] = '\0';
-    testconfig.log_prefix[0] = '\0';
+    testconfig.log_file_name[0] = testconfig.log_prefix[0] = '\0';
     EXPECT_EQ(Window_SaveTestLog::DefaultFileName(1), QString::fromStdString(dir.path()) + "/KVX_log.log");
 
     Window_SaveTestLog dialog;
     auto* name = findChildOrFail<QLineEdit>(&dialog, "lineEdit_FileName");
-    EXPECT_TRUE(findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->isChecked());
-    name->setText("/tmp/results.log");
-    findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->click();
-    findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
-    EXPECT_EQ(name->text(), "/tmp/results.log");
-    findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->click();
-    EXPECT_EQ(name->text(), "/tmp/results.html");
-    EXPECT_EQ(dialog.format(), Window_SaveTestLog::kHtml);
-    name->setText("/tmp/plain");
-    findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
-    EXPECT_EQ(name->text(), "/tmp/plain.log");
-    // Only the file name's own extension goes; a dot in a folder stays.
-    name->setText("/home/john.doe/report");
-    findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile")->click();
-    EXPECT_EQ(name->text().toStdString(), "/home/john.doe/report.html");
-    findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile")->click();
-    EXPECT_EQ(name->text().toStdString(), "/home/john.doe/report.log");
+    auto* html = findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile");
+    auto* text = findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile");
+    EXPECT_TRUE(html->isChecked());
+    // Each switch puts the format's extension in place of the file name's
+    // own; a dot in a folder stays.
+    const struct {
+        const char* before;
+        QRadioButton* button;
+        const char* after;
+    } cases[] = { { "/tmp/results.log", text, "/tmp/results.log" }, { "/tmp/results.log", html, "/tmp/results.html" },
+        { "/tmp/plain", text, "/tmp/plain.log" }, { "/home/john.doe/report", html, "/home/john.doe/report.html" },
+        { "/home/john.doe/report", text, "/home/john.doe/report.log" } };
+    for (const auto& c : cases) {
+        name->setText(c.before);
+        (c.button == html ? text : html)->click();
+        name->setText(c.before);
+        c.button->click();
+        EXPECT_EQ(name->text().toStdString(), c.after);
+    }
+    EXPECT_EQ(dialog.format(), Window_SaveTestLog::kText);
 }
 
 TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
@@ -178,9 +161,7 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     gLogger->AddLine("marker line", 1, 0, nullptr, 1);
     Window_SaveTestLog dialog;
     auto* name = findChildOrFail<QLineEdit>(&dialog, "lineEdit_FileName");
-
     for (int format : { Window_SaveTestLog::kText, Window_SaveTestLog::kHtml }) {
-        SCOPED_TRACE(format);
         const std::string path = dir.file(format == 1 ? "r.log" : "r.html");
         dialog.show();
         dialog.slotUpdateButtonGroup_FileFormat(format);
@@ -188,21 +169,14 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
         dialog.accept();
         EXPECT_FALSE(dialog.isVisible()) << "a successful save closes the dialog";
         const std::string text = ReadFile(path);
-        const auto sys = text.find("SYSTEM INFORMATION");
-        const auto events = text.find("DETAILED EVENT LOG");
-        const auto marker = text.find("marker line");
-        const auto summary = text.find("RESULT SUMMARY");
-        ASSERT_NE(sys, std::string::npos);
-        EXPECT_LT(sys, events);
-        EXPECT_LT(events, marker);
-        EXPECT_LT(marker, summary);
-        EXPECT_NE(summary, std::string::npos);
-        if (format == Window_SaveTestLog::kHtml) {
-            EXPECT_EQ(text.rfind("<html>", 0), 0u);
-            EXPECT_NE(text.find("</body>\n</html>\n"), std::string::npos);
-        } else {
-            EXPECT_EQ(text.find("<html>"), std::string::npos);
+        std::size_t at = 0;
+        for (const char* block : { "SYSTEM INFORMATION", "DETAILED EVENT LOG", "marker line", "RESULT SUMMARY" }) {
+            const auto next = text.find(block, at);
+            EXPECT_NE(next, std::string::npos) << format << block;
+            at = next;
         }
+        EXPECT_EQ(text.starts_with("<html>"), format == Window_SaveTestLog::kHtml);
+        EXPECT_EQ(text.find("</body>\n</html>\n") != std::string::npos, format == Window_SaveTestLog::kHtml);
     }
 
     // An existing file: Cancel keeps it as it was and the dialog open.

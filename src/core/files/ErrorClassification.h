@@ -9,6 +9,14 @@ enum Severity : int { kSevNone = 0, kSevInformation = 1, kSevWarning = 2, kSevSe
 
 extern char e_strings[kMaxErrorCodes][kErrorTextSize];
 extern int e_classification[kMaxErrorCodes];
+// Codes raised outside the engines: the run control records 206 for a 3D
+// test that cannot get OpenGL. Each engine lists its own codes in its
+// descriptor's errorCodes.
+inline constexpr int kCoreErrorCodes[] = { 206 };
+// Codes the classification file gives that nothing raises: 0 is the
+// "no error" text.
+inline constexpr int kReservedErrorCodes[] = { 0 };
+
 // "NONE", "INFORMATION", ... by severity number.
 extern const char* const szErrorClass[5];
 

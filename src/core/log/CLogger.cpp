@@ -25,11 +25,6 @@ std::time_t (*gReportClock)() = [] { return std::time(nullptr); };
 
 namespace {
 
-void saveConfig()
-{
-    SaveLastUsedConfig(dirname);
-}
-
 void closeFile(FILE*& f)
 {
     if (f)
@@ -86,6 +81,7 @@ CLogger::CLogger(const char* /*name*/)
     : m_lines(new char[kMaxLines * kLineSize]())
     , m_lineTest(new int[kMaxLines]())
     , m_lineTime(new std::int64_t[kMaxLines]())
+    , m_saveConfig([] { SaveLastUsedConfig(dirname); })
 {
     DPrintf("CLogger constructor...\n");
 }
@@ -97,11 +93,22 @@ CLogger::~CLogger()
     closeFile(g_fpActivityLog);
 }
 
+void CLogger::SetConfigSaver(std::function<void()> saver)
+{
+    m_saveConfig = std::move(saver);
+}
+
+void CLogger::saveConfig()
+{
+    if (m_saveConfig)
+        m_saveConfig();
+}
+
 int CLogger::AddLine(const char* text, int test, int errorCode, const char* testName, int level)
 {
     if (!text || !text[0])
         return 0;
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
 
     const int severity = (errorCode >= 0 && errorCode < kMaxErrorCodes) ? e_classification[errorCode] : 0;
     const time_t now = std::time(nullptr);
@@ -143,13 +150,16 @@ int CLogger::AddLine(const char* text, int test, int errorCode, const char* test
             ++m_numLines;
         ++m_totalLines;
     }
-    if (relaxedLoad(testconfig.logging_enabled) != 0)
-        writeLogLine(line, level);
+    if (relaxedLoad(testconfig.logging_enabled) != 0 && writeLogLine(line, level)) {
+        lock.unlock();
+        saveConfig();
+    }
     return 0;
 }
 
-void CLogger::writeLogLine(const std::string& line, int level)
+bool CLogger::writeLogLine(const std::string& line, int level)
 {
+    bool save = false;
     // A line for a file that is not open is dropped: the files are opened
     // by CreateLogFile whenever logging is switched on, and a line must not
     // open files in whatever directory happens to be current.
@@ -160,7 +170,7 @@ void CLogger::writeLogLine(const std::string& line, int level)
         if (relaxedLoad(testconfig.log_header_written) == 0) {
             writeDetailedHeaderLocked(g_fpLogFile, true, format == 2 ? 2 : 1);
             relaxedStore(testconfig.log_header_written, std::uint8_t { 1 });
-            saveConfig();
+            save = true;
         }
         if (format == 2)
             WriteHtmlEventRow(g_fpLogFile, line);
@@ -176,11 +186,12 @@ void CLogger::writeLogLine(const std::string& line, int level)
         if (relaxedLoad(testconfig.trace_header_written) == 0) {
             writeDetailedHeaderLocked(g_fpActivityLog, true, 4);
             relaxedStore(testconfig.trace_header_written, std::uint8_t { 1 });
-            saveConfig();
+            save = true;
         }
         std::fputs(line.c_str(), g_fpActivityLog);
         std::fflush(g_fpActivityLog);
     }
+    return save;
 }
 
 const char* CLogger::GetLine(int index, int* test, long* time)
@@ -289,34 +300,44 @@ bool isDirectory(const char* path)
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-FILE* openLogFile(const char* path, const char* mode)
+FILE* openLogFile(const char* path, const char* mode, LogFileResult& result)
 {
     FILE* f = std::fopen(path, mode);
     if (!f) {
         const int err = errno;
-        ShowQuitBox(Format("Error saving/creating *%s*", path),
+        result.boxes.push_back({ Format("Error saving/creating *%s*", path),
             Format("File *%s* failed fopen() with error message \"%s\"\n", path, std::strerror(err))
                 + Format("*%s* stores the log for %s.\nWithout this file, %s cannot proceed.", path, "KalvexTest",
-                    "KalvexTest"));
+                    "KalvexTest") });
     }
     return f;
 }
 
-void checkWritable(const char* path)
+void checkWritable(const char* path, LogFileResult& result)
 {
     if (::access(path, F_OK) == 0 && ::access(path, W_OK) != 0)
-        ShowQuitBox("Permission Error",
+        result.boxes.push_back({ "Permission Error",
             Format("No permission writing to *%s*\n", path)
-                + Format("Please check that you have access to *%s*", path));
+                + Format("Please check that you have access to *%s*", path) });
 }
 
 } // namespace
 
 void CLogger::CreateLogFile(bool followConfig)
 {
+    const LogFileResult result = OpenLogFiles(followConfig);
+    if (result.saveConfig)
+        saveConfig();
+    for (const LogFileResult::Box& box : result.boxes)
+        ShowQuitBox(box.caption, box.text);
+}
+
+LogFileResult CLogger::OpenLogFiles(bool followConfig)
+{
+    LogFileResult result;
     std::lock_guard lock(m_mutex);
     if (relaxedLoad(testconfig.logging_enabled) == 0)
-        return;
+        return result;
     // Values out of range in a loaded file fall back to usable ones.
     if (relaxedLoad(testconfig.log_detail_level) > 1)
         relaxedStore(testconfig.log_detail_level, 1);
@@ -325,19 +346,19 @@ void CLogger::CreateLogFile(bool followConfig)
 
     if (!testconfig.log_directory[0] || !followConfig) {
         std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dirname);
-        saveConfig();
+        result.saveConfig = true;
     } else if (!isDirectory(testconfig.log_directory)) {
-        ShowQuitBox("Directory does not exist",
+        result.boxes.push_back({ "Directory does not exist",
             Format("*%s* does not exist\n", testconfig.log_directory)
-                + Format("Please check that you have the directory *%s*", testconfig.log_directory));
+                + Format("Please check that you have the directory *%s*", testconfig.log_directory) });
     }
     if (!testconfig.log_file_name[0] || !followConfig) {
         std::strcpy(testconfig.log_file_name, "KVX_log");
-        saveConfig();
+        result.saveConfig = true;
     }
     if (!testconfig.trace_file_name[0] || !followConfig) {
         std::strcpy(testconfig.trace_file_name, "KVX_log");
-        saveConfig();
+        result.saveConfig = true;
     }
 
     const int traceLevel = relaxedLoad(testconfig.trace_level);
@@ -366,24 +387,24 @@ void CLogger::CreateLogFile(bool followConfig)
     DPrintf("%s[%d]: gCurrentLogFile = %s\n", __func__, __LINE__, gCurrentLogFile);
     DPrintf("%s[%d]: gCurrentTraceFile = %s\n", __func__, __LINE__, gCurrentTraceFile);
 
-    checkWritable(gCurrentLogFile);
+    checkWritable(gCurrentLogFile, result);
     if (withTrace)
-        checkWritable(gCurrentTraceFile);
+        checkWritable(gCurrentTraceFile, result);
 
     // Opened again: the previous handles are closed first.
     closeFile(g_fpLogFile);
     closeFile(g_fpActivityLog);
     const bool fresh = relaxedLoad(testconfig.pretest_log_mode) == 2;
     const char* mode = fresh ? "w+" : "a+";
-    g_fpLogFile = openLogFile(gCurrentLogFile, mode);
+    g_fpLogFile = openLogFile(gCurrentLogFile, mode, result);
     if (withTrace)
-        g_fpActivityLog = openLogFile(gCurrentTraceFile, mode);
+        g_fpActivityLog = openLogFile(gCurrentTraceFile, mode, result);
     if (fresh) {
         relaxedStore(testconfig.log_line_count, 0);
         relaxedStore(testconfig.trace_line_count, 0);
         relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
         relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
-        saveConfig();
+        result.saveConfig = true;
     }
 
     // A program restarted on the same file goes on under the header already
@@ -402,12 +423,13 @@ void CLogger::CreateLogFile(bool followConfig)
             writeDetailedHeaderLocked(g_fpLogFile, true, html ? 2 : 1);
             relaxedStore(testconfig.log_header_written, std::uint8_t { 1 });
         }
-        saveConfig();
+        result.saveConfig = true;
     }
     if (withTrace && needsHeader(g_fpActivityLog, relaxedLoad(testconfig.trace_header_written))) {
         writeSystemInfoLocked(g_fpActivityLog);
         writeDetailedHeaderLocked(g_fpActivityLog, true, 1);
         relaxedStore(testconfig.trace_header_written, std::uint8_t { 1 });
-        saveConfig();
+        result.saveConfig = true;
     }
+    return result;
 }

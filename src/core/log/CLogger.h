@@ -6,13 +6,17 @@
 //
 // Threadsafety: AddLine, GetLine, GetNumberLines, ClearLog and the summary
 // writers may be called from any thread; they are serialised by one mutex.
-// AddLine never calls anything that logs, so it cannot deadlock on itself.
-// CreateLogFile runs in the GUI thread.
+// Nothing holding that mutex shows a box or saves the configuration: a
+// thread that logs must never wait on the user or on the disk holding
+// LastUsed.cfg. Those happen after the lock is released (the configuration
+// saver) or in the caller of OpenLogFiles (the boxes). CreateLogFile runs
+// in the GUI thread.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +35,18 @@ extern const char* const szLog_Detail_Level[2];
 // point these at fixtures.
 extern const char* gEtcIssuePath;
 extern std::time_t (*gReportClock)();
+
+// What opening the log files leaves to the caller: the boxes for files the
+// log cannot work without (each a "Quit" box, in order) and whether the
+// configuration changed and wants saving.
+struct LogFileResult {
+    struct Box {
+        std::string caption;
+        std::string text;
+    };
+    std::vector<Box> boxes;
+    bool saveConfig = false;
+};
 
 class CLogger {
 public:
@@ -71,8 +87,15 @@ public:
 
     // Decides the log and trace file names and opens both files; with
     // `followConfig` false the program directory and default names replace
-    // the configured ones. GUI thread.
+    // the configured ones. Shows no box and saves nothing. Any thread.
+    LogFileResult OpenLogFiles(bool followConfig);
+    // OpenLogFiles, then saves the configuration and shows the boxes it
+    // asks for, with the log unlocked. GUI thread.
     void CreateLogFile(bool followConfig);
+    // What saves the configuration when the log changed a field kept in it
+    // (header written, line counts); called without the log's lock, from
+    // the thread that logged. Default: LastUsed.cfg in the program directory.
+    void SetConfigSaver(std::function<void()> saver);
     // Flushes both open files.
     void flushtologfile();
     // The "DETAILED EVENT LOG" header (format 1 ASCII, 2 HTML, 4 trace);
@@ -86,7 +109,8 @@ public:
     int savehtmlresultsummary(FILE* file);
     void saveasciierrorsummary(FILE* file, bool script, bool separator, int failures);
     void savehtmlerrorsummary(FILE* file, bool script, int failures);
-    // The summaries into the open log and trace files, with the line counts.
+    // The summaries into the open log and trace files, with the line counts;
+    // then saves the configuration (outside the lock).
     int saveresultsummary();
     void saveerrorsummary(bool script, bool separator, int failures);
     // Adds the finished run into the accumulated results (and saves them in
@@ -97,14 +121,12 @@ public:
     void WriteHTMLLog(FILE* file);
 
 private:
-    void writeLogLine(const std::string& line, int level);
+    // Returns whether the configuration wants saving.
+    bool writeLogLine(const std::string& line, int level);
+    void saveConfig();
     int writeDetailedHeaderLocked(FILE* file, bool open, int format);
     int writeSystemInfoLocked(FILE* file);
     int writeHtmlSystemInfoLocked(FILE* file);
-    int writeAsciiResultSummaryLocked(FILE* file);
-    int writeHtmlResultSummaryLocked(FILE* file);
-    void writeAsciiErrorSummaryLocked(FILE* file, bool script, bool separator, int failures);
-    void writeHtmlErrorSummaryLocked(FILE* file, bool script, int failures);
     void flushLocked();
 
     std::recursive_mutex m_mutex;
@@ -116,6 +138,8 @@ private:
     int m_numLines = 0;
     std::uint64_t m_totalLines = 0;
     std::string m_lineCopy;
+    // Set before threads log; called without m_mutex.
+    std::function<void()> m_saveConfig;
 };
 
 // Severity words of the event log lines, by severity class.

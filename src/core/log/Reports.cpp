@@ -8,10 +8,14 @@
 #include "ErrorClassification.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
+#include "ProcessRun.h"
+#include "Reports.h"
 #include "Results.h"
+#include "RunContext.h"
 #include "Startup.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
+#include "EngineInfo.h"
 
 #include <cmath>
 #include <cstring>
@@ -144,94 +148,37 @@ const char* detailLevelName()
     return szLog_Detail_Level[level == 0 ? 0 : 1];
 }
 
-// One row of the result summary, or nothing for a slot the summary leaves out.
-struct SummaryRow {
-    int slot;
-    std::string name;
-};
+} // namespace
 
-std::vector<SummaryRow> summaryRows()
+// The engines whose units read their texts from the system tables; used
+// for descriptors that give no unitText of their own.
+extern const EngineInfo kDiskEngine, kNetworkEngine, kCdDvdEngine, kSerialPortEngine, kParallelPortEngine;
+
+namespace {
+
+std::string unitTextOf(const RunContext& ctx, const EngineInfo& engine, int unit)
 {
-    std::vector<SummaryRow> rows;
-    const auto& on = testconfig.test_enabled;
-    for (int slot = 0; slot <= 156; ++slot) {
-        if (!relaxedLoad(on[slot]) || slot == 26 || slot == 32 || slot == 53 || slot == 154)
-            continue;
-        int switchSlot = 0;
-        if (SlotGroup(slot, nullptr, &switchSlot) && relaxedLoad(on[switchSlot]) != 1)
-            continue;
-        std::string name = SlotName(slot);
-        if (slot >= 6 && slot <= 25)
-            name += std::string(": ") + gFileSystemStructPtr[slot - 6].alias;
-        else if (slot >= 28 && slot <= 31)
-            name += std::string(": ") + testconfig.network_address[slot - 28];
-        else if (slot >= 33 && slot <= 52)
-            name += std::string(": ") + gMultimediaStructPtr[slot - 33].alias;
-        else if (slot >= 90 && slot <= 153)
-            name += Format(": ttyS%d", slot - 90);
-        else if (slot == kSlotParallel)
-            name += Format(": lp%d", relaxedLoad(testconfig.parallel_port_number));
-        else if (slot >= 75 && slot <= 84 && slot - 75 >= relaxedLoad(testconfig.usb_plug_count))
-            continue;
-        rows.push_back({ slot, name.substr(0, 24) });
-    }
-    return rows;
+    if (engine.unitText)
+        return engine.unitText(ctx, unit);
+    if (&engine == &kDiskEngine)
+        return std::string(": ") + gFileSystemStructPtr[unit].alias;
+    if (&engine == &kNetworkEngine)
+        return std::string(": ") + ctx.config.network_address[unit];
+    if (&engine == &kCdDvdEngine)
+        return std::string(": ") + gMultimediaStructPtr[unit].alias;
+    if (&engine == &kSerialPortEngine)
+        return Format(": ttyS%d", unit);
+    if (&engine == &kParallelPortEngine)
+        return Format(": lp%d", relaxedLoad(ctx.config.parallel_port_number));
+    return "";
 }
 
-std::string operationsOf(int slot)
+bool isSwitchSlot(int slot)
 {
-    float value = static_cast<float>(relaxedLoad<std::uint64_t>(resultfile.accum_results[slot].op_count));
-    if (slot >= 6 && slot <= 25)
-        value *= static_cast<float>(gFileSystemStructPtr[slot - 6].vfs.f_bsize);
-    return ReportOperationsText(value);
-}
-
-std::string lastErrorText(int slot)
-{
-    const std::uint32_t code = relaxedLoad(resultfile.accum_results[slot].last_error);
-    return code < kMaxErrorCodes ? e_strings[code] : "";
-}
-
-struct RunTimes {
-    std::string start; // "-" when the run never started
-    std::string accumStart; // "(Accumulated results start time: ...)" or empty
-    std::string stop;
-    std::string duration; // "-" when unknown
-    std::string accumDuration;
-};
-
-RunTimes runTimes()
-{
-    RunTimes t;
-    const long start = relaxedLoad(resultfile.run_start_time);
-    long stop = relaxedLoad(resultfile.run_stop_time);
-    if (stop == 0)
-        stop = static_cast<long>(gReportClock());
-    const bool accumulated
-        = relaxedLoad(testconfig.pretest_log_mode) == 1 && relaxedLoad(resultfile.accum_start_time) != 0;
-    t.start = start ? ctimeText(start) : "-";
-    if (accumulated)
-        t.accumStart = "(Accumulated results start time: " + ctimeText(relaxedLoad(resultfile.accum_start_time)) + ")";
-    t.stop = ctimeText(stop);
-    t.duration = (start && stop - start >= 0) ? durationText(stop - start) : "-";
-    if (accumulated)
-        t.accumDuration
-            = "(Accumulated results duration: " + durationText(relaxedLoad(resultfile.accum_duration)) + ")";
-    return t;
-}
-
-void writeNotesHtml(FILE* f)
-{
-    std::fputs(HtmlEscape(resultfile.machine_type).c_str(), f);
-    std::fputs("<br>", f);
-    std::fputs(HtmlEscape(resultfile.machine_serial).c_str(), f);
-    std::fputs("<br>", f);
-    for (const char* p = resultfile.notes; *p; ++p) {
-        if (*p == '\n')
-            std::fputs("<br>", f);
-        else
-            std::fputs(HtmlEscape(std::string(1, *p)).c_str(), f);
-    }
+    for (const EngineInfo* engine : Engines())
+        if (engine->switchSlot == slot)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -396,18 +343,91 @@ int CLogger::writeHtmlSystemInfoLocked(FILE* file)
     return 1;
 }
 
-int CLogger::saveasciiresultsummary(FILE* file, bool /*flag*/)
+namespace {
+
+// The process's own records, for the log's report calls.
+const RunContext& processContext()
 {
-    std::lock_guard lock(m_mutex);
-    return writeAsciiResultSummaryLocked(file);
+    static ProcessRun* const run = new ProcessRun;
+    return run->ctx;
 }
 
-int CLogger::writeAsciiResultSummaryLocked(FILE* file)
+} // namespace
+
+ReportWriter::ReportWriter(const RunContext& ctx)
+    : m_config(std::make_unique<_testconfig>())
+    , m_results(std::make_unique<_resultfile>())
+{
+    recordCopy(*m_config, ctx.config);
+    recordCopy(*m_results, ctx.results);
+    const _testconfig& cfg = *m_config;
+    for (int slot = 0; slot < kNumSlots; ++slot) {
+        if (!cfg.test_enabled[slot] || isSwitchSlot(slot))
+            continue;
+        const EngineInfo* engine = EngineFor(slot);
+        std::string name = SlotName(slot);
+        float operationSize = 1.0f;
+        if (engine) {
+            if (engine->switchSlot >= 0 && cfg.test_enabled[engine->switchSlot] != 1)
+                continue;
+            const int unit = engine->unitOf(slot);
+            name += unitTextOf(ctx, *engine, unit);
+            if (engine == &kDiskEngine)
+                operationSize = static_cast<float>(gFileSystemStructPtr[unit].vfs.f_bsize);
+        } else if (!SummaryListsPlainSlot(slot, cfg.usb_plug_count)) {
+            continue;
+        }
+        m_rows.push_back({ slot, name.substr(0, 24), operationSize });
+    }
+
+    const _resultfile& r = *m_results;
+    const long start = r.run_start_time;
+    long stop = r.run_stop_time;
+    if (stop == 0)
+        stop = static_cast<long>(gReportClock());
+    const bool accumulated = cfg.pretest_log_mode == 1 && r.accum_start_time != 0;
+    m_times.start = start ? ctimeText(start) : "-";
+    if (accumulated)
+        m_times.accumStart = "(Accumulated results start time: " + ctimeText(r.accum_start_time) + ")";
+    m_times.stop = ctimeText(stop);
+    m_times.duration = (start && stop - start >= 0) ? durationText(stop - start) : "-";
+    if (accumulated)
+        m_times.accumDuration = "(Accumulated results duration: " + durationText(r.accum_duration) + ")";
+}
+
+ReportWriter::~ReportWriter() = default;
+
+std::string ReportWriter::operationsOf(const Row& row) const
+{
+    return ReportOperationsText(static_cast<float>(m_results->accum_results[row.slot].op_count) * row.operationSize);
+}
+
+std::string ReportWriter::lastErrorText(int slot) const
+{
+    const std::uint32_t code = m_results->accum_results[slot].last_error;
+    return code < kMaxErrorCodes ? e_strings[code] : "";
+}
+
+void ReportWriter::writeNotesHtml(FILE* f) const
+{
+    std::fputs(HtmlEscape(m_results->machine_type).c_str(), f);
+    std::fputs("<br>", f);
+    std::fputs(HtmlEscape(m_results->machine_serial).c_str(), f);
+    std::fputs("<br>", f);
+    for (const char* p = m_results->notes; *p; ++p) {
+        if (*p == '\n')
+            std::fputs("<br>", f);
+        else
+            std::fputs(HtmlEscape(std::string(1, *p)).c_str(), f);
+    }
+}
+
+void ReportWriter::writeAsciiResultSummary(FILE* file) const
 {
     if (!file)
-        return 1;
-    const bool byCategory = relaxedLoad(testconfig.view_errors_by_category) != 0;
-    const RunTimes t = runTimes();
+        return;
+    const bool byCategory = m_config->view_errors_by_category != 0;
+    const Times& t = m_times;
     std::fputs("\n**************\nRESULT SUMMARY\n**************\n", file);
     std::fprintf(file, "Test Start time: %s %s\n", t.start.c_str(), t.accumStart.c_str());
     std::fprintf(file, "Test Stop time: %s\n", t.stop.c_str());
@@ -420,41 +440,32 @@ int CLogger::writeAsciiResultSummaryLocked(FILE* file)
         std::fprintf(file, "\n%25s   %-9s%-16s%-8s%-9s%-s\n", "Test Name", "Cycles", "Operations", "Result", "Errors",
             "Last Error");
     bool failed = false;
-    for (const SummaryRow& row : summaryRows()) {
-        const _resultinfo& r = resultfile.accum_results[row.slot];
-        const bool fail = relaxedLoad(r.errors) != 0;
+    for (const Row& row : m_rows) {
+        const _resultinfo& r = m_results->accum_results[row.slot];
+        const bool fail = r.errors != 0;
         failed = failed || fail;
-        std::fprintf(file, "%25s   %-9d%-16s%-8s", row.name.c_str(), static_cast<int>(relaxedLoad(r.cycles)),
-            operationsOf(row.slot).c_str(), fail ? "FAIL" : "PASS");
+        std::fprintf(file, "%25s   %-9d%-16s%-8s", row.name.c_str(), static_cast<int>(r.cycles),
+            operationsOf(row).c_str(), fail ? "FAIL" : "PASS");
         if (byCategory) {
-            const _classerror& c = resultfile.accum_classes[row.slot];
-            std::fprintf(file, "%-10d%-10d%-10d%-10d\n", static_cast<int>(relaxedLoad(c.critical)),
-                static_cast<int>(relaxedLoad(c.serious)), static_cast<int>(relaxedLoad(c.warning)),
-                static_cast<int>(relaxedLoad(c.information)));
+            const _classerror& c = m_results->accum_classes[row.slot];
+            std::fprintf(file, "%-10d%-10d%-10d%-10d\n", static_cast<int>(c.critical), static_cast<int>(c.serious),
+                static_cast<int>(c.warning), static_cast<int>(c.information));
         } else {
-            std::fprintf(file, "%-9d%-s\n", static_cast<int>(relaxedLoad(r.errors)), lastErrorText(row.slot).c_str());
+            std::fprintf(file, "%-9d%-s\n", static_cast<int>(r.errors), lastErrorText(row.slot).c_str());
         }
     }
     std::fputs(failed ? "TEST RUN FAILED\n" : "TEST RUN PASSED\n", file);
-    if (resultfile.notes[0])
+    if (m_results->notes[0])
         std::fprintf(
-            file, "\nNotes:\n%s\n%s\n%s\n", resultfile.machine_type, resultfile.machine_serial, resultfile.notes);
-    flushLocked();
-    return 1;
+            file, "\nNotes:\n%s\n%s\n%s\n", m_results->machine_type, m_results->machine_serial, m_results->notes);
 }
 
-int CLogger::savehtmlresultsummary(FILE* file)
-{
-    std::lock_guard lock(m_mutex);
-    return writeHtmlResultSummaryLocked(file);
-}
-
-int CLogger::writeHtmlResultSummaryLocked(FILE* file)
+void ReportWriter::writeHtmlResultSummary(FILE* file) const
 {
     if (!file)
-        return 1;
-    const bool byCategory = relaxedLoad(testconfig.view_errors_by_category) != 0;
-    const RunTimes t = runTimes();
+        return;
+    const bool byCategory = m_config->view_errors_by_category != 0;
+    const Times& t = m_times;
     std::fputs(kSpacer, file);
     std::fputs("<tr>\n", file);
     std::fputs(kTableOpen, file);
@@ -484,27 +495,26 @@ int CLogger::writeHtmlResultSummaryLocked(FILE* file)
     }
     std::fputs("</tr>\n", file);
     bool failed = false;
-    for (const SummaryRow& row : summaryRows()) {
-        const _resultinfo& r = resultfile.accum_results[row.slot];
-        const bool fail = relaxedLoad(r.errors) != 0;
+    for (const Row& row : m_rows) {
+        const _resultinfo& r = m_results->accum_results[row.slot];
+        const bool fail = r.errors != 0;
         failed = failed || fail;
         std::fputs("<tr>\n", file);
         std::fprintf(
             file, "<td width=\"25%%\" bgcolor=\"#A7AA8A\"><strong>%18s</strong></td>\n", HtmlEscape(row.name).c_str());
-        std::fprintf(file, "<td width=\"12%%\" bgcolor=\"#FEFFA5\"><strong>%-9d</strong></td>\n",
-            static_cast<int>(relaxedLoad(r.cycles)));
-        std::fprintf(file, "<td width=\"17%%\" bgcolor=\"#FEFFA5\"><strong>%-16s</strong></td>\n",
-            operationsOf(row.slot).c_str());
+        std::fprintf(
+            file, "<td width=\"12%%\" bgcolor=\"#FEFFA5\"><strong>%-9d</strong></td>\n", static_cast<int>(r.cycles));
+        std::fprintf(
+            file, "<td width=\"17%%\" bgcolor=\"#FEFFA5\"><strong>%-16s</strong></td>\n", operationsOf(row).c_str());
         std::fprintf(file, "<td width=\"11%%\" bgcolor=\"#FEFFA5\"><strong>%s</strong></td>\n", fail ? "FAIL" : "PASS");
         if (byCategory) {
-            const _classerror& c = resultfile.accum_classes[row.slot];
-            for (std::uint32_t n :
-                { relaxedLoad(c.critical), relaxedLoad(c.serious), relaxedLoad(c.warning), relaxedLoad(c.information) })
+            const _classerror& c = m_results->accum_classes[row.slot];
+            for (std::uint32_t n : { c.critical, c.serious, c.warning, c.information })
                 std::fprintf(
                     file, "<td width=\"10%%\" bgcolor=\"#FEFFA5\"><strong>%-10d</strong></td>\n", static_cast<int>(n));
         } else {
             std::fprintf(file, "<td width=\"10%%\" bgcolor=\"#FEFFA5\"><strong>%-9d</strong></td>\n",
-                static_cast<int>(relaxedLoad(r.errors)));
+                static_cast<int>(r.errors));
             std::fprintf(file, "<td width=\"25%%\" bgcolor=\"#FEFFA5\"><strong>%s</strong></td>\n",
                 HtmlEscape(lastErrorText(row.slot)).c_str());
         }
@@ -520,9 +530,9 @@ int CLogger::writeHtmlResultSummaryLocked(FILE* file)
     std::fputs("</tr>\n", file);
     std::fputs(kTableClose, file);
 
-    if (resultfile.machine_type[0] || resultfile.machine_serial[0] || resultfile.notes[0]) {
+    if (m_results->machine_type[0] || m_results->machine_serial[0] || m_results->notes[0]) {
         std::fputs(kTableOpen, file);
-        if (resultfile.notes[0]) {
+        if (m_results->notes[0]) {
             std::fputs("<tr>\n", file);
             std::fputs("<td width=\"25%\" bgcolor=\"#A7AA8A\"><strong>Notes</strong></td>\n", file);
             std::fputs("<td width=\"75%\" bgcolor=\"#FEFFA5\"><strong>", file);
@@ -532,45 +542,27 @@ int CLogger::writeHtmlResultSummaryLocked(FILE* file)
         }
         std::fputs(kTableClose, file);
     }
-    flushLocked();
-    return 1;
 }
 
-void CLogger::saveasciierrorsummary(FILE* file, bool script, bool separator, int failures)
-{
-    std::lock_guard lock(m_mutex);
-    writeAsciiErrorSummaryLocked(file, script, separator, failures);
-}
-
-namespace {
-
-struct SeriousError {
-    int code;
-    int severity;
-    int count;
-};
-
-std::vector<SeriousError> seriousErrors()
+std::vector<ReportWriter::SeriousError> ReportWriter::seriousErrors() const
 {
     std::vector<SeriousError> list;
     for (int code = 0; code < kMaxErrorCodes; ++code) {
         const int sev = e_classification[code];
-        const int count = relaxedLoad(resultfile.error_occurrences[code]);
+        const int count = m_results->error_occurrences[code];
         if ((sev == kSevSerious || sev == kSevCritical) && count > 0)
             list.push_back({ code, sev, count });
     }
     return list;
 }
 
-std::string firstOccurrence(int code)
+std::string ReportWriter::firstOccurrence(int code) const
 {
-    const char* f = resultfile.first_occurrence[code];
-    return std::string(f, strnlen(f, sizeof resultfile.first_occurrence[code]));
+    const char* f = m_results->first_occurrence[code];
+    return std::string(f, strnlen(f, sizeof m_results->first_occurrence[code]));
 }
 
-} // namespace
-
-void CLogger::writeAsciiErrorSummaryLocked(FILE* file, bool script, bool separator, int failures)
+void ReportWriter::writeAsciiErrorSummary(FILE* file, bool script, bool separator, int failures) const
 {
     if (!file)
         return;
@@ -591,16 +583,9 @@ void CLogger::writeAsciiErrorSummaryLocked(FILE* file, bool script, bool separat
     for (const SeriousError& e : seriousErrors())
         std::fprintf(file, "%s, %s: %s (x %d)\n", firstOccurrence(e.code).c_str(), szErrorClass[e.severity],
             e_strings[e.code], e.count);
-    flushLocked();
 }
 
-void CLogger::savehtmlerrorsummary(FILE* file, bool script, int failures)
-{
-    std::lock_guard lock(m_mutex);
-    writeHtmlErrorSummaryLocked(file, script, failures);
-}
-
-void CLogger::writeHtmlErrorSummaryLocked(FILE* file, bool script, int failures)
+void ReportWriter::writeHtmlErrorSummary(FILE* file, bool script, int failures) const
 {
     if (!file)
         return;
@@ -624,50 +609,101 @@ void CLogger::writeHtmlErrorSummaryLocked(FILE* file, bool script, int failures)
     }
     std::fputs(kTableClose, file);
     std::fputs(kSpacer, file);
+}
+
+int CLogger::saveasciiresultsummary(FILE* file, bool /*flag*/)
+{
+    const ReportWriter report(processContext());
+    std::lock_guard lock(m_mutex);
+    report.writeAsciiResultSummary(file);
     flushLocked();
+    return 1;
+}
+
+int CLogger::savehtmlresultsummary(FILE* file)
+{
+    const ReportWriter report(processContext());
+    std::lock_guard lock(m_mutex);
+    report.writeHtmlResultSummary(file);
+    flushLocked();
+    return 1;
+}
+
+void CLogger::saveasciierrorsummary(FILE* file, bool script, bool separator, int failures)
+{
+    const ReportWriter report(processContext());
+    std::lock_guard lock(m_mutex);
+    report.writeAsciiErrorSummary(file, script, separator, failures);
+    if (file && !separator)
+        flushLocked();
+}
+
+void CLogger::savehtmlerrorsummary(FILE* file, bool script, int failures)
+{
+    const ReportWriter report(processContext());
+    std::lock_guard lock(m_mutex);
+    report.writeHtmlErrorSummary(file, script, failures);
+    if (file)
+        flushLocked();
 }
 
 int CLogger::saveresultsummary()
 {
-    std::lock_guard lock(m_mutex);
-    if (relaxedLoad(testconfig.log_file_format) == 2) {
-        writeDetailedHeaderLocked(g_fpLogFile, false, 2);
+    {
+        std::lock_guard lock(m_mutex);
+        const bool html = relaxedLoad(testconfig.log_file_format) == 2;
+        if (html)
+            writeDetailedHeaderLocked(g_fpLogFile, false, 2);
         relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
-        writeHtmlResultSummaryLocked(g_fpLogFile);
-    } else {
-        relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
-        writeAsciiResultSummaryLocked(g_fpLogFile);
+        const ReportWriter report(processContext());
+        if (html)
+            report.writeHtmlResultSummary(g_fpLogFile);
+        else
+            report.writeAsciiResultSummary(g_fpLogFile);
+        if (g_fpLogFile)
+            flushLocked();
+        relaxedAdd(testconfig.log_line_count, 30);
+        if (relaxedLoad(testconfig.trace_level) >= 3) {
+            relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
+            report.writeAsciiResultSummary(g_fpActivityLog);
+            if (g_fpActivityLog)
+                flushLocked();
+            relaxedAdd(testconfig.trace_line_count, 30);
+        }
     }
-    relaxedAdd(testconfig.log_line_count, 30);
-    if (relaxedLoad(testconfig.trace_level) >= 3) {
-        relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
-        writeAsciiResultSummaryLocked(g_fpActivityLog);
-        relaxedAdd(testconfig.trace_line_count, 30);
-    }
-    SaveLastUsedConfig(dirname);
+    saveConfig();
     return 1;
 }
 
 void CLogger::saveerrorsummary(bool script, bool separator, int failures)
 {
-    std::lock_guard lock(m_mutex);
-    if (relaxedLoad(testconfig.log_file_format) == 2) {
-        if (!separator) {
+    {
+        std::lock_guard lock(m_mutex);
+        const ReportWriter report(processContext());
+        if (relaxedLoad(testconfig.log_file_format) == 2) {
+            if (!separator) {
+                relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
+                report.writeHtmlErrorSummary(g_fpLogFile, script, failures);
+                if (g_fpLogFile)
+                    flushLocked();
+                relaxedAdd(testconfig.log_line_count, 30);
+            }
+        } else {
             relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
-            writeHtmlErrorSummaryLocked(g_fpLogFile, script, failures);
+            report.writeAsciiErrorSummary(g_fpLogFile, script, separator, failures);
+            if (g_fpLogFile && !separator)
+                flushLocked();
             relaxedAdd(testconfig.log_line_count, 30);
         }
-    } else {
-        relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
-        writeAsciiErrorSummaryLocked(g_fpLogFile, script, separator, failures);
-        relaxedAdd(testconfig.log_line_count, 30);
+        if (relaxedLoad(testconfig.trace_level) >= 3) {
+            relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
+            report.writeAsciiErrorSummary(g_fpActivityLog, script, separator, failures);
+            if (g_fpActivityLog && !separator)
+                flushLocked();
+            relaxedAdd(testconfig.trace_line_count, 30);
+        }
     }
-    if (relaxedLoad(testconfig.trace_level) >= 3) {
-        relaxedStore(testconfig.trace_header_written, std::uint8_t { 0 });
-        writeAsciiErrorSummaryLocked(g_fpActivityLog, script, separator, failures);
-        relaxedAdd(testconfig.trace_line_count, 30);
-    }
-    SaveLastUsedConfig(dirname);
+    saveConfig();
 }
 
 void CLogger::SaveLogs()

@@ -75,3 +75,6 @@ const EngineInfo* EngineFor(int slot);
 const char* SlotName(int slot);
 // The results table's icon of a slot; null: none.
 const char* SlotIcon(int slot);
+// Whether the result summary may list `slot`, selected and of no engine:
+// not past the last test slot, a USB plug only up to `usbPlugCount`.
+bool SummaryListsPlainSlot(int slot, int usbPlugCount);

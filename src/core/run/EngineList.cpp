@@ -105,6 +105,10 @@ struct SharedIcon {
 };
 const SharedIcon kSharedIcons[] = { { 2, &kMathEngine }, { 71, &kParallelPortEngine } };
 
+constexpr int kLastSummarySlot = 156;
+constexpr int kUsbPlugFirst = 75;
+constexpr int kUsbPlugLast = 84;
+
 } // namespace
 
 std::span<const EngineInfo* const> Engines()
@@ -135,4 +139,11 @@ const char* SlotIcon(int slot)
         if (shared.slot == slot)
             return shared.owner->icon;
     return nullptr;
+}
+
+bool SummaryListsPlainSlot(int slot, int usbPlugCount)
+{
+    if (slot < 0 || slot > kLastSummarySlot)
+        return false;
+    return slot < kUsbPlugFirst || slot > kUsbPlugLast || slot - kUsbPlugFirst < usbPlugCount;
 }
