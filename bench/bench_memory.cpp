@@ -32,6 +32,17 @@
 
 namespace {
 
+// The one run of this benchmark; its threads may outlive main's scopes.
+ProcessRun& benchProcess()
+{
+    static ProcessRun* const process = new ProcessRun;
+    return *process;
+}
+
+} // namespace
+
+namespace {
+
 using Clock = std::chrono::steady_clock;
 constexpr int kSlot = kSlotMemory;
 constexpr std::uint64_t kGiB = 1024ull * 1024 * 1024;
@@ -74,7 +85,7 @@ void setUp()
 
 bool allocate(CTest_Mem& engine)
 {
-    SetSlotActive(kSlot, true);
+    benchProcess().run.setSlotActive(kSlot, true);
     if (!engine.AllocateChunks() || CTest_Mem::gTestRam != kGiB) {
         std::fprintf(stderr, "could not lock 1 GiB (test buffer %llu bytes)\n",
             static_cast<unsigned long long>(CTest_Mem::gTestRam.load()));
@@ -112,7 +123,7 @@ double plainPhase(CTest_Mem& e, int mode)
 int passes(const char* kind, int n)
 {
     setUp();
-    ProcessRun process;
+    ProcessRun& process = benchProcess();
     CTest_Mem engine(process.ctx, kSlot);
     if (!allocate(engine))
         return 2;
@@ -145,7 +156,7 @@ int main(int argc, char** argv)
 
     bool ok = true;
     {
-        ProcessRun process;
+        ProcessRun& process = benchProcess();
         CTest_Mem engine(process.ctx, kSlot);
         if (!allocate(engine))
             return 2;
@@ -176,7 +187,7 @@ int main(int argc, char** argv)
             ok = ok && wr >= kMinRatio && vr >= kMinRatio;
         }
     }
-    SetSlotActive(kSlot, false);
+    benchProcess().run.setSlotActive(kSlot, false);
 
     // Stop latency: the thread writing or verifying 1 GiB, stopped at a
     // random moment of its passes.
@@ -184,20 +195,21 @@ int main(int argc, char** argv)
     std::vector<double> stops;
     const long lockedBefore = lockedKiB();
     for (int r = 0; r < rounds; ++r) {
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        gThreadData[kSlot].test_id = kSlot;
+        std::memset(benchProcess().run.threadData, 0, sizeof benchProcess().run.threadData);
+        benchProcess().run.threadData[kSlot].test_id = kSlot;
+        benchProcess().run.threadData[kSlot].context = &benchProcess().ctx;
         CTest_Mem::status_mem = 0; // the previous thread's values
         CTest_Mem::opcount_write = 0;
         pthread_t t {};
-        if (pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]) != 0)
+        if (pthread_create(&t, nullptr, Test_Thread_Mem, &benchProcess().run.threadData[kSlot]) != 0)
             return 2;
         while (CTest_Mem::status_mem.load() == 0 || CTest_Mem::opcount_write.load() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
         const int phase = CTest_Mem::status_mem;
         const auto t0 = Clock::now();
-        SetSlotActive(kSlot, false);
-        while (relaxedLoad(gThreadData[kSlot].running) != 0)
+        benchProcess().run.setSlotActive(kSlot, false);
+        while (relaxedLoad(benchProcess().run.threadData[kSlot].running) != 0)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         const double ms = since(t0) * 1000.0;
         pthread_join(t, nullptr);

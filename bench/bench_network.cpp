@@ -7,6 +7,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Network.h"
+#include "ProcessRun.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "ResultRecord.h"
@@ -23,6 +24,17 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+
+// The one run of this benchmark; its threads may outlive main's scopes.
+ProcessRun& benchProcess()
+{
+    static ProcessRun* const process = new ProcessRun;
+    return *process;
+}
+
+} // namespace
 
 extern char** environ;
 
@@ -45,10 +57,11 @@ std::uint64_t sent()
 // from the first request to the last, or -1.
 double runTest(std::uint64_t requests)
 {
-    gThreadData[kSlot].test_id = kSlot;
-    gThreadData[kSlot].instance = 0;
+    benchProcess().run.threadData[kSlot].test_id = kSlot;
+    benchProcess().run.threadData[kSlot].context = &benchProcess().ctx;
+    benchProcess().run.threadData[kSlot].instance = 0;
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, Test_Thread_Network, &gThreadData[kSlot]) != 0)
+    if (pthread_create(&thread, nullptr, Test_Thread_Network, &benchProcess().run.threadData[kSlot]) != 0)
         return -1;
     const auto limit = Clock::now() + std::chrono::seconds(30);
     while (sent() == 0 && Clock::now() < limit)
@@ -59,7 +72,7 @@ double runTest(std::uint64_t requests)
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     const std::uint64_t last = sent();
     const double seconds = since(t0);
-    SetSlotActive(kSlot, false);
+    benchProcess().run.setSlotActive(kSlot, false);
     pthread_join(thread, nullptr);
     if (last < requests || relaxedLoad(resultfile.results[kSlot].errors) != 0)
         return -1;

@@ -3,6 +3,7 @@
 #include "DebugTrace.h"
 #include "GraphicsTests.h"
 #include "Results.h"
+#include "Startup.h"
 #include "TestSlots.h"
 
 #include <QCloseEvent>
@@ -193,7 +194,7 @@ void COpenGLWidget::animate()
         // Out of memory for GLU: no scene and no frame to count. Said once
         // until a quadric can be made again, not at every frame.
         if (!m_quadricMissing)
-            RecordError(kSlot3D, 206, kLogTest3D);
+            RecordError(resultfile, gLogger, kSlot3D, 206, kLogTest3D);
         m_quadricMissing = true;
         return;
     }
@@ -252,5 +253,5 @@ void COpenGLWidget::animate()
     gluDeleteQuadric(quadric);
 
     renderCount.fetch_add(1, std::memory_order_relaxed);
-    AddOperations(kSlot3D, kOpsPerFrame);
+    AddOperations(resultfile, kSlot3D, kOpsPerFrame);
 }

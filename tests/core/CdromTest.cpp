@@ -39,7 +39,7 @@ int pauseHook(int, int ms)
 {
     gPauses.push_back(ms);
     if (gStopWhen && gStopWhen(ms))
-        SetSlotActive(gHookSlot, false);
+        TestRun().setSlotActive(gHookSlot, false);
     return 0;
 }
 
@@ -86,7 +86,7 @@ protected:
         std::snprintf(testconfig.cd_drive_name[unit], 256, "/media/cd%d", unit);
         gNumMMDevices = std::max(gNumMMDevices, unit + 1);
         gHookSlot = kSlotCdFirst + unit;
-        SetSlotActive(gHookSlot, true);
+        TestRun().setSlotActive(gHookSlot, true);
         return std::make_unique<CTest_CDROM>(TestContext(), unit, kSlotCdFirst + unit, std::move(drive));
     }
     std::string trace() { return ReadFile(dir.file("trace.log")); }
@@ -274,9 +274,9 @@ TEST_F(Cdrom, DataDiscTreeOrderCapAndUnreadableFiles)
     EXPECT_EQ(std::pair(CTest_CDROM::iChkSum[0].load(), CTest_CDROM::Totalfiles[0].load()), std::pair(4, 4));
     EXPECT_EQ(CTest_CDROM::op_count_read[0], 10000u + 4096 + 3 + 1);
     // A sum cut short by a stop is no checksum.
-    SetSlotActive(kSlotCdFirst, false);
+    TestRun().setSlotActive(kSlotCdFirst, false);
     EXPECT_EQ(e->CheckSumFile((root + "/f.txt").c_str(), 0), -1);
-    SetSlotActive(kSlotCdFirst, true);
+    TestRun().setSlotActive(kSlotCdFirst, true);
 
     // A file that cannot be opened, one that cannot be read, and the
     // program's own file, which fails quietly.
@@ -353,10 +353,10 @@ TEST_F(Cdrom, DataDiscPassesCompareChecksums)
     gPauses.clear();
     gStopWhen = [](int) { return gPauses.size() == 2; };
     std::thread t([&] { e->DataCDTest(1); });
-    for (int i = 0; i < 300 && SlotActive(slot); ++i)
+    for (int i = 0; i < 300 && TestRun().slotActive(slot); ++i)
         std::this_thread::sleep_for(10ms);
-    const bool spun = SlotActive(slot);
-    SetSlotActive(slot, false);
+    const bool spun = TestRun().slotActive(slot);
+    TestRun().setSlotActive(slot, false);
     t.join();
     EXPECT_FALSE(spun) << "counted " << resultfile.results[slot].cycles << " cycles without a pause";
     EXPECT_EQ(gPauses, (std::vector<int> { 5000, 5000 }));
@@ -378,7 +378,7 @@ protected:
         script->onCall = [this](const std::string& call) {
             if (call == "tocentry 1" && count(joined(), "play ") == 3) {
                 cyclesAtSecondPass = resultfile.results[kSlotCdFirst + 2].cycles;
-                SetSlotActive(kSlotCdFirst + 2, false);
+                TestRun().setSlotActive(kSlotCdFirst + 2, false);
             }
         };
     }
@@ -515,17 +515,20 @@ TEST_F(Cdrom, NoDiscModeOpensTheDeviceEveryTenSeconds)
 TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
 {
     for (int slot = 0; slot < kNumNamedSlots; ++slot)
-        EXPECT_EQ(ChildProc[slot] == Test_Thread_CDROM, slot >= 33 && slot <= 52) << slot;
+        EXPECT_EQ(
+            EngineFor(slot) && TestContext().entryFor(*EngineFor(slot)) == Test_Thread_CDROM, slot >= 33 && slot <= 52)
+            << slot;
 
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
-    std::memset(gThreadData, 0, sizeof gThreadData);
-    gThreadData[35] = { 0, 35, 2, 0, 0, 0, 0, &TestContext() };
+    std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
+    TestRun().threadData[35] = { 0, 35, 2, 0, 0, 0, 0, &TestContext() };
     pthread_t t;
-    ASSERT_EQ(pthread_create(&t, nullptr, Test_Thread_CDROM, &gThreadData[35]), 0);
+    ASSERT_EQ(pthread_create(&t, nullptr, Test_Thread_CDROM, &TestRun().threadData[35]), 0);
     pthread_join(t, nullptr);
     EXPECT_EQ(gPauses, std::vector<int> { 1000 });
-    EXPECT_EQ(std::tuple(relaxedLoad(gThreadData[35].running), tests_running.load(), SlotActive(35)),
+    EXPECT_EQ(std::tuple(relaxedLoad(TestRun().threadData[35].running), TestRun().testsRunning.load(),
+                  TestRun().slotActive(35)),
         std::tuple(0, 0, false));
     EXPECT_EQ(count(trace(), ", CD/DVD, Starting test: Burn CD-RW \n"), 1) << trace();
     EXPECT_EQ(count(trace(), ", CD/DVD, Stopping test \n"), 1);

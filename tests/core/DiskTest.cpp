@@ -112,11 +112,11 @@ protected:
     {
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
         std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
-        for (auto& a : thread_active)
+        for (auto& a : TestRun().threadActive)
             relaxedStore(a, 0);
-        tests_running = 0;
+        TestRun().testsRunning = 0;
         testconfig.duty_cycle[kSlotDiskGroup] = 100;
         testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
         testconfig.trace_level = 4;
@@ -158,7 +158,7 @@ protected:
         testconfig.disk_test_mode[u] = mode;
         testconfig.disk_file_size_pct[u] = (static_cast<double>(N) + 0.5) / static_cast<double>(f.vfs.f_blocks / 100);
         testconfig.disk_seek_count[u] = 100;
-        SetSlotActive(kSlotDiskFirst + u, true);
+        TestRun().setSlotActive(kSlotDiskFirst + u, true);
     }
 };
 
@@ -401,27 +401,28 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     fs::create_directory(dir.file("nowhere"));
     useUnit(7, dir.file("nowhere"), 1, 20, false);
     for (int u : { 3, 7 }) {
-        gThreadData[kSlotDiskFirst + u] = { 0, kSlotDiskFirst + u, u, 0, 0, 0, 0, &TestContext() };
-        ASSERT_EQ(pthread_create(&gThreadData[kSlotDiskFirst + u].thread, nullptr, ChildProc[kSlotDiskFirst + u],
-                      &gThreadData[kSlotDiskFirst + u]),
+        TestRun().threadData[kSlotDiskFirst + u] = { 0, kSlotDiskFirst + u, u, 0, 0, 0, 0, &TestContext() };
+        ASSERT_EQ(
+            pthread_create(&TestRun().threadData[kSlotDiskFirst + u].thread, nullptr,
+                TestContext().entryFor(*EngineFor(kSlotDiskFirst + u)), &TestRun().threadData[kSlotDiskFirst + u]),
             0);
     }
     // Both threads must have marked themselves active before the stop.
-    for (int i = 0; i < 5000 && (relaxedLoad(resultfile.results[9].cycles) < 3 || tests_running < 2); ++i)
+    for (int i = 0; i < 5000 && (relaxedLoad(resultfile.results[9].cycles) < 3 || TestRun().testsRunning < 2); ++i)
         std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(tests_running.load(), 2);
-    SetSlotActive(9, false), SetSlotActive(13, false);
+    EXPECT_EQ(TestRun().testsRunning.load(), 2);
+    TestRun().setSlotActive(9, false), TestRun().setSlotActive(13, false);
     const auto t0 = std::chrono::steady_clock::now();
     for (int u : { 3, 7 }) {
         const int slot = kSlotDiskFirst + u;
-        for (int i = 0; i < 5000 && relaxedLoad(gThreadData[slot].running); ++i)
+        for (int i = 0; i < 5000 && relaxedLoad(TestRun().threadData[slot].running); ++i)
             std::this_thread::sleep_for(1ms);
-        EXPECT_EQ(relaxedLoad(gThreadData[slot].running), 0) << u;
-        SetSlotActive(slot, false); // a thread that was late to start must still end
-        pthread_join(gThreadData[slot].thread, nullptr);
+        EXPECT_EQ(relaxedLoad(TestRun().threadData[slot].running), 0) << u;
+        TestRun().setSlotActive(slot, false); // a thread that was late to start must still end
+        pthread_join(TestRun().threadData[slot].thread, nullptr);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
-    EXPECT_EQ(tests_running.load(), 0);
+    EXPECT_EQ(TestRun().testsRunning.load(), 0);
     EXPECT_TRUE(testFiles(dir.path()).empty());
     EXPECT_GE(resultfile.results[9].cycles, 3u);
     EXPECT_EQ(std::pair(resultfile.results[13].errors, resultfile.results[13].last_error), std::pair(1u, 200u));

@@ -116,14 +116,15 @@ void scriptHook(int thread, MathOp op, void* operands, int)
         return;
     arrived = true;
     if (++s.arrived == s.threads) {
-        s.runningAtStop = relaxedLoad(gThreadData[kSlotMaths].running);
-        s.testsRunningAtStop = tests_running.load();
-        SetSlotActive(kSlotMaths, false);
+        s.runningAtStop = relaxedLoad(TestRun().threadData[kSlotMaths].running);
+        s.testsRunningAtStop = TestRun().testsRunning.load();
+        TestRun().setSlotActive(kSlotMaths, false);
     }
-    for (int i = 0; i < 10000 && SlotActive(kSlotMaths); ++i)
+    for (int i = 0; i < 10000 && TestRun().slotActive(kSlotMaths); ++i)
         std::this_thread::sleep_for(1ms);
-    EXPECT_FALSE(SlotActive(kSlotMaths)) << "only " << s.arrived << " of " << s.threads << " threads reached the stop";
-    SetSlotActive(kSlotMaths, false);
+    EXPECT_FALSE(TestRun().slotActive(kSlotMaths))
+        << "only " << s.arrived << " of " << s.threads << " threads reached the stop";
+    TestRun().setSlotActive(kSlotMaths, false);
 }
 
 class MathRun : public ::testing::Test {
@@ -132,9 +133,9 @@ protected:
     {
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        relaxedStore(thread_active[kSlotMaths], 0);
-        tests_running = error_maths = 0;
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
+        relaxedStore(TestRun().threadActive[kSlotMaths], 0);
+        TestRun().testsRunning = error_maths = 0;
         testconfig.duty_cycle[kSlotMaths] = 100;
         testconfig.maths_integer = testconfig.maths_float = 1;
         testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
@@ -174,7 +175,7 @@ TEST_F(MathRun, SampleLinesCountsAndRowOfEachRun)
         &CTest_Math::test_math_fl_division };
     const char* verbs[] = { "Adding", "Subtracting", "Multiplying", "Dividing" };
     script->fixedOperands = true;
-    SetSlotActive(kSlotMaths, true);
+    TestRun().setSlotActive(kSlotMaths, true);
     CTest_Math engine(TestContext(), kSlotMaths);
     for (int op = 0; op < kNumMathOps; ++op) {
         const std::uint64_t before = resultfile.results[kSlotMaths].op_count;
@@ -201,7 +202,7 @@ TEST_F(MathRun, SampleLinesCountsAndRowOfEachRun)
         while (script->builds[0][kMathFloatDiv] == 0)
             std::this_thread::sleep_for(1ms);
         std::this_thread::sleep_for(20ms);
-        SetSlotActive(kSlotMaths, false);
+        TestRun().setSlotActive(kSlotMaths, false);
     });
     const std::uint64_t before = resultfile.results[kSlotMaths].op_count;
     engine.test_math_fl_division(0);
@@ -260,7 +261,7 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         for (int i = 0; i < 5000 && !on && trace().find(said) == std::string::npos; ++i)
             std::this_thread::sleep_for(1ms);
         if (!on)
-            SetSlotActive(kSlotMaths, false);
+            TestRun().setSlotActive(kSlotMaths, false);
         for (pthread_t t : handles)
             pthread_join(t, nullptr);
 
@@ -276,7 +277,7 @@ TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
         EXPECT_NE(std::string(line ? line : "").find(logged), std::string::npos);
         // Running counts at the stop and after it, both on the slot's record.
         EXPECT_EQ(std::tuple(script->runningAtStop.load(), script->testsRunningAtStop.load(),
-                      relaxedLoad(gThreadData[kSlotMaths].running), tests_running.load()),
+                      relaxedLoad(TestRun().threadData[kSlotMaths].running), TestRun().testsRunning.load()),
             std::tuple(on ? c.threads : 0, on ? c.threads : 0, 0, 0));
         std::uint64_t total = 0;
         for (int op = 0; op < kNumMathOps; ++op)

@@ -95,18 +95,18 @@ int fakeSysinfo(struct sysinfo* si)
 // Test_Thread_Mem on the slot's record, as the run controller starts it.
 pthread_t startThread()
 {
-    gThreadData[kSlot].test_id = kSlot;
-    gThreadData[kSlot].context = &TestContext();
+    TestRun().threadData[kSlot].test_id = kSlot;
+    TestRun().threadData[kSlot].context = &TestContext();
     pthread_t t {};
-    EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]), 0);
+    EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &TestRun().threadData[kSlot]), 0);
     return t;
 }
 
 // The controller's side of a stop: clear the flag, wait for `running`.
 bool stopAndWait(pthread_t t)
 {
-    SetSlotActive(kSlot, false);
-    const bool ended = waitFor([] { return relaxedLoad(gThreadData[kSlot].running) == 0; }, 3s);
+    TestRun().setSlotActive(kSlot, false);
+    const bool ended = waitFor([] { return relaxedLoad(TestRun().threadData[kSlot].running) == 0; }, 3s);
     if (ended)
         pthread_join(t, nullptr);
     return ended;
@@ -153,8 +153,8 @@ protected:
             GTEST_SKIP() << "locking memory needs root";
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        relaxedStore(thread_active[kSlot], 0);
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
+        relaxedStore(TestRun().threadActive[kSlot], 0);
         testconfig.duty_cycle[kSlot] = 100;
         testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
         testconfig.trace_level = 3;
@@ -207,7 +207,7 @@ protected:
 TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPattern)
 {
     testconfig.trace_level = 4; // with the sample lines
-    SetSlotActive(kSlot, true);
+    TestRun().setSlotActive(kSlot, true);
     auto engine = std::make_unique<CTest_Mem>(TestContext(), kSlot);
     {
         ScopedEnv align("_MLOCK_PAGE_ALIGN_", "1");
@@ -307,7 +307,7 @@ TEST_F(MemoryRun, FlippedByteRaises30OnceEndsThatVerifyAndTheNextPassGoesOn)
         { 1, 2, 419429, "Read: -85 Expected -86" }, // the buffer's last byte
         { 4, 0, 0, "Read: -2 Expected -1" }, // the first byte; the next pass wraps to pattern 0
     };
-    SetSlotActive(kSlot, true);
+    TestRun().setSlotActive(kSlot, true);
     CTest_Mem engine(TestContext(), kSlot);
     ASSERT_TRUE(engine.AllocateChunks());
     CTest_Mem::SetChunkHookForTests(flipAfterLastWrite);
@@ -365,7 +365,7 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
         std::tuple(std::uint64_t { 204800 }, std::uint64_t { 0 }))
         << "up to the next checkpoint, then no other chunk";
     EXPECT_EQ(resultfile.results[kSlot].cycles, 1u) << "the interrupted pass counts";
-    EXPECT_EQ(std::pair(lockedKiB(), tests_running.load()), std::pair(lockedBefore, 0));
+    EXPECT_EQ(std::pair(lockedKiB(), TestRun().testsRunning.load()), std::pair(lockedBefore, 0));
     // Every chunk locked is unlocked, at the same address and size.
     const std::string text = trace();
     EXPECT_EQ(count(text, "Success memory locking"), 3);

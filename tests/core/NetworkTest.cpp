@@ -88,10 +88,10 @@ protected:
             GTEST_SKIP() << "raw sockets need root";
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        for (auto& a : thread_active)
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
+        for (auto& a : TestRun().threadActive)
             relaxedStore(a, 0);
-        tests_running = 0;
+        TestRun().testsRunning = 0;
         testconfig.duty_cycle[kSlot] = 100;
         testconfig.network_timeout_ms = 2000;
         testconfig.network_error_option = 1;
@@ -130,16 +130,18 @@ protected:
     // Starts a unit through its thread entry, as a run does.
     static pthread_t startUnit(int unit)
     {
-        gThreadData[kSlot + unit].test_id = kSlot + unit;
-        gThreadData[kSlot + unit].instance = unit;
-        gThreadData[kSlot + unit].context = &TestContext();
+        TestRun().threadData[kSlot + unit].test_id = kSlot + unit;
+        TestRun().threadData[kSlot + unit].instance = unit;
+        TestRun().threadData[kSlot + unit].context = &TestContext();
         pthread_t t {};
-        EXPECT_EQ(pthread_create(&t, nullptr, ChildProc[kSlot + unit], &gThreadData[kSlot + unit]), 0);
+        EXPECT_EQ(pthread_create(&t, nullptr, TestContext().entryFor(*EngineFor(kSlot + unit)),
+                      &TestRun().threadData[kSlot + unit]),
+            0);
         return t;
     }
     static void stop(int unit, pthread_t thread)
     {
-        SetSlotActive(kSlot + unit, false);
+        TestRun().setSlotActive(kSlot + unit, false);
         pthread_join(thread, nullptr);
     }
 
@@ -303,7 +305,7 @@ int spoilingHook(Net& engine, unsigned char* d, int* length, sockaddr_in* from, 
             icmp[40] ^= 0x10, reseal(icmp); // found by the data check, not the checksum
     }
     if (n >= gBad->stopAt)
-        SetSlotActive(kSlot + unit, false);
+        TestRun().setSlotActive(kSlot + unit, false);
     return engine.decode_resp(d, *length, from, unit);
 }
 
@@ -393,7 +395,7 @@ TEST_F(NetworkTest, WithoutSuperuserRightsOneErrorAndNoPackets)
         // fifteen idle steps.
         if (seteuid(65534) != 0)
             _exit(3);
-        std::signal(SIGALRM, [](int) { SetSlotActive(kSlot, false); });
+        std::signal(SIGALRM, [](int) { TestRun().setSlotActive(kSlot, false); });
         itimerval in300ms { {}, { 0, 300000 } };
         setitimer(ITIMER_REAL, &in300ms, nullptr);
         Net(TestContext(), 0, kSlot).test_entry(0);
@@ -476,8 +478,8 @@ TEST_F(NetworkTest, NoReplyOrNoRouteIsAnError)
         EXPECT_TRUE(waitFor([] { return Net::packets_sent[0] >= 1; }));
         std::this_thread::sleep_for(50ms);
         const auto t0 = std::chrono::steady_clock::now();
-        SetSlotActive(kSlot, false);
-        EXPECT_TRUE(waitFor([] { return relaxedLoad(gThreadData[kSlot].running) == 0; }, 5s));
+        TestRun().setSlotActive(kSlot, false);
+        EXPECT_TRUE(waitFor([] { return relaxedLoad(TestRun().threadData[kSlot].running) == 0; }, 5s));
         stopTook = std::chrono::steady_clock::now() - t0;
         pthread_join(t, nullptr);
     });

@@ -72,7 +72,7 @@ TEST_F(ParallelPortTest, LoopbackPassesCountEveryValueAndACyclePer150000)
     // Stop at the pause after the pass that reaches 300,000 values.
     rec.atWait = [&](int) {
         if (CTest_ParallelPort::bytes_sent[0].load() >= 300000)
-            SetSlotActive(kSlot, false);
+            TestRun().setSlotActive(kSlot, false);
     };
     run(&model, rec);
 
@@ -266,7 +266,7 @@ TEST_F(ParallelPortTest, PortNumbersChooseTheBaseAddress)
         int index;
     } cases[]
         = { { 0, 0x378, 0 }, { 1, 0x278, 1 }, { 2, 0x3BC, 2 }, { 3, 0x378, 0 }, { -1, 0x378, 0 }, { 7, 0x378, 0 } };
-    SetSlotActive(kSlot, true);
+    TestRun().setSlotActive(kSlot, true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.port);
         // Data lines set to input and the interrupt on: both must be dealt with.

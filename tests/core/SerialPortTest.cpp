@@ -120,7 +120,7 @@ protected:
         SetSerialDevicePathsForTests(deviceForTests);
         use(waits, kSlot);
         CTest_SerialPort::SetWaitHookForTests(WaitRecorder::hook);
-        SetSlotActive(kSlot, true);
+        TestRun().setSlotActive(kSlot, true);
     }
     void TearDown() override
     {
@@ -273,7 +273,7 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
     });
     std::this_thread::sleep_for(300ms);
     const auto stopped = Clock::now();
-    SetSlotActive(kSlot, false);
+    TestRun().setSlotActive(kSlot, false);
     runner.join();
     EXPECT_LT(ended - stopped, 5s) << "seen well within the 20 s timeout";
     EXPECT_EQ(std::tuple(result().errors, result().cycles), std::tuple(before.errors, before.cycles))

@@ -75,14 +75,14 @@ protected:
     {
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
         testconfig.duty_cycle[kSlot3D] = 100;
-        tests_running = 0;
+        TestRun().testsRunning = 0;
         gLogger = new CLogger("dummyStr");
     }
     void TearDown() override
     {
-        SetSlotActive(kSlot3D, false);
+        TestRun().setSlotActive(kSlot3D, false);
         delete gLogger;
         gLogger = nullptr;
     }
@@ -93,10 +93,10 @@ TEST_F(ThreeDLoop, ACycleIsTwoHundredRenderedFrames)
 {
     resetAnimation();
     COpenGLWidget::renderCount = 777; // left from an earlier run
-    gThreadData[kSlot3D].test_id = kSlot3D;
-    gThreadData[kSlot3D].context = &TestContext();
+    TestRun().threadData[kSlot3D].test_id = kSlot3D;
+    TestRun().threadData[kSlot3D].context = &TestContext();
     pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_OpenGL, &gThreadData[kSlot3D]), 0);
+    ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_OpenGL, &TestRun().threadData[kSlot3D]), 0);
     for (int i = 0; i < 300 && COpenGLWidget::HourOfDay == 0; ++i)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(COpenGLWidget::renderCount, 0) << "each run counts its own frames";
@@ -120,12 +120,13 @@ TEST_F(ThreeDLoop, ACycleIsTwoHundredRenderedFrames)
     EXPECT_EQ(cycles(), 3u);
 
     const auto t0 = std::chrono::steady_clock::now();
-    SetSlotActive(kSlot3D, false);
+    TestRun().setSlotActive(kSlot3D, false);
     pthread_join(thread, nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
-    EXPECT_EQ(std::tuple(tests_running.load(), relaxedLoad(gThreadData[kSlot3D].running), SlotActive(kSlot3D)),
+    EXPECT_EQ(std::tuple(TestRun().testsRunning.load(), relaxedLoad(TestRun().threadData[kSlot3D].running),
+                  TestRun().slotActive(kSlot3D)),
         std::tuple(0, 0, false));
-    EXPECT_GT(gTestModules[kSlot3D].stop_time.tv_sec, 0);
+    EXPECT_GT(TestRun().modules[kSlot3D].stop_time.tv_sec, 0);
 }
 
 } // namespace

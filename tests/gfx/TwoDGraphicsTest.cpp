@@ -25,8 +25,8 @@ protected:
     {
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        tests_running = 0;
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
+        TestRun().testsRunning = 0;
         testconfig.duty_cycle[kSlot2D] = 100;
         testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
         testconfig.trace_level = 4;
@@ -38,7 +38,7 @@ protected:
     }
     void TearDown() override
     {
-        SetSlotActive(kSlot2D, false);
+        TestRun().setSlotActive(kSlot2D, false);
         Withdraw2DCanvas(canvas.get());
         CTest_2DGraphics::SetBlitImageForTests(nullptr);
         CTest_2DGraphics::SetPointArrayMakerForTests(nullptr);
@@ -54,10 +54,10 @@ protected:
     // Runs the slot's thread entry, as the run start does.
     pthread_t startThread()
     {
-        gThreadData[kSlot2D].test_id = kSlot2D;
-        gThreadData[kSlot2D].context = &TestContext();
+        TestRun().threadData[kSlot2D].test_id = kSlot2D;
+        TestRun().threadData[kSlot2D].context = &TestContext();
         pthread_t thread {};
-        EXPECT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &gThreadData[kSlot2D]), 0);
+        EXPECT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &TestRun().threadData[kSlot2D]), 0);
         return thread;
     }
     TempDir dir;
@@ -101,7 +101,7 @@ TEST_F(TwoD, HeldCanvasLockDrawsAndCountsNothingYetBurstsEnd)
 {
     CTest_2DGraphics engine(TestContext(), kSlot2D, canvas);
     ASSERT_EQ(engine.SetUpDrawing(), 0);
-    SetSlotActive(kSlot2D, true);
+    TestRun().setSlotActive(kSlot2D, true);
     ASSERT_TRUE(engine.BeginPainting());
     std::uint64_t (CTest_2DGraphics::*const bursts[])() = { &CTest_2DGraphics::test_2dgraph_lines,
         &CTest_2DGraphics::test_2dgraph_shapes, &CTest_2DGraphics::test_2dgraph_rect };
@@ -144,9 +144,9 @@ TEST_F(TwoD, CyclesCountEveryDrawingOperationOnce)
     std::thread runner([&] { engine.test_entry(0); });
     for (int i = 0; i < 1000 && relaxedLoad(resultfile.results[kSlot2D].cycles) < 1; ++i)
         std::this_thread::sleep_for(10ms);
-    SetSlotActive(kSlot2D, false);
+    TestRun().setSlotActive(kSlot2D, false);
     runner.join();
-    tests_running = 0; // the thread entry's part
+    TestRun().testsRunning = 0; // the thread entry's part
     EXPECT_GE(resultfile.results[kSlot2D].cycles, 1u);
     EXPECT_GT(engine.blitCount(), 0u);
     // Each operation once, not the running totals again every cycle.
@@ -166,7 +166,8 @@ TEST_F(TwoD, SkipLeavesOnlyTheStartAndStopLines)
     EXPECT_EQ(text.find("2D Graphics", stop + 3), std::string::npos);
     EXPECT_TRUE(snapshot() == blank);
     const _resultinfo& r = resultfile.results[kSlot2D];
-    EXPECT_EQ(std::tuple(r.cycles, r.op_count, tests_running.load(), relaxedLoad(gThreadData[kSlot2D].running)),
+    EXPECT_EQ(std::tuple(r.cycles, r.op_count, TestRun().testsRunning.load(),
+                  relaxedLoad(TestRun().threadData[kSlot2D].running)),
         std::tuple(0u, 0ull, 0, 0));
 }
 
@@ -182,9 +183,9 @@ TEST_F(TwoD, NoImageOrNoPointsIsReportedOnceThenIdlesUntilStopped)
                 [](int, int, int) { return std::unique_ptr<std::int32_t[]>(); });
         const pthread_t thread = startThread();
         std::this_thread::sleep_for(1500ms); // past an idle step of 1000 ms
-        EXPECT_EQ(relaxedLoad(gThreadData[kSlot2D].running), 1) << "idles until stopped";
+        EXPECT_EQ(relaxedLoad(TestRun().threadData[kSlot2D].running), 1) << "idles until stopped";
         const auto t0 = std::chrono::steady_clock::now();
-        SetSlotActive(kSlot2D, false);
+        TestRun().setSlotActive(kSlot2D, false);
         pthread_join(thread, nullptr);
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
 

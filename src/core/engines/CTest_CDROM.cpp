@@ -285,7 +285,7 @@ void CTest_CDROM::reportError(int code)
     _resultinfo& r = resultfile.results[m_testID];
     relaxedAdd(r.errors, 1u);
     relaxedStore(r.last_error, static_cast<std::uint32_t>(code));
-    UpdateErrorClassificationResults(m_testID, code);
+    UpdateErrorClassificationResults(m_ctx.results, m_testID, code);
     AddStdCDErrorMsg(code, m_driveName);
 }
 
@@ -303,7 +303,7 @@ void CTest_CDROM::th_test_cdrom(int unit)
     pause(kStartPauseMs);
     timeval now {};
     gettimeofday(&now, nullptr);
-    gTestModules[m_testID].start_time = now;
+    m_ctx.run.modules[m_testID].start_time = now;
     {
         std::lock_guard lock(g_textMutex);
         g_updateStartTime[unit] = now;

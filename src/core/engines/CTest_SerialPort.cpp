@@ -218,7 +218,7 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     else
         LogLine(3, m_displayName, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
 
-    gettimeofday(&gTestModules[m_testID].start_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].start_time, nullptr);
     update_start_time[m_port].storeNow();
     iComSpeed[m_port].store(BaudSpeed(SerialPortSpeeds[m_speedIndex]), kRelaxed);
 
@@ -252,7 +252,7 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     closePort();
     if (gLogger)
         gLogger->AddLine("Stopping test\n", -1, 0, m_displayName, 3);
-    gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].stop_time, nullptr);
 }
 
 int CTest_SerialPort::applyWorking(int level)
