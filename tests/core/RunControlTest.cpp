@@ -1,6 +1,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigFile.h"
+#include "CTest_Math.h"
 #include "ErrorClassification.h"
 #include "NullEngine.h"
 #include "ProcessRun.h"
@@ -37,7 +38,7 @@ struct RecordingObserver : RunObserver {
     void deleteWindow(int slot) override { deleted.push_back(slot); }
 };
 
-// Runs of the test's own: the memory, network and 3D slots run the null
+// Runs of the test's own: the maths, memory, network and 3D slots run the null
 // engine. The run is never freed, as the program's: a thread a stop
 // abandons may outlive a test.
 class RunControl : public ::testing::Test {
@@ -52,7 +53,7 @@ protected:
     {
         static ProcessRun* const p = [] {
             auto* made = new ProcessRun;
-            for (int slot : { kSlotMemory, kSlotNetworkFirst, kSlot3D })
+            for (int slot : { kSlotMaths, kSlotMemory, kSlotNetworkFirst, kSlot3D })
                 made->ctx.setEntry(*EngineFor(slot), Test_Thread_Null);
             return made;
         }();
@@ -122,6 +123,18 @@ TEST_F(RunControl, RunStartsCountsAndStopsInSlotOrder)
     EXPECT_EQ(resultfile.accum_results[kSlotMemory].cycles, resultfile.results[kSlotMemory].cycles)
         << "the stopped run is added into the accumulated results";
     EXPECT_NE(std::string(gLogger->GetLine(-1, nullptr, nullptr)).find("Test run stopped"), std::string::npos);
+}
+
+TEST_F(RunControl, MathsSlotStartsAThreadPerProcessorUpToTheCap)
+{
+    testconfig.test_enabled[kSlotMaths] = 1;
+    resultfile.cpu_info.cpu_count = 3;
+    ASSERT_EQ(StartRun(ctx, observer), 1);
+    EXPECT_TRUE(waitFor([&] { return relaxedLoad(run.threadData[kSlotMaths].running) == 3; }));
+    StopRun(ctx, observer, false, 1);
+    EXPECT_FALSE(AnyTestThreadAlive(run));
+    resultfile.cpu_info.cpu_count = CTest_Math::kMaxThreads + 5;
+    EXPECT_EQ(EngineFor(kSlotMaths)->threads(ctx), CTest_Math::kMaxThreads);
 }
 
 TEST_F(RunControl, StopBeforeTheThreadIsUpIsKept)
