@@ -257,17 +257,6 @@ TEST_F(RunControl, TotalErrorsCountsCurrentOnlyDuringARun)
     run.stopAllTests = 1;
 }
 
-TEST(StopLimits, PerTest)
-{
-    struct {
-        int slot, ms;
-    } cases[] = { { kSlotMaths, 1000 }, { kSlotMemory, 1000 }, { kSlot2D, 3000 }, { kSlot3D, 20000 }, { 6, 60000 },
-        { 25, 60000 }, { kSlotNetworkFirst, 1000 }, { 33, 20000 }, { kSlotParallel, 1000 }, { 90, 20000 },
-        { 153, 20000 } };
-    for (auto c : cases)
-        EXPECT_EQ(StopWaitLimitMs(c.slot), c.ms) << c.slot;
-}
-
 class Warning : public ::testing::Test {
 protected:
     void SetUp() override
