@@ -32,6 +32,17 @@
 
 namespace {
 
+// The one run of this benchmark; its threads may outlive main's scopes.
+ProcessRun& benchProcess()
+{
+    static ProcessRun* const process = new ProcessRun;
+    return *process;
+}
+
+} // namespace
+
+namespace {
+
 using Clock = std::chrono::steady_clock;
 constexpr int kSlot = kSlotMemory;
 constexpr std::uint64_t kGiB = 1024ull * 1024 * 1024;
@@ -81,7 +92,7 @@ MemoryLive& live(ProcessRun& process)
 
 bool allocate(ProcessRun& process, CTest_Mem& engine)
 {
-    SetSlotActive(kSlot, true);
+    process.run.setSlotActive(kSlot, true);
     if (!engine.AllocateChunks() || live(process).testRam != kGiB) {
         std::fprintf(stderr, "could not lock 1 GiB (test buffer %llu bytes)\n",
             static_cast<unsigned long long>(live(process).testRam.load()));
@@ -118,7 +129,7 @@ double plainPhase(CTest_Mem& e, int mode)
 
 int passes(const char* kind, int n)
 {
-    ProcessRun process;
+    ProcessRun& process = benchProcess();
     setUp(process);
     CTest_Mem engine(process.ctx, kSlot);
     if (!allocate(process, engine))
@@ -148,7 +159,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s [rounds >= 1] | --passes engine|plain N\n", argv[0]);
         return 2;
     }
-    ProcessRun process;
+    ProcessRun& process = benchProcess();
     setUp(process);
 
     bool ok = true;
@@ -183,7 +194,7 @@ int main(int argc, char** argv)
             ok = ok && wr >= kMinRatio && vr >= kMinRatio;
         }
     }
-    SetSlotActive(kSlot, false);
+    benchProcess().run.setSlotActive(kSlot, false);
 
     // Stop latency: the thread writing or verifying 1 GiB, stopped at a
     // random moment of its passes.
@@ -191,21 +202,21 @@ int main(int argc, char** argv)
     std::vector<double> stops;
     const long lockedBefore = lockedKiB();
     for (int r = 0; r < rounds; ++r) {
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        gThreadData[kSlot].test_id = kSlot;
-        gThreadData[kSlot].context = &process.ctx;
+        std::memset(process.run.threadData, 0, sizeof process.run.threadData);
+        process.run.threadData[kSlot].test_id = kSlot;
+        process.run.threadData[kSlot].context = &process.ctx;
         live(process).status = 0; // the previous thread's values
         live(process).opcountWrite = 0;
         pthread_t t {};
-        if (pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]) != 0)
+        if (pthread_create(&t, nullptr, Test_Thread_Mem, &benchProcess().run.threadData[kSlot]) != 0)
             return 2;
         while (live(process).status.load() == 0 || live(process).opcountWrite.load() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 400)(rng)));
         const int phase = live(process).status;
         const auto t0 = Clock::now();
-        SetSlotActive(kSlot, false);
-        while (relaxedLoad(gThreadData[kSlot].running) != 0)
+        benchProcess().run.setSlotActive(kSlot, false);
+        while (relaxedLoad(benchProcess().run.threadData[kSlot].running) != 0)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         const double ms = since(t0) * 1000.0;
         pthread_join(t, nullptr);

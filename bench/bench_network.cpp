@@ -7,9 +7,9 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Network.h"
+#include "ProcessRun.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
-#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "Startup.h"
 #include "TestSlots.h"
@@ -24,6 +24,17 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+
+// The one run of this benchmark; its threads may outlive main's scopes.
+ProcessRun& benchProcess()
+{
+    static ProcessRun* const process = new ProcessRun;
+    return *process;
+}
+
+} // namespace
 
 extern char** environ;
 
@@ -43,11 +54,11 @@ double runTest(ProcessRun& process, std::uint64_t requests)
 {
     const NetworkLive& live = process.run.live<NetworkLive>(kSlot);
     const auto sent = [&live] { return live.packets_sent.load(std::memory_order_relaxed); };
-    gThreadData[kSlot].test_id = kSlot;
-    gThreadData[kSlot].instance = 0;
-    gThreadData[kSlot].context = &process.ctx;
+    process.run.threadData[kSlot].test_id = kSlot;
+    process.run.threadData[kSlot].instance = 0;
+    process.run.threadData[kSlot].context = &process.ctx;
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, Test_Thread_Network, &gThreadData[kSlot]) != 0)
+    if (pthread_create(&thread, nullptr, Test_Thread_Network, &process.run.threadData[kSlot]) != 0)
         return -1;
     const auto limit = Clock::now() + std::chrono::seconds(30);
     while (sent() == 0 && Clock::now() < limit)
@@ -58,7 +69,7 @@ double runTest(ProcessRun& process, std::uint64_t requests)
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     const std::uint64_t last = sent();
     const double seconds = since(t0);
-    SetSlotActive(kSlot, false);
+    process.run.setSlotActive(kSlot, false);
     pthread_join(thread, nullptr);
     if (last < requests || relaxedLoad(resultfile.results[kSlot].errors) != 0)
         return -1;
@@ -139,7 +150,7 @@ int main(int argc, char** argv)
     gLogger = new CLogger("bench");
     // The rate is taken from the first request on; the waits before it only
     // lengthen the run.
-    ProcessRun process;
+    ProcessRun& process = benchProcess();
     NetworkSettings quick;
     quick.startWaitMs = quick.setUpPauseMs = 0;
     process.ctx.setSettings(quick);

@@ -80,10 +80,10 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     totalErrors = 0;
     lastBeepErrors = 0;
     InitEnv_Main(m_options.autorun, m_options.configName, gFollowConfigLogPath, dir, dataDir);
-    // The graphics tests need Qt, so core's slot table leaves them to us.
-    RegisterGraphicsTests();
     m_run = new Run;
     m_context = new RunContext(testconfig, resultfile, gLogger, *m_run, dirname);
+    // The graphics tests need Qt, so core's engine list leaves them to us.
+    RegisterGraphicsTests(*m_context);
 
     DPrintf("KVXMainApp constructor...\n");
 
@@ -164,7 +164,7 @@ void KVXMainApp::setUpWindow()
     }
 
     m_runHooks = std::make_unique<RunHooks>(*this);
-    m_resultsTable = std::make_unique<ResultsTable>(ui->testTable);
+    m_resultsTable = std::make_unique<ResultsTable>(ui->testTable, *m_run);
     m_machineIdWindow = new Window_EditMachineID(m_dataDir, this);
     win_ResultBanner = new Window_ResultBanner(this);
     win_StopButton = new Window_StopButton(this);
@@ -210,7 +210,7 @@ void KVXMainApp::UpdateMainWindow()
 
 bool KVXMainApp::performTest(int slot) const
 {
-    return ::performTest(slot);
+    return ::performTest(testconfig, slot);
 }
 
 void KVXMainApp::slotEditMachineID()

@@ -57,6 +57,9 @@ public:
     void checkRun();
     // True while a run is active.
     bool runActive() const;
+    // The program's run: the live status the windows show and the test
+    // threads' states. Never freed: an abandoned thread may still use it.
+    const Run& run() const { return *m_run; }
 
 public Q_SLOTS:
     void slotFileExit();
@@ -81,9 +84,6 @@ public Q_SLOTS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
-
-    // The run whose live status the windows show. GUI thread.
-    const Run& run() const { return *m_run; }
 
 private:
     class RunHooks;

@@ -9,6 +9,7 @@
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "ResultsTable.h"
+#include "Run.h"
 #include "TestSlots.h"
 #include "Window_ClosingTests.h"
 #include "Window_ResultBanner.h"
@@ -35,7 +36,7 @@ constexpr int kStopEnableDelaySec = 3;
 
 bool KVXMainApp::runActive() const
 {
-    return stop_all_tests == 0;
+    return m_run->stopAllTests == 0;
 }
 
 void KVXMainApp::setRunActionsEnabled(bool enabled)
@@ -123,7 +124,7 @@ void KVXMainApp::stopTest(bool automatic)
     killRunTimers();
     win_StopButton->hide();
     m_closingWindow->show();
-    StopRun(*m_runHooks, automatic, numTestsConfigured);
+    StopRun(*m_context, *m_runHooks, automatic, numTestsConfigured);
     m_closingWindow->hide();
     // With no test selected no slot set the stop time; the label must not
     // keep saying "running...".
@@ -137,7 +138,7 @@ void KVXMainApp::stopTest(bool automatic)
     DPrintf("###################### STOP_TEST_DEBUG_FINISHES ######################\n");
     // Counted again: errors raised since the last check, and while the stop
     // waited, are in the summary and must be in the verdict too.
-    totalErrors = TotalErrors();
+    totalErrors = TotalErrors(*m_context);
     if (automatic)
         win_ResultBanner->showResult(totalErrors);
     delete m_closingWindow;
@@ -148,8 +149,8 @@ void KVXMainApp::stopTest(bool automatic)
 
 void KVXMainApp::checkRun()
 {
-    totalErrors = TotalErrors();
-    if (KVXComplete() && !m_stopping) {
+    totalErrors = TotalErrors(*m_context);
+    if (KVXComplete(*m_context) && !m_stopping) {
         stopTest(true);
         setRunActionsEnabled(true);
         ui->testStopTestRunAction->setEnabled(false);
@@ -211,6 +212,6 @@ void KVXMainApp::slotEditClearAllResults()
     if (ShowBox(BoxIcon::Warning, "Clear results - Confirm?",
             "Are you sure you wish to clear\nall current and accumulated results", { "OK", "Cancel" }, 0, 1)
         == 0)
-        ClearAllResults(dirname);
+        ClearAllResults(*m_context);
     UpdateMainWindow();
 }

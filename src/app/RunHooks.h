@@ -54,7 +54,10 @@ public:
         if (first)
             m_app.ui->startTimeLabel->setText(ctimeLabel(relaxedLoad(resultfile.run_start_time)));
         m_app.UpdateMainWindow();
-        if (slot != kSlot2D && slot != kSlot3D)
+        const EngineInfo* engine = EngineFor(slot);
+        const bool graphics
+            = engine && (engine->window == LiveWindowKind::Graphics2D || engine->window == LiveWindowKind::Graphics3D);
+        if (!graphics)
             if (QWidget* w = m_app.testWindow[static_cast<std::size_t>(slot)])
                 w->update();
     }

@@ -26,12 +26,14 @@ int main(int argc, char** argv)
     mainWin = new KVXMainApp(argc, argv);
     mainWin->show();
     const int rc = app.exec();
+    // The run outlives the window: the program never frees it.
+    const Run& run = mainWin->run();
     delete mainWin;
     mainWin = nullptr;
     SetMessageSink(nullptr);
     // A test thread abandoned at the stop may still run: no global may be
     // destroyed under it.
-    if (AnyTestThreadAlive()) {
+    if (AnyTestThreadAlive(run)) {
         std::fflush(nullptr);
         std::_Exit(rc);
     }

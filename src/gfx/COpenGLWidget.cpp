@@ -5,6 +5,8 @@
 #include "GraphicsTests.h"
 #include "Results.h"
 #include "Run.h"
+#include "Startup.h"
+#include "TestSlots.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -185,7 +187,7 @@ void COpenGLWidget::animate()
         // Out of memory for GLU: no scene and no frame to count. Said once
         // until a quadric can be made again, not at every frame.
         if (!m_quadricMissing)
-            RecordError(m_slot, kGraphics3DErrorNoOpenGL, kLogTest3D);
+            RecordError(resultfile, gLogger, m_slot, kGraphics3DErrorNoOpenGL, kLogTest3D);
         m_quadricMissing = true;
         return;
     }
@@ -244,5 +246,5 @@ void COpenGLWidget::animate()
     gluDeleteQuadric(quadric);
 
     m_live.renderCount.fetch_add(1, std::memory_order_relaxed);
-    AddOperations(m_slot, kOpsPerFrame);
+    AddOperations(resultfile, m_slot, kOpsPerFrame);
 }

@@ -4,6 +4,7 @@
 #include "COpenGLWidget.h"
 #include "CTest_2DGraphics.h"
 #include "CTest_OpenGL.h"
+#include "RunContext.h"
 #include "TestSlots.h"
 
 #include <mutex>
@@ -22,11 +23,11 @@ void InitGraphicsResources()
     std::call_once(once, initResources);
 }
 
-void RegisterGraphicsTests()
+void RegisterGraphicsTests(RunContext& ctx)
 {
     InitGraphicsResources();
-    ChildProc[kSlot2D] = Test_Thread_2DGraphics;
-    ChildProc[kSlot3D] = Test_Thread_OpenGL;
+    ctx.setEntry(kGraphics2DEngine, Test_Thread_2DGraphics);
+    ctx.setEntry(kGraphics3DEngine, Test_Thread_OpenGL);
 }
 
 QWidget* CreateGraphicsWindow(const Run& run, int slot)

@@ -5,10 +5,16 @@
 
 class QWidget;
 class Run;
+#include "EngineInfo.h"
 
-// Puts Test_Thread_2DGraphics and Test_Thread_OpenGL into ChildProc at
-// slots 4 and 5. GUI thread, before the first run.
-void RegisterGraphicsTests();
+class QWidget;
+class RunContext;
+
+extern const EngineInfo kGraphics2DEngine, kGraphics3DEngine;
+
+// Sets Test_Thread_2DGraphics and Test_Thread_OpenGL as the thread entries
+// of the 2D and 3D engines in `ctx`. GUI thread, before the first run.
+void RegisterGraphicsTests(RunContext& ctx);
 
 // Creates the live window of slot 4 (which hands its canvas to the 2D
 // thread through `run`) or slot 5; null for every other slot. Top-level,

@@ -3,6 +3,7 @@
 #include "AtomicField.h"
 #include "ErrorClassification.h"
 #include "ResultRecord.h"
+#include "Run.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
 
@@ -170,8 +171,9 @@ LeftAlignTableItem::LeftAlignTableItem(const QString& text)
     setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-ResultsTable::ResultsTable(QTableWidget* table)
+ResultsTable::ResultsTable(QTableWidget* table, const Run& run)
     : m_table(table)
+    , m_run(run)
 {
 }
 
@@ -194,7 +196,7 @@ void ResultsTable::rebuild(bool byCategory)
     m_table->setRowCount(0);
     setColumns(byCategory);
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(slot))
+        if (!performTest(testconfig, slot))
             continue;
         const int row = m_table->rowCount();
         m_table->insertRow(row);
@@ -206,7 +208,7 @@ void ResultsTable::updateInPlace()
 {
     int row = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(slot))
+        if (!performTest(testconfig, slot))
             continue;
         // The selection cannot change during a run; this only guards a
         // table that was never built.
@@ -235,7 +237,7 @@ void ResultsTable::setRunRows(int rows)
 
 void ResultsTable::refresh()
 {
-    if (stop_all_tests == 0)
+    if (m_run.stopAllTests == 0)
         updateInPlace();
     else
         rebuild(relaxedLoad(testconfig.view_errors_by_category) != 0);

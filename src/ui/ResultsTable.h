@@ -13,6 +13,7 @@
 #include <cstdint>
 
 class QLCDNumber;
+class Run;
 class QTableWidget;
 
 // The operations cell: the count times `scale` (a disk slot's block size),
@@ -46,7 +47,8 @@ public:
     static constexpr int kNormalColumns = 5;
     static constexpr int kCategoryColumns = 7;
 
-    explicit ResultsTable(QTableWidget* table);
+    // `run` tells a running table from an idle one.
+    ResultsTable(QTableWidget* table, const Run& run);
 
     // Idle: empties the table, sets the view's columns and adds one row per
     // slot that passes performTest, in slot order, with accumulated values.
@@ -76,6 +78,7 @@ private:
     void setCell(int row, int column, const QString& text, int slot);
 
     QTableWidget* m_table;
+    const Run& m_run;
     bool m_byCategory = false;
     std::array<QPixmap, kNumSlots> m_icons;
     std::bitset<kNumSlots> m_iconLoaded;

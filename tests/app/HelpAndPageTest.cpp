@@ -194,7 +194,6 @@ protected:
         resultfile.accum_results[kSlotMaths] = { 5, 0, 0, 0, 12345678 };
         resultfile.run_start_time = static_cast<std::int32_t>(kNow - 3723);
         resultfile.run_stop_time = static_cast<std::int32_t>(kNow);
-        stop_all_tests = 1;
         ASSERT_EQ(::chdir(work.path().c_str()), 0);
     }
     void TearDown() override

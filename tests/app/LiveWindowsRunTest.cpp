@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -26,16 +25,6 @@ QList<LiveTestWindow*> liveWindows(QWidget* app)
     QList<LiveTestWindow*> windows = app->findChildren<LiveTestWindow*>();
     std::sort(windows.begin(), windows.end(), [](auto* a, auto* b) { return a->slot() < b->slot(); });
     return windows;
-}
-
-bool waitFor(const std::function<bool()>& done, int ms)
-{
-    for (int waited = 0; waited < ms; waited += 50) {
-        if (done())
-            return true;
-        QTest::qWait(50);
-    }
-    return done();
 }
 
 TEST(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
@@ -82,9 +71,9 @@ TEST(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
     }
 
     auto label = [](QWidget* w, const char* name) { return findChildOrFail<QLabel>(w, name)->text(); };
-    EXPECT_TRUE(waitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != "0.00"; }, 8000));
-    EXPECT_TRUE(waitFor([&] { return label(windows[2], "textLabelSent") != "0.00 MBytes"; }, 8000));
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != "0.00"; }, 8000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label(windows[2], "textLabelSent") != "0.00 MBytes"; }, 8000));
+    EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             const QString status = label(windows[1], "textLabelStatus");
             return status == "Writing" || status == "Verifying";
@@ -92,7 +81,7 @@ TEST(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
         8000));
     // The maths counts keep moving with every refresh.
     const QString ops = label(windows[0], "textLabel_Math_Addition_Executed");
-    EXPECT_TRUE(waitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != ops; }, 4000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != ops; }, 4000));
     EXPECT_TRUE(label(windows[3], "textLabel_ParallelPort_ParallelPort").startsWith("lp0"));
 
     app->slotStopTest();

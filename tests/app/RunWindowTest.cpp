@@ -129,48 +129,29 @@ TEST_F(RunWindow, NothingSelectedStopsAtTheFirstCheckWhenALimitIsSet)
     banner->hide();
 }
 
-TEST_F(RunWindow, NoLimitsKeepTheRunGoingUntilStop)
-{
-    start([](_testconfig& c) {
-        std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        c.pretest_action = 0;
-        c.auto_stop_time = 0.0f;
-        c.auto_stop_cycles = 0;
-    });
-    app->slotStartTest();
-    app->checkRun();
-    EXPECT_TRUE(app->runActive());
-
-    // A long burn-in: 123 hours and more must show whole on the LCD.
-    relaxedStore(resultfile.run_start_time, static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
-    app->UpdateMainWindow();
-    auto* lcd = findChildOrFail<QLCDNumber>(app.get(), "lcdElapsed");
-    EXPECT_GE(lcd->digitCount(), 9);
-    EXPECT_TRUE(showsLongRun(lcd));
-    app->slotStopTest();
-    EXPECT_FALSE(app->runActive());
-    EXPECT_NE(findChildOrFail<QLabel>(app.get(), "stopTimeLabel")->text(), "running...");
-}
-
+// Without limits the run goes on until Stop; a long burn-in, 123 hours and
+// more, shows whole on the LCD during the run and after the stop.
 TEST_F(RunWindow, MathsRunCountsIntoTheTableAndStops)
 {
     startMaths();
     app->slotStartTest();
     auto* table = findChildOrFail<QTableWidget>(app.get(), "testTable");
     ASSERT_EQ(table->rowCount(), 1);
-    for (int i = 0; i < 1000 && relaxedLoad<std::uint64_t>(resultfile.results[kSlotMaths].op_count) == 0; ++i)
-        QTest::qWait(10);
-    ASSERT_GT(relaxedLoad<std::uint64_t>(resultfile.results[kSlotMaths].op_count), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([] { return relaxedLoad<std::uint64_t>(resultfile.results[kSlotMaths].op_count); }));
+    app->checkRun();
+    EXPECT_TRUE(app->runActive());
+    const auto longAgo = static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5));
+    relaxedStore(resultfile.run_start_time, longAgo);
     app->UpdateMainWindow();
     EXPECT_EQ(table->item(0, 0)->text(), "CPU - Maths");
     EXPECT_NE(table->item(0, 2)->text().trimmed(), "0");
-    // The final elapsed time of a long run shows whole too.
-    relaxedStore(resultfile.run_start_time, static_cast<std::int32_t>(std::time(nullptr) - (123 * 3600 + 4 * 60 + 5)));
-    app->slotStopTest();
-    EXPECT_FALSE(AnyTestThreadAlive());
     auto* lcd = findChildOrFail<QLCDNumber>(app.get(), "lcdElapsed");
-    EXPECT_GE(lcd->digitCount(), 9);
-    EXPECT_TRUE(showsLongRun(lcd));
+    EXPECT_TRUE(lcd->digitCount() >= 9 && showsLongRun(lcd));
+    app->slotStopTest();
+    EXPECT_FALSE(app->runActive());
+    EXPECT_FALSE(AnyTestThreadAlive(app->run()));
+    EXPECT_NE(findChildOrFail<QLabel>(app.get(), "stopTimeLabel")->text(), "running...");
+    EXPECT_TRUE(lcd->digitCount() >= 9 && showsLongRun(lcd));
     EXPECT_NE(table->item(0, 2)->text().trimmed(), "0") << "the final counts stay in the table";
     EXPECT_EQ(resultfile.accum_results[kSlotMaths].op_count, resultfile.results[kSlotMaths].op_count);
 }
@@ -193,10 +174,8 @@ TEST_F(RunWindow, TheLaunchIsClosedToOtherCommands)
     EXPECT_TRUE(app->runActive()) << "the close waits for the launch to end";
     EXPECT_EQ(findChildOrFail<QTableWidget>(app.get(), "testTable")->rowCount(), 1);
     // The close asked for during the launch comes after it, as a Stop.
-    for (int i = 0; i < 200 && app->runActive(); ++i)
-        QTest::qWait(10);
-    EXPECT_FALSE(app->runActive());
-    EXPECT_FALSE(AnyTestThreadAlive());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !app->runActive(); }, 2000));
+    EXPECT_FALSE(AnyTestThreadAlive(app->run()));
 }
 
 TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
@@ -205,7 +184,7 @@ TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
     app->slotStartTest();
     app->checkRun(); // no errors yet
     // The maths test finds a bad result in its last pass before the stop.
-    RecordError(kSlotMaths, 1, 2);
+    RecordError(resultfile, gLogger, kSlotMaths, 1, 2);
     app->stopTest(true);
     auto* banner = findChildOrFail<QWidget>(app.get(), "Window_ResultBanner_Base");
     ASSERT_TRUE(banner->isVisible());
@@ -214,27 +193,25 @@ TEST_F(RunWindow, TheBannerCountsErrorsFoundAfterTheLastCheck)
     banner->hide();
 }
 
-// A memory test that outlives its stop limit is left behind; Start at once
-// gives a whole second run, which the old thread's late end leaves alone.
+// A null engine test that outlives its stop limit is left behind; Start at
+// once gives a whole second run, which the old thread's late end leaves
+// alone.
 TEST_F(RunWindow, StartRightAfterAStopThatAbandonedATest)
 {
-    startMaths(kSlotMemory);
-    const ThreadEntry memoryEntry = ChildProc[kSlotMemory];
-    ChildProc[kSlotMemory] = Test_Thread_Null;
-    gNullScript.hangSlot = kSlotMemory;
+    const int slot = kNullEngine.firstSlot;
+    startMaths(slot);
     gNullScript.hangMs = 4000;
-    gNullScript.watchSlot = kSlotMemory;
+    gNullScript.hangSlot = gNullScript.watchSlot = slot;
     gNullScript.watchMostAlive = 0;
     auto counting = [](int slot, std::uint64_t atLeast) {
-        for (int i = 0; i < 2000 && relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count) < atLeast; ++i)
-            QTest::qWait(5);
-        return relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count) >= atLeast;
+        return QTest::qWaitFor(
+            [&] { return relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count) >= atLeast; }, 10000);
     };
     app->slotStartTest();
-    ASSERT_TRUE(counting(kSlotMemory, 1));
+    ASSERT_TRUE(counting(slot, 1));
     const auto hangEnds = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
     app->slotStopTest();
-    EXPECT_TRUE(AnyTestThreadAlive()) << "the memory thread was left behind";
+    EXPECT_TRUE(AnyTestThreadAlive(app->run())) << "the null engine's thread was left behind";
     ASSERT_TRUE(action("testStartTestRunAction")->isEnabled());
 
     gNullScript.hangMs = 0;
@@ -243,19 +220,18 @@ TEST_F(RunWindow, StartRightAfterAStopThatAbandonedATest)
     // Past the old thread's end.
     while (std::chrono::steady_clock::now() < hangEnds + std::chrono::milliseconds(500))
         QTest::qWait(20);
-    const auto before = relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count);
-    EXPECT_TRUE(counting(kSlotMemory, before + 100)) << "the new memory test goes on after the old one ended";
+    const auto before = relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count);
+    EXPECT_TRUE(counting(slot, before + 100)) << "the new test goes on after the old one ended";
     EXPECT_TRUE(counting(kSlotMaths, 1));
     app->slotStopTest();
-    EXPECT_FALSE(AnyTestThreadAlive());
-    EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the old memory engine joined the new run";
-    EXPECT_EQ(relaxedLoad(gThreadData[kSlotMemory].running), 0);
-    for (int slot : { kSlotMaths, kSlotMemory }) {
-        EXPECT_GT(resultfile.accum_results[slot].op_count, 0u) << slot;
-        EXPECT_EQ(resultfile.accum_results[slot].errors, 0u) << slot;
+    EXPECT_FALSE(AnyTestThreadAlive(app->run()));
+    EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the old engine joined the new run";
+    EXPECT_EQ(relaxedLoad(app->run().threadData[slot].running), 0);
+    for (int s : { int(kSlotMaths), slot }) {
+        EXPECT_GT(resultfile.accum_results[s].op_count, 0u) << s;
+        EXPECT_EQ(resultfile.accum_results[s].errors, 0u) << s;
     }
-    ChildProc[kSlotMemory] = memoryEntry;
-    gNullScript.hangSlot = gNullScript.watchSlot = -1;
+    ResetNullScript();
 }
 
 TEST_F(RunWindow, ClearResultsAsksFirst)

@@ -36,7 +36,7 @@ protected:
         pr.ctx.setSettings(CdDvdSettings { .pause = [this](int, int ms) {
             pauses.push_back(ms);
             if (stopWhen && stopWhen(ms))
-                SetSlotActive(hookSlot, false);
+                pr.run.setSlotActive(hookSlot, false);
             return 0;
         } });
         pr.ctx.platform.cdDrive = [this] { return std::make_unique<ScriptedCdDrive>(script); };
@@ -48,7 +48,7 @@ protected:
         std::snprintf(gMultimediaStructPtr[unit].name, 256, "%s", device.c_str());
         std::snprintf(testconfig.cd_drive_name[unit], 256, "/media/cd%d", unit);
         gNumMMDevices = std::max(gNumMMDevices, unit + 1);
-        SetSlotActive(hookSlot = kSlotCdFirst + unit, true);
+        pr.run.setSlotActive(hookSlot = kSlotCdFirst + unit, true);
         return std::make_unique<CTest_CDROM>(pr.ctx, unit, kSlotCdFirst + unit);
     }
     CdDvdLive& live(int unit) { return pr.run.live<CdDvdLive>(kSlotCdFirst + unit); }
@@ -218,9 +218,9 @@ TEST_F(Cdrom, DataDiscTreeOrderCapAndUnreadableFiles)
     EXPECT_EQ(std::tuple(live(0).iChkSum.load(), live(0).Totalfiles.load(), live(0).op_count_read.load()),
         std::tuple(4, 4, std::uint64_t { 10000 + 4096 + 3 + 1 }));
     // A sum cut short by a stop is no checksum.
-    SetSlotActive(kSlotCdFirst, false);
+    pr.run.setSlotActive(kSlotCdFirst, false);
     EXPECT_EQ(e->CheckSumFile((root + "/f.txt").c_str(), 0), -1);
-    SetSlotActive(kSlotCdFirst, true);
+    pr.run.setSlotActive(kSlotCdFirst, true);
 
     // A file that cannot be opened, one that cannot be read, and the
     // program's own file, which fails quietly.
@@ -296,10 +296,10 @@ TEST_F(Cdrom, DataDiscPassesCompareChecksums)
     pauses.clear();
     stopWhen = [this](int) { return pauses.size() == 2; };
     std::thread t([&] { e->DataCDTest(1); });
-    for (int i = 0; i < 300 && SlotActive(slot); ++i)
+    for (int i = 0; i < 300 && pr.run.slotActive(slot); ++i)
         std::this_thread::sleep_for(10ms);
-    const bool spun = SlotActive(slot);
-    SetSlotActive(slot, false);
+    const bool spun = pr.run.slotActive(slot);
+    pr.run.setSlotActive(slot, false);
     t.join();
     EXPECT_FALSE(spun) << "counted " << resultfile.results[slot].cycles << " cycles without a pause";
     EXPECT_EQ(std::pair(pauses, counts(1)), std::pair(std::vector<int> { 5000, 5000 }, std::tuple(2u, 0u, 0u)));
@@ -319,7 +319,7 @@ protected:
         script->onCall = [this](const std::string& call) {
             if (call == "tocentry 1" && count(joined(), "play ") == 3) {
                 cyclesAtSecondPass = resultfile.results[kSlotCdFirst + 2].cycles;
-                SetSlotActive(kSlotCdFirst + 2, false);
+                pr.run.setSlotActive(kSlotCdFirst + 2, false);
             }
         };
     }
@@ -440,12 +440,13 @@ TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
     const int slot = kSlotCdFirst + 2;
-    gThreadData[slot] = { 0, slot, 2, 0, 0, 0, 0, &pr.ctx };
+    pr.run.threadData[slot] = { 0, slot, 2, 0, 0, 0, 0, &pr.ctx };
     pthread_t t;
-    ASSERT_EQ(pthread_create(&t, nullptr, EngineFor(slot)->entry, &gThreadData[slot]), 0);
+    ASSERT_EQ(pthread_create(&t, nullptr, EngineFor(slot)->entry, &pr.run.threadData[slot]), 0);
     pthread_join(t, nullptr);
     EXPECT_EQ(pauses, std::vector<int> { 1000 });
-    EXPECT_EQ(std::tuple(relaxedLoad(gThreadData[slot].running), tests_running.load(), SlotActive(slot)),
+    EXPECT_EQ(
+        std::tuple(relaxedLoad(pr.run.threadData[slot].running), pr.run.testsRunning.load(), pr.run.slotActive(slot)),
         std::tuple(0, 0, false));
     EXPECT_EQ(std::pair(count(trace(), ", CD/DVD, Starting test: Burn CD-RW \n"),
                   count(trace(), ", CD/DVD, Stopping test \n")),

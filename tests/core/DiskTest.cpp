@@ -104,7 +104,7 @@ protected:
         testconfig.disk_test_mode[u] = mode;
         testconfig.disk_file_size_pct[u] = (static_cast<double>(N) + 0.5) / static_cast<double>(f.vfs.f_blocks / 100);
         testconfig.disk_seek_count[u] = 100;
-        SetSlotActive(kSlotDiskFirst + u, true);
+        process.run.setSlotActive(kSlotDiskFirst + u, true);
     }
 
     std::string mtab = dir.file("mtab");
@@ -304,24 +304,26 @@ TEST_F(DiskRun, StopDeletesTheUnitsFiles)
     useUnit(7, dir.file("nowhere"), 1, 20, false);
     const int slots[] = { kSlotDiskFirst + 3, kSlotDiskFirst + 7 };
     for (int slot : slots) {
-        gThreadData[slot] = { 0, slot, slot - kSlotDiskFirst, 0, 0, 0, 0, &process.ctx };
-        ASSERT_EQ(pthread_create(&gThreadData[slot].thread, nullptr, ChildProc[slot], &gThreadData[slot]), 0);
+        process.run.threadData[slot] = { 0, slot, slot - kSlotDiskFirst, 0, 0, 0, 0, &process.ctx };
+        ASSERT_EQ(pthread_create(&process.run.threadData[slot].thread, nullptr, process.ctx.entryFor(*EngineFor(slot)),
+                      &process.run.threadData[slot]),
+            0);
     }
-    for (int i = 0; i < 5000 && (relaxedLoad(result(3).cycles) < 3 || tests_running < 2); ++i)
+    for (int i = 0; i < 5000 && (relaxedLoad(result(3).cycles) < 3 || process.run.testsRunning < 2); ++i)
         std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(tests_running.load(), 2);
+    EXPECT_EQ(process.run.testsRunning.load(), 2);
     const auto t0 = std::chrono::steady_clock::now();
     for (int slot : slots) {
-        SetSlotActive(slot, false);
-        for (int i = 0; i < 5000 && relaxedLoad(gThreadData[slot].running); ++i)
+        process.run.setSlotActive(slot, false);
+        for (int i = 0; i < 5000 && relaxedLoad(process.run.threadData[slot].running); ++i)
             std::this_thread::sleep_for(1ms);
-        EXPECT_EQ(relaxedLoad(gThreadData[slot].running), 0) << slot;
-        SetSlotActive(slot, false); // a thread that was late to start must still end
-        pthread_join(gThreadData[slot].thread, nullptr);
+        EXPECT_EQ(relaxedLoad(process.run.threadData[slot].running), 0) << slot;
+        process.run.setSlotActive(slot, false); // a thread that was late to start must still end
+        pthread_join(process.run.threadData[slot].thread, nullptr);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
-    EXPECT_EQ(std::tuple(tests_running.load(), testFiles(dir.path()).size(), result(3).cycles >= 3, result(7).errors,
-                  result(7).last_error),
+    EXPECT_EQ(std::tuple(process.run.testsRunning.load(), testFiles(dir.path()).size(), result(3).cycles >= 3,
+                  result(7).errors, result(7).last_error),
         std::tuple(0, 0ul, true, 1u, 200u));
     const std::string text = trace();
     EXPECT_NE(text.find(", Disk: Unit 7, *" + dir.file("nowhere") + "* not detected"), std::string::npos);

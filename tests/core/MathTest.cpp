@@ -102,12 +102,14 @@ protected:
             return;
         arrived = s.get();
         if (++s->arrived == s->threads) {
-            s->runningAtStop = relaxedLoad(gThreadData[kSlotMaths].running), s->testsAtStop = tests_running.load();
-            SetSlotActive(kSlotMaths, false);
+            s->runningAtStop = relaxedLoad(process->run.threadData[kSlotMaths].running),
+            s->testsAtStop = process->run.testsRunning.load();
+            process->run.setSlotActive(kSlotMaths, false);
         }
-        for (int i = 0; i < 10000 && SlotActive(kSlotMaths); ++i)
+        for (int i = 0; i < 10000 && process->run.slotActive(kSlotMaths); ++i)
             std::this_thread::sleep_for(1ms);
-        EXPECT_FALSE(SlotActive(kSlotMaths)) << "only " << s->arrived << " of " << s->threads << " reached the stop";
+        EXPECT_FALSE(process->run.slotActive(kSlotMaths))
+            << "only " << s->arrived << " of " << s->threads << " reached the stop";
     }
     MathLive& live() { return process->run.live<MathLive>(kSlotMaths); }
 
@@ -126,13 +128,13 @@ protected:
 TEST_F(MathRun, StopEndsEvenAnEndlessRunWhichStillCounts)
 {
     setRunMs(INT_MAX);
-    SetSlotActive(kSlotMaths, true);
+    process->run.setSlotActive(kSlotMaths, true);
     CTest_Math engine(process->ctx, kSlotMaths);
     std::thread stopper([this] {
         while (s->builds[5][kMathFloatDiv] == 0)
             std::this_thread::sleep_for(1ms);
         std::this_thread::sleep_for(20ms);
-        SetSlotActive(kSlotMaths, false);
+        process->run.setSlotActive(kSlotMaths, false);
     });
     EXPECT_EQ(engine.test_math_fl_division(5), 1);
     stopper.join();
@@ -188,7 +190,7 @@ TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
         for (int i = 0; i < 5000 && !on && trace().find(said) == std::string::npos; ++i)
             std::this_thread::sleep_for(1ms);
         if (!on)
-            SetSlotActive(kSlotMaths, false);
+            process->run.setSlotActive(kSlotMaths, false);
         for (pthread_t t : handles)
             pthread_join(t, nullptr);
 
@@ -204,7 +206,7 @@ TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
         EXPECT_NE(std::string(line ? line : "").find(logged), std::string::npos);
         // Running counts at the stop and after it, both on the slot's record.
         EXPECT_EQ(std::tuple(s->runningAtStop.load(), s->testsAtStop.load(),
-                      relaxedLoad(gThreadData[kSlotMaths].running), tests_running.load()),
+                      relaxedLoad(process->run.threadData[kSlotMaths].running), process->run.testsRunning.load()),
             std::tuple(on ? c.threads : 0, on ? c.threads : 0, 0, 0));
         std::uint64_t total = 0;
         for (int op = 0; op < kNumMathOps; ++op)

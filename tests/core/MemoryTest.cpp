@@ -119,10 +119,10 @@ protected:
     // longer.
     pthread_t startThread(bool waitEvent)
     {
-        gThreadData[kSlot].test_id = kSlot;
-        gThreadData[kSlot].context = &process.ctx;
+        process.run.threadData[kSlot].test_id = kSlot;
+        process.run.threadData[kSlot].context = &process.ctx;
         pthread_t t {};
-        EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &gThreadData[kSlot]), 0);
+        EXPECT_EQ(pthread_create(&t, nullptr, Test_Thread_Mem, &process.run.threadData[kSlot]), 0);
         if (waitEvent) {
             const _resultinfo& r = resultfile.results[kSlot];
             EXPECT_TRUE(WaitUntil([&] { return relaxedLoad(r.errors) + relaxedLoad(r.cycles) > 0; }, 5));
@@ -131,10 +131,10 @@ protected:
         return t;
     }
     // The controller's side of a stop: clear the flag, wait for `running`.
-    static bool stopAndWait(pthread_t t)
+    bool stopAndWait(pthread_t t)
     {
-        SetSlotActive(kSlot, false);
-        const bool ended = WaitUntil([] { return relaxedLoad(gThreadData[kSlot].running) == 0; }, 3);
+        process.run.setSlotActive(kSlot, false);
+        const bool ended = WaitUntil([this] { return relaxedLoad(process.run.threadData[kSlot].running) == 0; }, 3);
         if (ended)
             pthread_join(t, nullptr);
         return ended;
@@ -176,7 +176,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
         { 9, 0, 0, "Read: -2 Expected -1" }, // pattern 4, the first byte
     };
     testconfig.trace_level = 4; // with the sample lines
-    SetSlotActive(kSlot, true);
+    process.run.setSlotActive(kSlot, true);
     CTest_Mem engine(process.ctx, kSlot);
     unsigned char* flip = nullptr;
     int progressAfterWrite[2] = { -1, -1 }; // of chunks 0 and 1, in percent of the whole buffer
@@ -274,7 +274,7 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
         std::tuple(std::uint64_t { 204800 }, std::uint64_t { 0 }))
         << "up to the next checkpoint, then no other chunk";
     EXPECT_EQ(resultfile.results[kSlot].cycles, 1u) << "the interrupted pass counts";
-    EXPECT_EQ(std::pair(lockedKiB(), tests_running.load()), std::pair(lockedBefore, 0));
+    EXPECT_EQ(std::pair(lockedKiB(), process.run.testsRunning.load()), std::pair(lockedBefore, 0));
     // Every chunk locked is unlocked, at the same address and size.
     const std::string text = trace();
     EXPECT_EQ(count(text, "Success memory locking"), 3);

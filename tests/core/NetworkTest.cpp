@@ -69,9 +69,9 @@ protected:
     {
         std::vector<pthread_t> threads;
         for (int unit : units) {
-            gThreadData[kSlot + unit] = { 0, kSlot + unit, unit, 0, 0, 0, 0, &process.ctx };
-            EXPECT_EQ(
-                pthread_create(&threads.emplace_back(), nullptr, ChildProc[kSlot + unit], &gThreadData[kSlot + unit]),
+            process.run.threadData[kSlot + unit] = { 0, kSlot + unit, unit, 0, 0, 0, 0, &process.ctx };
+            EXPECT_EQ(pthread_create(&threads.emplace_back(), nullptr, process.ctx.entryFor(*EngineFor(kSlot + unit)),
+                          &process.run.threadData[kSlot + unit]),
                 0);
         }
         bool held = false;
@@ -79,7 +79,7 @@ protected:
              !(held = done(threads[0])) && std::chrono::steady_clock::now() < end;)
             std::this_thread::sleep_for(2ms);
         for (std::size_t i = 0; i < threads.size(); ++i)
-            SetSlotActive(kSlot + units.begin()[i], false), pthread_join(threads[i], nullptr);
+            process.run.setSlotActive(kSlot + units.begin()[i], false), pthread_join(threads[i], nullptr);
         return held;
     }
 
@@ -194,7 +194,7 @@ TEST_F(NetworkTest, TwoUnitsOnLoopbackCountOnlyTheirOwnReplies)
             if (how == 'd')
                 icmp[40] ^= 0x10, reseal(icmp); // found by the data check, not the checksum
             if (n >= 170)
-                SetSlotActive(kSlot, false);
+                process.run.setSlotActive(kSlot, false);
         }
         std::uint32_t id;
         std::memcpy(&id, icmp + 4, 4);
@@ -204,7 +204,8 @@ TEST_F(NetworkTest, TwoUnitsOnLoopbackCountOnlyTheirOwnReplies)
         return verdict;
     };
     process.ctx.setSettings(settings);
-    ASSERT_TRUE(runUntil([&](pthread_t) { return !SlotActive(kSlot) && live(1).packets_sent >= 300; }, { 0, 1 }))
+    ASSERT_TRUE(
+        runUntil([&](pthread_t) { return !process.run.slotActive(kSlot) && live(1).packets_sent >= 300; }, { 0, 1 }))
         << trace();
 
     const std::string text = trace();
@@ -246,7 +247,7 @@ TEST_F(NetworkTest, UnknownHostIsReportedAtEverySetUpTry)
 
 TEST_F(NetworkTest, WithoutSuperuserRightsOneErrorAndNoPackets)
 {
-    std::thread stopper([] { std::this_thread::sleep_for(300ms), SetSlotActive(kSlot, false); });
+    std::thread stopper([this] { std::this_thread::sleep_for(300ms), process.run.setSlotActive(kSlot, false); });
     {
         ScopedEuid nobody(65534);
         EXPECT_TRUE(nobody.ok());

@@ -72,7 +72,7 @@ TEST_F(ParallelPortTest, LoopbackPassesCountEveryValueAndACyclePer150000)
     // Stop at the pause after the pass that reaches 300,000 values.
     rec.atWait = [&](int) {
         if (live().bytes_sent[0].load() >= 300000)
-            SetSlotActive(kSlot, false);
+            pr.run.setSlotActive(kSlot, false);
     };
     run(&model, rec);
 
@@ -237,7 +237,7 @@ TEST_F(ParallelPortTest, DetectOnlyMovesOnlyTheDisplayCopies)
 
 TEST_F(ParallelPortTest, PortNumbersChooseTheBaseAddressAndCounts)
 {
-    SetSlotActive(kSlot, true);
+    pr.run.setSlotActive(kSlot, true);
     for (auto [port, base, index] :
         { std::tuple(1, 0x278u, 1), { 2, 0x3BCu, 2 }, { 3, 0x378u, 0 }, { -1, 0x378u, 0 } }) {
         SCOPED_TRACE(port);

@@ -1,9 +1,10 @@
-#include "TestContext.h"
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigFile.h"
+#include "CTest_Math.h"
 #include "ErrorClassification.h"
 #include "NullEngine.h"
+#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "Results.h"
 #include "RunControl.h"
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -36,186 +38,198 @@ struct RecordingObserver : RunObserver {
     void deleteWindow(int slot) override { deleted.push_back(slot); }
 };
 
+// Runs of the test's own: the maths, memory, network and 3D slots run the null
+// engine. The run is never freed, as the program's: a thread a stop
+// abandons may outlive a test.
 class RunControl : public ::testing::Test {
 protected:
     TempDir dir;
     RecordingSink sink;
     RecordingObserver observer;
+    RunContext& ctx = context();
+    ::Run& run = ctx.run;
 
+    static RunContext& context()
+    {
+        static ProcessRun* const p = [] {
+            auto* made = new ProcessRun;
+            for (int slot : { kSlotMaths, kSlotMemory, kSlotNetworkFirst, kSlot3D })
+                made->ctx.setEntry(*EngineFor(slot), Test_Thread_Null);
+            return made;
+        }();
+        return p->ctx;
+    }
     void SetUp() override
     {
         std::snprintf(dirname, sizeof dirname, "%s", dir.path().c_str());
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
         std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);
         std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
-        for (auto& a : thread_active)
-            relaxedStore(a, 0);
-        tests_running = 0;
-        stop_all_tests = 1;
         testconfig.log_detail_level = 1;
-        gNullScript.cyclesToRun = -1;
-        gNullScript.hangMs = 0;
-        gNullScript.delayMs = 0;
-        gNullScript.startWaitMs = 0;
-        gNullScript.beforeUpMs = 0;
-        gNullScript.errorCode = 0;
+        ResetNullScript();
         gLogger = new CLogger("dummyStr");
-        saved[0] = ChildProc[kSlotMemory];
-        saved[1] = ChildProc[kSlotNetworkFirst];
-        ChildProc[kSlotMemory] = Test_Thread_Null;
-        ChildProc[kSlotNetworkFirst] = Test_Thread_Null;
     }
     void TearDown() override
     {
         // Let any thread left behind by a test finish before the next starts.
-        for (int i = 0; i < 400 && AnyTestThreadAlive(); ++i)
+        for (int i = 0; i < 600 && AnyTestThreadAlive(run); ++i)
             std::this_thread::sleep_for(10ms);
-        ChildProc[kSlotMemory] = saved[0];
-        ChildProc[kSlotNetworkFirst] = saved[1];
         delete gLogger;
         gLogger = nullptr;
     }
-    ThreadEntry saved[2];
+    void selectMemoryAndNetwork()
+    {
+        for (int slot : { kSlotMemory, kSlotNetworkFirst, kSlotNetworkGroup })
+            testconfig.test_enabled[slot] = 1;
+        std::strcpy(testconfig.network_address[0], "127.0.0.1");
+    }
+    static bool waitFor(const std::function<bool()>& done, int ms = 5000)
+    {
+        for (int i = 0; i < ms / 2 && !done(); ++i)
+            std::this_thread::sleep_for(2ms);
+        return done();
+    }
+    static std::uint32_t cycles(int slot) { return relaxedLoad(resultfile.results[slot].cycles); }
+    static std::uint64_t ops(int slot) { return relaxedLoad<std::uint64_t>(resultfile.results[slot].op_count); }
 };
-
-TEST_F(RunControl, NothingSelectedStartsNothing)
-{
-    EXPECT_EQ(StartRun(TestContext(), observer), 0);
-    EXPECT_EQ(stop_all_tests, 0);
-    EXPECT_EQ(resultfile.run_start_time, 0);
-    EXPECT_TRUE(observer.started.empty());
-    StopRun(observer, true, 0);
-    EXPECT_EQ(stop_all_tests, 1);
-    EXPECT_EQ(observer.stopTimes, 0);
-}
 
 TEST_F(RunControl, RunStartsCountsAndStopsInSlotOrder)
 {
-    testconfig.test_enabled[kSlotMemory] = 1;
-    testconfig.test_enabled[kSlotNetworkFirst] = 1;
-    testconfig.test_enabled[kSlotNetworkGroup] = 1;
+    EXPECT_EQ(StartRun(ctx, observer), 0) << "nothing selected starts nothing";
+    EXPECT_EQ(std::tuple(run.stopAllTests, resultfile.run_start_time, observer.started.size()), std::tuple(0, 0, 0u));
+    StopRun(ctx, observer, true, 0);
+    EXPECT_EQ(std::tuple(run.stopAllTests, observer.stopTimes), std::tuple(1, 0));
+
+    selectMemoryAndNetwork();
     testconfig.test_enabled[2] = 1; // selected, no engine
-    std::strcpy(testconfig.network_address[0], "127.0.0.1");
     resultfile.results[kSlotMemory].cycles = 99; // the previous run's
     resultfile.accum_results[kSlotMemory].cycles = 50;
-
-    EXPECT_EQ(StartRun(TestContext(), observer), 3);
+    EXPECT_EQ(StartRun(ctx, observer), 3);
     EXPECT_EQ(observer.started, (std::vector<int> { kSlotMemory, kSlotNetworkFirst }));
     EXPECT_EQ(observer.windows, observer.started);
     EXPECT_GT(resultfile.run_start_time, 0);
-    EXPECT_EQ(gThreadData[kSlotNetworkFirst].instance, 0);
     EXPECT_EQ(resultfile.accum_results[kSlotMemory].cycles, 0u) << "not the accumulate mode";
-    // Both threads may be scheduled late on a loaded machine: wait for each.
-    for (int i = 0; i < 2500
-         && (relaxedLoad(resultfile.results[kSlotNetworkFirst].cycles) < 3
-             || relaxedLoad(resultfile.results[kSlotMemory].cycles) < 1);
-         ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_GE(relaxedLoad(resultfile.results[kSlotMemory].cycles), 1u);
-    ASSERT_LT(relaxedLoad(resultfile.results[kSlotMemory].cycles), 99u * 1000000) << "current results start from zero";
+    ASSERT_TRUE(waitFor([] { return cycles(kSlotNetworkFirst) >= 3 && cycles(kSlotMemory) >= 1; }));
+    ASSERT_LT(cycles(kSlotMemory), 99u * 1000000) << "current results start from zero";
 
-    StopRun(observer, false, 3);
-    EXPECT_FALSE(AnyTestThreadAlive());
-    ASSERT_EQ(observer.closing.size(), 3u);
-    EXPECT_EQ(observer.closing[0], std::make_pair(std::string("Closing CPU - MMX / SSE"), 33));
-    EXPECT_EQ(observer.closing[1], std::make_pair(std::string("Closing Memory (RAM)"), 67));
-    EXPECT_EQ(observer.closing[2], std::make_pair(std::string("Closing Network: 127.0.0.1"), 100));
+    StopRun(ctx, observer, false, 3);
+    EXPECT_FALSE(AnyTestThreadAlive(run));
+    EXPECT_EQ(observer.closing,
+        (std::vector<std::pair<std::string, int>> { { "Closing CPU - MMX / SSE", 33 }, { "Closing Memory (RAM)", 67 },
+            { "Closing Network: 127.0.0.1", 100 } }));
     EXPECT_EQ(observer.stopTimes, 1);
     EXPECT_GE(resultfile.run_stop_time, resultfile.run_start_time);
     EXPECT_EQ(resultfile.accum_results[kSlotMemory].cycles, resultfile.results[kSlotMemory].cycles)
         << "the stopped run is added into the accumulated results";
-    int test = 0;
-    EXPECT_NE(std::string(gLogger->GetLine(-1, &test, nullptr)).find("Test run stopped"), std::string::npos);
+    EXPECT_NE(std::string(gLogger->GetLine(-1, nullptr, nullptr)).find("Test run stopped"), std::string::npos);
+}
+
+TEST_F(RunControl, MathsSlotStartsAThreadPerProcessorUpToTheCap)
+{
+    testconfig.test_enabled[kSlotMaths] = 1;
+    resultfile.cpu_info.cpu_count = 3;
+    ASSERT_EQ(StartRun(ctx, observer), 1);
+    EXPECT_TRUE(waitFor([&] { return relaxedLoad(run.threadData[kSlotMaths].running) == 3; }));
+    StopRun(ctx, observer, false, 1);
+    EXPECT_FALSE(AnyTestThreadAlive(run));
+    resultfile.cpu_info.cpu_count = CTest_Math::kMaxThreads + 5;
+    EXPECT_EQ(EngineFor(kSlotMaths)->threads(ctx), CTest_Math::kMaxThreads);
 }
 
 TEST_F(RunControl, StopBeforeTheThreadIsUpIsKept)
 {
     testconfig.test_enabled[kSlotMemory] = 1;
     gNullScript.beforeUpMs = 300;
-    ASSERT_EQ(StartRun(TestContext(), observer), 1);
-    EXPECT_FALSE(SlotActive(kSlotMemory)) << "launching is not running yet";
-    SetSlotActive(kSlotMemory, false); // the stop's request
+    ASSERT_EQ(StartRun(ctx, observer), 1);
+    EXPECT_FALSE(run.slotActive(kSlotMemory)) << "launching is not running yet";
+    run.setSlotActive(kSlotMemory, false); // the stop's request
     std::this_thread::sleep_for(900ms);
-    EXPECT_FALSE(SlotActive(kSlotMemory)) << "the late thread must not undo the stop";
-    EXPECT_FALSE(AnyTestThreadAlive());
-    EXPECT_EQ(relaxedLoad(resultfile.results[kSlotMemory].cycles), 0u);
-    StopRun(observer, false, 1);
+    EXPECT_FALSE(run.slotActive(kSlotMemory)) << "the late thread must not undo the stop";
+    EXPECT_FALSE(AnyTestThreadAlive(run));
+    EXPECT_EQ(cycles(kSlotMemory), 0u);
+    StopRun(ctx, observer, false, 1);
+}
+
+// The null engine's own slot, thread entry and stop limit: a stop waits for
+// a test that ends, and gives up on one that hangs after about the limit.
+TEST_F(RunControl, NullEngineRunsWhenSelectedAndStopsWithinItsLimit)
+{
+    const int slot = kNullEngine.firstSlot;
+    testconfig.test_enabled[slot] = 1;
+    for (int hangMs : { 0, 2 * kNullEngine.stopLimitMs }) {
+        SCOPED_TRACE(hangMs);
+        gNullScript.hangMs = hangMs;
+        observer.started.clear();
+        ASSERT_EQ(StartRun(ctx, observer), 1);
+        EXPECT_EQ(observer.started, std::vector<int> { slot });
+        ASSERT_TRUE(waitFor([&] { return ops(slot) >= 2 || (hangMs && ops(slot) == 1); }));
+        const auto t0 = std::chrono::steady_clock::now();
+        StopRun(ctx, observer, false, 1);
+        const auto took = std::chrono::steady_clock::now() - t0;
+        EXPECT_EQ(AnyTestThreadAlive(run), hangMs != 0);
+        EXPECT_GE(took, std::chrono::milliseconds(hangMs ? kNullEngine.stopLimitMs : 0));
+        EXPECT_LT(took, std::chrono::milliseconds(kNullEngine.stopLimitMs + 900));
+        ASSERT_TRUE(waitFor([&] { return !AnyTestThreadAlive(run); }));
+    }
 }
 
 TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
 {
-    testconfig.test_enabled[kSlotMemory] = 1;
-    testconfig.test_enabled[kSlotNetworkFirst] = 1;
-    testconfig.test_enabled[kSlotNetworkGroup] = 1;
-    std::strcpy(testconfig.network_address[0], "127.0.0.1");
+    selectMemoryAndNetwork();
     gNullScript.hangMs = 4000;
     gNullScript.lateErrorCode = 17;
-    gNullScript.hangSlot = kSlotMemory;
-    gNullScript.watchSlot = kSlotMemory;
-    gNullScript.watchMostAlive = 0;
-    ASSERT_EQ(StartRun(TestContext(), observer), 2);
-    // Wait until the memory slot's first cycle is under way, inside its long sleep.
-    for (int i = 0; i < 2500 && relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count) == 0; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(relaxedLoad<std::uint64_t>(resultfile.results[kSlotMemory].op_count), 1u);
+    gNullScript.hangSlot = gNullScript.watchSlot = kSlotMemory;
+    ASSERT_EQ(StartRun(ctx, observer), 2);
+    // The memory slot's first cycle is under way, inside its long sleep.
+    ASSERT_TRUE(waitFor([] { return ops(kSlotMemory) != 0; }));
+    ASSERT_EQ(ops(kSlotMemory), 1u);
     const auto t0 = std::chrono::steady_clock::now();
-    StopRun(observer, true, 2);
+    StopRun(ctx, observer, true, 2);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 3500ms) << "the stop gave up after the memory test's limit";
-    EXPECT_TRUE(AnyTestThreadAlive()) << "the thread is left to finish by itself";
+    EXPECT_TRUE(AnyTestThreadAlive(run)) << "the thread is left to finish by itself";
     EXPECT_EQ(observer.deleted, (std::vector<int> { kSlotMemory, kSlotNetworkFirst }));
-    EXPECT_EQ(stop_all_tests, 1);
 
     // Start again at once. The old thread wakes during this run, finds an
     // error in its last pass and ends: none of that may reach the new run.
     gNullScript.hangMs = 0;
-    ASSERT_EQ(StartRun(TestContext(), observer), 2);
-    for (int i = 0; i < 3000
-         && (SlotThreadsAlive(kSlotMemory) > 1 || relaxedLoad(resultfile.results[kSlotMemory].cycles) < 3
-             || relaxedLoad(resultfile.results[kSlotNetworkFirst].cycles) < 3);
-         ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(SlotThreadsAlive(kSlotMemory), 1) << "the old thread has ended";
-    EXPECT_TRUE(SlotActive(kSlotMemory)) << "the old thread's exit must not stop the new one";
-    EXPECT_EQ(relaxedLoad(gThreadData[kSlotMemory].running), 1);
+    ASSERT_EQ(StartRun(ctx, observer), 2);
+    waitFor(
+        [&] {
+            return run.threadsAlive(kSlotMemory) == 1 && cycles(kSlotMemory) >= 3 && cycles(kSlotNetworkFirst) >= 3;
+        },
+        6000);
+    ASSERT_EQ(run.threadsAlive(kSlotMemory), 1) << "the old thread has ended";
+    EXPECT_TRUE(run.slotActive(kSlotMemory)) << "the old thread's exit must not stop the new one";
+    EXPECT_EQ(relaxedLoad(run.threadData[kSlotMemory].running), 1);
     EXPECT_EQ(relaxedLoad(resultfile.results[kSlotMemory].errors), 0u) << "the old run's find is not the new run's";
-    const auto cycles = relaxedLoad(resultfile.results[kSlotMemory].cycles);
-    ASSERT_GE(cycles, 3u);
-    for (int i = 0; i < 1000 && relaxedLoad(resultfile.results[kSlotMemory].cycles) == cycles; ++i)
-        std::this_thread::sleep_for(2ms);
-    EXPECT_GT(relaxedLoad(resultfile.results[kSlotMemory].cycles), cycles) << "still counting";
+    const auto counted = cycles(kSlotMemory);
+    ASSERT_GE(counted, 3u);
+    EXPECT_TRUE(waitFor([&] { return cycles(kSlotMemory) > counted; })) << "still counting";
     EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the new engine waited for the old one to let go";
 
-    StopRun(observer, false, 2);
-    EXPECT_FALSE(AnyTestThreadAlive());
+    StopRun(ctx, observer, false, 2);
+    EXPECT_FALSE(AnyTestThreadAlive(run));
     for (int slot : { kSlotMemory, kSlotNetworkFirst }) {
-        EXPECT_EQ(relaxedLoad(gThreadData[slot].running), 0) << slot;
+        EXPECT_EQ(relaxedLoad(run.threadData[slot].running), 0) << slot;
         EXPECT_GT(resultfile.accum_results[slot].cycles, 0u) << slot;
     }
-    EXPECT_EQ(tests_running.load(), 0);
-    gNullScript.lateErrorCode = 0;
-    gNullScript.watchSlot = -1;
-    gNullScript.hangSlot = -1;
+    EXPECT_EQ(run.testsRunning.load(), 0);
 }
 
 TEST_F(RunControl, NoOpenGLRecordsItsErrorAndStartsNo3D)
 {
     testconfig.test_enabled[kSlot3D] = 1;
-    const ThreadEntry saved3d = ChildProc[kSlot3D];
-    ChildProc[kSlot3D] = Test_Thread_Null;
     observer.gl = false;
     e_classification[206] = kSevWarning;
     std::strcpy(e_strings[206], "OpenGL not available");
-    EXPECT_EQ(StartRun(TestContext(), observer), 1);
+    EXPECT_EQ(StartRun(ctx, observer), 1);
     EXPECT_TRUE(observer.started.empty());
-    EXPECT_EQ(resultfile.results[kSlot3D].errors, 1u);
-    EXPECT_EQ(resultfile.results[kSlot3D].last_error, 206u);
-    EXPECT_EQ(resultfile.classes[kSlot3D].warning, 1u);
+    const _resultinfo& r = resultfile.results[kSlot3D];
+    EXPECT_EQ(std::tuple(r.errors, r.last_error, resultfile.classes[kSlot3D].warning), std::tuple(1u, 206u, 1u));
     EXPECT_NE(std::string(gLogger->GetLine(-2, nullptr, nullptr)).find(", 3D Graphics, OpenGL not available"),
         std::string::npos);
-    StopRun(observer, true, 1);
-    ChildProc[kSlot3D] = saved3d;
+    StopRun(ctx, observer, true, 1);
     e_classification[206] = 0;
     e_strings[206][0] = '\0';
 }
@@ -226,20 +240,9 @@ TEST_F(RunControl, AccumulateModeLoadsTheSavedResultsAtStart)
     resultfile.accum_results[kSlotMemory].cycles = 40;
     ASSERT_EQ(BinaryDataSave(dir.file(".accum_result.cfg").c_str(), &resultfile, sizeof resultfile, 1), 0);
     resultfile.accum_results[kSlotMemory].cycles = 0;
-    StartRun(TestContext(), observer);
+    StartRun(ctx, observer);
     EXPECT_EQ(resultfile.accum_results[kSlotMemory].cycles, 40u);
-    StopRun(observer, false, 0);
-}
-
-TEST_F(RunControl, ClearAllResultsDeletesTheAccumulatedFile)
-{
-    WriteFile(dir.file(".accum_result.cfg"), "x");
-    resultfile.accum_results[1].cycles = 4;
-    resultfile.error_occurrences[3] = 2;
-    ClearAllResults(dirname);
-    EXPECT_FALSE(FileExists(dir.file(".accum_result.cfg")));
-    EXPECT_EQ(resultfile.accum_results[1].cycles, 0u);
-    EXPECT_EQ(resultfile.error_occurrences[3], 0);
+    StopRun(ctx, observer, false, 0);
 }
 
 TEST_F(RunControl, TotalErrorsCountsCurrentOnlyDuringARun)
@@ -248,21 +251,10 @@ TEST_F(RunControl, TotalErrorsCountsCurrentOnlyDuringARun)
     resultfile.results[kSlotMemory].errors = 2;
     resultfile.accum_results[kSlotMemory].errors = 5;
     resultfile.results[kSlotMaths].errors = 7; // not selected
-    EXPECT_EQ(TotalErrors(), 5);
-    stop_all_tests = 0;
-    EXPECT_EQ(TotalErrors(), 7);
-    stop_all_tests = 1;
-}
-
-TEST(StopLimits, PerTest)
-{
-    struct {
-        int slot, ms;
-    } cases[] = { { kSlotMaths, 1000 }, { kSlotMemory, 1000 }, { kSlot2D, 3000 }, { kSlot3D, 20000 }, { 6, 60000 },
-        { 25, 60000 }, { kSlotNetworkFirst, 1000 }, { 33, 20000 }, { kSlotParallel, 1000 }, { 90, 20000 },
-        { 153, 20000 } };
-    for (auto c : cases)
-        EXPECT_EQ(StopWaitLimitMs(c.slot), c.ms) << c.slot;
+    EXPECT_EQ(TotalErrors(ctx), 5);
+    run.stopAllTests = 0;
+    EXPECT_EQ(TotalErrors(ctx), 7);
+    run.stopAllTests = 1;
 }
 
 class Warning : public ::testing::Test {

@@ -75,7 +75,7 @@ protected:
         };
         pr.ctx.setSettings(SerialSettings { .wait = WaitRecorder::hook });
         use(waits, kSlot);
-        SetSlotActive(kSlot, true);
+        pr.run.setSlotActive(kSlot, true);
     }
     termios slave()
     {
@@ -246,7 +246,7 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
     });
     std::this_thread::sleep_for(300ms);
     const auto stopped = Clock::now();
-    SetSlotActive(kSlot, false);
+    pr.run.setSlotActive(kSlot, false);
     runner.join();
     EXPECT_LT(ended - stopped, 5s) << "seen well within the 20 s timeout";
     EXPECT_EQ(std::tuple(result().errors, result().cycles), std::tuple(before.errors, before.cycles))

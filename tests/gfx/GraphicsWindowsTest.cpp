@@ -133,7 +133,7 @@ TEST(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
     const auto t0 = std::chrono::steady_clock::now();
     app->slotStopTest();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
-    EXPECT_FALSE(AnyTestThreadAlive()) << "both threads ended within their waiting limits";
+    EXPECT_FALSE(AnyTestThreadAlive(app->run())) << "both threads ended within their waiting limits";
     QTest::qWait(50);
     EXPECT_TRUE(!topLevel("graphicsWidget2D") && !topLevel("openGLWidget3D")) << "deleted at the stop";
     EXPECT_TRUE(!((*app).*&AppRun::run)().live<Graphics2DLive>(kSlot2D).canvas.current() && !live.repaint.current());

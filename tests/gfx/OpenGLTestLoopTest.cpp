@@ -46,10 +46,10 @@ TEST(ThreeD, ACycleIsTwoHundredRenderedFrames)
     ProcessRun process;
     Graphics3DLive& live = process.run.live<Graphics3DLive>(kSlot3D);
     live.renderCount = 777; // left from an earlier run
-    gThreadData[kSlot3D].test_id = kSlot3D;
-    gThreadData[kSlot3D].context = &process.ctx;
+    process.run.threadData[kSlot3D].test_id = kSlot3D;
+    process.run.threadData[kSlot3D].context = &process.ctx;
     pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_OpenGL, &gThreadData[kSlot3D]), 0);
+    ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_OpenGL, &process.run.threadData[kSlot3D]), 0);
     const auto cycles = [] { return relaxedLoad(resultfile.results[kSlot3D].cycles); };
     // No window, nothing rendered: the test steps on but counts no cycle.
     std::this_thread::sleep_for(700ms);
@@ -62,9 +62,10 @@ TEST(ThreeD, ACycleIsTwoHundredRenderedFrames)
         EXPECT_EQ(cycles(), want) << "once per 200 frames, not once per look";
     }
     const auto t0 = std::chrono::steady_clock::now();
-    SetSlotActive(kSlot3D, false);
+    process.run.setSlotActive(kSlot3D, false);
     pthread_join(thread, nullptr);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
-    EXPECT_EQ(std::tuple(tests_running.load(), relaxedLoad(gThreadData[kSlot3D].running)), std::tuple(0, 0));
-    EXPECT_GT(gTestModules[kSlot3D].stop_time.tv_sec, 0);
+    EXPECT_EQ(std::tuple(process.run.testsRunning.load(), relaxedLoad(process.run.threadData[kSlot3D].running)),
+        std::tuple(0, 0));
+    EXPECT_GT(process.run.modules[kSlot3D].stop_time.tv_sec, 0);
 }

@@ -16,7 +16,7 @@ protected:
         testconfig.duty_cycle[kSlot2D] = 100;
         live.canvas.publish(canvas);
     }
-    void TearDown() override { SetSlotActive(kSlot2D, false), EngineFixture::TearDown(); }
+    void TearDown() override { process.run.setSlotActive(kSlot2D, false), EngineFixture::TearDown(); }
     QImage snapshot() { return std::lock_guard(canvas->lock), canvas->image.copy(); }
     ProcessRun process;
     Graphics2DLive& live = process.run.live<Graphics2DLive>(kSlot2D);
@@ -45,7 +45,7 @@ TEST_F(TwoD, AHeldCanvasLockDrawsNothingYetBurstsEndThenCyclesDrawWholeBatchesCo
     EXPECT_GT(*std::max_element(lines, lines + 19996), 240) << "lines use the whole width, not the blits' margin";
     for (int i = 0; i < 19996; i += 2) // the last two pairs stay (0, 0)
         ASSERT_TRUE(blits[i] + 64 <= 300 && blits[i + 1] >= 20 && blits[i + 1] + 64 <= 200) << i;
-    SetSlotActive(kSlot2D, true);
+    process.run.setSlotActive(kSlot2D, true);
     ASSERT_TRUE(engine.BeginPainting());
     const QImage blank = snapshot();
     std::unique_lock held(canvas->lock); // the GUI painting, all along
@@ -65,7 +65,7 @@ TEST_F(TwoD, AHeldCanvasLockDrawsNothingYetBurstsEndThenCyclesDrawWholeBatchesCo
     std::thread runner([&] { engine.test_entry(0); });
     for (int i = 0; i < 1000 && relaxedLoad(resultfile.results[kSlot2D].cycles) < 1; ++i)
         std::this_thread::sleep_for(10ms);
-    SetSlotActive(kSlot2D, false);
+    process.run.setSlotActive(kSlot2D, false);
     runner.join();
     EXPECT_TRUE(live.lines % 10 == 0 && live.shapes % 20 == 0 && live.blits % 10 == 0 && live.blits > 0);
     // Each operation once, not the running totals again every cycle.
@@ -95,19 +95,19 @@ TEST_F(TwoD, SkipOrNoImageOrNoPointsDrawsNothing)
             settings.makePoints = [](int, int, int) { return std::unique_ptr<std::int32_t[]>(); };
         process.ctx.setSettings(settings);
         const QImage blank = snapshot();
-        gThreadData[kSlot2D].test_id = kSlot2D, gThreadData[kSlot2D].context = &process.ctx;
+        process.run.threadData[kSlot2D].test_id = kSlot2D, process.run.threadData[kSlot2D].context = &process.ctx;
         pthread_t thread {};
-        ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &gThreadData[kSlot2D]), 0);
+        ASSERT_EQ(pthread_create(&thread, nullptr, Test_Thread_2DGraphics, &process.run.threadData[kSlot2D]), 0);
         std::this_thread::sleep_for(1500ms); // past an idle step of 1000 ms
-        EXPECT_EQ(relaxedLoad(gThreadData[kSlot2D].running), code ? 1 : 0);
+        EXPECT_EQ(relaxedLoad(process.run.threadData[kSlot2D].running), code ? 1 : 0);
         const auto t0 = std::chrono::steady_clock::now();
-        SetSlotActive(kSlot2D, false);
+        process.run.setSlotActive(kSlot2D, false);
         pthread_join(thread, nullptr);
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms);
         const _resultinfo& r = resultfile.results[kSlot2D];
         EXPECT_EQ(std::tuple(r.cycles, r.op_count, r.errors, r.last_error, resultfile.classes[kSlot2D].warning),
             std::tuple(0u, 0ull, code ? 1u : 0u, static_cast<unsigned>(code), code ? 1u : 0u));
-        EXPECT_TRUE(snapshot() == blank && tests_running == 0);
+        EXPECT_TRUE(snapshot() == blank && process.run.testsRunning == 0);
         const std::string all = trace(), slot = ", 2D Graphics, ";
         const auto start = all.find(slot + "Starting test"), at = all.find(slot + text);
         EXPECT_TRUE(start < at && at != std::string::npos && count(all, "2D Graphics") == (code ? 3 : 2)) << all;

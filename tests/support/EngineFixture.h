@@ -25,10 +25,10 @@ protected:
     {
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
-        std::memset(gThreadData, 0, sizeof gThreadData);
-        for (auto& a : thread_active)
+        std::memset(TestRun().threadData, 0, sizeof TestRun().threadData);
+        for (auto& a : TestRun().threadActive)
             relaxedStore(a, 0);
-        tests_running = 0;
+        TestRun().testsRunning = 0;
         ASSERT_EQ(ReadErrorClassificationFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"), -1);
         testconfig.logging_enabled = testconfig.log_detail_level = testconfig.trace_header_written = 1;
         testconfig.trace_level = 4;
@@ -51,18 +51,20 @@ protected:
             ++n;
         return n;
     }
-    // Runs `slot`'s thread entry on its gThreadData record for `instance`
-    // under `ctx` to its end; the slot must be handed back.
+    // Runs `slot`'s thread entry on the record of `ctx`'s run for
+    // `instance` to its end; the slot must be handed back.
     void runThread(int slot, int instance, RunContext& ctx = TestContext())
     {
-        gThreadData[slot].test_id = slot;
-        gThreadData[slot].instance = instance;
-        gThreadData[slot].context = &ctx;
-        ASSERT_NE(ChildProc[slot], nullptr);
+        ::Run& run = ctx.run;
+        run.threadData[slot].test_id = slot;
+        run.threadData[slot].instance = instance;
+        run.threadData[slot].context = &ctx;
+        const EngineInfo* engine = EngineFor(slot);
+        ASSERT_NE(engine, nullptr);
         pthread_t t;
-        ASSERT_EQ(pthread_create(&t, nullptr, ChildProc[slot], &gThreadData[slot]), 0);
+        ASSERT_EQ(pthread_create(&t, nullptr, ctx.entryFor(*engine), &run.threadData[slot]), 0);
         pthread_join(t, nullptr);
-        EXPECT_EQ(std::tuple(relaxedLoad(gThreadData[slot].running), tests_running.load(), SlotActive(slot)),
+        EXPECT_EQ(std::tuple(relaxedLoad(run.threadData[slot].running), run.testsRunning.load(), run.slotActive(slot)),
             std::tuple(0, 0, false));
     }
     // Engine waits go to `rec` for `slot`.

@@ -10,3 +10,9 @@ inline RunContext& TestContext()
     static ProcessRun* const r = new ProcessRun;
     return r->ctx;
 }
+
+// The run of TestContext(): its slot flags, thread records and counts.
+inline Run& TestRun()
+{
+    return TestContext().run;
+}

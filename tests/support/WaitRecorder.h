@@ -6,6 +6,7 @@
 
 #include "AtomicField.h"
 #include "ResultRecord.h"
+#include "TestContext.h"
 #include "TestSlots.h"
 
 #include <functional>
@@ -43,7 +44,7 @@ private:
         m_waits.push_back(ms);
         m_errorsAt.push_back(relaxedLoad(resultfile.results[slot].errors));
         if (ms == stopOn && ++m_seen == stopAfter)
-            SetSlotActive(slot, false);
+            TestRun().setSlotActive(slot, false);
         return 0;
     }
     std::mutex m_mutex;

@@ -5,6 +5,7 @@
 #include "ErrorClassification.h"
 #include "ResultRecord.h"
 #include "SystemInfo.h"
+#include "TestContext.h"
 #include "TestSlots.h"
 
 #include <QHeaderView>
@@ -53,7 +54,7 @@ TEST(ResultsCells, OperationsAndElapsedTexts)
 class ResultsTableTest : public ::testing::Test {
 protected:
     QTableWidget widget;
-    ResultsTable table { &widget };
+    ResultsTable table { &widget, TestRun() };
     using Texts = std::vector<std::string>;
     const Texts normalHeaders = { "Test Name", "Cycles", "Operations", "Errors", "Last Error Description" };
     const std::vector<int> normalWidths = { 160, 50, 100, 50, 240 }, categoryWidths = { 160, 50, 100, 60, 60, 60, 60 };
@@ -69,9 +70,9 @@ protected:
         std::strcpy(e_strings[0], "No error (from the file)");
         std::strcpy(e_strings[30], "Memory verify error");
         std::strcpy(e_strings[37], "Network timeout");
-        stop_all_tests = 1;
+        TestRun().stopAllTests = 1;
     }
-    void TearDown() override { stop_all_tests = 1; }
+    void TearDown() override { TestRun().stopAllTests = 1; }
 
     void enable(std::initializer_list<int> list)
     {
@@ -161,9 +162,9 @@ TEST_F(ResultsTableTest, RunningRowsAddTheCurrentRunAndKeepTheLastError)
         resultfile.results[kSlotMaths].last_error = c.currentLastError;
         table.rebuild(c.byCategory);
         if (c.running) {
-            stop_all_tests = 0;
+            TestRun().stopAllTests = 0;
             table.refresh();
-            stop_all_tests = 1;
+            TestRun().stopAllTests = 1;
         }
         ASSERT_EQ(widget.rowCount(), 1);
         EXPECT_EQ(rowTexts(0), c.expected) << c.running << c.byCategory << " current error " << c.currentLastError;

@@ -270,7 +270,7 @@ void CTest_CDROM::reportError(int code)
     _resultinfo& r = resultfile.results[m_testID];
     relaxedAdd(r.errors, 1u);
     relaxedStore(r.last_error, static_cast<std::uint32_t>(code));
-    UpdateErrorClassificationResults(m_testID, code);
+    UpdateErrorClassificationResults(m_ctx.results, m_testID, code);
     AddStdCDErrorMsg(code, m_driveName);
 }
 
@@ -288,7 +288,7 @@ void CTest_CDROM::th_test_cdrom(int unit)
     pause(kStartPauseMs);
     timeval now {};
     gettimeofday(&now, nullptr);
-    gTestModules[m_testID].start_time = now;
+    m_ctx.run.modules[m_testID].start_time = now;
     m_live.setUpdateStartTime(now);
     const int mode = relaxedLoad(testconfig.cd_test_mode[unit]);
     logLine(3, "Starting test: %s\n", mode >= 0 && mode < kNumModes ? PatternText[mode] : "?");

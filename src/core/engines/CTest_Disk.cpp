@@ -240,7 +240,7 @@ void CTest_Disk::AddStdDiskErrorMsg(int code, char /*pathInitial*/, int /*unit*/
     _resultinfo& r = resultfile.results[m_testID];
     relaxedStore(r.last_error, static_cast<std::uint32_t>(code));
     relaxedAdd(r.errors, 1u);
-    UpdateErrorClassificationResults(m_testID, code);
+    UpdateErrorClassificationResults(m_ctx.results, m_testID, code);
     if (gLogger) {
         char line[512];
         std::snprintf(line, sizeof line, "%s: %s", m_fs.name, errorText(code));
@@ -427,7 +427,7 @@ void CTest_Disk::th_test_harddisk(int unit)
     WaitOnGlobal(m_settings.startWaitMs);
     timeval now {};
     gettimeofday(&now, nullptr);
-    gTestModules[m_testID].start_time = now;
+    m_ctx.run.modules[m_testID].start_time = now;
     m_live.update_start_time.store(now);
     LogLine(3, m_testName, "Starting test\n");
 
@@ -968,7 +968,7 @@ void CTest_Disk::ShutDown()
     m_headerBuf.reset();
     m_started = false;
     LogLine(3, m_testName, "Stopping test\n");
-    gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].stop_time, nullptr);
 }
 
 void* Test_Thread_Disk(void* arg)

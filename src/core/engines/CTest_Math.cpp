@@ -20,6 +20,7 @@
 #include <ctime>
 #include <new>
 #include <type_traits>
+#include <unistd.h>
 
 namespace {
 
@@ -381,7 +382,7 @@ template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, 
     // One block is the kPairsPerCheck pairs between two clock readings; the
     // stop flag is read with the clock, a fraction of a microsecond apart,
     // and inline (Active() is a call into another unit).
-    const int& activeFlag = thread_active[m_testID];
+    const int& activeFlag = m_ctx.run.threadActive[m_testID];
     while (relaxedLoad(activeFlag) == 1) {
         bad |= kernel(v + p, acc);
         pairs += kPairsPerCheck;
@@ -482,69 +483,34 @@ int CTest_Math::test_math_fl_division(int threadNumber)
 
 void* Test_Thread_Math(void* arg)
 {
-    // Copy the fields at once: the creator may still be writing the record's
-    // thread handle, and a shared record may be reused after this.
-    auto* given = static_cast<TestThreadRecord*>(arg);
-    int slot = relaxedLoad(given->test_id);
-    if (slot < 0 || slot >= kNumSlots)
-        slot = kSlotMaths;
-    TestThreadRecord own {};
-    own.test_id = slot;
-    own.instance = relaxedLoad(given->instance);
-    own.launchedByRun = relaxedLoad(given->launchedByRun);
-    own.generation = relaxedLoad(given->generation);
-    own.context = given->context;
-    if (relaxedLoad(given->ownedByThread))
-        delete given;
-
-    // Every maths thread counts on the slot's record, which the GUI polls.
-    return RunTestThread(
-        &own, "Test_Thread_Math", [](const RunContext& ctx, int, int testID) -> std::unique_ptr<CTest_Base> {
+    return RunTestThread(static_cast<TestThreadRecord*>(arg), "Test_Thread_Math",
+        [](const RunContext& ctx, int, int testID) -> std::unique_ptr<CTest_Base> {
             return std::make_unique<CTest_Math>(ctx, testID);
         });
 }
 
+extern const EngineInfo kMathEngine;
+
 int StartMathThreads(const RunContext& ctx, int count, pthread_t* handles)
 {
-    if (count > CTest_Math::kMaxThreads)
-        DPrintf("%s, %s[%d]: %d processors; maths threads for the first %d only\n", KVX_WHERE, count,
-            CTest_Math::kMaxThreads);
-    count = std::clamp(count, 0, CTest_Math::kMaxThreads);
-    relaxedStore(gThreadData[kSlotMaths].test_id, static_cast<int>(kSlotMaths));
-    // Unless already running, the slot waits for its first thread: a stop
-    // in between is kept.
-    if (!SlotActive(kSlotMaths))
-        SetSlotLaunching(kSlotMaths);
-    int started = 0;
-    for (int n = 0; n < count; ++n) {
-        // Each thread's own copy, freed by the thread: a record shared with
-        // the next run could hand an unscheduled thread the new generation.
-        auto* rec = new TestThreadRecord {};
-        rec->test_id = kSlotMaths;
-        rec->instance = n;
-        rec->launchedByRun = 1;
-        rec->generation = SlotGeneration(kSlotMaths);
-        rec->ownedByThread = 1;
-        rec->context = &ctx;
-        pthread_t thread;
-        const int rc = pthread_create(&thread, nullptr, Test_Thread_Math, rec);
-        if (rc != 0) {
-            delete rec;
-            errno = rc;
-            std::perror("pthread_create() failure.");
-            continue;
-        }
-        if (handles)
-            handles[started] = thread;
-        else
-            pthread_detach(thread); // nobody joins a test thread
-        ++started;
-    }
-    return started;
+    return StartTestThreads(ctx, kMathEngine.firstSlot, 0, std::clamp(count, 0, CTest_Math::kMaxThreads), handles);
 }
 
 namespace {
 constexpr int kMathErrors[] = { kMathErrorAddSub, kMathErrorDiv, kMathErrorMul };
+
+// One thread per processor the machine has, up to kMaxThreads.
+int mathThreads(const RunContext& ctx)
+{
+    int cpus = relaxedLoad(ctx.results.cpu_info.cpu_count);
+    if (cpus <= 0)
+        cpus = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
+    if (cpus > CTest_Math::kMaxThreads)
+        DPrintf("%s, %s[%d]: %d processors; maths threads for the first %d only\n", KVX_WHERE, cpus,
+            CTest_Math::kMaxThreads);
+    return std::clamp(cpus, 1, CTest_Math::kMaxThreads);
+}
+
 } // namespace
 
 extern const EngineInfo kMathEngine = {
@@ -561,4 +527,5 @@ extern const EngineInfo kMathEngine = {
     .entry = Test_Thread_Math,
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<MathLive>(); },
     .errorCodes = kMathErrors,
+    .threads = mathThreads,
 };

@@ -5,22 +5,22 @@
 // of the 2D graphics test.
 //
 // Typical usage:
-//   1. The run controller (GUI thread) calls StartMathThreads(cpuCount).
-//      Each thread gets a private TestThreadRecord {test_id 1, instance n}
-//      for n = 0, 1, 2, ..., so no thread can read another's number, and no
-//      100 ms pause between creations is needed. Every thread counts itself
-//      in gThreadData[1].running, which the controller polls at stop time.
-//   2. Test_Thread_Math (the ChildProc entry of slot 1) runs RunTestThread
+//   1. The run controller (GUI thread) starts the descriptor's `threads`
+//      (one per processor). Each thread gets a private TestThreadRecord
+//      {test_id 1, instance n} for n = 0, 1, 2, ..., so no thread can read
+//      another's number. Every thread counts itself in the run's
+//      threadData[1].running, which the controller polls at stop time.
+//   2. Test_Thread_Math (the thread entry of slot 1) runs RunTestThread
 //      with a CTest_Math; test_entry(n) marks the slot active and runs
 //      th_test_maths(n): a cycle is the eight operation runs of about half a
 //      second each (those switched on), with duty-cycle pauses.
-//   3. The controller asks for a stop by clearing thread_active[1]; every
+//   3. The controller asks for a stop by clearing threadActive[1]; every
 //      maths thread leaves at its next check (within 100 operand pairs in a
 //      run, one 100 ms slice in a pause), adds the run's operations and
 //      ends.
 //
 // Threadsafety: all maths threads share the slot's MathLive (throttle, error
-// flag, counters), results[1] and thread_active[1]; every one of them is
+// flag, counters), results[1] and threadActive[1]; every one of them is
 // atomic or reached through AtomicField.h. Thread n writes only row n of
 // MathLive::mtrTestResults; the GUI thread reads any row at any time.
 #pragma once
@@ -175,18 +175,13 @@ struct MathSettings {
     MathOperandHook operandHook; // tests only
 };
 
-// Thread entry of slot 1 (ChildProc). `arg` is a TestThreadRecord whose
-// test_id is the slot and instance the CPU thread number. The record is read
-// once, at the start; `running` is counted on gThreadData[test_id], never on
-// the record itself. The record may be a private copy per thread (what
-// StartMathThreads does) or gThreadData[1] itself, whose instance must then
-// not change until the thread has read it.
+// Thread entry of the maths slot. `arg` is a TestThreadRecord whose test_id
+// is the slot and instance the CPU thread number, read once, at the start;
+// `running` is counted on the run's threadData[test_id], never on the
+// record itself.
 void* Test_Thread_Math(void* arg);
 
 // Starts `count` maths threads (at most CTest_Math::kMaxThreads) numbered
-// 0..count-1, each with a private argument record. The handles go to
-// handles[0..started-1] when `handles` is given, for the caller to join;
-// otherwise the threads are detached. A failed creation is reported with
-// perror and skipped. Returns the number started. GUI thread, at the start
-// of a run.
+// 0..count-1, as StartTestThreads does. Returns the number started. GUI
+// thread, at the start of a run.
 int StartMathThreads(const RunContext& ctx, int count, pthread_t* handles = nullptr);

@@ -203,7 +203,7 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     else
         LogLine(3, m_displayName, "Starting test (fixed baud %d, %s)\n", BaudSpeed(SerialPortSpeeds[index]), lines);
 
-    gettimeofday(&gTestModules[m_testID].start_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].start_time, nullptr);
     m_live.update_start_time.storeNow();
     m_live.iComSpeed.store(BaudSpeed(SerialPortSpeeds[m_speedIndex]), kRelaxed);
 
@@ -237,7 +237,7 @@ void CTest_SerialPort::th_test_serialport(int /*port*/)
     closePort();
     if (gLogger)
         gLogger->AddLine("Stopping test\n", -1, 0, m_displayName, 3);
-    gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].stop_time, nullptr);
 }
 
 int CTest_SerialPort::applyWorking(int level)

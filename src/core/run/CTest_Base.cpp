@@ -10,6 +10,7 @@
 #include "Results.h"
 #include "Startup.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -83,19 +84,19 @@ void CTest_Base::MarkRunning()
     if (!Current())
         return;
     if (!m_counted)
-        ++tests_running;
+        ++m_ctx.run.testsRunning;
     m_counted = true;
     if (m_launchedByRun)
-        ClaimSlotActive(m_testID);
+        m_ctx.run.claimSlotActive(m_testID);
     else
-        SetSlotActive(m_testID, true);
+        m_ctx.run.setSlotActive(m_testID, true);
 }
 
 void CTest_Base::LogStart()
 {
     if (m_ctx.log && Current())
         m_ctx.log->AddLine("Starting test\n", -1, 0, SlotName(m_testID), 3);
-    gettimeofday(&gTestModules[m_testID].start_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].start_time, nullptr);
 }
 
 void CTest_Base::BeginTest(int startWaitMs)
@@ -110,7 +111,7 @@ void CTest_Base::EndTest()
 {
     if (m_ctx.log && Current())
         m_ctx.log->AddLine("Stopping test\n", -1, 0, SlotName(m_testID), 3);
-    gettimeofday(&gTestModules[m_testID].stop_time, nullptr);
+    gettimeofday(&m_ctx.run.modules[m_testID].stop_time, nullptr);
 }
 
 void CTest_Base::LogLine(int level, const char* name, const char* fmt, ...)
@@ -128,44 +129,53 @@ void CTest_Base::LogLine(int level, const char* name, const char* fmt, ...)
 void CTest_Base::AddSlotCycle()
 {
     if (Current())
-        AddCycle(m_testID);
+        AddCycle(m_ctx.results, m_testID);
 }
 
 void CTest_Base::CountOperations(std::uint64_t n)
 {
     if (Current())
-        AddOperations(m_testID, n);
+        AddOperations(m_ctx.results, m_testID, n);
 }
 
 void CTest_Base::RecordError(int code, int logTest)
 {
     if (Current())
-        ::RecordError(m_testID, code, logTest);
+        ::RecordError(m_ctx, m_testID, code, logTest);
 }
 
 void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFactory make)
 {
+    // Copy the fields at once: the starter may still be writing the
+    // record's thread handle, and a shared record may be reused after this.
     const int slot = relaxedLoad(record->test_id);
     const int instance = relaxedLoad(record->instance);
     const bool launchedByRun = relaxedLoad(record->launchedByRun) != 0;
     const RunContext* ctx = record->context;
+    if (!ctx) {
+        DPrintf("%s, %s[%d]: %s started without a run\n", KVX_WHERE, entryName);
+        if (relaxedLoad(record->ownedByThread))
+            delete record;
+        return nullptr;
+    }
+    Run& run = ctx->run;
     // A thread started outside a run (tests, tools) belongs to whatever
     // generation the slot is in.
-    const unsigned generation = launchedByRun ? relaxedLoad(record->generation) : SlotGeneration(slot);
+    const unsigned generation = launchedByRun ? relaxedLoad(record->generation) : run.generation(slot);
     if (relaxedLoad(record->ownedByThread))
         delete record;
     record = nullptr;
 
     bool counted = false;
     // A thread launched after its run was replaced starts nothing.
-    if (EnterSlot(slot, generation)) {
+    if (run.enterSlot(slot, generation)) {
         // Files, locked memory and devices of the slot may still be held by
         // a thread an earlier stop abandoned: start when it has let go.
-        const bool free = !launchedByRun || WaitForOlderThreads(slot, generation);
+        const bool free = !launchedByRun || run.waitForOlderThreads(slot, generation);
         if (!free)
             DPrintf("%s, %s[%d]: %s stopped while an earlier thread of slot %d was still alive\n", KVX_WHERE, entryName,
                 slot);
-        std::unique_ptr<CTest_Base> engine = free && ctx ? make(*ctx, instance, slot) : nullptr;
+        std::unique_ptr<CTest_Base> engine = free ? make(*ctx, instance, slot) : nullptr;
         if (engine) {
             engine->m_launchedByRun = launchedByRun;
             engine->m_generation = generation;
@@ -175,8 +185,55 @@ void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFacto
     }
     // A test that ended before counting itself must not be taken off.
     if (counted)
-        --tests_running;
+        --run.testsRunning;
     DPrintf("%s before pthread_exit\n", entryName);
-    LeaveSlot(slot, generation);
+    run.leaveSlot(slot, generation);
     return nullptr;
+}
+
+int StartTestThreads(const RunContext& ctx, int slot, int instance, int count, pthread_t* handles)
+{
+    const EngineInfo* engine = EngineFor(slot);
+    const ThreadEntry entry = engine ? ctx.entryFor(*engine) : nullptr;
+    if (!entry)
+        return 0;
+    Run& run = ctx.run;
+    relaxedStore(run.threadData[slot].test_id, slot);
+    relaxedStore(run.threadData[slot].instance, instance);
+    relaxedStore(run.threadData[slot].launchedByRun, 1);
+    relaxedStore(run.threadData[slot].generation, run.generation(slot));
+    // Unless already running, the slot waits for its first thread: a stop
+    // in between is kept.
+    if (!run.slotActive(slot))
+        run.setSlotLaunching(slot);
+    int started = 0;
+    for (int n = 0; n < count; ++n) {
+        // Each thread's own copy, freed by the thread: the slot's record is
+        // zeroed by the next Start, which may come before an unlucky thread
+        // is first scheduled.
+        auto* rec = new TestThreadRecord {};
+        rec->test_id = slot;
+        rec->instance = instance + n;
+        rec->launchedByRun = 1;
+        rec->generation = run.generation(slot);
+        rec->ownedByThread = 1;
+        rec->context = &ctx;
+        pthread_t thread;
+        const int rc = pthread_create(&thread, nullptr, entry, rec);
+        if (rc != 0) {
+            delete rec;
+            errno = rc;
+            std::perror("pthread_create() failure.");
+            continue;
+        }
+        if (handles)
+            handles[started] = thread;
+        else
+            pthread_detach(thread); // nobody joins a test thread
+        run.threadData[slot].thread = thread;
+        ++started;
+    }
+    if (started == 0 && relaxedLoad(run.threadActive[slot]) == Run::kSlotLaunching)
+        run.setSlotActive(slot, false);
+    return started;
 }

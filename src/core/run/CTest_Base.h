@@ -1,24 +1,26 @@
 // Base of every test engine, and the thread entry that runs one.
 //
 // Typical usage (one engine instance per test thread and run):
-//   1. The GUI thread fills gThreadData[slot] and starts RunTestThread for
-//      the slot (through the slot's entry in ChildProc).
+//   1. The GUI thread starts the slot's thread entry (ctx.entryFor) on a
+//      TestThreadRecord (StartTestThreads); the entry calls RunTestThread.
 //   2. RunTestThread, on the test thread, creates the engine and calls its
 //      test_entry(instance).
 //   3. test_entry calls BeginTest(), then loops while Active(): one cycle of
 //      work, Pause() for the duty-cycle delay between operations, CountCycle()
 //      after each completed cycle, RecordError() for each error found; then
 //      EndTest(). RunFrame() does exactly this around a cycle function.
-//   4. The GUI thread asks for a stop only by clearing thread_active[slot]
-//      and then polls gThreadData[slot].running until it falls.
+//   4. The GUI thread asks for a stop only by clearing the run's
+//      threadActive[slot] and then polls threadData[slot].running until it
+//      falls.
 //   5. RunTestThread destroys the engine and hands the slot back, unless a
-//      later Start has moved the slot to a new generation (TestSlots.h):
+//      later Start has moved the slot to a new generation (Run.h):
 //      an abandoned thread then leaves the new run alone.
 //
 // Threadsafety: an engine is used by its own thread only. The counters it
 // updates are shared with the GUI thread through atomic accesses.
 #pragma once
 
+#include "Run.h"
 #include "RunContext.h"
 #include "TestSlots.h"
 
@@ -29,9 +31,16 @@
 
 // The body of every thread entry: marks the record running, creates the
 // engine with `make`, runs its test_entry, destroys it, and hands the slot
-// back (tests_running, thread_active, running). `entryName` names the entry
-// in the debug trace. Test thread.
+// back (testsRunning, threadActive, running) in the record's context's run.
+// `entryName` names the entry in the debug trace. Test thread.
 void* RunTestThread(TestThreadRecord* record, const char* entryName, EngineFactory make);
+
+// Starts `count` threads of `slot`'s thread entry in ctx's run, thread n
+// as unit `instance + n`, each on its own record, with the slot marked
+// launching unless it is already active. Their handles go to `handles`
+// (the caller joins them) or the threads are detached. Returns how many
+// started. GUI thread.
+int StartTestThreads(const RunContext& ctx, int slot, int instance, int count, pthread_t* handles = nullptr);
 
 class CTest_Base {
 public:
@@ -55,10 +64,10 @@ public:
     static void Sleep(int ms);
 
     // True while the slot should keep running. Read fresh on every call.
-    bool Active() const { return SlotActive(m_testID) && Current(); }
+    bool Active() const { return m_ctx.run.slotActive(m_testID) && Current(); }
     // False once a later run has taken the slot: the engine then ends and
     // touches nothing of that run.
-    bool Current() const { return m_generation == kAnyGeneration || m_generation == SlotGeneration(m_testID); }
+    bool Current() const { return m_generation == kAnyGeneration || m_generation == m_ctx.run.generation(m_testID); }
 
     int testID() const { return m_testID; }
     const RunContext& context() const { return m_ctx; }
@@ -114,7 +123,7 @@ protected:
 private:
     friend void* RunTestThread(TestThreadRecord*, const char*, EngineFactory);
     void AddSlotCycle();
-    // Set once the test counted itself in tests_running.
+    // Set once the test counted itself in testsRunning.
     bool m_counted = false;
     // The run launched the thread: MarkRunning claims the slot instead of
     // setting it, so an early stop is kept.

@@ -61,6 +61,9 @@ struct EngineInfo {
     std::unique_ptr<LiveStatus> (*makeLive)();
     // Every error code the engine raises.
     std::span<const int> errorCodes;
+    // How many threads the run starts for a unit (unit n + thread i runs
+    // as instance n + i); null: one.
+    int (*threads)(const RunContext& ctx) = nullptr;
 
     bool has(int slot) const { return slot >= firstSlot && slot < firstSlot + units; }
     int unitOf(int slot) const { return slot - firstSlot; }

@@ -4,6 +4,7 @@
 #include "CLogger.h"
 #include "DebugTrace.h"
 #include "ErrorClassification.h"
+#include "RunContext.h"
 #include "Startup.h"
 
 #include <cerrno>
@@ -11,22 +12,27 @@
 #include <memory>
 #include <string>
 
-void RecordError(int slot, int code, int logTest)
+void RecordError(_resultfile& results, CLogger* log, int slot, int code, int logTest)
 {
     if (slot < 0 || slot >= kNumSlots)
         return;
-    relaxedAdd(resultfile.results[slot].errors, 1u);
-    relaxedStore(resultfile.results[slot].last_error, static_cast<std::uint32_t>(code));
-    UpdateErrorClassificationResults(slot, code);
-    if (gLogger && code >= 0 && code < kMaxErrorCodes)
-        gLogger->AddLine(e_strings[code], logTest, code, nullptr, 1);
+    relaxedAdd(results.results[slot].errors, 1u);
+    relaxedStore(results.results[slot].last_error, static_cast<std::uint32_t>(code));
+    UpdateErrorClassificationResults(results, slot, code);
+    if (log && code >= 0 && code < kMaxErrorCodes)
+        log->AddLine(e_strings[code], logTest, code, nullptr, 1);
 }
 
-void UpdateErrorClassificationResults(int slot, int code)
+void RecordError(const RunContext& ctx, int slot, int code, int logTest)
+{
+    RecordError(ctx.results, ctx.log, slot, code, logTest);
+}
+
+void UpdateErrorClassificationResults(_resultfile& results, int slot, int code)
 {
     if (slot < 0 || slot >= kNumSlots)
         return;
-    _classerror& c = resultfile.classes[slot];
+    _classerror& c = results.classes[slot];
     if (code == -1) {
         recordClear(c);
         return;
@@ -51,19 +57,19 @@ void UpdateErrorClassificationResults(int slot, int code)
     }
 }
 
-void AddCycle(int slot)
+void AddCycle(_resultfile& results, int slot)
 {
-    relaxedAdd(resultfile.results[slot].cycles, 1u);
+    relaxedAdd(results.results[slot].cycles, 1u);
 }
 
-void AddOperations(int slot, std::uint64_t n)
+void AddOperations(_resultfile& results, int slot, std::uint64_t n)
 {
-    relaxedAdd<std::uint64_t>(resultfile.results[slot].op_count, n);
+    relaxedAdd<std::uint64_t>(results.results[slot].op_count, n);
 }
 
-void AddMegabytes(int slot, std::uint32_t mb)
+void AddMegabytes(_resultfile& results, int slot, std::uint32_t mb)
 {
-    relaxedAdd(resultfile.results[slot].mb, mb);
+    relaxedAdd(results.results[slot].mb, mb);
 }
 
 void AddUpResults(_resultinfo* dst, const _resultinfo* a, const _resultinfo* b, int n)

@@ -6,18 +6,25 @@
 
 #include <cstdint>
 
-// Records one error of `code` on `slot`: counts it, classifies it and logs
-// it under the event log's test index `logTest`. Test threads.
-void RecordError(int slot, int code, int logTest);
+class CLogger;
+class RunContext;
 
-// Counts one error of `code` in the slot's severity counters; code -1
-// clears the slot's four counters. Test threads, each for its own slot.
-void UpdateErrorClassificationResults(int slot, int code);
+// Records one error of `code` on `slot` in `results`: counts it, classifies
+// it and logs it in `log` (if any) under the event log's test index
+// `logTest`. Test threads.
+void RecordError(_resultfile& results, CLogger* log, int slot, int code, int logTest);
+// The same in ctx's results and event log.
+void RecordError(const RunContext& ctx, int slot, int code, int logTest);
+
+// Counts one error of `code` in the slot's severity counters of `results`;
+// code -1 clears the slot's four counters. Test threads, each for its own
+// slot.
+void UpdateErrorClassificationResults(_resultfile& results, int slot, int code);
 
 // Counter updates that several threads of one slot may make at once.
-void AddCycle(int slot);
-void AddOperations(int slot, std::uint64_t n);
-void AddMegabytes(int slot, std::uint32_t mb);
+void AddCycle(_resultfile& results, int slot);
+void AddOperations(_resultfile& results, int slot, std::uint64_t n);
+void AddMegabytes(_resultfile& results, int slot, std::uint32_t mb);
 
 // dst[i] = a[i] + b[i]; last_error is b's unless that is 0.
 void AddUpResults(_resultinfo* dst, const _resultinfo* a, const _resultinfo* b, int n);

@@ -5,7 +5,6 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Base.h"
-#include "CTest_Math.h"
 #include "DebugTrace.h"
 #include "ErrorClassification.h"
 #include "MessageBox.h"
@@ -13,6 +12,8 @@
 #include "Results.h"
 #include "Startup.h"
 #include "SystemInfo.h"
+#include "Run.h"
+#include "RunContext.h"
 #include "TestSlots.h"
 
 #include <cerrno>
@@ -21,6 +22,8 @@
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
+
+extern const EngineInfo kParallelPortEngine;
 
 namespace {
 
@@ -50,51 +53,18 @@ std::string serialSentencePart(int port, int k, int n)
     return Format(", ttyS%d", port);
 }
 
-void recordNoOpenGL()
+// The process's configuration, for the texts built before a run.
+bool performTest(int slot)
 {
-    RecordError(kSlot3D, 206, 13);
+    return performTest(testconfig, slot);
 }
 
-// The 3D test needs its window before it can count; the GUI records 206.
-bool startThreads(const RunContext& ctx, int slot)
+// The parallel port test runs on the configured port, not on a unit.
+int unitInstance(const RunContext& ctx, const EngineInfo& engine, int slot)
 {
-    TestThreadRecord& rec = gThreadData[slot];
-    rec.test_id = slot;
-    int first = 0;
-    if (SlotGroup(slot, &first, nullptr))
-        rec.instance = slot - first;
-    else if (slot == kSlotParallel)
-        rec.instance = relaxedLoad(testconfig.parallel_port_number);
-    else
-        rec.instance = 0;
-    if (slot == kSlotMaths) {
-        // One thread per processor the machine has, however many.
-        int cpus = resultfile.cpu_info.cpu_count;
-        if (cpus <= 0)
-            cpus = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
-        return StartMathThreads(ctx, cpus > 0 ? cpus : 1) > 0;
-    }
-    rec.launchedByRun = 1;
-    rec.generation = SlotGeneration(slot);
-    SetSlotLaunching(slot);
-    // The thread reads its own copy: the slot's record is zeroed by the next
-    // Start, which may come before an unlucky thread is first scheduled.
-    auto* arg = new TestThreadRecord(rec);
-    arg->ownedByThread = 1;
-    arg->context = &ctx;
-    pthread_t thread;
-    const int rc = pthread_create(&thread, nullptr, ChildProc[slot], arg);
-    if (rc != 0) {
-        delete arg;
-        SetSlotActive(slot, false);
-        errno = rc;
-        std::perror("pthread_create() failure.");
-        return false;
-    }
-    rec.thread = thread;
-    // Nobody joins a test thread; detached, its resources go when it ends.
-    pthread_detach(thread);
-    return true;
+    if (&engine == &kParallelPortEngine)
+        return relaxedLoad(ctx.config.parallel_port_number);
+    return engine.unitOf(slot);
 }
 
 } // namespace
@@ -169,10 +139,10 @@ int StartRun(const RunContext& ctx, RunObserver& observer)
 {
     VDPrintf("%s, %s[%d]: Test started, testconfig.auto_stop_time = %f, testconfig.auto_stop_cycles = %d\n", KVX_WHERE,
         static_cast<double>(relaxedLoad(testconfig.auto_stop_time)), relaxedLoad(testconfig.auto_stop_cycles));
-    NewRunGeneration();
+    ctx.run.newGeneration();
     LoadAccumulatedResults(dirname);
     ClearCurrentResults();
-    stop_all_tests = 0;
+    ctx.run.stopAllTests = 0;
 
     int configured = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
@@ -191,21 +161,28 @@ int StartRun(const RunContext& ctx, RunObserver& observer)
     }
 
     bool first = true;
-    for (int slot = 0; slot < kNumNamedSlots; ++slot) {
-        if (!performTest(slot) || !ChildProc[slot])
+    for (const EngineInfo* engine : Engines()) {
+        if (!ctx.entryFor(*engine))
             continue;
-        if (slot == kSlot3D && !observer.openGLAvailable()) {
-            recordNoOpenGL();
-            continue;
+        for (int slot = engine->firstSlot; slot < engine->firstSlot + engine->units; ++slot) {
+            if (!performTest(ctx.config, slot))
+                continue;
+            // The 3D test needs its window before it can count; the GUI
+            // records 206.
+            if (engine->window == LiveWindowKind::Graphics3D && !observer.openGLAvailable()) {
+                RecordError(ctx, slot, 206, 13);
+                continue;
+            }
+            observer.createWindow(slot);
+            const int threads = engine->threads ? engine->threads(ctx) : 1;
+            if (StartTestThreads(ctx, slot, unitInstance(ctx, *engine, slot), threads) == 0)
+                continue;
+            observer.processEvents();
+            if (first)
+                relaxedStore(ctx.results.run_start_time, static_cast<std::int32_t>(std::time(nullptr)));
+            observer.testStarted(slot, first);
+            first = false;
         }
-        observer.createWindow(slot);
-        if (!startThreads(ctx, slot))
-            continue;
-        observer.processEvents();
-        if (first)
-            relaxedStore(resultfile.run_start_time, static_cast<std::int32_t>(std::time(nullptr)));
-        observer.testStarted(slot, first);
-        first = false;
     }
     if (gLogger)
         gLogger->AddLine("Completed started test run", 0, 0, nullptr, 1);
@@ -229,20 +206,21 @@ int StopWaitLimitMs(int slot)
     return 1000;
 }
 
-void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
+void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int numTestsConfigured)
 {
-    stop_all_tests = 1;
+    ctx.run.stopAllTests = 1;
     int handled = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(slot))
+        if (!performTest(ctx.config, slot))
             continue;
         ++handled;
-        SetSlotActive(slot, false);
+        ctx.run.setSlotActive(slot, false);
         const int percent
             = numTestsConfigured > 0 ? static_cast<int>(std::lround(100.0 * handled / numTestsConfigured)) : 100;
         observer.closingProgress("Closing " + SlotDisplayName(slot), percent);
-        int limit = StopWaitLimitMs(slot);
-        while (acquireLoad(gThreadData[slot].running) > 0) {
+        const EngineInfo* engine = EngineFor(slot);
+        int limit = engine ? engine->stopLimitMs : 1000;
+        while (acquireLoad(ctx.run.threadData[slot].running) > 0) {
             CTest_Base::Sleep(500);
             limit -= 500;
             observer.processEvents();
@@ -252,7 +230,7 @@ void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
             }
         }
         if (handled == 1) {
-            relaxedStore(resultfile.run_stop_time, static_cast<std::int32_t>(std::time(nullptr)));
+            relaxedStore(ctx.results.run_stop_time, static_cast<std::int32_t>(std::time(nullptr)));
             observer.stopTimeSet();
         }
     }
@@ -261,7 +239,7 @@ void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
     else
         VDPrintf("%s, %s[%d]: Test stopped by user\n", KVX_WHERE);
     for (int slot = 0; slot < kNumSlots; ++slot)
-        if (performTest(slot))
+        if (performTest(ctx.config, slot))
             observer.deleteWindow(slot);
 
     if (gLogger) {
@@ -275,33 +253,33 @@ void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured)
     }
 }
 
-int TotalErrors()
+int TotalErrors(const RunContext& ctx)
 {
     int total = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(slot))
+        if (!performTest(ctx.config, slot))
             continue;
-        total += static_cast<int>(relaxedLoad(resultfile.accum_results[slot].errors));
-        if (stop_all_tests == 0)
-            total += static_cast<int>(relaxedLoad(resultfile.results[slot].errors));
+        total += static_cast<int>(relaxedLoad(ctx.results.accum_results[slot].errors));
+        if (ctx.run.stopAllTests == 0)
+            total += static_cast<int>(relaxedLoad(ctx.results.results[slot].errors));
     }
     return total;
 }
 
-bool AnyTestThreadAlive()
+bool AnyTestThreadAlive(const Run& run)
 {
-    if (tests_running.load() > 0)
+    if (run.testsRunning.load() > 0)
         return true;
     for (int slot = 0; slot < kNumSlots; ++slot)
-        if (SlotThreadsAlive(slot) > 0)
+        if (run.threadsAlive(slot) > 0)
             return true;
     return false;
 }
 
-void ClearAllResults(const char* dir)
+void ClearAllResults(const RunContext& ctx)
 {
     Clear_Results_Buffer();
     Clear_Error_Summary();
-    const std::string path = std::string(dir) + "/.accum_result.cfg";
+    const std::string path = ctx.programDir + "/.accum_result.cfg";
     ::unlink(path.c_str());
 }

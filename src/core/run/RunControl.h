@@ -9,6 +9,7 @@
 
 #include <string>
 
+class Run;
 class RunContext;
 
 // What the controller asks of the GUI while it starts and stops a run.
@@ -40,24 +41,27 @@ std::string PreRunWarningText();
 std::string SlotDisplayName(int slot);
 
 // Launches the run: clears the current results, loads or clears the
-// accumulated ones, starts one thread per selected test (the maths test one
-// per processor). Returns the number of selected slots (the table's rows).
+// accumulated ones, starts the threads of each selected slot of every
+// engine (EngineInfo::threads). Returns the number of selected slots (the
+// table's rows).
 int StartRun(const RunContext& ctx, RunObserver& observer);
 
 // How long the stop waits for a slot's thread before abandoning it, in ms.
 int StopWaitLimitMs(int slot);
 
 // Ends the run: asks every slot to stop in slot order and waits for each
-// within its limit, deletes the windows, logs, accumulates and writes the
-// summaries. `automatic` for the completion and error stops.
-void StopRun(RunObserver& observer, bool automatic, int numTestsConfigured);
+// within its engine's stop limit, deletes the windows, logs, accumulates
+// and writes the summaries. `automatic` for the completion and error stops.
+void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int numTestsConfigured);
 
 // The errors counted so far by the selected slots (current plus
 // accumulated during a run, accumulated only when idle).
-int TotalErrors();
+int TotalErrors(const RunContext& ctx);
 
-// True when any test thread, abandoned or not, is still inside its entry.
-bool AnyTestThreadAlive();
+// True when any test thread of `run`, abandoned or not, is still inside its
+// entry.
+bool AnyTestThreadAlive(const Run& run);
 
-// Clears current and accumulated results and deletes the accumulated file.
-void ClearAllResults(const char* dir);
+// Clears current and accumulated results and deletes the accumulated file
+// in ctx's program directory.
+void ClearAllResults(const RunContext& ctx);

@@ -144,10 +144,6 @@ void KalvexTest_CleanUp()
 {
     recordClear(testconfig);
     recordClear(resultfile);
-    for (auto& a : thread_active)
-        relaxedStore(a, 0);
-    std::memset(gTestModules, 0, sizeof gTestModules);
-    std::memset(gThreadData, 0, sizeof gThreadData);
     Clear_Results_Buffer();
     Clear_Error_Summary();
 }
@@ -155,8 +151,6 @@ void KalvexTest_CleanUp()
 int InitEnv_Main(bool autorun, const char* configName, bool followConfigLogPath, const std::string& programDir,
     const std::string& dataDir)
 {
-    tests_running = 0;
-    stop_all_tests = 1;
     autorun_flag = autorun;
 
     std::snprintf(dirname, sizeof dirname, "%s", dataDir.empty() ? programDir.c_str() : dataDir.c_str());

@@ -4,6 +4,7 @@
 #include "DebugTrace.h"
 #include "Startup.h"
 #include "SystemInfo.h"
+#include "Run.h"
 #include "TestSlots.h"
 
 #include <cerrno>
@@ -180,7 +181,7 @@ const SizeRow kSizes[] = {
     { "sizeof(void *)", sizeof(void*) },
     { "sizeof(unsigned char *)", sizeof(unsigned char*) },
     KVX_SIZEOF(TestModuleRecord),
-    KVX_SIZEOF(gTestModules),
+    SizeRow { "sizeof(gTestModules)", sizeof(Run::modules) },
     KVX_SIZEOF(testconfig),
 };
 
