@@ -61,6 +61,9 @@ struct EngineInfo {
     std::unique_ptr<LiveStatus> (*makeLive)();
     // Every error code the engine raises.
     std::span<const int> errorCodes;
+    // The unit's line in the debug trace when a run starts ("Disk #0:
+    // Cyclic\n"); null: none.
+    std::string (*traceText)(const RunContext& ctx, int unit) = nullptr;
 
     bool has(int slot) const { return slot >= firstSlot && slot < firstSlot + units; }
     int unitOf(int slot) const { return slot - firstSlot; }
