@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AtomicField.h"
+#include "EngineInfo.h"
 #include "GraphicsTests.h"
 #include "KVXMainApp.h"
 #include "LiveTestWindow.h"
@@ -41,7 +42,7 @@ public:
         // Live windows register here as the tests gain them.
         QWidget*& window = m_app.testWindow[static_cast<std::size_t>(slot)];
         if (!window)
-            window = CreateGraphicsWindow(slot); // slots 4 and 5 only
+            window = CreateGraphicsWindow(slot);
         if (!window && slot >= 0 && slot < kNumNamedSlots)
             window = CreateTestWindow(m_app.run(), slot, SlotName(slot), &m_app);
         if (QWidget* w = window) {
@@ -54,7 +55,9 @@ public:
         if (first)
             m_app.ui->startTimeLabel->setText(ctimeLabel(relaxedLoad(resultfile.run_start_time)));
         m_app.UpdateMainWindow();
-        if (slot != kSlot2D && slot != kSlot3D)
+        // The graphics windows draw themselves.
+        const EngineInfo* engine = EngineFor(slot);
+        if (engine && engine->window != LiveWindowKind::Graphics2D && engine->window != LiveWindowKind::Graphics3D)
             if (QWidget* w = m_app.testWindow[static_cast<std::size_t>(slot)])
                 w->update();
     }

@@ -4,6 +4,7 @@
 #include "COpenGLWidget.h"
 #include "CTest_2DGraphics.h"
 #include "CTest_OpenGL.h"
+#include "EngineInfo.h"
 #include "TestSlots.h"
 
 #include <mutex>
@@ -31,13 +32,15 @@ void RegisterGraphicsTests()
 
 QWidget* CreateGraphicsWindow(int slot)
 {
-    if (slot == kSlot2D) {
+    const EngineInfo* engine = EngineFor(slot);
+    const LiveWindowKind kind = engine ? engine->window : LiveWindowKind::None;
+    if (kind == LiveWindowKind::Graphics2D) {
         auto canvas = std::make_shared<GraphicsCanvas>();
         auto* window = new CGraphicsWidget(canvas);
         Publish2DCanvas(std::move(canvas));
         return window;
     }
-    if (slot == kSlot3D)
+    if (kind == LiveWindowKind::Graphics3D)
         return new COpenGLWidget();
     return nullptr;
 }

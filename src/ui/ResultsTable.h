@@ -27,8 +27,10 @@ QString ElapsedText(long seconds);
 // is longer than its 8, so that 100 hours and more show whole.
 void ShowElapsed(QLCDNumber* lcd, long seconds);
 
+class RunContext;
+
 // The row name of a slot: its test name plus the unit it drives.
-QString ResultsRowName(int slot);
+QString ResultsRowName(const RunContext& ctx, int slot);
 
 // Makes the program's icons (":/icons/...") loadable; idempotent.
 void InitUiResources();
@@ -46,7 +48,7 @@ public:
     static constexpr int kNormalColumns = 5;
     static constexpr int kCategoryColumns = 7;
 
-    explicit ResultsTable(QTableWidget* table);
+    ResultsTable(const RunContext& ctx, QTableWidget* table);
 
     // Idle: empties the table, sets the view's columns and adds one row per
     // slot that passes performTest, in slot order, with accumulated values.
@@ -75,6 +77,7 @@ public:
 private:
     void setCell(int row, int column, const QString& text, int slot);
 
+    const RunContext& m_ctx;
     QTableWidget* m_table;
     bool m_byCategory = false;
     std::array<QPixmap, kNumSlots> m_icons;
