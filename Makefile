@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run check test package sanitize-asan sanitize-tsan fuzz lint-platform format-check format check-shipped clean
+.PHONY: all deps configure build run check test package sanitize-asan sanitize-tsan fuzz lint-platform lint-slots format-check format check-shipped clean
 
 all: build
 
@@ -31,7 +31,7 @@ check: build
 
 # What CI runs: warnings as errors, every test, the sanitizer and fuzz passes.
 test: CMAKE_ARGS += -DKVX_WERROR=ON
-test: lint-platform format-check fuzz sanitize-asan sanitize-tsan check check-shipped
+test: lint-platform lint-slots format-check fuzz sanitize-asan sanitize-tsan check check-shipped
 
 # The shipped program carries no test double.
 SHIPPED_FORBIDDEN = ScriptedCdDrive|FakeModemSerialLine|ParallelPortModel|NullEngine|kNullEngine
@@ -72,6 +72,10 @@ fuzz: deps
 lint-platform:
 	@! grep -rnE '#include <(sys/ioctl|termios|sys/io)\.h>' src --include='*.h' --include='*.cpp' \
 	  | grep -v '^src/platform/' || { echo "hardware headers outside src/platform"; exit 1; }
+
+# Slot numbers belong to the engine list.
+lint-slots:
+	@scripts/check-slot-literals.sh
 
 # Every C++ file as .clang-format lays it out; `make format` rewrites them.
 format-check: deps

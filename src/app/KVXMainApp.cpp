@@ -164,7 +164,7 @@ void KVXMainApp::setUpWindow()
     }
 
     m_runHooks = std::make_unique<RunHooks>(*this);
-    m_resultsTable = std::make_unique<ResultsTable>(ui->testTable, *m_run);
+    m_resultsTable = std::make_unique<ResultsTable>(*m_context, ui->testTable);
     m_machineIdWindow = new Window_EditMachineID(m_dataDir, this);
     win_ResultBanner = new Window_ResultBanner(this);
     win_StopButton = new Window_StopButton(this);

@@ -57,8 +57,8 @@ void KVXMainApp::slotStartTest()
     totalErrors = 0;
     lastBeepErrors = 0;
     if (relaxedLoad(testconfig.pretest_action) == 1 && !autorun_flag) {
-        if (ShowBox(BoxIcon::Information, "Getting ready to run Kalvex tests", PreRunWarningText(), { "OK", "Cancel" },
-                0, 1)
+        if (ShowBox(BoxIcon::Information, "Getting ready to run Kalvex tests", PreRunWarningText(*m_context),
+                { "OK", "Cancel" }, 0, 1)
             != 0)
             return;
         UpdateMainWindow();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AtomicField.h"
+#include "EngineInfo.h"
 #include "GraphicsTests.h"
 #include "KVXMainApp.h"
 #include "LiveTestWindow.h"

@@ -5,6 +5,7 @@
 #include "CTest_2DGraphics.h"
 #include "CTest_OpenGL.h"
 #include "RunContext.h"
+#include "EngineInfo.h"
 #include "TestSlots.h"
 
 #include <mutex>
@@ -32,9 +33,11 @@ void RegisterGraphicsTests(RunContext& ctx)
 
 QWidget* CreateGraphicsWindow(const Run& run, int slot)
 {
-    if (slot == kSlot2D)
+    const EngineInfo* engine = EngineFor(slot);
+    const LiveWindowKind kind = engine ? engine->window : LiveWindowKind::None;
+    if (kind == LiveWindowKind::Graphics2D)
         return new CGraphicsWidget(run, slot);
-    if (slot == kSlot3D)
+    if (kind == LiveWindowKind::Graphics3D)
         return new COpenGLWidget(run, slot);
     return nullptr;
 }

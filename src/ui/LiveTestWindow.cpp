@@ -1,6 +1,7 @@
 #include "LiveTestWindow.h"
 
 #include "ConfigRecord.h"
+#include "EngineInfo.h"
 #include "ResultsTable.h"
 #include "TestWindow.h"
 #include "TestWindow_CDROM.h"
@@ -81,20 +82,27 @@ void LiveTestWindow::paintEvent(QPaintEvent* event)
 
 LiveTestWindow* CreateTestWindow(const Run& run, int slot, const QString& name, QWidget* parent)
 {
-    if (slot == kSlotMemory)
+    const EngineInfo* engine = EngineFor(slot);
+    switch (engine ? engine->window : LiveWindowKind::None) {
+    case LiveWindowKind::Memory:
         return new TestWindow(run, name, slot, parent);
-    if (slot == kSlotMaths)
+    case LiveWindowKind::Maths:
         return new TestWindow_Math(run, name, slot, parent);
-    if (slot >= kSlotDiskFirst && slot < kSlotDiskGroup)
+    case LiveWindowKind::Disk:
         return new TestWindow_Disk(run, name, slot, parent);
-    if (slot >= kSlotNetworkFirst && slot < kSlotNetworkGroup)
+    case LiveWindowKind::Network:
         return new TestWindow_Network(run, name, slot, parent);
-    if (slot >= kSlotCdFirst && slot < kSlotCdGroup)
+    case LiveWindowKind::CdDvd:
         return new TestWindow_CDROM(run, name, slot, parent);
-    if (slot == kSlotParallel)
+    case LiveWindowKind::ParallelPort:
         return new TestWindow_ParallelPort(run, name, slot, parent);
-    if (slot >= kSlotSerialFirst && slot < kSlotSerialGroup)
+    case LiveWindowKind::SerialPort:
         return new TestWindow_SerialPort(run, name, slot, parent);
+    case LiveWindowKind::None:
+    case LiveWindowKind::Graphics2D:
+    case LiveWindowKind::Graphics3D:
+        break;
+    }
     return nullptr;
 }
 

@@ -1,9 +1,12 @@
 #include "ResultsTable.h"
 
 #include "AtomicField.h"
+#include "EngineInfo.h"
 #include "ErrorClassification.h"
 #include "ResultRecord.h"
 #include "Run.h"
+#include "RunContext.h"
+#include "RunControl.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
 
@@ -31,6 +34,8 @@ void InitUiResources()
     (void)ready;
 }
 
+extern const EngineInfo kDiskEngine;
+
 namespace {
 
 struct Column {
@@ -41,23 +46,6 @@ constexpr Column kNormalView[ResultsTable::kNormalColumns] = { { "Test Name", 16
     { "Operations", 100 }, { "Errors", 50 }, { "Last Error Description", 240 } };
 constexpr Column kCategoryView[ResultsTable::kCategoryColumns] = { { "Test Name", 160 }, { "Cycles", 50 },
     { "Operations", 100 }, { "Critical", 60 }, { "Serious", 60 }, { "Warning", 60 }, { "Info", 60 } };
-
-bool isDiskSlot(int slot)
-{
-    return slot >= kSlotDiskFirst && slot < kSlotDiskGroup;
-}
-bool isNetworkSlot(int slot)
-{
-    return slot >= kSlotNetworkFirst && slot < kSlotNetworkGroup;
-}
-bool isCdSlot(int slot)
-{
-    return slot >= kSlotCdFirst && slot < kSlotCdGroup;
-}
-bool isSerialSlot(int slot)
-{
-    return slot >= kSlotSerialFirst && slot < kSlotSerialGroup;
-}
 
 template <std::size_t N> QString fieldText(const char (&field)[N])
 {
@@ -73,29 +61,6 @@ unsigned long long truncated(float v)
     if (v >= 18446744073709551616.0f)
         return std::numeric_limits<unsigned long long>::max();
     return static_cast<unsigned long long>(v);
-}
-
-const char* iconFile(int slot)
-{
-    if (slot == kSlotMaths || slot == kSlotMaths + 1)
-        return ":/icons/maths.png";
-    if (slot == kSlotMemory)
-        return ":/icons/memory.png";
-    if (slot == kSlot2D)
-        return ":/icons/2d.png";
-    if (slot == kSlot3D)
-        return ":/icons/3d.png";
-    if (isDiskSlot(slot))
-        return ":/icons/disk.png";
-    if (isNetworkSlot(slot) || slot == 155)
-        return ":/icons/network.png";
-    if (isCdSlot(slot))
-        return ":/icons/cddvd.png";
-    if (slot == kSlotParallel || slot == kSlotParallel + 1)
-        return ":/icons/parallel.png";
-    if (isSerialSlot(slot))
-        return ":/icons/serial.png";
-    return nullptr;
 }
 
 } // namespace
@@ -146,22 +111,9 @@ void ShowElapsed(QLCDNumber* lcd, long seconds)
     lcd->display(text);
 }
 
-QString ResultsRowName(int slot)
+QString ResultsRowName(const RunContext& ctx, int slot)
 {
-    if (slot < 0 || slot >= kNumNamedSlots)
-        return {};
-    QString name = QString::fromLatin1(SlotName(slot));
-    if (isDiskSlot(slot))
-        name += ": " + fieldText(gFileSystemStructPtr[slot - kSlotDiskFirst].alias);
-    else if (isCdSlot(slot))
-        name += ": " + fieldText(gMultimediaStructPtr[slot - kSlotCdFirst].alias);
-    else if (isNetworkSlot(slot))
-        name += ": " + fieldText(testconfig.network_address[slot - kSlotNetworkFirst]);
-    else if (isSerialSlot(slot))
-        name += QString::asprintf(": ttyS%d", slot - kSlotSerialFirst);
-    else if (slot == kSlotParallel)
-        name += QString::asprintf(": lp%d", relaxedLoad(testconfig.parallel_port_number));
-    return name;
+    return QString::fromStdString(SlotDisplayName(ctx, slot));
 }
 
 LeftAlignTableItem::LeftAlignTableItem(const QString& text)
@@ -171,9 +123,9 @@ LeftAlignTableItem::LeftAlignTableItem(const QString& text)
     setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-ResultsTable::ResultsTable(QTableWidget* table, const Run& run)
-    : m_table(table)
-    , m_run(run)
+ResultsTable::ResultsTable(const RunContext& ctx, QTableWidget* table)
+    : m_ctx(ctx)
+    , m_table(table)
 {
 }
 
@@ -196,7 +148,7 @@ void ResultsTable::rebuild(bool byCategory)
     m_table->setRowCount(0);
     setColumns(byCategory);
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(testconfig, slot))
+        if (!performTest(m_ctx.config, slot))
             continue;
         const int row = m_table->rowCount();
         m_table->insertRow(row);
@@ -208,7 +160,7 @@ void ResultsTable::updateInPlace()
 {
     int row = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(testconfig, slot))
+        if (!performTest(m_ctx.config, slot))
             continue;
         // The selection cannot change during a run; this only guards a
         // table that was never built.
@@ -237,7 +189,7 @@ void ResultsTable::setRunRows(int rows)
 
 void ResultsTable::refresh()
 {
-    if (m_run.stopAllTests == 0)
+    if (m_ctx.run.stopAllTests == 0)
         updateInPlace();
     else
         rebuild(relaxedLoad(testconfig.view_errors_by_category) != 0);
@@ -270,10 +222,11 @@ void ResultsTable::fillRow(int slot, int row, bool running)
         return running ? relaxedLoad(a) + relaxedLoad(c) : relaxedLoad(a);
     };
 
-    setCell(row, 0, ResultsRowName(slot), slot);
+    setCell(row, 0, ResultsRowName(m_ctx, slot), slot);
     setCell(row, 1, QString::number(static_cast<int>(sum(acc.cycles, cur.cycles))), slot);
+    // A disk's operations are blocks: the cell shows bytes.
     const float scale
-        = isDiskSlot(slot) ? static_cast<float>(gFileSystemStructPtr[slot - kSlotDiskFirst].vfs.f_bsize) : 1.0f;
+        = kDiskEngine.has(slot) ? static_cast<float>(gFileSystemStructPtr[kDiskEngine.unitOf(slot)].vfs.f_bsize) : 1.0f;
     std::uint64_t ops = relaxedLoad<std::uint64_t>(acc.op_count);
     if (running)
         ops += relaxedLoad<std::uint64_t>(cur.op_count);
@@ -314,7 +267,7 @@ QPixmap ResultsTable::icon(int slot)
         return {};
     if (!m_iconLoaded.test(static_cast<std::size_t>(slot))) {
         InitUiResources();
-        if (const char* file = iconFile(slot))
+        if (const char* file = SlotIcon(slot))
             m_icons[static_cast<std::size_t>(slot)].load(QString::fromLatin1(file));
         m_iconLoaded.set(static_cast<std::size_t>(slot));
     }

@@ -28,8 +28,10 @@ QString ElapsedText(long seconds);
 // is longer than its 8, so that 100 hours and more show whole.
 void ShowElapsed(QLCDNumber* lcd, long seconds);
 
+class RunContext;
+
 // The row name of a slot: its test name plus the unit it drives.
-QString ResultsRowName(int slot);
+QString ResultsRowName(const RunContext& ctx, int slot);
 
 // Makes the program's icons (":/icons/...") loadable; idempotent.
 void InitUiResources();
@@ -47,8 +49,7 @@ public:
     static constexpr int kNormalColumns = 5;
     static constexpr int kCategoryColumns = 7;
 
-    // `run` tells a running table from an idle one.
-    ResultsTable(QTableWidget* table, const Run& run);
+    ResultsTable(const RunContext& ctx, QTableWidget* table);
 
     // Idle: empties the table, sets the view's columns and adds one row per
     // slot that passes performTest, in slot order, with accumulated values.
@@ -77,8 +78,8 @@ public:
 private:
     void setCell(int row, int column, const QString& text, int slot);
 
+    const RunContext& m_ctx;
     QTableWidget* m_table;
-    const Run& m_run;
     bool m_byCategory = false;
     std::array<QPixmap, kNumSlots> m_icons;
     std::bitset<kNumSlots> m_iconLoaded;

@@ -1,3 +1,4 @@
+#include "TestContext.h"
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "ConfigFile.h"
@@ -278,7 +279,7 @@ protected:
 
 TEST_F(Warning, OpensWithTheBackupWarning)
 {
-    EXPECT_EQ(PreRunWarningText(),
+    EXPECT_EQ(PreRunWarningText(TestContext()),
         "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
         "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\n"
         "backups of your data before running these tests.\n(see the Online Help for more information).\n");
@@ -287,24 +288,25 @@ TEST_F(Warning, OpensWithTheBackupWarning)
 TEST_F(Warning, SerialPortsFormOneSentence)
 {
     serial({ 0, 1, 3 });
-    EXPECT_EQ(tail(PreRunWarningText()),
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())),
         "\n* Please check there is a serial loop back plug in the COM ports ttyS0, ttyS1 and ttyS3\n");
     SetUp();
     serial({ 2 });
-    EXPECT_EQ(tail(PreRunWarningText()), "\n* Please check there is a serial loop back plug in the COM port ttyS2\n");
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())),
+        "\n* Please check there is a serial loop back plug in the COM port ttyS2\n");
     SetUp();
     serial({ 0, 1, 2, 3, 4, 5 });
-    EXPECT_EQ(tail(PreRunWarningText()),
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())),
         "\n* Please check there is a serial loop back plug in the COM ports ttyS0, "
         "ttyS1, ttyS2, ttyS3,\nttyS4 and ttyS5\n");
     SetUp();
     serial({ 0, 1, 2, 3, 4 });
-    EXPECT_EQ(tail(PreRunWarningText()),
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())),
         "\n* Please check there is a serial loop back plug in the COM ports ttyS0, ttyS1, ttyS2, ttyS3,\nand ttyS4\n");
     SetUp();
     serial({ 7 });
     testconfig.serial_port_mode[7] = 2; // detect only: no plug needed
-    EXPECT_EQ(tail(PreRunWarningText()), "");
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())), "");
 }
 
 TEST_F(Warning, DrivesPlugsAndDiscs)
@@ -321,7 +323,7 @@ TEST_F(Warning, DrivesPlugsAndDiscs)
     testconfig.test_enabled[kSlotDiskGroup] = 1;
     testconfig.test_enabled[kSlotDiskFirst] = 1;
     std::strcpy(gFileSystemStructPtr[0].name, "/dev/floppy0");
-    EXPECT_EQ(tail(PreRunWarningText()),
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())),
         "\n* Please ensure a blank formatted floppy disk is in the floppy drive\n"
         "\n* Please ensure that a Veltrane Test CD/DVD is in CD/DVD Drive /media/cdrom:\n"
         "\n* Please ensure a Music CD is in CD Drive /media/cdrom1:\n"
@@ -329,7 +331,7 @@ TEST_F(Warning, DrivesPlugsAndDiscs)
     testconfig.parallel_test_mode = 1;
     testconfig.test_enabled[kSlotCdGroup] = 0;
     std::strcpy(gFileSystemStructPtr[0].name, "/dev/sda1");
-    EXPECT_EQ(tail(PreRunWarningText()), "");
+    EXPECT_EQ(tail(PreRunWarningText(TestContext())), "");
 }
 
 } // namespace

@@ -19,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 namespace {
@@ -45,21 +44,6 @@ struct EventCounter : QObject {
     std::vector<std::pair<QColor, QColor>> colours; // text, background
 };
 
-TEST(StopProcedureWindows, FrameCloseIsRefused)
-{
-    QWidget owner; // the main window in the program
-    Window_ClosingTests closing { &owner };
-    Window_StopButton stop { &owner };
-    for (QWidget* w : { static_cast<QWidget*>(&closing), static_cast<QWidget*>(&stop) }) {
-        SCOPED_TRACE(w->metaObject()->className());
-        EXPECT_TRUE(w->isWindow());
-        w->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-        EXPECT_FALSE(w->close());
-        EXPECT_TRUE(w->isVisible());
-    }
-}
-
 TEST(ClosingTestsWindow, ShowsTextAndProgressAtOnceAtAFixedSize)
 {
     QWidget owner;
@@ -70,31 +54,22 @@ TEST(ClosingTestsWindow, ShowsTextAndProgressAtOnceAtAFixedSize)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
     QApplication::processEvents();
     const QSize size = win.size();
+    EXPECT_FALSE(win.close()) << "the frame's close is refused";
     // As the stop procedure walks the configured tests. The GUI thread
     // sleeps between the calls: each must paint without an event loop.
-    const struct {
-        const char* text;
-        int percent;
-    } steps[] = {
-        { "Closing Memory", 33 },
-        { "Closing Disk: a very long display name for a disk that goes on and on and on and on and on", 67 },
-        { "Closing Serial Port: ttyS1", 100 },
-        { "Closing CD/DVD: cdrom", 0 },
-    };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.text);
+    for (auto [text, percent] : { std::pair { "Closing Memory", 33 },
+             { "Closing Disk: a very long display name for a disk that goes on and on and on and on and on", 100 } }) {
+        SCOPED_TRACE(text);
         EventCounter labelPaints(label, QEvent::Paint), windowPaints(&win, QEvent::Paint);
-        win.setText(step.text);
-        EXPECT_EQ(label->text(), step.text);
-        EXPECT_TRUE(labelPaints.count() >= 1 && windowPaints.count() >= 1);
+        win.setText(text);
+        EXPECT_TRUE(label->text() == text && labelPaints.count() >= 1 && windowPaints.count() >= 1);
         EventCounter barPaints(bar, QEvent::Paint);
-        win.setProgress(step.percent);
-        EXPECT_EQ(bar->value(), step.percent);
-        EXPECT_GE(barPaints.count(), 1);
+        win.setProgress(percent);
+        EXPECT_TRUE(bar->value() == percent && barPaints.count() >= 1);
         QApplication::processEvents();
         EXPECT_EQ(win.size(), size) << "a long name must not stretch it";
     }
-    EXPECT_EQ(win.minimumSize(), win.maximumSize());
+    EXPECT_TRUE(win.isVisible() && win.minimumSize() == win.maximumSize());
 }
 
 TEST(StopButtonWindow, EachClickAsksForOneStop)
@@ -105,7 +80,7 @@ TEST(StopButtonWindow, EachClickAsksForOneStop)
     win.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&win));
     auto* button = findChildOrFail<QPushButton>(&win, "pushButton_Stop");
-    win.close(); // refused, and no stop either
+    EXPECT_FALSE(win.close()) << "refused, and no stop either";
     QTest::mouseClick(button, Qt::LeftButton);
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(stops.count(), 2);
@@ -122,12 +97,7 @@ protected:
     bool waitForFlips(int n)
     {
         const int target = flips.count() + n;
-        for (int waited = 0; flips.count() < target; waited += 25) {
-            if (waited >= 10000)
-                return false;
-            QTest::qWait(25);
-        }
-        return true;
+        return QTest::qWaitFor([&] { return flips.count() >= target; }, 10000);
     }
 
     Window_ResultBanner banner;
@@ -141,14 +111,13 @@ TEST_F(ResultBanner, EachResultFlashesInItsColours)
     EXPECT_FALSE(flashTimer()->isActive());
 
     // Each result replaces the one still shown, as at the next automatic stop.
-    for (int errors : { 1, 0, 37 }) {
+    for (int errors : { 1, 0 }) {
         SCOPED_TRACE(errors);
         const bool failed = errors != 0;
         banner.showResult(errors);
         EXPECT_EQ(banner.windowTitle(), "KalvexTest test result");
         EXPECT_EQ(label()->text(), failed ? "FAILED" : "PASSED") << "before the first paint";
-        EXPECT_TRUE(flashTimer()->isActive());
-        EXPECT_EQ(flashTimer()->interval(), 500);
+        EXPECT_TRUE(flashTimer()->isActive() && flashTimer()->interval() == 500);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
 
         flips.colours.clear();
@@ -172,31 +141,17 @@ TEST_F(ResultBanner, EachResultFlashesInItsColours)
 
 TEST_F(ResultBanner, StopsFlashingHoweverItIsClosed)
 {
-    const struct {
-        const char* how;
-        std::function<void()> close;
-    } ways[] = {
-        { "OK", [this] { findChildOrFail<QAbstractButton>(&banner, "pushButtonOK")->click(); } },
-        { "frame", [this] { banner.close(); } },
-        { "Escape", [this] { QTest::keyClick(&banner, Qt::Key_Escape); } },
-    };
-    for (const auto& way : ways) {
-        SCOPED_TRACE(way.how);
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way); // OK, the frame, Escape
         banner.showResult(2);
         banner.showResult(2); // shown twice: still one timer to stop
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-        way.close();
-        EXPECT_FALSE(banner.isVisible());
-        EXPECT_FALSE(flashTimer()->isActive());
+        if (way == 0)
+            findChildOrFail<QAbstractButton>(&banner, "pushButtonOK")->click();
+        else
+            way == 1 ? (void)banner.close() : QTest::keyClick(&banner, Qt::Key_Escape);
+        EXPECT_FALSE(banner.isVisible() || flashTimer()->isActive());
     }
-    // Shown again without a new result it stands still: a timer left
-    // running would flip it at least twice here.
-    banner.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&banner));
-    QTest::qWait(200);
-    const int before = flips.count();
-    QTest::qWait(1200);
-    EXPECT_LE(flips.count() - before, 1);
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -60,6 +61,19 @@ protected:
     QSlider* slider(const char* row) { return child<QSlider>(std::string("slider") + row); }
     QCheckBox* check(const char* row) { return child<QCheckBox>(std::string("checkBox") + row); }
     void click(const char* name) { child<QPushButton>(name)->click(); }
+    std::string autoTexts()
+    {
+        return (child<QLineEdit>("lineEditAutoTime")->text() + " " + child<QLineEdit>("lineEditAutoCycle")->text())
+            .toStdString();
+    }
+    // The rows' check boxes, "1" for checked, in the order of kRows.
+    std::string checks()
+    {
+        std::string out;
+        for (const char* row : kRows)
+            out += check(row)->isChecked() ? '1' : '0';
+        return out;
+    }
 
     _testconfig saved()
     {
@@ -81,41 +95,25 @@ private:
     int m_savedInterval = gUpdateWindowInterval;
 };
 
-TEST_F(DutyCycleDialog, SpinBoxTintRunsFromRedThroughWhiteToGreen)
-{
-    open();
-    const struct {
-        int duty;
-        QColor colour;
-    } cases[] = { { 1, QColor(255, 5, 5) }, { 25, QColor(255, 127, 127) }, { 50, QColor(255, 255, 255) },
-        { 51, QColor(249, 255, 249) }, { 100, QColor(0, 255, 0) } };
-    for (const char* row : { "Math", "ParallelPort" }) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(row) + " " + std::to_string(c.duty));
-            spin(row)->setValue(c.duty);
-            dlg->grab(); // paints the dialog, which tints its spin boxes
-            EXPECT_EQ(spin(row)->palette().color(QPalette::Button), c.colour);
-            EXPECT_EQ(spin(row)->palette().color(QPalette::Light), c.colour);
-        }
-    }
-}
-
-TEST_F(DutyCycleDialog, SliderAndSpinBoxFollowEachOtherOnce)
+TEST_F(DutyCycleDialog, TintAndSliderFollowTheSpinBoxOnce)
 {
     testconfig.duty_cycle[kSlotMemory] = 65;
     open();
-    EXPECT_EQ(spin("Memory")->value(), 65);
-    EXPECT_EQ(slider("Memory")->value(), 65) << "the slider shows the loaded value too";
-
+    EXPECT_EQ(std::pair(spin("Memory")->value(), slider("Memory")->value()), std::pair(65, 65));
+    for (auto [duty, colour] : { std::pair { 1, QColor(255, 5, 5) }, { 25, QColor(255, 127, 127) },
+             { 50, QColor(255, 255, 255) }, { 51, QColor(249, 255, 249) }, { 100, QColor(0, 255, 0) } }) {
+        spin("ParallelPort")->setValue(duty);
+        dlg->grab(); // paints the dialog, which tints its spin boxes
+        EXPECT_EQ(spin("ParallelPort")->palette().color(QPalette::Button), colour) << duty;
+        EXPECT_EQ(spin("ParallelPort")->palette().color(QPalette::Light), colour) << duty;
+    }
     QSignalSpy spinChanges(spin("Memory"), &QSpinBox::valueChanged);
     QSignalSpy sliderChanges(slider("Memory"), &QSlider::valueChanged);
     slider("Memory")->setValue(30);
     EXPECT_EQ(spin("Memory")->value(), 30);
     spin("Memory")->setValue(77);
-    EXPECT_EQ(slider("Memory")->value(), 77);
-    EXPECT_EQ(spinChanges.count(), 2);
-    EXPECT_EQ(sliderChanges.count(), 2);
-    EXPECT_EQ(spin("Math")->value(), 50) << "rows are independent";
+    EXPECT_EQ(std::tuple(slider("Memory")->value(), spinChanges.count(), sliderChanges.count(), spin("Math")->value()),
+        std::tuple(77, 2, 2, 50));
 }
 
 TEST_F(DutyCycleDialog, OkSpreadsGroupValuesToMemberSlotsAndSaves)
@@ -126,38 +124,32 @@ TEST_F(DutyCycleDialog, OkSpreadsGroupValuesToMemberSlotsAndSaves)
     testconfig.serial_port_mode[0] = 0;
     testconfig.serial_port_mode[5] = 2;
     testconfig.duty_cycle[kSlotNetworkGroup] = 33;
-    testconfig.test_enabled[35] = 1;
+    testconfig.test_enabled[kSlotCdFirst + 2] = 1;
     open();
-    EXPECT_EQ(testconfig.duty_cycle[29], 33) << "construction spreads what was loaded";
+    EXPECT_EQ(testconfig.duty_cycle[kSlotNetworkFirst + 1], 33) << "construction spreads what was loaded";
 
     spin("Network")->setValue(70);
-    check("CDROM")->setChecked(true);
-    spin("CDROM")->setValue(40);
-    check("SerialPort")->setChecked(true);
-    spin("SerialPort")->setValue(60);
-    check("3D")->setChecked(true);
-    spin("3D")->setValue(90);
-    click("buttonOk");
-
-    EXPECT_FALSE(dlg->isVisible());
-    for (int slot = 28; slot <= 32; ++slot)
-        EXPECT_EQ(testconfig.duty_cycle[slot], 70) << slot;
-    EXPECT_EQ(testconfig.test_enabled[28], 1) << "address switches belong to the preferences";
-    EXPECT_EQ(testconfig.test_enabled[29], 0);
-    EXPECT_EQ(testconfig.duty_cycle[kSlotCdGroup], 40);
-    EXPECT_EQ(testconfig.duty_cycle[33], 40);
-    EXPECT_EQ(testconfig.duty_cycle[34], 40);
-    EXPECT_EQ(testconfig.test_enabled[33], 1);
-    EXPECT_EQ(testconfig.test_enabled[34], 0) << "a drive in NO TEST stays off with the group on";
-    EXPECT_EQ(testconfig.test_enabled[35], 1) << "undetected drives are left alone";
-    EXPECT_EQ(testconfig.duty_cycle[kSlotSerialGroup], 60);
-    for (int port = 0; port < kNumSerialPorts; ++port) {
-        EXPECT_EQ(testconfig.duty_cycle[90 + port], 60) << port;
-        EXPECT_EQ(testconfig.test_enabled[90 + port], port == 5 ? 1 : 0) << port;
+    for (auto [row, duty] : { std::pair { "CDROM", 40 }, { "SerialPort", 60 }, { "3D", 90 } }) {
+        check(row)->setChecked(true);
+        spin(row)->setValue(duty);
     }
-    EXPECT_EQ(testconfig.test_enabled[kSlot3D], 1);
-    EXPECT_EQ(testconfig.duty_cycle[kSlot3D], 90);
-
+    click("buttonOk");
+    EXPECT_FALSE(dlg->isVisible());
+    for (int slot = kSlotNetworkFirst; slot <= kSlotNetworkGroup; ++slot)
+        EXPECT_EQ(testconfig.duty_cycle[slot], 70) << slot;
+    EXPECT_EQ(testconfig.test_enabled[kSlotNetworkFirst] + testconfig.test_enabled[kSlotNetworkFirst + 1], 1)
+        << "address switches belong to the preferences";
+    for (int slot : std::initializer_list<int> { kSlotCdGroup, kSlotCdFirst, kSlotCdFirst + 1 })
+        EXPECT_EQ(testconfig.duty_cycle[slot], 40) << slot;
+    // A drive in NO TEST stays off with the group on; undetected drives are left alone.
+    EXPECT_EQ(std::tuple(testconfig.test_enabled[kSlotCdFirst], testconfig.test_enabled[kSlotCdFirst + 1],
+                  testconfig.test_enabled[kSlotCdFirst + 2]),
+        std::tuple(1, 0, 1));
+    for (int slot = kSlotSerialFirst; slot <= kSlotSerialGroup; ++slot) {
+        EXPECT_EQ(testconfig.duty_cycle[slot], 60) << slot;
+        EXPECT_EQ(testconfig.test_enabled[slot], slot == kSlotSerialFirst + 5 || slot == kSlotSerialGroup) << slot;
+    }
+    EXPECT_EQ(std::tuple(testconfig.test_enabled[kSlot3D], testconfig.duty_cycle[kSlot3D]), std::tuple(1, 90));
     const _testconfig file = saved();
     EXPECT_EQ(std::memcmp(&file, &testconfig, sizeof file), 0) << "saved at once, whole";
 
@@ -166,8 +158,7 @@ TEST_F(DutyCycleDialog, OkSpreadsGroupValuesToMemberSlotsAndSaves)
     check("SerialPort")->setChecked(false);
     check("CDROM")->setChecked(false);
     click("buttonOk");
-    EXPECT_EQ(testconfig.test_enabled[95], 0);
-    EXPECT_EQ(testconfig.test_enabled[33], 0);
+    EXPECT_EQ(testconfig.test_enabled[kSlotSerialFirst + 5] + testconfig.test_enabled[kSlotCdFirst], 0);
 }
 
 TEST_F(DutyCycleDialog, ButtonsEditOnlyUntilCancel)
@@ -179,56 +170,40 @@ TEST_F(DutyCycleDialog, ButtonsEditOnlyUntilCancel)
     testconfig.auto_stop_cycles = 9;
     const _testconfig before = testconfig;
     open();
-    EXPECT_EQ(child<QLineEdit>("lineEditAutoTime")->text(), "2.50");
-    EXPECT_EQ(child<QLineEdit>("lineEditAutoCycle")->text(), "9");
+    EXPECT_EQ(autoTexts(), "2.50 9");
     EXPECT_FALSE(child<QPushButton>("buttonHelp")->isVisible());
 
     click("buttonResetDefaults");
-    EXPECT_EQ(spin("Math")->value(), 50);
-    EXPECT_EQ(slider("Math")->value(), 50);
-    EXPECT_EQ(child<QLineEdit>("lineEditAutoTime")->text(), "15.00");
-    EXPECT_EQ(child<QLineEdit>("lineEditAutoCycle")->text(), "0");
-    const bool defaults[] = { true, true, true, true, true, true, false, false, false };
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(check(kRows[i])->isChecked(), defaults[i]) << kRows[i];
-
+    EXPECT_EQ(std::pair(spin("Math")->value(), slider("Math")->value()), std::pair(50, 50));
+    EXPECT_EQ(autoTexts(), "15.00 0");
+    EXPECT_EQ(checks(), "111111000");
     click("buttonAllOff");
-    for (const char* row : kRows)
-        EXPECT_FALSE(check(row)->isChecked()) << row;
+    EXPECT_EQ(checks(), "000000000");
     click("buttonAllOn");
-    for (const char* row : kRows)
-        EXPECT_TRUE(check(row)->isChecked()) << row;
+    EXPECT_EQ(checks(), "111111111");
 
     click("buttonCancel");
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(std::memcmp(&before, &testconfig, sizeof before), 0);
     EXPECT_FALSE(FileExists(dir.file("LastUsed.cfg")));
-
     // Reopening starts from testconfig again, not from the abandoned edits.
     dlg->LoadPref();
-    EXPECT_EQ(spin("Math")->value(), 12);
-    EXPECT_FALSE(check("Memory")->isChecked());
+    EXPECT_EQ(std::pair(spin("Math")->value(), check("Memory")->isChecked()), std::pair(12, false));
 }
 
 TEST_F(DutyCycleDialog, AutoStopTextsAreReadLikeTheCLibraryDoes)
 {
     open();
-    const struct {
-        const char* time;
-        const char* cycles;
-        float minutes;
-        int count;
-    } cases[] = { { "abc", "abc", 0.0f, 0 }, { "2.5 minutes", "12x", 2.5f, 12 }, { " 1e1", "3.9", 10.0f, 3 },
-        { "-", "99999999999", 0.0f, 2147483647 }, { "nan", "-4", 0.0f, -4 } };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.time) + " / " + c.cycles);
+    for (auto [time, cycles, minutes, count] :
+        { std::tuple { "abc", "abc", 0.0f, 0 }, { "2.5 minutes", "12x", 2.5f, 12 }, { " 1e1", "3.9", 10.0f, 3 },
+            { "-", "99999999999", 0.0f, 2147483647 }, { "nan", "-4", 0.0f, -4 } }) {
+        SCOPED_TRACE(std::string(time) + " / " + cycles);
         dlg->LoadPref();
-        child<QLineEdit>("lineEditAutoTime")->setText(QString::fromLatin1(c.time));
-        child<QLineEdit>("lineEditAutoCycle")->setText(QString::fromLatin1(c.cycles));
+        child<QLineEdit>("lineEditAutoTime")->setText(QString::fromLatin1(time));
+        child<QLineEdit>("lineEditAutoCycle")->setText(QString::fromLatin1(cycles));
         click("buttonOk");
-        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, c.minutes);
-        EXPECT_EQ(testconfig.auto_stop_cycles, c.count);
-        EXPECT_FLOAT_EQ(saved().auto_stop_time, c.minutes);
+        EXPECT_EQ(std::tuple(testconfig.auto_stop_time, testconfig.auto_stop_cycles), std::tuple(minutes, count));
+        EXPECT_FLOAT_EQ(saved().auto_stop_time, minutes);
     }
 }
 
@@ -242,14 +217,13 @@ TEST_F(DutyCycleDialog, UpdateIntervalGroupNeedsDebugLogButIsAlwaysWritten)
     child<QSpinBox>("spinBox_UpdateWindow")->setValue(500);
     click("buttonOk");
     EXPECT_EQ(gUpdateWindowInterval, 500);
-
-    WriteFile(dir.file("debug.log"), "");
-    dlg->LoadPref();
-    dlg->show();
-    EXPECT_FALSE(group->isVisible()) << "the name is matched exactly";
-    WriteFile(dir.file("Debug.log"), "");
-    dlg->LoadPref();
-    EXPECT_TRUE(group->isVisible());
+    // Only "Debug.log", matched exactly, shows it.
+    for (auto [name, shown] : { std::pair { "debug.log", false }, { "Debug.log", true } }) {
+        WriteFile(dir.file(name), "");
+        dlg->LoadPref();
+        dlg->show();
+        EXPECT_EQ(group->isVisible(), shown) << name;
+    }
     EXPECT_EQ(child<QSpinBox>("spinBox_UpdateWindow")->value(), 500);
 }
 

@@ -10,6 +10,7 @@
 #include "CdDrive.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "MessageBox.h"
 #include "ErrorClassification.h"
 #include "RefDiscFormat.h"
 #include "ResultRecord.h"
@@ -849,6 +850,53 @@ void* Test_Thread_CDROM(void* arg)
         });
 }
 
+extern const EngineInfo kCdDvdEngine;
+
+namespace {
+
+std::string cdUnitText(const RunContext&, int unit)
+{
+    const char* alias = gMultimediaStructPtr[unit].alias;
+    return ": " + std::string(alias, ::strnlen(alias, sizeof gMultimediaStructPtr[unit].alias));
+}
+
+// Every mode but the no-disc one needs a disc of its kind in the drive.
+std::string cdPreRunNote(const RunContext& ctx)
+{
+    std::string text;
+    for (int unit = 0; unit < kCdDvdEngine.units; ++unit) {
+        if (!performTest(ctx.config, kCdDvdEngine.slotOf(unit)))
+            continue;
+        const char* mount = gMultimediaStructPtr[unit].mount_point;
+        switch (relaxedLoad(ctx.config.cd_test_mode[unit])) {
+        case CTest_CDROM::kModeAudio:
+            text += Format("\n* Please ensure a Music CD is in CD Drive %s:\n", mount);
+            break;
+        case CTest_CDROM::kModeData:
+            text += Format("\n* Please ensure a full Data CD/DVD is in CD/DVD Drive %s:\n", mount);
+            break;
+        case CTest_CDROM::kModeReference:
+            text += Format("\n* Please ensure that a Veltrane Test CD/DVD is in CD/DVD Drive %s:\n", mount);
+            break;
+        case CTest_CDROM::kModeBurn:
+            text += Format("\n* Please ensure that a writeable CD is in CD-RW Drive %s:\n", mount);
+            break;
+        default:
+            break;
+        }
+    }
+    return text;
+}
+
+std::string cdTraceText(const RunContext& ctx, int unit)
+{
+    const int mode = relaxedLoad(ctx.config.cd_test_mode[unit]);
+    return Format(
+        "CD/DVD #%d: %s\n", unit, mode >= 0 && mode < CTest_CDROM::kNumModes ? CTest_CDROM::PatternText[mode] : "?");
+}
+
+} // namespace
+
 extern const EngineInfo kCdDvdEngine = {
     .name = "CD/DVD",
     .firstSlot = kSlotCdFirst,
@@ -856,11 +904,12 @@ extern const EngineInfo kCdDvdEngine = {
     .switchSlot = kSlotCdGroup,
     .stopLimitMs = 20000,
     .unitName = "drive",
-    .unitText = nullptr,
-    .preRunNote = nullptr,
+    .unitText = cdUnitText,
+    .preRunNote = cdPreRunNote,
     .window = LiveWindowKind::CdDvd,
     .icon = ":/icons/cddvd.png",
     .entry = Test_Thread_CDROM,
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<CdDvdLive>(); },
     .errorCodes = kCdDvdErrorCodes,
+    .traceText = cdTraceText,
 };

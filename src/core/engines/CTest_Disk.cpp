@@ -6,6 +6,7 @@
 #include "BuildInfo.h"
 #include "CLogger.h"
 #include "DebugTrace.h"
+#include "MessageBox.h"
 #include "ErrorClassification.h"
 #include "FileOps.h"
 #include "ResultRecord.h"
@@ -979,6 +980,42 @@ void* Test_Thread_Disk(void* arg)
         });
 }
 
+extern const EngineInfo kDiskEngine;
+
+namespace {
+
+std::string diskUnitText(const RunContext&, int unit)
+{
+    const char* alias = gFileSystemStructPtr[unit].alias;
+    return ": " + std::string(alias, ::strnlen(alias, sizeof gFileSystemStructPtr[unit].alias));
+}
+
+// A disk test on removable media needs a blank disc or floppy inserted.
+std::string diskPreRunNote(const RunContext& ctx)
+{
+    std::string text;
+    for (int unit = 0; unit < kDiskEngine.units; ++unit) {
+        if (!performTest(ctx.config, kDiskEngine.slotOf(unit)))
+            continue;
+        const char* device = gFileSystemStructPtr[unit].name;
+        if (std::strstr(device, "cdrom"))
+            text += "\n* Please ensure a blank formatted disc is in the cdrom\n";
+        else if (std::strstr(device, "floppy"))
+            text += "\n* Please ensure a blank formatted floppy disk is in the floppy drive\n";
+    }
+    return text;
+}
+
+std::string diskTraceText(const RunContext& ctx, int unit)
+{
+    static const char* const kModeNames[] = { "Cyclic", "Sequential", "High Low", "Binary 1", "Binary 2", "Zeros",
+        "Ones", "Random", "Random seeking", "Butterfly" };
+    const int mode = relaxedLoad(ctx.config.disk_test_mode[unit]);
+    return Format("Disk #%d: %s\n", unit, mode >= 0 && mode < 10 ? kModeNames[mode] : "?");
+}
+
+} // namespace
+
 extern const EngineInfo kDiskEngine = {
     .name = "Disk",
     .firstSlot = kSlotDiskFirst,
@@ -986,11 +1023,12 @@ extern const EngineInfo kDiskEngine = {
     .switchSlot = kSlotDiskGroup,
     .stopLimitMs = 60000,
     .unitName = "disk",
-    .unitText = nullptr,
-    .preRunNote = nullptr,
+    .unitText = diskUnitText,
+    .preRunNote = diskPreRunNote,
     .window = LiveWindowKind::Disk,
     .icon = ":/icons/disk.png",
     .entry = Test_Thread_Disk,
     .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<DiskLive>()); },
     .errorCodes = kDiskErrorCodes,
+    .traceText = diskTraceText,
 };

@@ -8,6 +8,7 @@
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "MessageBox.h"
 #include "ResultRecord.h"
 #include "Results.h"
 #include "Run.h"
@@ -530,6 +531,18 @@ void* Test_Thread_Network(void* arg)
         });
 }
 
+extern const EngineInfo kNetworkEngine;
+
+namespace {
+
+std::string networkUnitText(const RunContext& ctx, int unit)
+{
+    const char* address = ctx.config.network_address[unit];
+    return ": " + std::string(address, ::strnlen(address, sizeof ctx.config.network_address[unit]));
+}
+
+} // namespace
+
 extern const EngineInfo kNetworkEngine = {
     .name = "Network",
     .firstSlot = kSlotNetworkFirst,
@@ -537,7 +550,7 @@ extern const EngineInfo kNetworkEngine = {
     .switchSlot = kSlotNetworkGroup,
     .stopLimitMs = 1000,
     .unitName = "host",
-    .unitText = nullptr,
+    .unitText = networkUnitText,
     .preRunNote = nullptr,
     .window = LiveWindowKind::Network,
     .icon = ":/icons/network.png",

@@ -10,6 +10,7 @@
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "MessageBox.h"
 #include "ErrorClassification.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -301,6 +302,26 @@ void* Test_Thread_ParallelPort(void* arg)
         });
 }
 
+extern const EngineInfo kParallelPortEngine;
+
+namespace {
+
+std::string parallelUnitText(const RunContext& ctx, int)
+{
+    return Format(": lp%d", relaxedLoad(ctx.config.parallel_port_number));
+}
+
+// The loop-back mode needs its plug; called only when the port is selected.
+std::string parallelPreRunNote(const RunContext& ctx)
+{
+    if (relaxedLoad(ctx.config.parallel_test_mode) != 0)
+        return {};
+    return Format("\n* Please check there is a parallel loop back plug in the parallel port lp%d\n",
+        relaxedLoad(ctx.config.parallel_port_number));
+}
+
+} // namespace
+
 extern const EngineInfo kParallelPortEngine = {
     .name = "Parallel Port",
     .firstSlot = kSlotParallel,
@@ -308,8 +329,8 @@ extern const EngineInfo kParallelPortEngine = {
     .switchSlot = -1,
     .stopLimitMs = 1000,
     .unitName = "port",
-    .unitText = nullptr,
-    .preRunNote = nullptr,
+    .unitText = parallelUnitText,
+    .preRunNote = parallelPreRunNote,
     .window = LiveWindowKind::ParallelPort,
     .icon = ":/icons/parallel.png",
     .entry = Test_Thread_ParallelPort,

@@ -9,6 +9,7 @@
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "MessageBox.h"
 #include "ErrorClassification.h"
 #include "Startup.h"
 
@@ -653,6 +654,57 @@ void* Test_Thread_SerialPort(void* arg)
         });
 }
 
+extern const EngineInfo kSerialPortEngine;
+
+namespace {
+
+std::string serialUnitText(const RunContext&, int unit)
+{
+    return Format(": ttyS%d", unit);
+}
+
+bool isIn(int k, std::initializer_list<int> list)
+{
+    return std::find(list.begin(), list.end(), k) != list.end();
+}
+
+// The k-th of n ports in loop-back mode, in the sentence's layout as it has
+// always been: a line break after every tenth name from the fourth on.
+std::string serialSentencePart(int port, int k, int n)
+{
+    if (n == 1)
+        return Format("\n* Please check there is a serial loop back plug in the COM port ttyS%d\n", port);
+    if (k == 1)
+        return Format("\n* Please check there is a serial loop back plug in the COM ports ttyS%d", port);
+    if (k == n)
+        return isIn(k, { 5, 15, 25, 35, 45, 55 }) ? Format("and ttyS%d\n", port) : Format(" and ttyS%d\n", port);
+    if (isIn(k, { 4, 14, 24, 34, 44, 54 }))
+        return Format(", ttyS%d,\n", port);
+    if (isIn(k, { 5, 15, 25, 35, 45, 55 }))
+        return Format("ttyS%d", port);
+    return Format(", ttyS%d", port);
+}
+
+// One sentence naming every selected port in loop-back mode.
+std::string serialPreRunNote(const RunContext& ctx)
+{
+    auto loopBack = [&ctx](int unit) {
+        return performTest(ctx.config, kSerialPortEngine.slotOf(unit))
+            && relaxedLoad(ctx.config.serial_port_mode[unit]) == 1;
+    };
+    int total = 0;
+    for (int unit = 0; unit < kSerialPortEngine.units; ++unit)
+        total += loopBack(unit) ? 1 : 0;
+    std::string text;
+    int seen = 0;
+    for (int unit = 0; unit < kSerialPortEngine.units; ++unit)
+        if (loopBack(unit))
+            text += serialSentencePart(unit, ++seen, total);
+    return text;
+}
+
+} // namespace
+
 extern const EngineInfo kSerialPortEngine = {
     .name = "Serial Port",
     .firstSlot = kSlotSerialFirst,
@@ -660,8 +712,8 @@ extern const EngineInfo kSerialPortEngine = {
     .switchSlot = kSlotSerialGroup,
     .stopLimitMs = 20000,
     .unitName = "port",
-    .unitText = nullptr,
-    .preRunNote = nullptr,
+    .unitText = serialUnitText,
+    .preRunNote = serialPreRunNote,
     .window = LiveWindowKind::SerialPort,
     .icon = ":/icons/serial.png",
     .entry = Test_Thread_SerialPort,

@@ -28,8 +28,8 @@ void KalvexTest_SetUpDefault(_testconfig* cfg)
     c.pretest_action = 1;
     c.auto_stop_cycles = 0;
 
-    // Slots 157..163 are left alone on purpose.
-    for (int slot = 0; slot <= 156; ++slot) {
+    // Slots from the end marker on are left alone on purpose.
+    for (int slot = 0; slot < kSlotMarkerEnd; ++slot) {
         c.test_enabled[slot] = 0;
         c.duty_cycle[slot] = 50;
     }

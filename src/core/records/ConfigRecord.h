@@ -28,6 +28,8 @@ enum : int {
     kSlotParallel = 70,
     kSlotSerialFirst = 90,
     kSlotSerialGroup = 154,
+    // The first slot the defaults leave alone.
+    kSlotMarkerEnd = 157,
 };
 
 constexpr char kConfigMagic[8] = { 'K', 'V', 'X', 'C', 'F', 'G', 'L', '\0' };

@@ -64,6 +64,9 @@ struct EngineInfo {
     // How many threads the run starts for a unit (unit n + thread i runs
     // as instance n + i); null: one.
     int (*threads)(const RunContext& ctx) = nullptr;
+    // The unit's line in the debug trace when a run starts ("Disk #0:
+    // Cyclic\n"); null: none.
+    std::string (*traceText)(const RunContext& ctx, int unit) = nullptr;
 
     bool has(int slot) const { return slot >= firstSlot && slot < firstSlot + units; }
     int unitOf(int slot) const { return slot - firstSlot; }

@@ -103,7 +103,7 @@ struct SharedIcon {
     int slot;
     const EngineInfo* owner;
 };
-const SharedIcon kSharedIcons[] = { { 2, &kMathEngine }, { 71, &kParallelPortEngine } };
+const SharedIcon kSharedIcons[] = { { 2, &kMathEngine }, { 71, &kParallelPortEngine }, { 155, &kNetworkEngine } };
 
 constexpr int kLastSummarySlot = 156;
 constexpr int kUsbPlugFirst = 75;

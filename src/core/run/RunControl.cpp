@@ -1,13 +1,12 @@
 #include "RunControl.h"
 
-#include "CTest_CDROM.h"
-
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Base.h"
 #include "DebugTrace.h"
 #include "ErrorClassification.h"
 #include "MessageBox.h"
+#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "Results.h"
 #include "Startup.h"
@@ -27,38 +26,6 @@ extern const EngineInfo kParallelPortEngine;
 
 namespace {
 
-const char* const kDiskModeNames[] = { "Cyclic", "Sequential", "High Low", "Binary 1", "Binary 2", "Zeros", "Ones",
-    "Random", "Random seeking", "Butterfly" };
-
-bool isIn(int k, std::initializer_list<int> list)
-{
-    for (int v : list)
-        if (v == k)
-            return true;
-    return false;
-}
-
-std::string serialSentencePart(int port, int k, int n)
-{
-    if (n == 1)
-        return Format("\n* Please check there is a serial loop back plug in the COM port ttyS%d\n", port);
-    if (k == 1)
-        return Format("\n* Please check there is a serial loop back plug in the COM ports ttyS%d", port);
-    if (k == n)
-        return isIn(k, { 5, 15, 25, 35, 45, 55 }) ? Format("and ttyS%d\n", port) : Format(" and ttyS%d\n", port);
-    if (isIn(k, { 4, 14, 24, 34, 44, 54 }))
-        return Format(", ttyS%d,\n", port);
-    if (isIn(k, { 5, 15, 25, 35, 45, 55 }))
-        return Format("ttyS%d", port);
-    return Format(", ttyS%d", port);
-}
-
-// The process's configuration, for the texts built before a run.
-bool performTest(int slot)
-{
-    return performTest(testconfig, slot);
-}
-
 // The parallel port test runs on the configured port, not on a unit.
 int unitInstance(const RunContext& ctx, const EngineInfo& engine, int slot)
 {
@@ -69,94 +36,49 @@ int unitInstance(const RunContext& ctx, const EngineInfo& engine, int slot)
 
 } // namespace
 
-std::string PreRunWarningText()
+std::string PreRunWarningText(const RunContext& ctx)
 {
     std::string text
         = "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
           "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\nbackups "
           "of your data before running these tests.\n(see the Online Help for more information).\n";
-    int serialTotal = 0;
-    for (int slot = kSlotSerialFirst; slot < kSlotSerialFirst + kNumSerialPorts; ++slot)
-        if (performTest(slot) && relaxedLoad(testconfig.serial_port_mode[slot - kSlotSerialFirst]) == 1)
-            ++serialTotal;
-    int serialSeen = 0;
-    for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(slot))
+    for (const EngineInfo* engine : Engines()) {
+        if (!engine->preRunNote)
             continue;
-        if (slot >= kSlotDiskFirst && slot < kSlotDiskFirst + kNumDisks) {
-            const char* device = gFileSystemStructPtr[slot - kSlotDiskFirst].name;
-            if (std::strstr(device, "cdrom"))
-                text += "\n* Please ensure a blank formatted disc is in the cdrom\n";
-            else if (std::strstr(device, "floppy"))
-                text += "\n* Please ensure a blank formatted floppy disk is in the floppy drive\n";
-        } else if (slot >= kSlotCdFirst && slot < kSlotCdFirst + kNumCdDrives) {
-            const int drive = slot - kSlotCdFirst;
-            const char* mount = gMultimediaStructPtr[drive].mount_point;
-            switch (relaxedLoad(testconfig.cd_test_mode[drive])) {
-            case 1:
-                text += Format("\n* Please ensure a Music CD is in CD Drive %s:\n", mount);
-                break;
-            case 2:
-                text += Format("\n* Please ensure a full Data CD/DVD is in CD/DVD Drive %s:\n", mount);
-                break;
-            case 3:
-                text += Format("\n* Please ensure that a Veltrane Test CD/DVD is in CD/DVD Drive %s:\n", mount);
-                break;
-            case 5:
-                text += Format("\n* Please ensure that a writeable CD is in CD-RW Drive %s:\n", mount);
-                break;
-            default:
+        for (int unit = 0; unit < engine->units; ++unit) {
+            if (performTest(ctx.config, engine->slotOf(unit))) {
+                text += engine->preRunNote(ctx);
                 break;
             }
-        } else if (slot == kSlotParallel && relaxedLoad(testconfig.parallel_test_mode) == 0) {
-            text += Format("\n* Please check there is a parallel loop back plug in the parallel port lp%d\n",
-                relaxedLoad(testconfig.parallel_port_number));
-        } else if (slot >= kSlotSerialFirst && slot < kSlotSerialFirst + kNumSerialPorts
-            && relaxedLoad(testconfig.serial_port_mode[slot - kSlotSerialFirst]) == 1) {
-            text += serialSentencePart(slot - kSlotSerialFirst, ++serialSeen, serialTotal);
         }
     }
     return text;
 }
 
-std::string SlotDisplayName(int slot)
+std::string SlotDisplayName(const RunContext& ctx, int slot)
 {
-    std::string name = (slot >= 0 && slot < kNumNamedSlots) ? SlotName(slot) : "";
-    if (slot >= kSlotDiskFirst && slot < kSlotDiskFirst + kNumDisks)
-        name += std::string(": ") + gFileSystemStructPtr[slot - kSlotDiskFirst].alias;
-    else if (slot >= kSlotNetworkFirst && slot < kSlotNetworkFirst + kNumNetworkAddresses)
-        name += std::string(": ") + testconfig.network_address[slot - kSlotNetworkFirst];
-    else if (slot >= kSlotCdFirst && slot < kSlotCdFirst + kNumCdDrives)
-        name += std::string(": ") + gMultimediaStructPtr[slot - kSlotCdFirst].alias;
-    else if (slot >= kSlotSerialFirst && slot < kSlotSerialFirst + kNumSerialPorts)
-        name += Format(": ttyS%d", slot - kSlotSerialFirst);
-    else if (slot == kSlotParallel)
-        name += Format(": lp%d", relaxedLoad(testconfig.parallel_port_number));
+    std::string name = SlotName(slot);
+    if (const EngineInfo* engine = EngineFor(slot); engine && engine->unitText)
+        name += engine->unitText(ctx, engine->unitOf(slot));
     return name;
 }
 
 int StartRun(const RunContext& ctx, RunObserver& observer)
 {
     VDPrintf("%s, %s[%d]: Test started, testconfig.auto_stop_time = %f, testconfig.auto_stop_cycles = %d\n", KVX_WHERE,
-        static_cast<double>(relaxedLoad(testconfig.auto_stop_time)), relaxedLoad(testconfig.auto_stop_cycles));
+        static_cast<double>(relaxedLoad(ctx.config.auto_stop_time)), relaxedLoad(ctx.config.auto_stop_cycles));
     ctx.run.newGeneration();
-    LoadAccumulatedResults(dirname);
+    LoadAccumulatedResults(ctx.programDir.c_str());
     ClearCurrentResults();
     ctx.run.stopAllTests = 0;
 
     int configured = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(slot))
+        if (!performTest(ctx.config, slot))
             continue;
-        DPrintf("Test Configured[%d]: %s\n", slot, slot < kNumNamedSlots ? SlotName(slot) : "");
-        if (slot >= kSlotDiskFirst && slot < kSlotDiskFirst + kNumDisks) {
-            const int mode = relaxedLoad(testconfig.disk_test_mode[slot - kSlotDiskFirst]);
-            DPrintf("Disk #%d: %s\n", slot - kSlotDiskFirst, mode >= 0 && mode < 10 ? kDiskModeNames[mode] : "?");
-        } else if (slot >= kSlotCdFirst && slot < kSlotCdFirst + kNumCdDrives) {
-            const int mode = relaxedLoad(testconfig.cd_test_mode[slot - kSlotCdFirst]);
-            DPrintf("CD/DVD #%d: %s\n", slot - kSlotCdFirst,
-                mode >= 0 && mode < CTest_CDROM::kNumModes ? CTest_CDROM::PatternText[mode] : "?");
-        }
+        DPrintf("Test Configured[%d]: %s\n", slot, SlotName(slot));
+        if (const EngineInfo* engine = EngineFor(slot); engine && engine->traceText)
+            DPrintf("%s", engine->traceText(ctx, engine->unitOf(slot)).c_str());
         ++configured;
     }
 
@@ -184,26 +106,15 @@ int StartRun(const RunContext& ctx, RunObserver& observer)
             first = false;
         }
     }
-    if (gLogger)
-        gLogger->AddLine("Completed started test run", 0, 0, nullptr, 1);
+    if (ctx.log)
+        ctx.log->AddLine("Completed started test run", 0, 0, nullptr, 1);
     return configured;
 }
 
 int StopWaitLimitMs(int slot)
 {
-    if (slot == kSlotMemory)
-        return 1000;
-    if (slot >= kSlotDiskFirst && slot < kSlotDiskFirst + kNumDisks)
-        return 60000;
-    if (slot == kSlot2D)
-        return 3000;
-    if (slot == kSlot3D)
-        return 20000;
-    if (slot >= kSlotCdFirst && slot < kSlotCdFirst + kNumCdDrives)
-        return 20000;
-    if (slot >= kSlotSerialFirst && slot < kSlotSerialFirst + kNumSerialPorts)
-        return 20000;
-    return 1000;
+    const EngineInfo* engine = EngineFor(slot);
+    return engine ? engine->stopLimitMs : 1000;
 }
 
 void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int numTestsConfigured)
@@ -217,7 +128,7 @@ void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int n
         ctx.run.setSlotActive(slot, false);
         const int percent
             = numTestsConfigured > 0 ? static_cast<int>(std::lround(100.0 * handled / numTestsConfigured)) : 100;
-        observer.closingProgress("Closing " + SlotDisplayName(slot), percent);
+        observer.closingProgress("Closing " + SlotDisplayName(ctx, slot), percent);
         const EngineInfo* engine = EngineFor(slot);
         int limit = engine ? engine->stopLimitMs : 1000;
         while (acquireLoad(ctx.run.threadData[slot].running) > 0) {
@@ -242,13 +153,13 @@ void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int n
         if (performTest(ctx.config, slot))
             observer.deleteWindow(slot);
 
-    if (gLogger) {
-        gLogger->AddLine("Test run stopped", 0, 0, nullptr, 1);
-        gLogger->SaveLogs();
-        if (relaxedLoad(testconfig.logging_enabled)) {
-            gLogger->saveresultsummary();
-            gLogger->saveerrorsummary(false, false, -1);
-            gLogger->flushtologfile();
+    if (ctx.log) {
+        ctx.log->AddLine("Test run stopped", 0, 0, nullptr, 1);
+        ctx.log->SaveLogs();
+        if (relaxedLoad(ctx.config.logging_enabled)) {
+            ctx.log->saveresultsummary();
+            ctx.log->saveerrorsummary(false, false, -1);
+            ctx.log->flushtologfile();
         }
     }
 }

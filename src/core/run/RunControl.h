@@ -34,11 +34,12 @@ public:
 
 // The warning shown before a run, with an instruction for each selected
 // test that needs something from the user (discs, plugs).
-std::string PreRunWarningText();
+std::string PreRunWarningText(const RunContext& ctx);
 
-// The display name of a slot: its name, plus ": " and the unit (disk or
-// drive alias, network address, "ttyS%d", "lp%d") where it has one.
-std::string SlotDisplayName(int slot);
+// The display name of a slot: its name, plus its engine's unit text (": "
+// and the disk or drive alias, network address, "ttyS%d", "lp%d").
+std::string SlotDisplayName(const RunContext& ctx, int slot);
+// The same over the process records, for callers without a context.
 
 // Launches the run: clears the current results, loads or clears the
 // accumulated ones, starts the threads of each selected slot of every
