@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The menu bar, left to right.
-enum Menu { kFileMenu = 0, kEditMenu = 1, kConfigMenu = 3, kTestMenu = 4 };
+enum Menu { kFileMenu = 0, kEditMenu = 1, kTestMenu = 4 };
 
 const std::string kMainWindow = "^Veltrane \\(TM\\) Software, KalvexTest v1\\.0";
 const std::string kBanner = "^KalvexTest test result$";
@@ -38,17 +38,12 @@ protected:
     }
 
     // Starts the program; the memory test would lock most of the free memory.
-    void launch(Launch launch = {})
-    {
-        launch.env.insert(launch.env.end(), { "_KVX_MAX_TEST_RAM_MB_=48", "-QT_QPA_PLATFORM" });
-        prog.start(launch);
-    }
+    void launch() { prog.start({ {}, { "_KVX_MAX_TEST_RAM_MB_=48", "-QT_QPA_PLATFORM" } }); }
     // Starts the program and returns its main window once it shows.
-    std::string start(const Launch& how = {})
+    std::string start()
     {
-        launch(how);
-        main = desktop.waitForWindow(kMainWindow, 30);
-        return main;
+        launch();
+        return main = desktop.waitForWindow(kMainWindow, 30);
     }
     std::string debugTrace() const { return ReadFile(prog.dir.file("debug.log")); }
     std::size_t finishedRuns() const { return Occurrences(debugTrace(), "STOP_TEST_DEBUG_FINISHES"); }
@@ -60,9 +55,8 @@ protected:
             && desktop.waitUntilGone(kPreRunWarning, 10);
     }
 
-    // File > Save Test Log: types `name` into the dialog, switches the
-    // format from text to HTML (Down on the checked radio button, two tabs
-    // on), and saves.
+    // File > Save Test Log as `name`, the format switched to HTML (Down on
+    // the checked radio button two tabs on).
     bool saveTestLogAsHtml(const std::string& name)
     {
         if (!desktop.chooseMenu(main, kFileMenu, 1))

@@ -121,41 +121,37 @@ TEST(CpuInfo, CountAddsUpAndMissingFileReturnsErrno)
 
 // ---------------------------------------------------------------- X server
 
+// Each lookup of tests/data/xorg/lookups.txt made again.
 TEST(KeyLookup, KeysAreFoundInSequenceAndTheLineRestIsReturned)
 {
     TempDir dir;
     WriteFile(dir.file("tail.conf"), "Section \"Device\"\n\tIdentifier \t \"Card0\"");
-    const std::string radeon = dataPath("xorg/dexconf-radeon9200.conf");
-    const std::string xvfb = dataPath("xdpyinfo/xvfb-1024x768x16.txt");
-    const struct {
-        bool xdpyinfo;
-        std::string file;
-        std::vector<const char*> keys;
-        const char* expected;
-    } cases[] = {
-        // The input sections come first and have identifiers of their own.
-        { false, radeon, { "Identifier" }, "\"Generic Keyboard\"" },
-        { false, radeon, { "Section \"Device\"", "Identifier" }, "\"ATI Technologies Inc RV280 [Radeon 9200]\"" },
-        { false, radeon, { "Section \"Device\"", "BoardName" }, "" },
-        { false, radeon, { "Section \"Screen\"", "SubSection \"Display\"", "Modes" },
-            "\"1280x1024\" \"1024x768\" \"800x600\" \"640x480\"" },
-        { false, dataPath("xorg/missing.conf"), { "Section \"Device\"", "Identifier" }, "" },
-        { false, dir.file("tail.conf"), { "Section \"Device\"", "Identifier" }, "\"Card0\"" },
-        { true, xvfb, { "screen #0:", "depth of root window:" }, "16 planes" },
-        { true, xvfb, { "screen #1:", "dimensions:" }, "" },
-        { true, dir.file("no-output"), { "screen #0:" }, "" },
-    };
-    const char* const formats[] = { "", "%s", "%s%s", "%s%s%s" };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " / " + c.keys.back());
-        std::vector<const char*> k = c.keys;
-        k.resize(3, "");
-        const char* fmt = formats[c.keys.size()];
-        const char* got = c.xdpyinfo
-            ? Get_xdpyinfo_ByStringVaArgsFrom([&] { return ReadFile(c.file); }, fmt, k[0], k[1], k[2])
-            : Get_xorg_conf_ByStringVaArgsIn(c.file.c_str(), fmt, k[0], k[1], k[2]);
-        EXPECT_STREQ(got, c.expected);
+    const std::string golden = ReadFile(dataPath("xorg/lookups.txt"));
+    std::istringstream in(golden);
+    std::string made;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> f { "" };
+        for (char c : line) {
+            if (c == '\t')
+                f.emplace_back();
+            else
+                f.back() += c;
+        }
+        if (line[0] != '#') {
+            const std::string file = f[1].starts_with("@TMP@") ? expand(f[1], dir) : dataPath(f[1]);
+            std::vector<const char*> k;
+            for (std::size_t i = 2; i + 1 < f.size(); ++i)
+                k.push_back(f[i].c_str());
+            const std::string fmt = std::string("%s%s%s").substr(0, 2 * k.size());
+            k.resize(3, "");
+            line.resize(line.rfind('\t') + 1);
+            line += f[0] == "xdpyinfo"
+                ? Get_xdpyinfo_ByStringVaArgsFrom([&] { return ReadFile(file); }, fmt.c_str(), k[0], k[1], k[2])
+                : Get_xorg_conf_ByStringVaArgsIn(file.c_str(), fmt.c_str(), k[0], k[1], k[2]);
+        }
+        made += line + "\n";
     }
+    EXPECT_EQ(made, golden);
 }
 
 TEST(VideoInfo, CardNameAndScreenMode)
