@@ -1,5 +1,5 @@
-// The help commands (which file, which programs, which boxes) and the result
-// page behind copying and printing, which must leave no file behind.
+// The help commands, and the result page behind copying and printing,
+// which must leave no file behind.
 #include "Help.h"
 #include "ResultsPage.h"
 #include "ScopedEnv.h"
@@ -103,31 +103,26 @@ TEST(UserGuide, NewestKvxhelpPdfWins)
     }
 }
 
-TEST(OpenDocument, MissingFileSaysWhereAndStartsNothing)
+TEST(OpenDocument, MissingFileSaysWhereElseProgramsTriedInOrderUntilOneStarts)
 {
     TempDir dir;
     const std::string path = dir.file("kvxhelp.pdf");
-    ScopedEnv browser("BROWSER", nullptr);
-    RecordingSink sink;
-    RecordingLauncher launcher("mozilla");
-    EXPECT_FALSE(openDocument(QString::fromStdString(path)));
-    EXPECT_EQ(render(sink.boxes),
-        box(BoxIcon::Warning, "Document not found",
-            "Unable to open the document.  Ensure that you have\n" + path
-                + " in the same folder as your application."));
-    EXPECT_TRUE(launcher.tried.empty());
-
-    // A second button's answer leads to the home page.
-    sink.answers = { 1 };
-    openDocument(QString::fromStdString(path));
-    EXPECT_EQ(launcher.tried, std::vector<std::string> { "mozilla" });
-    EXPECT_EQ(launcher.arguments, std::vector<QStringList> { { QString::fromLatin1(kHomePage) } });
-}
-
-TEST(OpenDocument, ProgramsTriedInOrderUntilOneStarts)
-{
-    TempDir dir;
-    const std::string path = dir.file("kvxhelp.pdf");
+    {
+        ScopedEnv browser("BROWSER", nullptr);
+        RecordingSink sink;
+        RecordingLauncher launcher("mozilla");
+        EXPECT_FALSE(openDocument(QString::fromStdString(path)));
+        EXPECT_EQ(render(sink.boxes),
+            box(BoxIcon::Warning, "Document not found",
+                "Unable to open the document.  Ensure that you have\n" + path
+                    + " in the same folder as your application."));
+        EXPECT_TRUE(launcher.tried.empty());
+        // A second button's answer leads to the home page.
+        sink.answers = { 1 };
+        openDocument(QString::fromStdString(path));
+        EXPECT_EQ(launcher.tried, std::vector<std::string> { "mozilla" });
+        EXPECT_EQ(launcher.arguments, std::vector<QStringList> { { QString::fromLatin1(kHomePage) } });
+    }
     WriteFile(path, "%PDF-1.4\n");
     const std::vector<std::string> viewers = { "kpdf", "kghostview", "ggv", "xdg-open" };
     const std::vector<std::string> browsers = { "mozilla", "netscape", "firefox", "konqueror", "xdg-open" };

@@ -15,6 +15,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -51,10 +52,10 @@ TEST_F(InitEnv, FirstStartCreatesLastUsedWithDefaults)
     EXPECT_NE(gLogger, nullptr);
 }
 
-// A usable named file is loaded and named, and LastUsed.cfg stays as it
-// was; a name with a slash is the path given, absolute or from the working
-// directory. The machine identity is loaded too.
-TEST_F(InitEnv, NamedConfigurationIsLoadedAndLastUsedKept)
+// A usable named file is loaded and named (a name with a slash is the path,
+// absolute or relative), with the machine identity; one that cannot be used
+// leaves the settings of LastUsed.cfg. LastUsed.cfg is never rewritten.
+TEST_F(InitEnv, NamedConfigurationIsLoadedOrFallsBackToLastUsed)
 {
     writeConfig("LastUsed.cfg", 0, 5);
     const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
@@ -62,43 +63,29 @@ TEST_F(InitEnv, NamedConfigurationIsLoadedAndLastUsedKept)
     std::filesystem::create_directories(dir.file("some/dir"));
     writeConfig(dir.file("some/dir/lab.cfg"), 0, 37);
     WriteFile(dir.file("machineid.dat"), "Bench 7" + std::string(493, '\0'));
-    const std::pair<std::string, float> cases[] = { { "mine.cfg", 11 }, { dir.file("some/dir/lab.cfg"), 37 },
-        { std::filesystem::relative(dir.file("some/dir/lab.cfg")).string(), 37 } };
-    for (const auto& [name, stopTime] : cases) {
-        SCOPED_TRACE(name);
-        std::strcpy(configfilename, "LastUsed.cfg");
-        ASSERT_EQ(InitEnv_Main(true, name.c_str(), true, dir.path()), 0);
-        EXPECT_TRUE(sink.boxes.empty()) << sink.boxes[0].caption;
-        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, stopTime);
-        EXPECT_EQ(configfilename, name);
-        EXPECT_TRUE(autorun_flag);
-        EXPECT_STREQ(resultfile.machine_type, "Bench 7");
-        EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
-        ExitEnv_Main();
-    }
-}
-
-// A named file that cannot be used leaves the user on the settings kept in
-// LastUsed.cfg, never on defaults written over them.
-TEST_F(InitEnv, UnusableNamedConfigurationFallsBackToLastUsedUntouched)
-{
-    writeConfig("LastUsed.cfg", 0, 5);
-    const std::string lastUsed = ReadFile(dir.file("LastUsed.cfg"));
     WriteFile(dir.file("bad.cfg"), std::string(sizeof(_testconfig), 'x'));
-    for (const std::string& name : { std::string("lab.cfg"), dir.file("nowhere/lab.cfg"), std::string("bad.cfg") }) {
+    // Name, stop time loaded, boxes shown (the unreadable file has its own).
+    const std::tuple<std::string, float, std::size_t> cases[]
+        = { { "mine.cfg", 11, 0 }, { dir.file("some/dir/lab.cfg"), 37, 0 },
+              { std::filesystem::relative(dir.file("some/dir/lab.cfg")).string(), 37, 0 }, { "lab.cfg", 5, 1 },
+              { dir.file("nowhere/lab.cfg"), 5, 1 }, { "bad.cfg", 5, 2 } };
+    for (const auto& [name, stopTime, boxes] : cases) {
         SCOPED_TRACE(name);
         sink.boxes.clear();
         std::strcpy(configfilename, "LastUsed.cfg");
-        ASSERT_EQ(InitEnv_Main(false, name.c_str(), true, dir.path()), 0);
-        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, 5);
-        EXPECT_STREQ(configfilename, "LastUsed.cfg");
+        ASSERT_EQ(InitEnv_Main(boxes == 0, name.c_str(), true, dir.path()), 0);
+        EXPECT_FLOAT_EQ(testconfig.auto_stop_time, stopTime);
+        EXPECT_EQ(configfilename, boxes == 0 ? name : "LastUsed.cfg");
+        EXPECT_EQ(autorun_flag, boxes == 0);
+        EXPECT_STREQ(resultfile.machine_type, "Bench 7");
         EXPECT_TRUE(ReadFile(dir.file("LastUsed.cfg")) == lastUsed) << "LastUsed.cfg was rewritten";
-        ASSERT_FALSE(sink.boxes.empty());
-        EXPECT_EQ(sink.boxes.back().caption, "Error loading *" + name + "*");
-        EXPECT_EQ(sink.boxes.back().text,
-            "Due to problems with the configuration file\n" + name
-                + "\nThe settings in LastUsed.cfg will be used instead");
-        EXPECT_EQ(sink.boxes.size(), name == "bad.cfg" ? 2u : 1u) << "the unreadable file has its own box";
+        ASSERT_EQ(sink.boxes.size(), boxes);
+        if (boxes > 0) {
+            EXPECT_EQ(sink.boxes.back().caption, "Error loading *" + name + "*");
+            EXPECT_EQ(sink.boxes.back().text,
+                "Due to problems with the configuration file\n" + name
+                    + "\nThe settings in LastUsed.cfg will be used instead");
+        }
         ExitEnv_Main();
     }
 }
@@ -125,9 +112,8 @@ TEST_F(InitEnv, AccumulateModeAloneLoadsTheSavedTotals)
     }
 }
 
-// An installed program directory shared by a group of technicians: owned by
-// root, group-writable and sticky. Each user runs in a child of their own
-// with real, distinct ids.
+// A program directory shared by a group: root's, group-writable, sticky.
+// Each user runs in a child with real ids of its own.
 class SharedProgramDir : public ::testing::Test {
 protected:
     static constexpr gid_t kGroup = 47100;
@@ -281,24 +267,21 @@ TEST_F(SharedProgramDir, SecondUserStartsFromTheSharedFilesAndSavesOwnCopies)
     EXPECT_EQ(ReadFile(own + "/LastUsed.cfg").size(), sizeof(_testconfig));
 }
 
-TEST(StartupChecks, OverlongPathsAreRefusedAndAWritableDirectoryAsksNothing)
+TEST(StartupChecksDeathTest, PathLengthsAndPermissionBoxes)
 {
     TempDir dir;
-    RecordingSink sink;
-    CheckStartupPermissions(dir.path(), dir.file("debug.log"));
-    EXPECT_TRUE(sink.boxes.empty());
-    EXPECT_TRUE(CheckPathLengths(std::string(299, 'd'), std::string(399, 'p')));
-    EXPECT_FALSE(CheckPathLengths(std::string(300, 'd'), "x"));
-    EXPECT_FALSE(CheckPathLengths("/tmp", std::string(400, 'p')));
-    ASSERT_EQ(sink.boxes.size(), 2u);
-    EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> { "Quit" });
-}
-
-TEST(StartupPermissionsDeathTest, BoxesForAnUnwritableDirectoryAndDebugFile)
-{
+    {
+        RecordingSink sink;
+        CheckStartupPermissions(dir.path(), dir.file("debug.log"));
+        EXPECT_TRUE(sink.boxes.empty()) << "a writable directory asks nothing";
+        EXPECT_TRUE(CheckPathLengths(std::string(299, 'd'), std::string(399, 'p')));
+        EXPECT_FALSE(CheckPathLengths(std::string(300, 'd'), "x"));
+        EXPECT_FALSE(CheckPathLengths("/tmp", std::string(400, 'p')));
+        ASSERT_EQ(sink.boxes.size(), 2u);
+        EXPECT_EQ(sink.boxes[0].buttons, std::vector<std::string> { "Quit" });
+    }
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
-    TempDir dir;
     WriteFile(dir.file("debug.log"), "old");
     ::chmod(dir.file("debug.log").c_str(), 0444);
     ::chmod(dir.path().c_str(), 0555);

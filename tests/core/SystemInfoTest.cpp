@@ -121,41 +121,37 @@ TEST(CpuInfo, CountAddsUpAndMissingFileReturnsErrno)
 
 // ---------------------------------------------------------------- X server
 
+// Each lookup of tests/data/xorg/lookups.txt made again.
 TEST(KeyLookup, KeysAreFoundInSequenceAndTheLineRestIsReturned)
 {
     TempDir dir;
     WriteFile(dir.file("tail.conf"), "Section \"Device\"\n\tIdentifier \t \"Card0\"");
-    const std::string radeon = dataPath("xorg/dexconf-radeon9200.conf");
-    const std::string xvfb = dataPath("xdpyinfo/xvfb-1024x768x16.txt");
-    const struct {
-        bool xdpyinfo;
-        std::string file;
-        std::vector<const char*> keys;
-        const char* expected;
-    } cases[] = {
-        // The input sections come first and have identifiers of their own.
-        { false, radeon, { "Identifier" }, "\"Generic Keyboard\"" },
-        { false, radeon, { "Section \"Device\"", "Identifier" }, "\"ATI Technologies Inc RV280 [Radeon 9200]\"" },
-        { false, radeon, { "Section \"Device\"", "BoardName" }, "" },
-        { false, radeon, { "Section \"Screen\"", "SubSection \"Display\"", "Modes" },
-            "\"1280x1024\" \"1024x768\" \"800x600\" \"640x480\"" },
-        { false, dataPath("xorg/missing.conf"), { "Section \"Device\"", "Identifier" }, "" },
-        { false, dir.file("tail.conf"), { "Section \"Device\"", "Identifier" }, "\"Card0\"" },
-        { true, xvfb, { "screen #0:", "depth of root window:" }, "16 planes" },
-        { true, xvfb, { "screen #1:", "dimensions:" }, "" },
-        { true, dir.file("no-output"), { "screen #0:" }, "" },
-    };
-    const char* const formats[] = { "", "%s", "%s%s", "%s%s%s" };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " / " + c.keys.back());
-        std::vector<const char*> k = c.keys;
-        k.resize(3, "");
-        const char* fmt = formats[c.keys.size()];
-        const char* got = c.xdpyinfo
-            ? Get_xdpyinfo_ByStringVaArgsFrom([&] { return ReadFile(c.file); }, fmt, k[0], k[1], k[2])
-            : Get_xorg_conf_ByStringVaArgsIn(c.file.c_str(), fmt, k[0], k[1], k[2]);
-        EXPECT_STREQ(got, c.expected);
+    const std::string golden = ReadFile(dataPath("xorg/lookups.txt"));
+    std::istringstream in(golden);
+    std::string made;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> f { "" };
+        for (char c : line) {
+            if (c == '\t')
+                f.emplace_back();
+            else
+                f.back() += c;
+        }
+        if (line[0] != '#') {
+            const std::string file = f[1].starts_with("@TMP@") ? expand(f[1], dir) : dataPath(f[1]);
+            std::vector<const char*> k;
+            for (std::size_t i = 2; i + 1 < f.size(); ++i)
+                k.push_back(f[i].c_str());
+            const std::string fmt = std::string("%s%s%s").substr(0, 2 * k.size());
+            k.resize(3, "");
+            line.resize(line.rfind('\t') + 1);
+            line += f[0] == "xdpyinfo"
+                ? Get_xdpyinfo_ByStringVaArgsFrom([&] { return ReadFile(file); }, fmt.c_str(), k[0], k[1], k[2])
+                : Get_xorg_conf_ByStringVaArgsIn(file.c_str(), fmt.c_str(), k[0], k[1], k[2]);
+        }
+        made += line + "\n";
     }
+    EXPECT_EQ(made, golden);
 }
 
 TEST(VideoInfo, CardNameAndScreenMode)
@@ -260,60 +256,30 @@ TEST(OsText, UnopenableEtcIssueIsAlsoAnActivityTraceEvent)
 
 // ---------------------------------------------------------------- classifiers
 
-// The display name of a list entry: S startup disk, M media, H hard disk,
-// C CD/DVD drive; anything else leaves the alias untouched.
-std::string aliasOf(char kind, const std::string& dev, const std::string& dir)
-{
-    const std::string where = " (" + dir + ") [" + dev + "]";
-    switch (kind) {
-    case 'S':
-        return "Startup Disk [" + dev + "]";
-    case 'M':
-        return "Media" + where;
-    case 'H':
-        return "Hard Disk" + where;
-    case 'C':
-        return "CD/DVD" + where;
-    }
-    return "untouched";
-}
-
+// Each line of tests/data/mounts/classify.txt made again from its mount line.
 TEST(MountClassifier, DiskAndMediaRules)
 {
-    // Mount line, then what GetDeviceType and GetMediaDeviceType make of it.
-    const std::pair<const char*, const char*> cases[] = {
-        { "/dev/sda1 / ext4 rw", "S-" },
-        { "/dev/sdb1 /MEDIA/Disk ext4 rw", "M-" },
-        { "/dev/sdb1 /mediafiles vfat rw", "H-" },
-        // Under /media the mount point's last name decides, whatever the type,
-        { "/dev/sr0 /media/cdrom0 udf,iso9660 user,noauto", "MC" },
-        { "/dev/sr0 /media/user/cdrom iso9660 ro", "MC" },
-        { "/dev/sr0 /media/dvd iso9660 ro", "M-" },
-        // ... or a subfs mount with fs=cdfss.
-        { "/dev/hdc /media/dvdrecorder subfs noauto,fs=cdfss,ro", "MC" },
-        { "/dev/hdc /media/dvdrecorder auto noauto,fs=cdfss,ro", "M-" },
-        { "/dev/fd0 /media/floppy subfs noauto,fs=floppyfss", "M-" },
-        // Elsewhere the type decides, and /dev/sd devices are nobody's media.
-        { "/dev/sr0 /mnt/cdrom iso9660 ro", "MC" },
-        { "/dev/sdc /mnt/usbcd iso9660 ro", "--" },
-        { "/dev/hdd /mnt/zip auto rw,noauto", "M-" },
-        { "/dev/hda1 /boot ext2 rw", "H-" },
-        { "/dev/sdb1 /data ext4 rw", "--" },
-        { "/dev/hda3 /home reiserfs rw,acl", "--" },
-    };
-    for (const auto& [line, kinds] : cases) {
-        SCOPED_TRACE(line);
-        std::istringstream in(line);
+    const std::string golden = ReadFile(dataPath("mounts/classify.txt"));
+    std::istringstream in(golden);
+    std::string made;
+    for (std::string line; std::getline(in, line);) {
+        if (line[0] == '#') {
+            made += line + "\n";
+            continue;
+        }
+        std::istringstream fields(line.substr(0, line.find(" => ")));
         std::string dev, dir, type, opts;
-        in >> dev >> dir >> type >> opts;
+        fields >> dev >> dir >> type >> opts;
         const mntent m { dev.data(), dir.data(), type.data(), opts.data(), 0, 0 };
-        char alias[256] = "untouched";
-        EXPECT_EQ(GetDeviceType(dev.c_str(), &m, alias), kinds[0] == '-' ? -1 : 0);
-        EXPECT_EQ(alias, aliasOf(kinds[0], dev, dir));
-        std::strcpy(alias, "untouched");
-        EXPECT_EQ(GetMediaDeviceType(dev.c_str(), &m, alias), kinds[1] == '-' ? -1 : 0);
-        EXPECT_EQ(alias, aliasOf(kinds[1], dev, dir));
+        const auto kind = [&](int (*classify)(const char*, const mntent*, char*)) {
+            char alias[256] = "untouched";
+            const int rc = classify(dev.c_str(), &m, alias);
+            return rc == -1 && std::string(alias) == "untouched" ? std::string("-") : rc == 0 ? alias : "WRONG";
+        };
+        made += line.substr(0, line.find(" => ")) + " => " + kind(GetDeviceType) + " | " + kind(GetMediaDeviceType)
+            + "\n";
     }
+    EXPECT_EQ(made, golden);
 }
 
 // ---------------------------------------------------------------- mount lists
@@ -403,7 +369,6 @@ TEST_F(MountTables, ListsFromDistributionTables)
             + describe(
                 media.get(), BuildMultimediaStruct(media.get(), fstab.c_str(), mtab.c_str()), testconfig.cd_drive_name);
     }
-    WriteFile("/tmp/golden_lists.txt", lists);
     EXPECT_EQ(lists, ReadFile(dataPath("mounts/lists.txt")));
 }
 
@@ -469,17 +434,12 @@ TEST_F(MountTables, DesktopDetailsTraceAndUpdate)
             + " vfat rw,nosuid,nodev,uhelper=hal 0 0\n");
     const std::string updated
         = describe(disks.get(), UpdateFileSystemStruct(disks.get(), tmp("mtab2").c_str()), testconfig.disk_path);
-    WriteFile("/tmp/golden_updated.txt", updated);
     EXPECT_EQ(updated, ReadFile(dataPath("mounts/hardy-desktop.updated")));
     // Nothing new the second time.
     gNumMntPoints = 9;
     EXPECT_EQ(UpdateFileSystemStruct(disks.get(), tmp("mtab2").c_str()), 9);
 
-    std::string text = std::regex_replace(trace.text(), std::regex("\\[[0-9]+\\]: "), "[#]: ");
-    for (std::size_t at; (at = text.find(dir.path())) != std::string::npos;)
-        text.replace(at, dir.path().size(), "@TMP@");
-    WriteFile("/tmp/golden_trace.txt", text);
-    EXPECT_EQ(text, ReadFile(dataPath("mounts/hardy-desktop.trace")));
+    EXPECT_EQ(normalised(trace.text(), dir), ReadFile(dataPath("mounts/hardy-desktop.trace")));
 }
 
 // ---------------------------------------------------------------- queries

@@ -1,7 +1,5 @@
-// The built program run as a process from a copy of its directory, and a
-// user at a real X display played through xdotool: finds windows by their
-// title, types into them, walks the menu bar with the keyboard, clicks and
-// reads the clipboard (xclip).
+// The built program run from a copy of its directory, and a user at a real
+// X display played through xdotool and xclip.
 #pragma once
 
 #include "TempDir.h"
@@ -143,9 +141,8 @@ struct ReportRow {
     bool counted() const { return !operations.empty() && operations[0] >= '1' && operations[0] <= '9'; }
 };
 
-// The row of the last ASCII result table whose test name starts with
-// `name`. Names stand right-aligned in 25 characters (longer ones are cut),
-// the other columns are apart by two spaces or more.
+// The row of the last ASCII result table whose name starts with `name`:
+// names right-aligned in 25 characters, other columns two spaces apart.
 inline ReportRow FindReportRow(const std::string& report, const std::string& name)
 {
     const auto table = report.rfind("Test Name   Cycles");
@@ -185,8 +182,7 @@ public:
         return {};
     }
 
-    // The first visible window whose title matches the extended regular
-    // expression `pattern`, or empty.
+    // The first visible window whose title matches the ERE `pattern`, or empty.
     std::string window(const std::string& pattern) const
     {
         const std::string ids = CommandOutput("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null");
@@ -203,31 +199,23 @@ public:
         return WaitUntil([&] { return window(pattern).empty(); }, seconds);
     }
 
-    // Gives `id` the keyboard and sends an xdotool command sequence to it
-    // ("key alt", "type text").
+    // Focuses `id` and sends it an xdotool sequence ("key alt", "type text").
     bool keys(const std::string& id, const std::string& sequence) const
     {
         return !id.empty() && std::system(("xdotool windowfocus --sync " + id + " " + sequence).c_str()) == 0;
-    }
-    bool click(const std::string& id, int x, int y) const
-    {
-        return !id.empty()
-            && std::system(("xdotool mousemove --sync --window " + id + " " + std::to_string(x) + " "
-                   + std::to_string(y) + " click 1")
-                               .c_str())
-            == 0;
     }
     bool clickMiddle(const std::string& id) const
     {
         const std::string size = CommandOutput("xdotool getwindowgeometry --shell " + id + " 2>/dev/null");
         const auto w = size.find("WIDTH="), h = size.find("HEIGHT=");
-        if (w == std::string::npos || h == std::string::npos)
-            return false;
-        return click(id, std::atoi(size.c_str() + w + 6) / 2, std::atoi(size.c_str() + h + 7) / 2);
+        return w != std::string::npos && h != std::string::npos
+            && std::system(("xdotool mousemove --sync --window " + id + " "
+                   + std::to_string(std::atoi(size.c_str() + w + 6) / 2) + " "
+                   + std::to_string(std::atoi(size.c_str() + h + 7) / 2) + " click 1")
+                               .c_str())
+            == 0;
     }
-    // Opens menu `menu` (0 = the first in the bar) of window `id` with Alt
-    // and the arrow keys and chooses its `item`-th enabled entry (1 = the
-    // first).
+    // Alt, then `menu` Rights (0 = first menu) and `item` Downs (1 = first entry).
     bool chooseMenu(const std::string& id, int menu, int item) const
     {
         std::string sequence = "key";
