@@ -2,6 +2,7 @@
 
 #include "SerialLine.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -14,8 +15,7 @@ public:
         int stuckHigh = 0; // bits that read back set whatever was written
         int stuckLow = 0; // bits that read back clear
         int failGetAt = 0; // the n-th TIOCMGET (1-based) fails; 0 never
-        int failSetAt = 0; // the n-th TIOCMSET fails
-        int failErrno = 5; // EIO
+        int failSetAt = 0; // the n-th TIOCMSET fails with EIO
     };
     explicit FakeModemSerialLine(Script script)
         : m_script(script)
@@ -25,7 +25,7 @@ public:
     {
         m_calls += "G ";
         if (++m_gets == m_script.failGetAt)
-            return m_script.failErrno;
+            return EIO;
         bits = (m_bits | m_script.stuckHigh) & ~m_script.stuckLow;
         return 0;
     }
@@ -35,7 +35,7 @@ public:
         std::snprintf(text, sizeof text, "S%x ", static_cast<unsigned>(bits));
         m_calls += text;
         if (++m_sets == m_script.failSetAt)
-            return m_script.failErrno;
+            return EIO;
         m_bits = bits;
         return 0;
     }
