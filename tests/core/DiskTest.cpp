@@ -272,7 +272,7 @@ TEST_F(DiskRun, ThreadCyclesUntilStoppedThenDeletesItsFiles)
     const int slot = kSlotDiskFirst + 3;
     gThreadData[slot] = { 0, slot, 3, 0, 0, 0, 0, &process.ctx };
     ASSERT_EQ(pthread_create(&gThreadData[slot].thread, nullptr, ChildProc[slot], &gThreadData[slot]), 0);
-    EXPECT_TRUE(WaitUntil([] { return relaxedLoad(result(3).cycles) >= 3 && tests_running == 1; }, 5));
+    EXPECT_TRUE(WaitUntil([&] { return testFiles(dir.path()).size() >= 3 && tests_running == 1; }, 5));
     SetSlotActive(slot, false);
     pthread_join(gThreadData[slot].thread, nullptr);
     EXPECT_EQ(std::tuple(tests_running.load(), relaxedLoad(gThreadData[slot].running), testFiles(dir.path()).size()),
