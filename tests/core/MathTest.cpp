@@ -72,10 +72,8 @@ TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
     EXPECT_EQ(std::pair(SetUpRandomPtsArray(64, 50, 40)[0], SetUpRandomPtsArray(64, 50, 40)[1]), std::pair(0, 20));
 }
 
-// Maths runs on a context of their own, 20 ms each and without the start
-// wait. The operand hook fixes operands 0 and 1 (7, 3 or 1.5, 2.25), poisons
-// operand 0 of the runs in `poisonOps`, and stops the slot once every thread
-// has built its `stopAt`-th array for `stopOp`.
+// 20 ms runs; operands 0, 1 fixed (7, 3 or 1.5, 2.25), operand 0 poisoned in
+// `poisonOps`; the slot stops once every thread built `stopAt` of `stopOp`.
 class MathRun : public EngineFixture {
 protected:
     void SetUp() override
@@ -148,12 +146,9 @@ TEST_F(MathRun, StopEndsEvenAnEndlessRunWhichStillCounts)
 
 TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
 {
-    // `direct`: started on records numbered 3 and 6, not by StartMathThreads;
-    // `cutAt`: the third cycle stops before this run (-1: before its first).
-    // Both switches off: idles until stopped. 0xF0: the last bad result of
-    // the cycle counts. inf - inf in the derived value is bad, an infinite
-    // sum is not. A stop in the middle of a cycle still reports what its
-    // runs found.
+    // `direct`: on records 3 and 6, not by StartMathThreads; `cutAt`: the
+    // third cycle stops before this op. 0xF0: the cycle's last bad result
+    // counts; inf - inf is bad, an infinite sum is not.
     const struct {
         int integer, fl;
         unsigned poisonOps = 0;

@@ -80,9 +80,8 @@ TEST(MemorySizing, FractionTableLimitAndChunks)
     EXPECT_EQ(CTest_Mem::LimitFromEnvironment(limit, "64"), 64ull << 20);
 }
 
-// Real locked memory, sized by a sysinfo that reports `status` call by call
-// (free and free high RAM; the last repeats), 64 GiB free unless set, cut to
-// a limit of kTotal in chunks of 1 MiB, without the fixed waits.
+// Real locked memory, cut to kTotal in 1 MiB chunks; sysinfo reports `status`
+// call by call (free, free high RAM; the last repeats).
 class MemoryRun : public EngineFixture {
 protected:
     void SetUp() override
@@ -114,9 +113,8 @@ protected:
     void apply() { process.ctx.setSettings(settings); }
     std::string logged(int code) { return std::string(", RAM, ") + e_strings[code] + "\n"; }
 
-    // Test_Thread_Mem on the slot's record, as the run controller starts it;
-    // `waitEvent`: until it raised an error or counted a cycle, and a little
-    // longer.
+    // Test_Thread_Mem as the run controller starts it; `waitEvent`: until
+    // an error or a cycle, and a little longer.
     pthread_t startThread(bool waitEvent)
     {
         process.run.threadData[kSlot].test_id = kSlot;
@@ -139,12 +137,10 @@ protected:
             pthread_join(t, nullptr);
         return ended;
     }
-    // The byte of `pattern` at offset j of a chunk in cycle `cycle`.
     static unsigned char expected(int pattern, std::uint32_t cycle, std::uint64_t j)
     {
         return pattern == 0 ? static_cast<unsigned char>(cycle + j) : "\0\xAA\x55\0\xFF"[pattern];
     }
-    // Whether every chunk holds `pattern` of cycle `cycle`.
     static bool holds(const CTest_Mem& e, int pattern, std::uint32_t cycle)
     {
         for (int i = 0; i < e.numChunks(); ++i)
@@ -160,10 +156,8 @@ protected:
     std::size_t statusCalls = 0;
 };
 
-// Passes 0-4 write and verify patterns 0-4 in cycles 300-304; passes 5-10
-// again, the ones in `flips` with one byte flipped once the last chunk is
-// written: error 30, reported once, the verify ends there, and the next
-// pass goes on with the next pattern.
+// Passes 0-10 cycle through patterns 0-4; a byte flipped after the write
+// fails that pass's verify there with error 30, and the next pass goes on.
 TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
 {
     const struct {
@@ -260,8 +254,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
 
 TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
 {
-    // A pause of one 100 ms slice after every 2048-byte block, so the stop
-    // request lands inside chunk 0's write.
+    // A 100 ms pause after every 2048-byte block: the stop lands in chunk 0.
     testconfig.duty_cycle[kSlot] = 98;
     resultfile.cpu_info.cpu0_mhz = 1.0f;
     const long lockedBefore = lockedKiB();
@@ -283,8 +276,7 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
     EXPECT_LT(text.find("Memory (RAM), Starting test"), text.find("Memory (RAM), Stopping test"));
 }
 
-// Takes from this (child) process the right to lock beyond RLIMIT_MEMLOCK
-// and sets that limit.
+// Drops CAP_IPC_LOCK and sets RLIMIT_MEMLOCK (in a child only).
 bool limitLocking(rlim_t bytes)
 {
     __user_cap_header_struct head { _LINUX_CAPABILITY_VERSION_3, 0 };
@@ -296,10 +288,8 @@ bool limitLocking(rlim_t bytes)
     return syscall(SYS_capset, &head, data) == 0 && setrlimit(RLIMIT_MEMLOCK, &limit) == 0;
 }
 
-// Each case in a child, which alone loses its rights: without root, error
-// 203 and nothing sized or locked; a lock limit, a retry sized by the free
-// high memory and, when that fails too, error 96. Either error leaves the
-// test idling with nothing locked until stopped.
+// In a child each: without root error 203; under a lock limit a retry sized
+// by free high memory, then error 96; either idles with nothing locked.
 TEST_F(MemoryRun, WithoutRootOrUnderALockLimitRaisesItsErrorOnce)
 {
     const bool lockable = mlockTakesEffect(); // not under a sanitizer runtime: no lock limit to run into
@@ -349,7 +339,6 @@ TEST_F(MemoryRun, WithoutRootOrUnderALockLimitRaisesItsErrorOnce)
         EXPECT_TRUE(WIFEXITED(child) && WEXITSTATUS(child) == 0) << "child status " << child;
         const std::string lines = trace(before);
         EXPECT_EQ(count(lines, c.code ? logged(static_cast<int>(c.code)) : ", RAM, "), c.code ? 1 : 0) << lines;
-        EXPECT_LT(lines.find("Memory (RAM), Starting test"), lines.find("Memory (RAM), Stopping test"));
         if (nobody) {
             EXPECT_EQ(lines.find("memory status"), std::string::npos);
             continue;
@@ -365,7 +354,6 @@ TEST_F(MemoryRun, WithoutRootOrUnderALockLimitRaisesItsErrorOnce)
         EXPECT_EQ(std::pair(count(lines, "Number of memory chunks allocated = 2, SIZE_PER_CHUNK"),
                       count(lines, "Failed attempt" + retry)),
             std::pair(c.code ? 0 : 1, c.code ? 1 : 0));
-        EXPECT_EQ(count(lines, "Success memory locking"), count(lines, "Success memory unlocking"));
     }
 }
 

@@ -1,6 +1,4 @@
-// The network test on real raw ICMP sockets: echo exchanges with 127.0.0.1,
-// and private network namespaces for silent hosts and dead links. Needs
-// root.
+// Real raw ICMP on 127.0.0.1 and in private network namespaces (root).
 #include "CTest_Network.h"
 #include "EngineFixture.h"
 #include "ProcessRun.h"
@@ -22,9 +20,7 @@ using namespace std::chrono_literals;
 using Net = CTest_Network;
 constexpr int kSlot = kSlotNetworkFirst;
 
-// Runs `body` on a thread inside a new network namespace of its own, so
-// that nothing it sends leaves it; threads it starts stay inside. Returns
-// why the namespace could not be made, or nothing once `body` has run.
+// Runs `body` on a thread in a new network namespace; returns why not.
 std::string inPrivateNetwork(bool loopbackUp, const std::function<void()>& body)
 {
     std::string why;
@@ -62,9 +58,8 @@ protected:
     static const _resultinfo& result(int unit = 0) { return resultfile.results[kSlot + unit]; }
     static unsigned errors() { return relaxedLoad(resultfile.results[kSlot].errors); }
 
-    // Starts `units` through their thread entries, as a run does, and
-    // stops them once `done` (which gets the first unit's thread) holds or
-    // 10 s have passed. Returns whether it held.
+    // Runs `units`' thread entries until `done(first thread)` holds (or
+    // 10 s); returns whether it held.
     template <class Done> bool runUntil(Done done, std::initializer_list<int> units = { 0 })
     {
         std::vector<pthread_t> threads;
@@ -94,8 +89,7 @@ void reseal(unsigned char* icmp)
     std::memcpy(icmp + 2, &sum, 2);
 }
 
-// The echo reply the kernel would hand `engine` for its next request, sent
-// `ageMs` ago, behind a 20-byte IP header.
+// The echo reply to `engine`'s next request, sent `ageMs` ago, with IP header.
 std::vector<unsigned char> replyFor(Net& engine, int ageMs)
 {
     std::vector<unsigned char> d(20 + Net::kPacketSize);
@@ -115,8 +109,7 @@ std::vector<unsigned char> replyFor(Net& engine, int ageMs)
 
 TEST_F(NetworkTest, RequestLayoutChecksumAndReplyChecks)
 {
-    // RFC 1071's example in memory order, an odd last byte (the low-order
-    // one), and a carry that needs a second fold.
+    // RFC 1071's example, an odd last byte, a carry needing a second fold.
     const unsigned char rfc[] = { 0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7 }, odd[] = { 0x12, 0x34, 0x56 },
                         carry[] = { 0xff, 0xff, 0xff, 0xff, 0x01, 0x00 };
     for (auto [data, size, expected] : { std::tuple { rfc, 8, 0x0d22 }, { odd, 3, 0xcb97 }, { carry, 6, 0xfffe } })
@@ -156,8 +149,7 @@ TEST_F(NetworkTest, RequestLayoutChecksumAndReplyChecks)
         EXPECT_EQ(engine.decode_resp(d.data(), n, nullptr, 0), verdict) << what;
     }
 
-    // Delays of good replies only, in the engine's own slot: the last, the
-    // largest and their average.
+    // Delays of good replies only: the last, the largest, the average.
     Net fresh(process.ctx, 1, kSlot + 1);
     for (int age : { 4, 8, 50 }) {
         auto d = replyFor(fresh, age);
@@ -169,15 +161,11 @@ TEST_F(NetworkTest, RequestLayoutChecksumAndReplyChecks)
     EXPECT_NEAR(live(1).average_delay, 6.0f, 2.0f);
 }
 
-// Two units on loopback, each counting only its own replies; unit 0's
-// replies to chosen requests (numbered from 1) are spoiled: 'd' data, 'c'
-// checksum, 's' cut short. At 2 %, nothing is raised before 50 requests; at
-// 50 or more, 2 % bad raises 124 and both counters start again.
+// Unit 0's replies to chosen requests are spoiled ('d' data, 'c' checksum,
+// 's' cut short); from 50 requests on, 2 % bad raises 124 and resets counts.
 TEST_F(NetworkTest, TwoUnitsOnLoopbackCountOnlyTheirOwnReplies)
 {
     setAddress(1, "localhost"); // from /etc/hosts
-    // Replies each unit accepted, those among them without its identifier,
-    // and the requests after which unit 0 raised an error.
     std::atomic<std::uint64_t> accepted[2] {}, strangers[2] {};
     std::vector<std::uint64_t> raisedAt;
     settings.replyHook = [&](Net& engine, unsigned char* d, int* length, sockaddr_in* from, int unit) {
@@ -232,19 +220,6 @@ TEST_F(NetworkTest, TwoUnitsOnLoopbackCountOnlyTheirOwnReplies)
     EXPECT_EQ(std::pair(live().PktsSinceErr.load(), live().BadPktsSinceErr.load()), std::pair(20ul, 1ul));
 }
 
-TEST_F(NetworkTest, UnknownHostIsReportedAtEverySetUpTry)
-{
-    setAddress(0, "no..such.host"); // refused by the resolver without a query
-    const std::string why
-        = inPrivateNetwork(false, [&] { EXPECT_TRUE(runUntil([](pthread_t) { return errors() >= 3; })); });
-    if (!why.empty())
-        GTEST_SKIP() << why;
-    const std::string text = trace();
-    EXPECT_EQ(std::pair(result().last_error, live().packets_sent.load()), std::pair(34u, 0ul));
-    EXPECT_GE(count(text, "Network: no..such.host, The specified host is unknown"), 3);
-    EXPECT_EQ(count(text, "Create a socket(Sample 1 of 100)."), 1) << "tries 0, 100, 200 ...";
-}
-
 TEST_F(NetworkTest, WithoutSuperuserRightsOneErrorAndNoPackets)
 {
     std::thread stopper([this] { std::this_thread::sleep_for(300ms), process.run.setSlotActive(kSlot, false); });
@@ -263,13 +238,10 @@ TEST_F(NetworkTest, WithoutSuperuserRightsOneErrorAndNoPackets)
         std::tuple(1, 0, 1));
 }
 
-TEST_F(NetworkTest, NoReplyOrNoRouteIsAnError)
+TEST_F(NetworkTest, NoReplyNoRouteOrUnknownHostIsAnError)
 {
-    // A host that keeps silent (a namespace whose kernel ignores echo
-    // requests): each request waits the whole time-out, signals to the
-    // thread notwithstanding; a stop during the wait is seen within the run
-    // controller's one-second limit, and the exchange it cuts short is no
-    // error.
+    // A silent host: the whole time-out despite signals; a stop in the wait
+    // ends it within a second, and the exchange it cuts is no error.
     testconfig.network_timeout_ms = 2000;
     testconfig.network_error_option = 0;
     struct sigaction ignored {
@@ -303,15 +275,26 @@ TEST_F(NetworkTest, NoReplyOrNoRouteIsAnError)
         std::tuple(1u, 37u, 1, 2ul, 0ul));
     EXPECT_EQ(resultfile.classes[kSlot].warning, 1u);
 
-    // Loopback down: nothing can be sent. Failed sends count towards the
-    // ratio (here 50 %, from the second request on) like lost replies.
+    // Loopback down: an unknown host at every set-up try; then failed sends
+    // count towards the ratio like lost replies.
     std::memset(&resultfile, 0, sizeof resultfile);
     testconfig.network_error_option = 1;
     testconfig.network_bad_packet_ratio = 50.0f;
-    inPrivateNetwork(false, [&] { EXPECT_TRUE(runUntil([](pthread_t) { return errors() >= 1; })); });
+    const std::size_t from = trace().size();
+    inPrivateNetwork(false, [&] {
+        setAddress(0, "no..such.host"); // refused by the resolver without a query
+        EXPECT_TRUE(runUntil([](pthread_t) { return errors() >= 3; }));
+        EXPECT_EQ(std::pair(result().last_error, live().packets_sent.load()), std::pair(34u, 0ul));
+        std::memset(&resultfile, 0, sizeof resultfile);
+        setAddress(0, "127.0.0.1");
+        EXPECT_TRUE(runUntil([](pthread_t) { return errors() >= 1; }));
+    });
     EXPECT_EQ(std::tuple(result().last_error, live().packets_sent.load(), result().op_count),
         std::tuple(124u, 0ul, std::uint64_t { 0 }));
-    EXPECT_GE(count(trace(), "Network is unreachable"), 2);
+    const std::string lines = trace(from);
+    EXPECT_GE(count(lines, "Network: no..such.host, The specified host is unknown"), 3);
+    EXPECT_EQ(count(lines, "Network: no..such.host, Create a socket(Sample 1 of 100)."), 1) << "tries 0, 100, 200 ...";
+    EXPECT_GE(count(lines, "Network is unreachable"), 2);
 }
 
 } // namespace
