@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -112,12 +113,26 @@ TEST(ConfigSaveName, BaseNameUpToFirstDotThenCfg)
     }
 }
 
-// The first start writes the defaults, as the golden file has them.
-TEST(ConfigStartup, MissingFileShowsTheBoxAndSavesDefaults)
+// An unusable named file, with no LastUsed.cfg to fall back on, gives the
+// defaults saved as LastUsed.cfg; so does the first start, as the golden file
+// has them.
+TEST(ConfigStartup, UnusableOrMissingFileSavesDefaultsAsLastUsed)
 {
     TempDir dir;
     RecordingSink sink;
-    std::strcpy(configfilename, "LastUsed.cfg");
+    std::memset(&testconfig, 0, sizeof testconfig);
+    WriteFile(dir.file("broken.cfg"), "garbage that is too short");
+    std::strcpy(configfilename, "broken.cfg");
+    LoadStartupConfig(dir.path().c_str());
+    ASSERT_EQ(sink.boxes.size(), 2u) << "the read error, then the fallback notice";
+    EXPECT_EQ(sink.boxes[0].caption, "Error reading *" + dir.file("broken.cfg") + "*");
+    EXPECT_EQ(sink.boxes[1].caption, "Error loading *broken.cfg*");
+    EXPECT_STREQ(configfilename, "LastUsed.cfg");
+    EXPECT_TRUE(FileExists(dir.file("LastUsed.cfg")));
+    EXPECT_EQ(ReadFile(dir.file("broken.cfg")), "garbage that is too short");
+
+    std::remove(dir.file("LastUsed.cfg").c_str());
+    sink.boxes.clear();
     std::memset(&testconfig, 0, sizeof testconfig);
     LoadStartupConfig(dir.path().c_str());
     ASSERT_EQ(sink.boxes.size(), 1u);

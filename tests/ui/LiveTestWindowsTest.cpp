@@ -80,6 +80,22 @@ protected:
     void TearDown() override { LiveTestWindow::SetClockForTests(nullptr); }
 };
 
+TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
+{
+    const struct {
+        timeval start, end;
+        long double ms;
+    } cases[] = {
+        { { 10, 900000 }, { 12, 400000 }, 1500.0L }, // microseconds borrowed from the seconds
+        { { 10, 100000 }, { 10, 101500 }, 1.5L },
+        { { 10, 400000 }, { 10, 300000 }, 0.0L },
+        { { 12, 0 }, { 10, 999999 }, 0.0L },
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&c.start, &c.end)), static_cast<double>(c.ms))
+            << c.start.tv_sec << "." << c.start.tv_usec << " -> " << c.end.tv_sec << "." << c.end.tv_usec;
+}
+
 TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOnly)
 {
     testconfig.serial_port_mode[1] = testconfig.serial_port_mode[2] = 1;
