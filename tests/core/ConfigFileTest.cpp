@@ -1,4 +1,5 @@
 #include "ConfigFile.h"
+#include "ConfigRecord.h"
 #include "ResultRecord.h"
 #include "Results.h"
 #include "Startup.h"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -24,9 +26,7 @@ const char* kPreferencesTail
 
 void expectGolden(const std::string& name, const std::string& actual)
 {
-    const std::string golden = GoldenFile(KVX_SOURCE_DIR "/tests/data/" + name, actual);
-    EXPECT_EQ(golden.size(), actual.size()) << name;
-    EXPECT_TRUE(golden == actual) << name << " differs";
+    EXPECT_TRUE(GoldenFile(KVX_SOURCE_DIR "/tests/data/" + name, actual) == actual) << name << " differs";
 }
 
 TEST(ConfigLoad, RefusedFilesLeaveTheRecordAndSayWhy)
@@ -113,27 +113,14 @@ TEST(ConfigSaveName, BaseNameUpToFirstDotThenCfg)
     }
 }
 
-// The first start writes the defaults, as the golden file has them.
-TEST(ConfigStartup, MissingFileShowsTheBoxAndSavesDefaults)
+// An unusable named file, with no LastUsed.cfg to fall back on, gives the
+// defaults saved as LastUsed.cfg; so does the first start, as the golden file
+// has them.
+TEST(ConfigStartup, UnusableOrMissingFileSavesDefaultsAsLastUsed)
 {
     TempDir dir;
     RecordingSink sink;
-    std::strcpy(configfilename, "LastUsed.cfg");
     std::memset(&testconfig, 0, sizeof testconfig);
-    LoadStartupConfig(dir.path().c_str());
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].caption, "Error loading *LastUsed.cfg*");
-    EXPECT_EQ(sink.boxes[0].text,
-        "Due to problems with the configuration file\nLastUsed.cfg\nDefault config values will be used instead");
-    const std::string saved = ReadFile(dir.file("LastUsed.cfg"));
-    expectGolden("LastUsed.default.cfg", saved);
-    EXPECT_EQ(saved, ConfigBytes(testconfig));
-}
-
-TEST(ConfigStartup, BadNamedFileFallsBackToLastUsed)
-{
-    TempDir dir;
-    RecordingSink sink;
     WriteFile(dir.file("broken.cfg"), "garbage that is too short");
     std::strcpy(configfilename, "broken.cfg");
     LoadStartupConfig(dir.path().c_str());
@@ -143,6 +130,18 @@ TEST(ConfigStartup, BadNamedFileFallsBackToLastUsed)
     EXPECT_STREQ(configfilename, "LastUsed.cfg");
     EXPECT_TRUE(FileExists(dir.file("LastUsed.cfg")));
     EXPECT_EQ(ReadFile(dir.file("broken.cfg")), "garbage that is too short");
+
+    std::remove(dir.file("LastUsed.cfg").c_str());
+    sink.boxes.clear();
+    std::memset(&testconfig, 0, sizeof testconfig);
+    LoadStartupConfig(dir.path().c_str());
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].caption, "Error loading *LastUsed.cfg*");
+    EXPECT_EQ(sink.boxes[0].text,
+        "Due to problems with the configuration file\nLastUsed.cfg\nDefault config values will be used instead");
+    const std::string saved = ReadFile(dir.file("LastUsed.cfg"));
+    expectGolden("LastUsed.default.cfg", saved);
+    EXPECT_EQ(saved, ConfigBytes(testconfig));
 }
 
 // A known run added to accumulated results and saved, as the golden file
@@ -232,6 +231,45 @@ TEST(ConfigSaveDeathTest, QuitOnAnUnwritableDirectoryEndsWithStatus1)
             std::exit(0);
         },
         ::testing::ExitedWithCode(geteuid() == 0 ? 1 : 3), "");
+}
+
+// The default values themselves are pinned by the golden LastUsed.cfg.
+TEST(ConfigDefaults, LeaveUnsetBytesAlone)
+{
+    // A record full of a marker shows every byte the defaults do not own.
+    auto c = std::make_unique<_testconfig>();
+    std::memset(c.get(), 0xA5, sizeof *c);
+    KalvexTest_SetUpDefault(c.get());
+    auto all = [](const void* p, std::size_t n) {
+        const auto* b = static_cast<const unsigned char*>(p);
+        for (std::size_t i = 0; i < n; ++i)
+            if (b[i] != 0xA5)
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(all(c->magic, sizeof c->magic) && all(&c->version, 4));
+    EXPECT_TRUE(all(c->log_prefix, sizeof c->log_prefix));
+    EXPECT_TRUE(all(&c->test_enabled[157], 7) && all(&c->duty_cycle[157], 7 * 4));
+    EXPECT_TRUE(all(c->reserved_1920, sizeof c->reserved_1920) && all(c->reserved_4ACD, sizeof c->reserved_4ACD));
+    EXPECT_TRUE(all(&c->usb_plug_count, 4));
+    EXPECT_TRUE(all(&c->log_line_count, 4) && all(&c->trace_line_count, 4)) << "counts survive a reset";
+    EXPECT_TRUE(all(&c->reserved_326C[1], 12)) << "only the first reserved network word is written";
+    // Only the first byte of each path and drive name is cleared.
+    EXPECT_TRUE(c->disk_path[3][0] == 0 && all(&c->disk_path[3][1], 255));
+    EXPECT_TRUE(c->cd_drive_name[19][0] == 0 && all(&c->cd_drive_name[19][1], 255));
+}
+
+TEST(ConfigDutyCycle, ClampedToUsableRange)
+{
+    auto cfg = std::make_unique<_testconfig>();
+    std::memset(cfg.get(), 0, sizeof *cfg);
+    cfg->duty_cycle[kSlotMemory] = 0;
+    cfg->duty_cycle[kSlotMaths] = 250;
+    cfg->duty_cycle[kSlotDiskFirst] = -5;
+    EXPECT_EQ(SlotDutyCycle(*cfg, kSlotMemory), 1);
+    EXPECT_EQ(SlotDutyCycle(*cfg, kSlotDiskFirst), 1);
+    EXPECT_EQ(SlotDutyCycle(*cfg, kSlotMaths), 100);
+    EXPECT_EQ(SlotDutyCycle(*cfg, 164), 1) << "a slot out of range must not read past the array";
 }
 
 } // namespace

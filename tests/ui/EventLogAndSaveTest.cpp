@@ -159,6 +159,7 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
 {
     TempDir dir;
     gLogger->AddLine("marker line", 1, 0, nullptr, 1);
+    gLogger->AddLine("later line", 1, 0, nullptr, 1);
     Window_SaveTestLog dialog;
     auto* name = findChildOrFail<QLineEdit>(&dialog, "lineEdit_FileName");
     for (int format : { Window_SaveTestLog::kText, Window_SaveTestLog::kHtml }) {
@@ -170,7 +171,8 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
         EXPECT_FALSE(dialog.isVisible()) << "a successful save closes the dialog";
         const std::string text = ReadFile(path);
         std::size_t at = 0;
-        for (const char* block : { "SYSTEM INFORMATION", "DETAILED EVENT LOG", "marker line", "RESULT SUMMARY" }) {
+        for (const char* block :
+            { "SYSTEM INFORMATION", "DETAILED EVENT LOG", "marker line", "later line", "RESULT SUMMARY" }) {
             const auto next = text.find(block, at);
             EXPECT_NE(next, std::string::npos) << format << block;
             at = next;
