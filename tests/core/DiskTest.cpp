@@ -271,11 +271,14 @@ TEST_F(DiskRun, ThreadCyclesUntilStoppedThenDeletesItsFiles)
     useUnit(3, dir.path(), 6);
     const int slot = kSlotDiskFirst + 3;
     process.run.threadData[slot] = { 0, slot, 3, 0, 0, 0, 0, &process.ctx };
-    ASSERT_EQ(pthread_create(&process.run.threadData[slot].thread, nullptr, process.ctx.entryFor(*EngineFor(slot)), &process.run.threadData[slot]), 0);
+    ASSERT_EQ(pthread_create(&process.run.threadData[slot].thread, nullptr, process.ctx.entryFor(*EngineFor(slot)),
+                  &process.run.threadData[slot]),
+        0);
     EXPECT_TRUE(WaitUntil([&] { return testFiles(dir.path()).size() >= 3 && process.run.testsRunning == 1; }, 5));
     process.run.setSlotActive(slot, false);
     pthread_join(process.run.threadData[slot].thread, nullptr);
-    EXPECT_EQ(std::tuple(process.run.testsRunning.load(), relaxedLoad(process.run.threadData[slot].running), testFiles(dir.path()).size()),
+    EXPECT_EQ(std::tuple(process.run.testsRunning.load(), relaxedLoad(process.run.threadData[slot].running),
+                  testFiles(dir.path()).size()),
         std::tuple(0, 0, 0ul));
     EXPECT_EQ(count(trace(), ", Disk: Unit 3, Stopping test"), 1);
 }
