@@ -48,7 +48,7 @@ protected:
     void run(Model* m, WaitRecorder& rec)
     {
         model = m;
-        use(rec, kSlot);
+        use(rec, kSlot, pr.run);
         runThread(kSlot, 0, pr.ctx);
     }
     const _resultinfo& result() const { return resultfile.results[kSlot]; }

@@ -63,6 +63,7 @@ protected:
     void SetUp() override
     {
         std::snprintf(dirname, sizeof dirname, "%s", dir.path().c_str());
+        ctx.programDir = dir.path();
         std::memset(&testconfig, 0, sizeof testconfig);
         std::memset(&resultfile, 0, sizeof resultfile);
         std::memset(gFileSystemStructPtr, 0, sizeof gFileSystemStructPtr);

@@ -74,7 +74,7 @@ protected:
             return nextLine ? std::move(nextLine) : std::make_unique<TermiosSerialLine>();
         };
         pr.ctx.setSettings(SerialSettings { .wait = WaitRecorder::hook });
-        use(waits, kSlot);
+        use(waits, kSlot, pr.run);
         pr.run.setSlotActive(kSlot, true);
     }
     termios slave()
@@ -393,7 +393,7 @@ TEST_F(SerialPortTest, ThreadRunsFromStartLineToStop)
             if (ms == 1000 || (ms == 2000 && !rec.waits().empty()))
                 flow.push_back(slave().c_cflag & CRTSCTS);
         };
-        use(rec, kSlot);
+        use(rec, kSlot, pr.run);
         const std::size_t sent = pty.received().size(), traced = trace().size();
         {
             ScopedEuid user(c.root ? 0 : 65534);

@@ -67,10 +67,11 @@ protected:
         EXPECT_EQ(std::tuple(relaxedLoad(run.threadData[slot].running), run.testsRunning.load(), run.slotActive(slot)),
             std::tuple(0, 0, false));
     }
-    // Engine waits go to `rec` for `slot`.
-    static void use(WaitRecorder& rec, int slot)
+    // Engine waits of `run`'s `slot` go to `rec`.
+    static void use(WaitRecorder& rec, int slot, ::Run& run = TestRun())
     {
         rec.slot = slot;
+        rec.run = &run;
         WaitRecorder::s_current = &rec;
     }
 

@@ -15,6 +15,7 @@
 
 struct WaitRecorder {
     int slot = 0;
+    ::Run* run = nullptr; // whose slot it stops; null: the test run
     int stopOn = -1; // stop at the stopAfter-th wait of this length
     int stopAfter = 1;
     // Runs on the engine's thread at every wait, before the stop check.
@@ -44,7 +45,7 @@ private:
         m_waits.push_back(ms);
         m_errorsAt.push_back(relaxedLoad(resultfile.results[slot].errors));
         if (ms == stopOn && ++m_seen == stopAfter)
-            TestRun().setSlotActive(slot, false);
+            (run ? *run : TestRun()).setSlotActive(slot, false);
         return 0;
     }
     std::mutex m_mutex;
