@@ -253,9 +253,9 @@ TEST_F(NetworkTest, NoReplyNoRouteOrUnknownHostIsAnError)
     const std::string why = inPrivateNetwork(true, [&] {
         std::ofstream("/proc/sys/net/ipv4/icmp_echo_ignore_all") << "1\n";
         EXPECT_TRUE(runUntil([&](pthread_t t) {
-            if (pthread_kill(t, SIGUSR1) != 0 || errors() < 1)
+            if (pthread_kill(t, SIGUSR1) != 0 || errors() < 1 || live().packets_sent < 2)
                 return false;
-            std::this_thread::sleep_for(100ms); // into the next request's wait
+            std::this_thread::sleep_for(100ms); // into the second request's wait
             stopAt = std::chrono::steady_clock::now();
             return true;
         }));
