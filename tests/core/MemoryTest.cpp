@@ -323,7 +323,8 @@ TEST_F(MemoryRun, WithoutRootOrUnderALockLimitRaisesItsErrorOnce)
             if (limited) {
                 const pthread_t t = startThread(true);
                 const std::tuple<std::uint32_t, std::uint32_t, long, std::uint64_t> now {
-                    resultfile.results[kSlot].errors, resultfile.results[kSlot].last_error, lockedKiB(), live().testRam
+                    relaxedLoad(resultfile.results[kSlot].errors), relaxedLoad(resultfile.results[kSlot].last_error),
+                    lockedKiB(), live().testRam
                 };
                 // The first lock failure only retries.
                 EXPECT_EQ(std::tuple(std::get<0>(now), std::get<3>(now)), std::tuple(c.code ? 1u : 0u, second));
