@@ -5,7 +5,7 @@
 // test's pauses (3 microseconds a batch, 3 ms every 5000 batches) are part of
 // its design, so the ratio shows what they and the locking cost.
 #include "CTest_2DGraphics.h"
-#include "ProcessRun.h"
+#include "BenchRun.h"
 #include "CTest_Math.h"
 #include "ConfigRecord.h"
 #include "TestSlots.h"
@@ -18,17 +18,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <thread>
-
-namespace {
-
-// The one run of this benchmark; its threads may outlive main's scopes.
-ProcessRun& benchProcess()
-{
-    static ProcessRun* const process = new ProcessRun;
-    return *process;
-}
-
-} // namespace
 
 namespace {
 

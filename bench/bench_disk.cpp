@@ -9,7 +9,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Disk.h"
-#include "ProcessRun.h"
+#include "BenchRun.h"
 #include "ConfigRecord.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -27,17 +27,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-// The one run of this benchmark; its threads may outlive main's scopes.
-ProcessRun& benchProcess()
-{
-    static ProcessRun* const process = new ProcessRun;
-    return *process;
-}
-
-} // namespace
 
 namespace {
 

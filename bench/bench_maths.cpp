@@ -8,7 +8,7 @@
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "ResultRecord.h"
-#include "ProcessRun.h"
+#include "BenchRun.h"
 #include "Startup.h"
 #include "TestSlots.h"
 
@@ -21,17 +21,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-// The one run of this benchmark; its threads may outlive main's scopes.
-ProcessRun& benchProcess()
-{
-    static ProcessRun* const process = new ProcessRun;
-    return *process;
-}
-
-} // namespace
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Memory.h"
-#include "ProcessRun.h"
+#include "BenchRun.h"
 #include "ConfigRecord.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -29,17 +29,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-// The one run of this benchmark; its threads may outlive main's scopes.
-ProcessRun& benchProcess()
-{
-    static ProcessRun* const process = new ProcessRun;
-    return *process;
-}
-
-} // namespace
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "AtomicField.h"
 #include "CLogger.h"
 #include "CTest_Network.h"
-#include "ProcessRun.h"
+#include "BenchRun.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "ResultRecord.h"
@@ -24,17 +24,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-
-// The one run of this benchmark; its threads may outlive main's scopes.
-ProcessRun& benchProcess()
-{
-    static ProcessRun* const process = new ProcessRun;
-    return *process;
-}
-
-} // namespace
 
 extern char** environ;
 

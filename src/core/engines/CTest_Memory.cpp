@@ -388,7 +388,8 @@ CTest_Mem::Alloc CTest_Mem::sizeAndAllocate(std::uint64_t freeRam, float fractio
 
     std::uint64_t sizes[kMaxChunks];
     bool truncated = false;
-    m_plannedChunks = static_cast<std::uint32_t>(PlanChunks(testRam, settings().chunkSize, sizes, &truncated));
+    m_chunkSize = settings().chunkSize;
+    m_plannedChunks = static_cast<std::uint32_t>(PlanChunks(testRam, m_chunkSize, sizes, &truncated));
     if (truncated) {
         std::snprintf(line, sizeof line, "We have reached the maximum number of memory chunks allowed = %llu\n",
             static_cast<unsigned long long>(kMaxChunks));
@@ -544,7 +545,7 @@ void CTest_Mem::updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std
 {
     if (totalSize == 0)
         return;
-    const float part = static_cast<float>(chunkIndex * settings().chunkSize + done);
+    const float part = static_cast<float>(chunkIndex * m_chunkSize + done);
     const float percent = part / static_cast<float>(totalSize) * 100.0f;
     m_live.progress = percent >= 100.0f ? 100 : static_cast<std::int32_t>(percent);
 }

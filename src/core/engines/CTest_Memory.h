@@ -169,6 +169,9 @@ private:
     MemoryLive& m_live;
     std::uint32_t m_numChunks = 0;
     std::uint32_t m_plannedChunks = 0;
+    // The chunk size the buffer was planned with; the progress of the passes
+    // counts in it.
+    std::uint64_t m_chunkSize = 0;
     Chunk m_chunks[kMaxChunks];
     bool m_pageAlign = false;
     // One 256-byte period of the pattern from a block's first byte; every
