@@ -18,11 +18,7 @@ using std::to_string;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kTotal = 2516582; // 1 MiB + 1 MiB + 419,430: no multiple of either checkpoint distance
 constexpr int kSlot = kSlotMemory;
-
-std::string hex(const void* p)
-{
-    return ::testing::PrintToString(p); // as %p prints it
-}
+const auto hex = [](const void* p) { return ::testing::PrintToString(p); }; // as %p prints it
 
 // Locked memory of this process, from the kernel's own accounting.
 long lockedKiB()
