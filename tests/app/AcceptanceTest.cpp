@@ -55,17 +55,6 @@ protected:
             && desktop.waitUntilGone(kPreRunWarning, 10);
     }
 
-    // File > Save Test Log as `name`, the format switched to HTML (Down on
-    // the checked radio button two tabs on).
-    bool saveTestLogAsHtml(const std::string& name)
-    {
-        if (!desktop.chooseMenu(main, kFileMenu, 1))
-            return false;
-        const std::string dialog = desktop.waitForWindow(kSaveDialog, 10);
-        return desktop.keys(dialog, "key ctrl+a type '" + name + "'") && desktop.keys(dialog, "key Tab Tab Down")
-            && desktop.keys(dialog, "key Return") && desktop.waitUntilGone(kSaveDialog, 10);
-    }
-
     ProgramDir prog;
     Desktop desktop;
     std::string main;
@@ -255,7 +244,12 @@ TEST_F(DiscAcceptance, EveryTestPassesAndTheResultsCanBeCopiedAndSaved)
 
     // Save Test Log, switched to HTML: the name typed with .log turns into
     // .html, and the page holds the three blocks.
-    ASSERT_TRUE(saveTestLogAsHtml(prog.dir.file("bench-report.log")));
+    // The format is switched by Down on the checked radio button two tabs on.
+    ASSERT_TRUE(desktop.chooseMenu(main, kFileMenu, 1));
+    const std::string dialog = desktop.waitForWindow(kSaveDialog, 10);
+    ASSERT_TRUE(desktop.keys(dialog, "key ctrl+a type '" + prog.dir.file("bench-report.log") + "'")
+        && desktop.keys(dialog, "key Tab Tab Down") && desktop.keys(dialog, "key Return"));
+    ASSERT_TRUE(desktop.waitUntilGone(kSaveDialog, 10));
     EXPECT_FALSE(FileExists(prog.dir.file("bench-report.log")));
     const std::string saved = ReadFile(prog.dir.file("bench-report.html"));
     for (const char* block : { "<html>", "SYSTEM INFORMATION", "DETAILED EVENT LOG", "Test run stopped",
