@@ -160,12 +160,10 @@ protected:
     int insertDisc()
     {
         const std::string files = prog.dir.file("disc"), iso = prog.dir.file("disc.iso");
-        if (std::system(
-                ("cd '" + prog.dir.path() + "' && ./kvx-make-refdisc --files 1 --no-iso '" + files + "' >/dev/null")
-                    .c_str())
+        if (std::system(("cd '" + prog.dir.path() + "' && ./kvx-make-refdisc --files 1 --no-iso '" + files
+                + "' >/dev/null && xorriso -as mkisofs -quiet -o '" + iso + "' '" + files + "' 2>/dev/null")
+                            .c_str())
             != 0)
-            return -1;
-        if (std::system(("xorriso -as mkisofs -quiet -o '" + iso + "' '" + files + "' 2>/dev/null").c_str()) != 0)
             return -1;
         const std::string at = "/media/cdrom-kvxaccept" + std::to_string(::getpid());
         m_disc = std::make_unique<FuseIsoMount>(iso, at);
