@@ -44,6 +44,8 @@ protected:
         gLogger = nullptr;
     }
     int saved[3] { 2, 3, 4 };
+    TempDir dir;
+    RecordingSink sink;
 };
 
 // The dominant colour of an item's icon: 'g', 'a' (amber) or 'r'.
@@ -113,7 +115,6 @@ using SaveDialog = WithLogger;
 
 TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
 {
-    TempDir dir;
     std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dir.path().c_str());
     std::strcpy(testconfig.log_file_name, "night.run.txt");
     std::strcpy(testconfig.log_prefix, "bay3_");
@@ -157,7 +158,6 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
 
 TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
 {
-    TempDir dir;
     gLogger->AddLine("marker line", 1, 0, nullptr, 1);
     gLogger->AddLine("later line", 1, 0, nullptr, 1);
     Window_SaveTestLog dialog;
@@ -184,7 +184,6 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     // An existing file: Cancel keeps it as it was and the dialog open.
     const std::string path = dir.file("keep.log");
     WriteFile(path, "precious");
-    RecordingSink sink;
     sink.answers = { 1 };
     dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kText);
     dialog.show();
@@ -223,7 +222,6 @@ protected:
 
 TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
 {
-    TempDir dir;
     ScriptedBrowse dialog;
     dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kHtml);
     const QString before = dialog.fileName();
@@ -237,7 +235,6 @@ TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
     EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
 
     WriteFile(dir.file("old.log"), "x");
-    RecordingSink sink;
     sink.answers = { 1 }; // No
     dialog.answer = QString::fromStdString(dir.file("old.log"));
     dialog.slotBrowse();

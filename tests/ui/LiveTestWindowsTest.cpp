@@ -10,7 +10,6 @@
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
 #include "LiveTestWindow.h"
-#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
@@ -78,6 +77,7 @@ protected:
         LiveTestWindow::SetClockForTests(testClock);
     }
     void TearDown() override { LiveTestWindow::SetClockForTests(nullptr); }
+    ::Run run;
 };
 
 TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
@@ -100,11 +100,11 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
 {
     testconfig.serial_port_mode[1] = testconfig.serial_port_mode[2] = 1;
     testconfig.serial_baud_index = 6;
-    SerialLive& live = TestContext().run.live<SerialLive>(kSlotSerialFirst + 1);
-    SerialLive& other = TestContext().run.live<SerialLive>(kSlotSerialFirst + 2);
+    SerialLive& live = run.live<SerialLive>(kSlotSerialFirst + 1);
+    SerialLive& other = run.live<SerialLive>(kSlotSerialFirst + 2);
     live.dis_bytes_received = 12345; // left from an earlier run
     other.dis_bytes_received = 777; // another port already counting
-    TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 1);
+    TestWindow_SerialPort w(run, "Serial Port", kSlotSerialFirst + 1);
     EXPECT_EQ(w.windowTitle(), "Serial Port : ttyS1");
     EXPECT_EQ(live.dis_bytes_received.load() * 1000 + other.dis_bytes_received.load(), 777u);
 
@@ -168,11 +168,11 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
 
 TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
 {
-    ParallelLive& live = TestContext().run.live<ParallelLive>(kSlotParallel);
+    ParallelLive& live = run.live<ParallelLive>(kSlotParallel);
     testconfig.parallel_port_number = 1;
     live.dis_bytes_received[1] = 5000000; // left from an earlier run
     live.io_port = 0x278;
-    TestWindow_ParallelPort w(TestContext().run, "Parallel Port", kSlotParallel);
+    TestWindow_ParallelPort w(run, "Parallel Port", kSlotParallel);
     EXPECT_EQ(w.windowTitle(), "Parallel Port : lp1");
     EXPECT_EQ(text(&w, "textLabel_ParallelPort_ParallelPort"), "lp1 (Address: 278)");
 
@@ -200,11 +200,10 @@ TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
 
 TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
 {
-    ProcessRun process;
-    MathLive& live = process.run.live<MathLive>(kSlotMaths);
+    MathLive& live = run.live<MathLive>(kSlotMaths);
     live.mtrTestResults[0][kMathIntAdd] = 3 * 1048576ull, live.mtrTestResults[1][kMathIntAdd] = 1048576ull;
     live.mtrTestResults[1][kMathFloatDiv] = 524288ull;
-    TestWindow_Math w(process.run, "CPU - Maths", kSlotMaths);
+    TestWindow_Math w(run, "CPU - Maths", kSlotMaths);
     live.mtrTestResults[2][kMathFloatMul] = 10 * 1048576ull; // seen at the next refresh
     w.UpdateWindow();
     for (auto [label, shown] : { std::pair { "Addition_Executed", "4.00" }, { "Addition_Verified", "4.00" },
@@ -215,12 +214,11 @@ TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
 
 TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
 {
-    ProcessRun process;
-    MemoryLive& live = process.run.live<MemoryLive>(kSlotMemory);
+    MemoryLive& live = run.live<MemoryLive>(kSlotMemory);
     live.status = 1, live.progress = 40, live.bufferPattern = 2, live.totalPhysicalRam = 8ull << 30;
     live.testRam = 3ull << 29, live.opcountWrite = 3ull << 20, live.opcountRead = 1ull << 19;
     relaxedStore(resultfile.results[kSlotMemory].cycles, 6u);
-    TestWindow w(process.run, "Memory (RAM)", kSlotMemory);
+    TestWindow w(run, "Memory (RAM)", kSlotMemory);
     auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
     for (auto [label, shown] : { std::pair { "textLabelCycleCount", "Cycle 6:" }, { "textLabelStatus", "Writing" },
              { "textLabelPatternAbbrevText", "Binary 2 (01010101)" }, { "textLabelTotalMemoryCount", "8192.00 MBytes" },
@@ -233,7 +231,7 @@ TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
     EXPECT_EQ(std::pair(text(&w, "textLabelStatus"), bar->palette().color(QPalette::Highlight)),
         std::pair(QString("Verifying"), QColor(0, 255, 0)));
     resultfile.results[kSlotMaths].cycles = 9; // another slot's plain window: its cycle line only
-    TestWindow other(process.run, "CPU - Maths", kSlotMaths);
+    TestWindow other(run, "CPU - Maths", kSlotMaths);
     EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
     EXPECT_TRUE(hidden(&other, "progressBar") && hidden(&other, "textLabelStatus"));
 }
@@ -266,7 +264,6 @@ protected:
         auto* b = findChildOrFail<QProgressBar>(w, name);
         return QString::asprintf("%d%% #%06x", b->value(), b->palette().color(QPalette::Highlight).rgb() & 0xFFFFFF);
     }
-    ::Run run;
     DiskLive& live = run.live<DiskLive>(kSlot);
 };
 
@@ -362,7 +359,6 @@ TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
 {
     std::strcpy(testconfig.network_address[1], "192.168.7.9");
     const int slot = kSlotNetworkFirst + 1;
-    ::Run run;
     NetworkLive& live = run.live<NetworkLive>(slot);
     TestWindow_Network w(run, "Network", slot);
     EXPECT_EQ(std::tuple(w.windowTitle(), text(&w, "textLabelFlowRate"), text(&w, "textLabelErrors")),
@@ -397,10 +393,10 @@ TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
     gNumMMDevices = 3;
     std::strcpy(gMultimediaStructPtr[2].alias, "DVD-RW (sr0)");
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
-    CdDvdLive& live = TestContext().run.live<CdDvdLive>(kSlotCdFirst + 2);
-    live.clear();
+    CdDvdLive& live = run.live<CdDvdLive>(kSlotCdFirst + 2);
+    live.clear(); // as the test starts its drive
     live.setUpdateStartTime(gNow);
-    TestWindow_CDROM w(TestContext().run, "CD/DVD", kSlotCdFirst + 2);
+    TestWindow_CDROM w(run, "CD/DVD", kSlotCdFirst + 2);
     EXPECT_EQ(w.windowTitle(), "CD/DVD: DVD-RW (sr0)");
     EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files");
     EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.00MB/s 0x") << "empty until data arrives";
@@ -439,7 +435,6 @@ TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
                   text(&w, "textLabel_CDROM_FilesScanned")),
         std::tuple(
             QString("Drive status:"), QString("Current track:"), QString("Total tracks:"), QString("3"), QString("9")));
-    live.clear();
     gNumMMDevices = 0;
 }
 
@@ -500,7 +495,7 @@ TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
     };
     QWidget owner;
     for (const auto& c : cases) {
-        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(TestContext().run, c.slot, SlotName(c.slot), &owner));
+        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(run, c.slot, SlotName(c.slot), &owner));
         ASSERT_TRUE(w) << c.slot;
         EXPECT_STREQ(w->metaObject()->className(), c.className);
         EXPECT_EQ(w->windowTitle(), c.caption);
@@ -510,7 +505,7 @@ TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
         EXPECT_EQ(w->minimumSize(), w->maximumSize()) << c.className;
     }
     for (int slot : { 0, int(kSlot2D), int(kSlot3D), int(kSlotDiskGroup), int(kSlotCdGroup), int(kSlotSerialGroup) })
-        EXPECT_EQ(CreateTestWindow(TestContext().run, slot, SlotName(slot), &owner), nullptr) << slot;
+        EXPECT_EQ(CreateTestWindow(run, slot, SlotName(slot), &owner), nullptr) << slot;
 }
 
 } // namespace
