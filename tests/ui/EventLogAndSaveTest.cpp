@@ -20,9 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
-
-#include <sys/stat.h>
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include "TestPreference.h"
 
 #include "CLogger.h"
-#include "ConfigFile.h"
 #include "QtTestUtils.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -19,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
