@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -138,19 +139,16 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
     EXPECT_TRUE(html->isChecked());
     // Each switch puts the format's extension in place of the file name's
     // own; a dot in a folder stays.
-    const struct {
-        const char* before;
-        QRadioButton* button;
-        const char* after;
-    } cases[] = { { "/tmp/results.log", text, "/tmp/results.log" }, { "/tmp/results.log", html, "/tmp/results.html" },
-        { "/tmp/plain", text, "/tmp/plain.log" }, { "/home/john.doe/report", html, "/home/john.doe/report.html" },
-        { "/home/john.doe/report", text, "/home/john.doe/report.log" } };
-    for (const auto& c : cases) {
-        name->setText(c.before);
-        (c.button == html ? text : html)->click();
-        name->setText(c.before);
-        c.button->click();
-        EXPECT_EQ(name->text().toStdString(), c.after);
+    const std::tuple<const char*, QRadioButton*, const char*> cases[]
+        = { { "/tmp/results.log", text, "/tmp/results.log" }, { "/tmp/results.log", html, "/tmp/results.html" },
+              { "/tmp/plain", text, "/tmp/plain.log" }, { "/home/john.doe/report", html, "/home/john.doe/report.html" },
+              { "/home/john.doe/report", text, "/home/john.doe/report.log" } };
+    for (const auto& [before, button, after] : cases) {
+        name->setText(before);
+        (button == html ? text : html)->click();
+        name->setText(before);
+        button->click();
+        EXPECT_EQ(name->text().toStdString(), after);
     }
     EXPECT_EQ(dialog.format(), Window_SaveTestLog::kText);
 }

@@ -31,6 +31,7 @@
 
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -79,18 +80,15 @@ protected:
 
 TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
 {
-    const struct {
-        timeval start, end;
-        long double ms;
-    } cases[] = {
+    const std::tuple<timeval, timeval, long double> cases[] = {
         { { 10, 900000 }, { 12, 400000 }, 1500.0L }, // microseconds borrowed from the seconds
         { { 10, 100000 }, { 10, 101500 }, 1.5L },
         { { 10, 400000 }, { 10, 300000 }, 0.0L },
         { { 12, 0 }, { 10, 999999 }, 0.0L },
     };
-    for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&c.start, &c.end)), static_cast<double>(c.ms))
-            << c.start.tv_sec << "." << c.start.tv_usec << " -> " << c.end.tv_sec << "." << c.end.tv_usec;
+    for (const auto& [start, end, ms] : cases)
+        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&start, &end)), static_cast<double>(ms))
+            << start.tv_sec << "." << start.tv_usec << " -> " << end.tv_sec << "." << end.tv_usec;
 }
 
 TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOnly)
@@ -453,11 +451,7 @@ TEST(LiveWindowEvents, RefreshedOnPaintWithoutRepaintingForEver)
 TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
 {
     testconfig.parallel_port_number = 2;
-    const struct {
-        int slot;
-        const char* className;
-        const char* caption;
-    } cases[] = {
+    const std::tuple<int, const char*, const char*> cases[] = {
         { kSlotMaths, "TestWindow_Math", "CPU - Maths" },
         { kSlotMemory, "TestWindow", "Memory (RAM)" },
         { kSlotCdFirst + 19, "TestWindow_CDROM", "CD/DVD: " },
@@ -465,15 +459,15 @@ TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
         { kSlotSerialFirst + 63, "TestWindow_SerialPort", "Serial Port : ttyS63" },
     };
     QWidget owner;
-    for (const auto& c : cases) {
-        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(run, c.slot, SlotName(c.slot), &owner));
-        ASSERT_TRUE(w) << c.slot;
-        EXPECT_STREQ(w->metaObject()->className(), c.className);
-        EXPECT_EQ(w->windowTitle(), c.caption);
-        EXPECT_EQ(w->slot(), c.slot);
+    for (const auto& [slot, className, caption] : cases) {
+        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(run, slot, SlotName(slot), &owner));
+        ASSERT_TRUE(w) << slot;
+        EXPECT_STREQ(w->metaObject()->className(), className);
+        EXPECT_EQ(w->windowTitle(), caption);
+        EXPECT_EQ(w->slot(), slot);
         EXPECT_TRUE(w->isWindow()) << "a window of its own beside the main window";
-        EXPECT_FALSE(w->windowIcon().isNull()) << c.className;
-        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << c.className;
+        EXPECT_FALSE(w->windowIcon().isNull()) << className;
+        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << className;
     }
     for (int slot : { 0, int(kSlot2D), int(kSlot3D), int(kSlotDiskGroup), int(kSlotCdGroup), int(kSlotSerialGroup) })
         EXPECT_EQ(CreateTestWindow(run, slot, SlotName(slot), &owner), nullptr) << slot;
