@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <grp.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -58,6 +59,9 @@ inline std::size_t Occurrences(const std::string& text, const std::string& what)
 struct Launch {
     std::vector<std::string> args;
     std::vector<std::string> env; // NAME=value added, -NAME removed
+    std::string program = "./kalvextest";
+    uid_t uid = 0; // with `gid`: the user running it, when not 0
+    gid_t gid = 0;
 };
 
 #ifdef KVX_BIN_DIR
@@ -83,11 +87,15 @@ public:
                 e[0] == '-' ? ::unsetenv(e.c_str() + 1) : ::putenv(const_cast<char*>(e.c_str()));
             std::freopen("out.txt", "w", stdout);
             ::dup2(::fileno(stdout), 2);
-            std::vector<char*> argv { const_cast<char*>("./kalvextest") };
+            if (launch.uid != 0
+                && (::setgroups(1, &launch.gid) != 0 || ::setresgid(launch.gid, launch.gid, launch.gid) != 0
+                    || ::setresuid(launch.uid, launch.uid, launch.uid) != 0))
+                ::_exit(126);
+            std::vector<char*> argv { const_cast<char*>(launch.program.c_str()) };
             for (const auto& a : launch.args)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            ::execv("./kalvextest", argv.data());
+            ::execvp(launch.program.c_str(), argv.data());
             ::_exit(127);
         }
         return pid;
