@@ -1,5 +1,4 @@
 #include "CLogger.h"
-#include "ConfigFile.h"
 #include "ErrorClassification.h"
 #include "NullEngine.h"
 #include "ResultRecord.h"

@@ -296,20 +296,13 @@ TEST_F(Warning, DrivesPlugsAndDiscs)
 
 // Null engine threads started on a run of the test's own, as a tool starts
 // them: on the slot's record, outside a run's generations.
-class ThreadProtocol : public ::testing::Test {
+class ThreadProtocol : public RunControl {
 protected:
     static constexpr int kSlot = kSlotMemory;
     ProcessRun p;
     ::Run& run = p.run;
     std::vector<pthread_t> threads;
 
-    void SetUp() override
-    {
-        std::memset(&resultfile, 0, sizeof resultfile);
-        ResetNullScript();
-        gLogger = new CLogger("dummyStr");
-    }
-    void TearDown() override { delete gLogger, gLogger = nullptr; }
     void start(int slot, int count = 1)
     {
         run.threadData[slot].test_id = slot;

@@ -18,7 +18,6 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
