@@ -249,25 +249,20 @@ void selectSerial(const std::vector<int>& ports)
     }
 }
 
-TEST_F(Warning, SerialPortsFormOneSentence)
+// The notes after the warning for serial ports in loop-back mode (one
+// sentence), then drives, plugs and discs, then the warning alone.
+TEST_F(Warning, NotesForWhatTheSelectedTestsNeed)
 {
-    const std::pair<std::vector<int>, std::string> cases[] = {
-        { { 0, 1, 3 }, "s ttyS0, ttyS1 and ttyS3\n" },
-        { { 2 }, " ttyS2\n" },
-        { { 0, 1, 2, 3, 4, 5 }, "s ttyS0, ttyS1, ttyS2, ttyS3,\nttyS4 and ttyS5\n" },
-        { { 0, 1, 2, 3, 4 }, "s ttyS0, ttyS1, ttyS2, ttyS3,\nand ttyS4\n" },
-    };
-    for (const auto& [ports, end] : cases) {
+    std::string text;
+    for (const std::vector<int>& ports :
+        std::vector<std::vector<int>> { { 0, 1, 3 }, { 2 }, { 0, 1, 2, 3, 4, 5 }, { 0, 1, 2, 3, 4 }, { 7 } }) {
         selectSerial(ports);
-        EXPECT_EQ(warningTail(), "\n* Please check there is a serial loop back plug in the COM port" + end);
+        testconfig.serial_port_mode[7] = 2; // detect only: no plug needed
+        text += "== serial ports";
+        for (int port : ports)
+            text += " " + std::to_string(port);
+        text += "\n" + warningTail();
     }
-    selectSerial({ 7 });
-    testconfig.serial_port_mode[7] = 2; // detect only: no plug needed
-    EXPECT_EQ(warningTail(), "");
-}
-
-TEST_F(Warning, DrivesPlugsAndDiscs)
-{
     testconfig.test_enabled[kSlotCdGroup] = 1;
     testconfig.test_enabled[kSlotCdFirst] = 1;
     testconfig.cd_test_mode[0] = 3;
@@ -280,18 +275,12 @@ TEST_F(Warning, DrivesPlugsAndDiscs)
     testconfig.test_enabled[kSlotDiskGroup] = 1;
     testconfig.test_enabled[kSlotDiskFirst] = 1;
     std::strcpy(gFileSystemStructPtr[0].name, "/dev/floppy0");
-    EXPECT_EQ(warningTail(),
-        "\n* Please ensure a blank formatted floppy disk is in the floppy drive\n"
-        "\n* Please ensure that a Veltrane Test CD/DVD is in CD/DVD Drive /media/cdrom:\n"
-        "\n* Please ensure a Music CD is in CD Drive /media/cdrom1:\n"
-        "\n* Please check there is a parallel loop back plug in the parallel port lp2\n");
+    text += "== drives, plugs and discs\n" + warningTail();
     testconfig.parallel_test_mode = 1;
     testconfig.test_enabled[kSlotCdGroup] = 0;
     std::strcpy(gFileSystemStructPtr[0].name, "/dev/sda1");
-    EXPECT_EQ(PreRunWarningText(TestContext()),
-        "Warning: You are about to start a series of tests that is designed\nto test the reliability of your "
-        "computer hardware. To avoid data\nloss due to unreliabe hardware, please ensure you have adequate\n"
-        "backups of your data before running these tests.\n(see the Online Help for more information).\n");
+    text += "== nothing to prepare\n" + PreRunWarningText(TestContext());
+    EXPECT_EQ(GoldenFile(KVX_SOURCE_DIR "/tests/data/prerun_warnings.txt", text), text);
 }
 
 // Null engine threads started on a run of the test's own, as a tool starts
