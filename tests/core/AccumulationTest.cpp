@@ -195,6 +195,47 @@ TEST_F(Accumulation, ShortOrMissingMachineIdAndRecordFiles)
     EXPECT_EQ(ReadFile(dir.file("s.bin")).size(), 200u);
 }
 
+// The machine identity stays as edited when its file cannot be written.
+TEST_F(Accumulation, UnwritableMachineIdDirectorySaysWhereAndKeepsValues)
+{
+    RecordingSink sink;
+    SetMachineId("T", "S", "N");
+    const std::string missing = dir.file("no/such/dir");
+    EXPECT_NE(save_machineid(missing.c_str()), 0);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Warning);
+    EXPECT_EQ(sink.boxes[0].text,
+        "Could not save default machine ID to disk in file\n" + missing
+            + "/machineid.dat\nCheck the directory exists then\nCheck that you have write "
+              "access to this file & directory.\n");
+    EXPECT_STREQ(resultfile.machine_type, "T");
+}
+
+// A known run added to accumulated results and saved, as the golden file
+// has it.
+TEST_F(Accumulation, KnownRunIsSavedByteForByte)
+{
+    testconfig = ValidConfig();
+    testconfig.pretest_log_mode = 1;
+    std::strcpy(resultfile.machine_type, "Tower");
+    std::strcpy(resultfile.notes, "new fan");
+    resultfile.accum_results[kSlotMaths] = { 5, 0, 1, 30, 12345678 };
+    resultfile.results[kSlotMaths] = { 2, 0, 2, 17, 1000 };
+    resultfile.results[kSlotDiskFirst] = { 3, 0, 0, 0, 2000 };
+    resultfile.accum_classes[kSlotMaths] = { 4, 3, 2, 1 };
+    resultfile.classes[kSlotMaths] = { 1, 1, 1, 1 };
+    resultfile.accum_start_time = 1772700000;
+    resultfile.accum_stop_time = 1772703600;
+    resultfile.accum_duration = 3600;
+    resultfile.run_start_time = 1772790000;
+    resultfile.run_stop_time = 1772794931;
+    resultfile.error_occurrences[17] = 2;
+    std::strcpy(resultfile.first_occurrence[17], "CRITICAL   : 2026-03-06 10:10:00, Maths");
+    accumulate();
+    const std::string saved = ReadFile(dir.file(".accum_result.cfg"));
+    EXPECT_TRUE(GoldenFile(KVX_SOURCE_DIR "/tests/data/accum_result.cfg", saved) == saved);
+}
+
 // Each line of tests/data/classification-files.txt made again from the
 // file content it starts with.
 TEST_F(Accumulation, ClassificationFilesReadValidLinesAndStopAtTheFirstBadOne)

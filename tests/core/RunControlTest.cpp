@@ -155,22 +155,27 @@ TEST_F(RunControl, StopBeforeTheThreadIsUpIsKept)
     StopRun(ctx, observer, false, 1);
 }
 
-// The null engine's own slot and stop limit: a stop gives up on a test that
-// hangs after about that limit.
-TEST_F(RunControl, NullEngineStopGivesUpAfterItsOwnLimit)
+// The null engine's own slot, thread entry and stop limit: a stop waits for
+// a test that ends, and gives up on one that hangs after about the limit.
+TEST_F(RunControl, NullEngineRunsWhenSelectedAndStopsWithinItsLimit)
 {
     const int slot = kNullEngine.firstSlot;
     testconfig.test_enabled[slot] = 1;
-    gNullScript.hangMs = 2 * kNullEngine.stopLimitMs;
-    ASSERT_EQ(StartRun(ctx, observer), 1);
-    EXPECT_EQ(observer.started, std::vector<int> { slot });
-    ASSERT_TRUE(waitFor([&] { return ops(slot) == 1; }));
-    const auto t0 = std::chrono::steady_clock::now();
-    StopRun(ctx, observer, false, 1);
-    const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_TRUE(AnyTestThreadAlive(run));
-    EXPECT_GE(took, std::chrono::milliseconds(kNullEngine.stopLimitMs));
-    EXPECT_LT(took, std::chrono::milliseconds(kNullEngine.stopLimitMs + 900));
+    for (int hangMs : { 0, 2 * kNullEngine.stopLimitMs }) {
+        SCOPED_TRACE(hangMs);
+        gNullScript.hangMs = hangMs;
+        observer.started.clear();
+        ASSERT_EQ(StartRun(ctx, observer), 1);
+        EXPECT_EQ(observer.started, std::vector<int> { slot });
+        ASSERT_TRUE(waitFor([&] { return ops(slot) >= 2 || (hangMs && ops(slot) == 1); }));
+        const auto t0 = std::chrono::steady_clock::now();
+        StopRun(ctx, observer, false, 1);
+        const auto took = std::chrono::steady_clock::now() - t0;
+        EXPECT_EQ(AnyTestThreadAlive(run), hangMs != 0);
+        EXPECT_GE(took, std::chrono::milliseconds(hangMs ? kNullEngine.stopLimitMs : 0));
+        EXPECT_LT(took, std::chrono::milliseconds(kNullEngine.stopLimitMs + 900));
+        ASSERT_TRUE(waitFor([&] { return !AnyTestThreadAlive(run); }));
+    }
 }
 
 TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
@@ -202,6 +207,9 @@ TEST_F(RunControl, AbandonedThreadLeavesTheNextRunAlone)
     EXPECT_TRUE(run.slotActive(kSlotMemory)) << "the old thread's exit must not stop the new one";
     EXPECT_EQ(relaxedLoad(run.threadData[kSlotMemory].running), 1);
     EXPECT_EQ(relaxedLoad(resultfile.results[kSlotMemory].errors), 0u) << "the old run's find is not the new run's";
+    const auto counted = cycles(kSlotMemory);
+    EXPECT_TRUE(waitFor([&] { return cycles(kSlotMemory) > counted; })) << "still counting";
+    EXPECT_EQ(gNullScript.watchMostAlive.load(), 1) << "the new engine waited for the old one to let go";
     StopRun(ctx, observer, false, 2);
     EXPECT_FALSE(AnyTestThreadAlive(run));
     EXPECT_EQ(run.testsRunning.load(), 0);
