@@ -71,9 +71,15 @@ class ProgramDir {
 public:
     ProgramDir()
     {
-        for (const auto& e : std::filesystem::directory_iterator(KVX_BIN_DIR))
-            if (e.is_regular_file())
-                std::filesystem::copy_file(e.path(), std::filesystem::path(dir.path()) / e.path().filename());
+        // What the build put there, not what a run by hand left behind.
+        namespace fs = std::filesystem;
+        for (const auto& e : fs::directory_iterator(KVX_BIN_DIR)) {
+            const std::string name = e.path().filename().string();
+            const bool shipped = (e.status().permissions() & fs::perms::owner_exec) != fs::perms::none
+                || name == "KVXErrorClassification.txt" || name == "kvxhelp.pdf";
+            if (e.is_regular_file() && shipped)
+                fs::copy_file(e.path(), fs::path(dir.path()) / name);
+        }
     }
     ~ProgramDir() { stop(); }
 
