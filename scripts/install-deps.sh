@@ -28,6 +28,8 @@ packages=(
   xorriso
   # benchmark yardsticks
   iputils-ping
+  # the fleet burn-in playbook, run against this machine by a test
+  ansible-core
 )
 
 missing=()
