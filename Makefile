@@ -42,9 +42,10 @@ test: lint-platform lint-slots format-check fuzz sanitize-asan sanitize-tsan che
 # The shipped program carries no test double.
 SHIPPED_FORBIDDEN = ScriptedCdDrive|FakeModemSerialLine|ParallelPortModel|NullEngine|kNullEngine
 check-shipped: build
-	@nm -C $(BUILD)/bin/kalvextest >$(BUILD)/kalvextest.nm
-	@! grep -E '$(SHIPPED_FORBIDDEN)' $(BUILD)/kalvextest.nm \
-	  || { echo "test doubles linked into $(BUILD)/bin/kalvextest"; exit 1; }
+	@for p in kalvextest kalvextest-cli; do \
+	  nm -C $(BUILD)/bin/$$p >$(BUILD)/$$p.nm; \
+	  ! grep -E '$(SHIPPED_FORBIDDEN)' $(BUILD)/$$p.nm || { echo "test doubles linked into $(BUILD)/bin/$$p"; exit 1; }; \
+	done
 
 # Core and engine tests again under ASan+UBSan, then under TSan.
 sanitize-asan: deps

@@ -26,6 +26,8 @@ packages=(
   e2fsprogs xfsprogs fuseiso iproute2 libcap2-bin util-linux
   # reference CD/DVD images (the disc maker writes one when it is there)
   xorriso
+  # the JSON report's schema check
+  python3-jsonschema
   # benchmark yardsticks
   iputils-ping
   # the fleet burn-in playbook, run against this machine by a test

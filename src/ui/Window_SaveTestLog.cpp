@@ -6,6 +6,7 @@
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
+#include "MachineReports.h"
 #include "MessageBox.h"
 #include "Startup.h"
 #include "WindowTiler.h"
@@ -153,19 +154,8 @@ int Window_SaveTestLog::fileSaveTestLog(int format, const char* path)
         DPrintf("%s[%d]: fopen: strerror(%d):%s\n", __func__, __LINE__, err, std::strerror(err));
         return err;
     }
-    if (gLogger) {
-        if (format == kHtml) {
-            WriteHTMLPageHead(file);
-            gLogger->WriteHTMLSystemInfoToFile(file);
-            gLogger->WriteHTMLLog(file);
-            gLogger->savehtmlresultsummary(file);
-            WriteHTMLPageFoot(file);
-        } else {
-            gLogger->WriteSystemInfoToFile(file);
-            gLogger->WriteASCIILog(file);
-            gLogger->saveasciiresultsummary(file, true);
-        }
-    }
+    if (gLogger)
+        WriteTestLogReport(*gLogger, file, format == kHtml);
     std::fflush(file);
     const int writeError = std::ferror(file) ? errno : 0;
     std::rewind(file);

@@ -27,27 +27,24 @@ QList<LiveTestWindow*> liveWindows(QWidget* app)
     return windows;
 }
 
-TEST(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
+class LiveWindowsRun : public AppTest { };
+
+TEST_F(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "the memory and network tests need root";
-    TempDir dir;
-    RecordingSink sink;
     ScopedEnv smallMemory("_KVX_MAX_TEST_RAM_MB_", "8");
-    WriteStartConfig(dir, [](_testconfig& c) {
+    start([](_testconfig& c) {
         std::memset(c.test_enabled, 0, sizeof c.test_enabled);
-        for (int slot :
-            { int(kSlotMaths), int(kSlotMemory), int(kSlotParallel), int(kSlotNetworkFirst), int(kSlotNetworkGroup) })
-            c.test_enabled[slot] = 1;
+        for (int slot : { int(kSlotMaths), int(kSlotMemory), int(kSlotNetworkFirst), int(kSlotNetworkGroup) })
+            c.test_enabled[slot] = 1, c.duty_cycle[slot] = 100;
+        c.test_enabled[kSlotParallel] = 1;
         std::strcpy(c.network_address[0], "127.0.0.1");
-        c.duty_cycle[kSlotMaths] = c.duty_cycle[kSlotMemory] = 100;
-        c.duty_cycle[kSlotNetworkFirst] = c.duty_cycle[kSlotNetworkGroup] = 100;
         c.parallel_test_mode = 0;
         c.pretest_action = 0;
         c.auto_stop_time = 0.0f;
         c.auto_stop_cycles = 0;
     });
-    auto app = StartApp(dir, {});
     gUpdateWindowInterval = 500;
     app->slotStartTest();
     ASSERT_TRUE(app->runActive());
@@ -88,8 +85,6 @@ TEST(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
     EXPECT_FALSE(app->runActive());
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(liveWindows(app.get()).isEmpty()) << "the windows live for one run";
-    app.reset();
-    CloseDebugFile();
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "AtomicField.h"
 #include "CLogger.h"
+#include "EngineInfo.h"
 #include "ErrorClassification.h"
 #include "ResultRecord.h"
 #include "Results.h"
@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <regex>
+#include <set>
 
 namespace {
 
@@ -167,6 +170,118 @@ TEST_F(Accumulation, ClearResultsBufferEmptiesEverything)
     EXPECT_EQ(resultfile.run_start_time + resultfile.accum_duration + resultfile.error_occurrences[7], 0);
     EXPECT_EQ(gLogger->GetNumberLines(), 0);
     EXPECT_STREQ(resultfile.machine_type, "kept");
+}
+
+// A missing file changes nothing; a short one fills what it holds, but a
+// binary record load still fails on it.
+TEST_F(Accumulation, ShortOrMissingMachineIdAndRecordFiles)
+{
+    std::strcpy(resultfile.notes, "old notes");
+    load_machineid(dir.path().c_str());
+    EXPECT_STREQ(resultfile.notes, "old notes");
+    WriteFile(dir.file("machineid.dat"), std::string(100, 'T') + std::string(50, 'S'));
+    load_machineid(dir.path().c_str());
+    EXPECT_EQ(std::string(resultfile.machine_type), std::string(99, 'T'));
+    EXPECT_EQ(std::string(resultfile.machine_serial).substr(0, 50), std::string(50, 'S'));
+    EXPECT_EQ(resultfile.machine_serial[99], '\0');
+    EXPECT_STREQ(resultfile.notes, "old notes");
+
+    WriteFile(dir.file("r.bin"), std::string(100, 'x'));
+    char buffer[200] = {};
+    EXPECT_NE(BinaryDataLoad(dir.file("r.bin").c_str(), buffer, 200, 1), 0);
+    EXPECT_EQ(buffer[99], 'x') << "a short file leaves the data partly written";
+    EXPECT_NE(BinaryDataLoad(dir.file("none.bin").c_str(), buffer, 200, 1), 0);
+    EXPECT_EQ(BinaryDataSave(dir.file("s.bin").c_str(), buffer, 50, 4), 0);
+    EXPECT_EQ(ReadFile(dir.file("s.bin")).size(), 200u);
+}
+
+// The machine identity stays as edited when its file cannot be written.
+TEST_F(Accumulation, UnwritableMachineIdDirectorySaysWhereAndKeepsValues)
+{
+    RecordingSink sink;
+    SetMachineId("T", "S", "N");
+    const std::string missing = dir.file("no/such/dir");
+    EXPECT_NE(save_machineid(missing.c_str()), 0);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Warning);
+    EXPECT_EQ(sink.boxes[0].text,
+        "Could not save default machine ID to disk in file\n" + missing
+            + "/machineid.dat\nCheck the directory exists then\nCheck that you have write "
+              "access to this file & directory.\n");
+    EXPECT_STREQ(resultfile.machine_type, "T");
+}
+
+// A known run added to accumulated results and saved, as the golden file
+// has it.
+TEST_F(Accumulation, KnownRunIsSavedByteForByte)
+{
+    testconfig = ValidConfig();
+    testconfig.pretest_log_mode = 1;
+    std::strcpy(resultfile.machine_type, "Tower");
+    std::strcpy(resultfile.notes, "new fan");
+    resultfile.accum_results[kSlotMaths] = { 5, 0, 1, 30, 12345678 };
+    resultfile.results[kSlotMaths] = { 2, 0, 2, 17, 1000 };
+    resultfile.results[kSlotDiskFirst] = { 3, 0, 0, 0, 2000 };
+    resultfile.accum_classes[kSlotMaths] = { 4, 3, 2, 1 };
+    resultfile.classes[kSlotMaths] = { 1, 1, 1, 1 };
+    resultfile.accum_start_time = 1772700000;
+    resultfile.accum_stop_time = 1772703600;
+    resultfile.accum_duration = 3600;
+    resultfile.run_start_time = 1772790000;
+    resultfile.run_stop_time = 1772794931;
+    resultfile.error_occurrences[17] = 2;
+    std::strcpy(resultfile.first_occurrence[17], "CRITICAL   : 2026-03-06 10:10:00, Maths");
+    accumulate();
+    const std::string saved = ReadFile(dir.file(".accum_result.cfg"));
+    EXPECT_TRUE(GoldenFile(KVX_SOURCE_DIR "/tests/data/accum_result.cfg", saved) == saved);
+}
+
+// Each line of tests/data/classification-files.txt made again from the
+// file content it starts with.
+TEST_F(Accumulation, ClassificationFilesReadValidLinesAndStopAtTheFirstBadOne)
+{
+    const char* const severities[] = { "NONE", "INFORMATION", "WARNING", "SERIOUS", "CRITICAL" };
+    const std::string path = KVX_SOURCE_DIR "/tests/data/classification-files.txt";
+    const std::string made = RemadeLines(path, [&](std::string line) {
+        line.resize(line.find(" =>"));
+        WriteFile(dir.file("KVXErrorClassification.txt"), std::regex_replace(line, std::regex("\\\\n"), "\n"));
+        line += " => " + std::to_string(InitialiseErrorClassifications(dir.path().c_str())) + " |";
+        for (int code = 0; code < kMaxErrorCodes; ++code)
+            if (e_strings[code][0] || e_classification[code])
+                line += " " + std::to_string(code) + " \"" + e_strings[code] + "\" "
+                    + severities[e_classification[code]];
+        return line;
+    });
+    EXPECT_EQ(GoldenFile(path, made), made);
+    EXPECT_EQ(InitialiseErrorClassifications(dir.file("none").c_str()), 0) << "a missing file";
+    EXPECT_EQ(std::pair(e_strings[1][0], e_classification[1]), std::pair('\0', 0)) << "leaves everything empty";
+}
+
+// The shipped file gives every code raised (by an engine, as its descriptor
+// lists, or by the run core) a text and a severity, and nothing else but
+// the reserved codes.
+TEST(ShippedClassification, MatchesTheRaisedCodes)
+{
+    ASSERT_EQ(ReadErrorClassificationFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"), -1);
+    std::set<int> raised(std::begin(kCoreErrorCodes), std::end(kCoreErrorCodes));
+    bool enginesList = false;
+    for (const EngineInfo* engine : Engines()) {
+        raised.insert(engine->errorCodes.begin(), engine->errorCodes.end());
+        enginesList = enginesList || !engine->errorCodes.empty();
+    }
+    for (int code : raised) {
+        EXPECT_GT(std::strlen(e_strings[code]), 10u) << code;
+        EXPECT_GE(e_classification[code], kSevInformation) << code;
+    }
+    for (int code : kReservedErrorCodes)
+        EXPECT_EQ(raised.count(code), 0u) << code << " is raised, not reserved";
+    if (!enginesList)
+        GTEST_SKIP() << "no engine lists its error codes yet";
+    for (int code = 0; code < kMaxErrorCodes; ++code) {
+        const bool inFile = e_strings[code][0] != '\0';
+        const bool reserved = std::count(std::begin(kReservedErrorCodes), std::end(kReservedErrorCodes), code) > 0;
+        EXPECT_EQ(inFile, raised.count(code) > 0 || reserved) << code;
+    }
 }
 
 } // namespace

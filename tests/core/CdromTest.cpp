@@ -1,19 +1,152 @@
 #include "CTest_CDROM.h"
+#include "CdDrive.h"
 #include "EngineFixture.h"
-#include "FuseIsoMount.h"
 #include "ProcessRun.h"
 #include "RefDiscFormat.h"
-#include "ScriptedCdDrive.h"
 #include "SystemInfo.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
+
+// A drive following a script shared with the test, which reads the calls
+// and the volume after the engine is gone: an audio disc with tracks of given
+// lengths, a data disc, no disc, or a call that fails.
+struct CdScript {
+    int status = kCdsAudio;
+    std::vector<int> trackFrames; // lengths; audio starts after a 2 s lead-in
+    std::vector<int> dataTracks; // tracks with the data flag
+    std::string failing; // the call (as recorded, up to a space) that fails with EIO
+    CdVolume volume { { 255, 255, 0, 0 } };
+    std::function<void(const std::string& call)> onCall; // sees each call just after it
+    // Every call made: "open", "close", "status", "tochdr", "tocentry N",
+    // "start", "stop", "play M:S:F-M:S:F", "subchnl", "volread", "volset A,B,C,D".
+    std::vector<std::string> calls;
+    int pollsLeft = 0, playingTrack = 0;
+};
+
+class ScriptedCdDrive final : public CdDrive {
+public:
+    explicit ScriptedCdDrive(std::shared_ptr<CdScript> script)
+        : s(std::move(script))
+    {
+    }
+    int open(const char*) override
+    {
+        if (record("open"))
+            return -EIO;
+        m_open = true;
+        return 42; // looks real; nothing is opened
+    }
+    void close() override
+    {
+        if (std::exchange(m_open, false))
+            record("close");
+    }
+    int discStatus(int* status) override
+    {
+        if (record("status"))
+            return EIO;
+        *status = s->status;
+        return 0;
+    }
+    int readTocHeader(int* first, int* last) override
+    {
+        if (record("tochdr") || s->trackFrames.empty())
+            return EIO;
+        *first = 1;
+        *last = static_cast<int>(s->trackFrames.size());
+        return 0;
+    }
+    int readTocEntry(int track, CdTocEntry* entry) override
+    {
+        if (record("tocentry " + std::to_string(track)))
+            return EIO;
+        const int count = static_cast<int>(s->trackFrames.size());
+        const int index = track == kCdLeadOut ? count : track - 1;
+        if (index < 0 || index > count)
+            return EINVAL;
+        entry->track = track;
+        entry->control = std::ranges::count(s->dataTracks, track) ? kCdDataTrackFlag : 0;
+        entry->address = CdMsfOf(trackStart(index));
+        return 0;
+    }
+    int start() override { return record("start"); }
+    int stop() override
+    {
+        s->pollsLeft = 0;
+        return record("stop");
+    }
+    int playMsf(const CdMsf& from, const CdMsf& to) override
+    {
+        if (record("play " + msf(from) + "-" + msf(to)))
+            return EIO;
+        int track = 0;
+        while (track < static_cast<int>(s->trackFrames.size()) && trackStart(track) < CdFrames(from))
+            ++track;
+        s->pollsLeft = 2; // sub-channel reads that still report the play
+        s->playingTrack = track + 1;
+        return 0;
+    }
+    int readSubChannel(CdSubChannel* sc) override
+    {
+        if (record("subchnl"))
+            return EIO;
+        sc->track = s->playingTrack;
+        sc->audioStatus = s->pollsLeft-- > 0 ? kCdAudioPlay : kCdAudioCompleted;
+        return 0;
+    }
+    int readVolume(CdVolume* volume) override
+    {
+        if (record("volread"))
+            return EIO;
+        *volume = s->volume;
+        return 0;
+    }
+    int setVolume(const CdVolume& v) override
+    {
+        char text[48];
+        std::snprintf(text, sizeof text, "volset %d,%d,%d,%d", v.channel[0], v.channel[1], v.channel[2], v.channel[3]);
+        if (record(text))
+            return EIO;
+        s->volume = v;
+        return 0;
+    }
+
+private:
+    int record(const std::string& call)
+    {
+        s->calls.push_back(call);
+        if (s->onCall)
+            s->onCall(call);
+        return call.substr(0, call.find(' ')) == s->failing ? EIO : 0;
+    }
+    int trackStart(int index) const
+    {
+        int frame = 2 * kCdFramesPerSecond;
+        for (int i = 0; i < index; ++i)
+            frame += s->trackFrames[static_cast<std::size_t>(i)];
+        return frame;
+    }
+    static std::string msf(const CdMsf& a)
+    {
+        return std::to_string(a.minute) + ":" + std::to_string(a.second) + ":" + std::to_string(a.frame);
+    }
+
+    std::shared_ptr<CdScript> s;
+    bool m_open = false;
+};
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -99,21 +232,8 @@ TEST(CdDriveLinux, IoctlsOnSomethingThatIsNoDriveCarryTheirErrno)
     EXPECT_EQ(drive->start(), EBADF);
 }
 
-TEST_F(Cdrom, BlockPatternsAndFilesPerDisc)
+TEST_F(Cdrom, FilesPerDisc)
 {
-    std::vector<unsigned char> block(kRefBlockSize);
-    unsigned char expected = 0, read = 0;
-    for (int p = 0; p < kRefPatterns; ++p) {
-        FillRefBlock(block.data(), p);
-        EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), p + 5, expected, read), 0) << "pattern of block " << p + 5;
-    }
-    FillRefBlock(block.data(), 0);
-    block[3] = 9, block[4000] = 0x31, block[kRefBlockSize - 1] = 0x77;
-    EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), 0, expected, read), 3);
-    EXPECT_EQ(std::pair(expected, read), (std::pair<unsigned char, unsigned char>(0xFF, 0x77))) << "the last one";
-    FillRefBlock(block.data(), 3);
-    EXPECT_EQ(CTest_CDROM::CheckBlock(block.data(), 4, expected, read), kRefBlockSize);
-
     // The maker's CD and DVD files, then the size limit and a gap in the numbers.
     makeFiles(dir.file("cd"), "--files 2 --no-iso");
     makeFiles(dir.file("dvd"), "--dvd --files 1 --no-iso");
@@ -129,38 +249,6 @@ TEST_F(Cdrom, BlockPatternsAndFilesPerDisc)
     for (int k : { 1, 2, 4 })
         WriteFile(dir.file("gap/" + RefFileName(k)), "x");
     EXPECT_EQ(CTest_CDROM::DetermineNumFiles(dir.file("gap").c_str(), blocks), 2);
-}
-
-TEST_F(Cdrom, ReferenceIsoThroughTheMountTable)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "mounting an ISO image through FUSE needs root";
-    makeFiles(dir.file("files"), "--files 2 --iso " + dir.file("ref.iso"));
-    const std::string at = "/media/cdrom-kvx" + std::to_string(::getpid());
-    FuseIsoMount mount(dir.file("ref.iso"), at);
-    ASSERT_TRUE(mount.mounted());
-
-    WriteFile(dir.file("fstab"), "");
-    MultimediaStruct list[kMaxMountEntries] = {};
-    const int n = BuildMultimediaStruct(list, dir.file("fstab").c_str(), "/etc/mtab");
-    int unit = 0;
-    while (unit < n && at != list[unit].mount_point)
-        ++unit;
-    ASSERT_LT(unit, n) << at << " is not taken for a CD/DVD drive";
-    EXPECT_TRUE(list[unit].mounted);
-    EXPECT_EQ(std::string(list[unit].alias), "CD/DVD (" + at + ") [fuseiso]");
-
-    for (int seek : { 0x0000, 0x8064 }) {
-        std::memset(&resultfile, 0, sizeof resultfile);
-        engine(unit, at)->TestCDTest(unit, true, seek);
-        EXPECT_EQ(counts(unit), std::tuple(1u, 0u, 0u)) << events();
-        // Each file read through, then 100 single-block seeks after each.
-        const int seeks = seek ? 100 : 0;
-        const std::uint64_t bytes = (2u * 320 + 2u * seeks) * kRefBlockSize;
-        EXPECT_EQ(std::tuple(live(unit).Totalfiles.load(), live(unit).op_count_read.load(),
-                      resultfile.results[kSlotCdFirst + unit].op_count),
-            std::tuple(2 + 2 * seeks, bytes, bytes));
-    }
 }
 
 TEST_F(Cdrom, ReferenceFilesWithBadBlocksShortFilesAndOneFile)
@@ -189,8 +277,10 @@ TEST_F(Cdrom, ReferenceFilesWithBadBlocksShortFilesAndOneFile)
     fs::remove(dir.file("disc/KVX-Data-002.dat"));
     std::memset(&resultfile, 0, sizeof resultfile);
     engine(0, dir.file("disc"))->TestCDTest(0, true, 0x8005);
-    EXPECT_EQ(std::tuple(counts(0), live(0).Totalfiles.load(), live(0).currentFile()),
-        std::tuple(std::tuple(1u, 0u, 0u), 6, std::string("KVX-Data-001.dat")));
+    const std::uint64_t bytes = (320u + 5) * kRefBlockSize; // the file read through, then 5 one-block seeks
+    EXPECT_EQ(std::tuple(counts(0), live(0).Totalfiles.load(), live(0).currentFile(), live(0).op_count_read.load(),
+                  resultfile.results[kSlotCdFirst].op_count),
+        std::tuple(std::tuple(1u, 0u, 0u), 6, std::string("KVX-Data-001.dat"), bytes, bytes));
 
     // No reference files: 100 every 3 s until stopped.
     std::memset(&resultfile, 0, sizeof resultfile);
@@ -323,12 +413,8 @@ protected:
 TEST_F(CdAudio, ThreeTracksPlayedThenOneCycleVolumesRestored)
 {
     play();
-    EXPECT_EQ(joined(),
-        "open\nstatus\ntochdr\nstart\nvolread\nvolset 160,160,0,0\n"
-        "tocentry 1\ntocentry 2\nplay 0:2:0-3:22:17\nsubchnl\nsubchnl\nsubchnl\n"
-        "tocentry 3\nplay 3:22:17-5:22:17\nsubchnl\nsubchnl\nsubchnl\n"
-        "tocentry 170\nplay 5:22:17-6:22:16\nsubchnl\nsubchnl\nsubchnl\n"
-        "tocentry 1\nstop\nvolset 255,255,0,0\nclose\n");
+    // Volume down, the three tracks played and polled, then stopped and the volume back.
+    EXPECT_EQ(joined(), GoldenFile(KVX_SOURCE_DIR "/tests/data/cd_audio_calls.txt", joined()));
     EXPECT_EQ(std::pair(cyclesAtSecondPass, counts(2)), std::pair(1, std::tuple(1u, 0u, 0u)));
     EXPECT_EQ(pauses, (std::vector<int> { 3000, 2000, 2000, 5000, 2000, 2000, 5000, 2000, 2000, 5000 }));
     EXPECT_EQ(std::tuple(live(2).op_count_read.load(), live(2).totaltracks.load(), live(2).track_num.load()),
@@ -425,15 +511,8 @@ TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
 {
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
-    const int slot = kSlotCdFirst + 2;
-    pr.run.threadData[slot] = { 0, slot, 2, 0, 0, 0, 0, &pr.ctx };
-    pthread_t t;
-    ASSERT_EQ(pthread_create(&t, nullptr, EngineFor(slot)->entry, &pr.run.threadData[slot]), 0);
-    pthread_join(t, nullptr);
+    runThread(kSlotCdFirst + 2, 2, pr.ctx);
     EXPECT_EQ(pauses, std::vector<int> { 1000 });
-    EXPECT_EQ(
-        std::tuple(relaxedLoad(pr.run.threadData[slot].running), pr.run.testsRunning.load(), pr.run.slotActive(slot)),
-        std::tuple(0, 0, false));
     EXPECT_EQ(std::pair(count(trace(), ", CD/DVD, Starting test: Burn CD-RW \n"),
                   count(trace(), ", CD/DVD, Stopping test \n")),
         std::pair(1, 1))

@@ -1,6 +1,5 @@
 // The disk test on real files, tmpfs and a loop-mounted ext2 image (root).
 #include "CTest_Disk.h"
-#include "DesktopDriver.h"
 #include "EngineFixture.h"
 #include "PrivateMountTable.h"
 #include "ProcessRun.h"
@@ -264,23 +263,6 @@ TEST_F(DiskRun, PlantedLinksAreNotFollowed)
     disk->ShutDown(); // removes the links, not what they point to
     EXPECT_TRUE(testFiles(dir.path()).empty());
     EXPECT_EQ(std::pair(ReadFile(victim), FileExists(copy)), std::pair(std::string("root:x:0:0\n"), true));
-}
-
-TEST_F(DiskRun, ThreadCyclesUntilStoppedThenDeletesItsFiles)
-{
-    useUnit(3, dir.path(), 6);
-    const int slot = kSlotDiskFirst + 3;
-    process.run.threadData[slot] = { 0, slot, 3, 0, 0, 0, 0, &process.ctx };
-    ASSERT_EQ(pthread_create(&process.run.threadData[slot].thread, nullptr, process.ctx.entryFor(*EngineFor(slot)),
-                  &process.run.threadData[slot]),
-        0);
-    EXPECT_TRUE(WaitUntil([&] { return testFiles(dir.path()).size() >= 3 && process.run.testsRunning == 1; }, 5));
-    process.run.setSlotActive(slot, false);
-    pthread_join(process.run.threadData[slot].thread, nullptr);
-    EXPECT_EQ(std::tuple(process.run.testsRunning.load(), relaxedLoad(process.run.threadData[slot].running),
-                  testFiles(dir.path()).size()),
-        std::tuple(0, 0, 0ul));
-    EXPECT_EQ(count(trace(), ", Disk: Unit 3, Stopping test"), 1);
 }
 
 // A file system no longer found is an error, not a full disk: files stay.

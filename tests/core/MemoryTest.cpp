@@ -18,11 +18,7 @@ using std::to_string;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kTotal = 2516582; // 1 MiB + 1 MiB + 419,430: no multiple of either checkpoint distance
 constexpr int kSlot = kSlotMemory;
-
-std::string hex(const void* p)
-{
-    return ::testing::PrintToString(p); // as %p prints it
-}
+const auto hex = [](const void* p) { return ::testing::PrintToString(p); }; // as %p prints it
 
 // Locked memory of this process, from the kernel's own accounting.
 long lockedKiB()
@@ -47,20 +43,15 @@ bool mlockTakesEffect()
 
 TEST(MemorySizing, FractionTableLimitAndChunks)
 {
-    const struct {
-        std::uint64_t free;
-        int percent;
-        std::uint64_t testRam; // single precision, truncated
-    } cases[] = { { 300 * kMiB, 70, 220200960 }, { 1024 * kMiB, 90, 966367616 }, { 1024 * kMiB - 1, 80, 858993472 },
-        { 256 * kMiB - 1, 60, 161061280 }, { 256 * kMiB, 70, 187904816 }, { 512 * kMiB - 1, 70, 375809632 },
-        { 512 * kMiB, 80, 429496736 }, { 2048 * kMiB - 1, 90, 1932735232 }, { 2048 * kMiB, 80, 1717986944 },
-        { 4096 * kMiB - 1, 80, 3435973888 }, { 4096 * kMiB, 70, 3006477056 }, { 65536 * kMiB, 70, 48103632896 } };
-    for (const auto& c : cases) {
-        const float f = CTest_Mem::FractionFor(c.free);
-        EXPECT_EQ(std::pair(static_cast<int>(f * 100.0f + 0.5f), CTest_Mem::TestRamFor(c.free, f)),
-            std::pair(c.percent, c.testRam))
-            << c.free;
-    }
+    // Each side of every band's edge: the percent and the size (single precision, truncated).
+    std::string table;
+    for (std::uint64_t mib : { 256, 300, 512, 1024, 2048, 4096, 65536 })
+        for (std::uint64_t free : { mib * kMiB - 1, mib * kMiB }) {
+            const float f = CTest_Mem::FractionFor(free);
+            table += to_string(free) + " " + to_string(static_cast<int>(f * 100.0f + 0.5f)) + "% "
+                + to_string(CTest_Mem::TestRamFor(free, f)) + "\n";
+        }
+    EXPECT_EQ(GoldenFile(KVX_SOURCE_DIR "/tests/data/memory_fraction.txt", table), table);
     std::uint64_t s[CTest_Mem::kMaxChunks];
     bool cut = true;
     constexpr std::uint64_t kChunk = CTest_Mem::SIZE_PER_CHUNK;

@@ -81,17 +81,16 @@ struct AppRun : KVXMainApp {
     using KVXMainApp::run;
 };
 
-TEST(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
+class GraphicsRun : public AppTest { };
+
+TEST_F(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
 {
     SKIP_WITHOUT_GL();
-    TempDir dir;
-    RecordingSink sink;
-    WriteStartConfig(dir, [](_testconfig& c) {
+    start([](_testconfig& c) {
         std::memset(c.test_enabled, 0, sizeof c.test_enabled);
         c.test_enabled[kSlot2D] = c.test_enabled[kSlot3D] = 1, c.duty_cycle[kSlot2D] = c.duty_cycle[kSlot3D] = 100;
         c.pretest_action = 0, c.auto_stop_time = 0.0f, c.auto_stop_cycles = 0;
     });
-    auto app = StartApp(dir, {});
     Graphics3DLive& live = ((*app).*&AppRun::run)().live<Graphics3DLive>(kSlot3D);
     app->slotStartTest();
     QWidget* twoD = topLevel("graphicsWidget2D");
@@ -137,6 +136,4 @@ TEST(GraphicsRun, BothWindowsDrawCountAndStopAndNoQuadricIs206Once)
     QTest::qWait(50);
     EXPECT_TRUE(!topLevel("graphicsWidget2D") && !topLevel("openGLWidget3D")) << "deleted at the stop";
     EXPECT_TRUE(!((*app).*&AppRun::run)().live<Graphics2DLive>(kSlot2D).canvas.current() && !live.repaint.current());
-    app.reset();
-    CloseDebugFile();
 }

@@ -6,33 +6,19 @@
 #include "KVXMainApp.h"
 #include "TempDir.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
-// Builds the main window as the program does, with `args` after the program
-// name; -s keeps the test runner's own output out of the debug file.
-inline std::unique_ptr<KVXMainApp> StartApp(const TempDir& dir, std::vector<std::string> args)
+// Builds the main window as the program does; -s keeps the test runner's own
+// output out of the debug file.
+inline std::unique_ptr<KVXMainApp> StartApp(const TempDir& dir)
 {
-    args.insert(args.begin(), { "kalvextest", "-s" });
-    static std::vector<std::string> keep;
-    keep = args;
-    static std::vector<char*> argv;
-    argv.clear();
-    for (auto& a : keep)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    static char name[] = "kalvextest", quiet[] = "-s";
+    static char* argv[] = { name, quiet, nullptr };
     std::strcpy(configfilename, "LastUsed.cfg");
-    return std::make_unique<KVXMainApp>(static_cast<int>(keep.size()), argv.data(), QString::fromStdString(dir.path()));
-}
-
-// Writes a valid LastUsed.cfg made by `edit` from the defaults.
-template <class Edit> void WriteStartConfig(const TempDir& dir, Edit edit)
-{
-    _testconfig cfg = ValidConfig();
-    edit(cfg);
-    WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
+    return std::make_unique<KVXMainApp>(2, argv, QString::fromStdString(dir.path()));
 }
 
 inline void CloseDebugFile()
@@ -42,3 +28,28 @@ inline void CloseDebugFile()
         g_fh_debug = nullptr;
     }
 }
+
+// The main window started in a private program directory, message boxes
+// recorded; a run still going is stopped at the end.
+class AppTest : public ::testing::Test {
+protected:
+    // Starts from a valid LastUsed.cfg made by `edit` from the defaults.
+    template <class Edit> void start(Edit edit)
+    {
+        _testconfig cfg = ValidConfig();
+        edit(cfg);
+        WriteFile(dir.file("LastUsed.cfg"), ConfigBytes(cfg));
+        app = StartApp(dir);
+    }
+    void TearDown() override
+    {
+        if (app && app->runActive())
+            app->stopTest(false);
+        app.reset();
+        CloseDebugFile();
+    }
+
+    TempDir dir;
+    RecordingSink sink;
+    std::unique_ptr<KVXMainApp> app;
+};

@@ -59,6 +59,7 @@ inline std::size_t Occurrences(const std::string& text, const std::string& what)
 struct Launch {
     std::vector<std::string> args;
     std::vector<std::string> env; // NAME=value added, -NAME removed
+    std::string program = "./kalvextest";
     uid_t uid = 0; // with `gid`: the user running it, when not 0
     gid_t gid = 0;
 };
@@ -90,11 +91,11 @@ public:
                 && (::setgroups(1, &launch.gid) != 0 || ::setresgid(launch.gid, launch.gid, launch.gid) != 0
                     || ::setresuid(launch.uid, launch.uid, launch.uid) != 0))
                 ::_exit(126);
-            std::vector<char*> argv { const_cast<char*>("./kalvextest") };
+            std::vector<char*> argv { const_cast<char*>(launch.program.c_str()) };
             for (const auto& a : launch.args)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            ::execv("./kalvextest", argv.data());
+            ::execvp(launch.program.c_str(), argv.data());
             ::_exit(127);
         }
         return pid;
@@ -138,6 +139,7 @@ struct ReportRow {
     long cycles = -1;
     std::string operations;
     std::string verdict;
+    std::string line;
     bool counted() const { return !operations.empty() && operations[0] >= '1' && operations[0] <= '9'; }
 };
 
@@ -164,7 +166,7 @@ inline ReportRow FindReportRow(const std::string& report, const std::string& nam
         }
         if (cells.size() < 3)
             return {};
-        return { std::strtol(cells[0].c_str(), nullptr, 10), cells[1], cells[2] };
+        return { std::strtol(cells[0].c_str(), nullptr, 10), cells[1], cells[2], row };
     }
     return {};
 }

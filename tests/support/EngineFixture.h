@@ -1,6 +1,5 @@
-// Common ground for engine tests: cleared records and slot flags, the real
-// error classification, an event log whose trace file takes every detail
-// level, and the thread entry run as the run controller starts it.
+// Engine tests: cleared records, the real error classification, a trace
+// file taking every detail level, and thread entries run as the run starts them.
 #pragma once
 
 #include "AtomicField.h"
@@ -15,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -41,8 +41,7 @@ protected:
         delete gLogger; // closes the trace
         gLogger = nullptr;
     }
-    // The event trace from byte `from` on, so that each case of a table
-    // reads only its own lines.
+    // The trace from byte `from` on: each case of a table reads its own lines.
     std::string trace(std::size_t from = 0) { return ReadFile(dir.file("trace.log")).substr(from); }
     static int count(const std::string& text, const std::string& what)
     {
@@ -51,8 +50,7 @@ protected:
             ++n;
         return n;
     }
-    // Runs `slot`'s thread entry on the record of `ctx`'s run for
-    // `instance` to its end; the slot must be handed back.
+    // Runs `slot`'s thread entry for `instance` to its end; the slot must be handed back.
     void runThread(int slot, int instance, RunContext& ctx = TestContext())
     {
         ::Run& run = ctx.run;
@@ -66,6 +64,13 @@ protected:
         pthread_join(t, nullptr);
         EXPECT_EQ(std::tuple(relaxedLoad(run.threadData[slot].running), run.testsRunning.load(), run.slotActive(slot)),
             std::tuple(0, 0, false));
+    }
+    // `slot`'s last error, checked against the codes its engine lists.
+    static unsigned lastError(int slot)
+    {
+        const unsigned code = resultfile.results[slot].last_error;
+        EXPECT_TRUE(code == 0 || std::ranges::count(EngineFor(slot)->errorCodes, static_cast<int>(code)) == 1) << code;
+        return code;
     }
     // Engine waits of `run`'s `slot` go to `rec`.
     static void use(WaitRecorder& rec, int slot, ::Run& run = TestRun())

@@ -86,4 +86,5 @@ extern const EngineInfo kNullEngine = {
     .entry = Test_Thread_Null,
     .makeLive = nullptr,
     .errorCodes = {},
+    .commandName = "null",
 };

@@ -1,8 +1,6 @@
-// A mount table of this process's own, inherited by the programs it starts.
-// Drives are numbered by their place in the mount table, so media that other
-// test runs on the machine mount or unmount meanwhile must neither show up
-// in it nor move our disc to another number. Mounts made afterwards are seen
-// here only and vanish with the last process using the table.
+// A mount table of this process's own, inherited by the programs it starts:
+// drives are numbered by their place in it, so other runs' media must not
+// show up there. Mounts made afterwards vanish with the last process using it.
 #pragma once
 
 #include <cerrno>

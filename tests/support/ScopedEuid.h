@@ -1,6 +1,5 @@
-// Runs a scope under another effective user id (the process's, so every
-// thread's) and goes back to root at its end, even when an assertion leaves
-// the scope early. Needs root.
+// Runs a scope under another effective user id (every thread's) and goes
+// back to root at its end, even when an assertion leaves early. Needs root.
 #pragma once
 
 #include <sys/types.h>

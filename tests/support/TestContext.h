@@ -3,8 +3,7 @@
 
 #include "ProcessRun.h"
 
-// One per test binary; a test that needs its own settings builds a
-// ProcessRun of its own.
+// One per test binary; a test needing its own builds a ProcessRun.
 inline RunContext& TestContext()
 {
     static ProcessRun* const r = new ProcessRun;

@@ -1,7 +1,6 @@
-// Answers an engine's wait hook: records every wait it asks for (and the
-// slot's error count at that moment), sleeps none of them, and clears the
-// slot's active flag at a chosen wait, so runs built of waits of seconds
-// take milliseconds and end at an exact point.
+// An engine's wait hook that records each wait (and the slot's error count
+// then) without sleeping, and stops the slot at a chosen wait: runs of
+// seconds take milliseconds and end at an exact point.
 #pragma once
 
 #include "AtomicField.h"

@@ -20,9 +20,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
-
-#include <sys/stat.h>
+#include <tuple>
 
 namespace {
 
@@ -44,6 +44,8 @@ protected:
         gLogger = nullptr;
     }
     int saved[3] { 2, 3, 4 };
+    TempDir dir;
+    RecordingSink sink;
 };
 
 // The dominant colour of an item's icon: 'g', 'a' (amber) or 'r'.
@@ -113,7 +115,6 @@ using SaveDialog = WithLogger;
 
 TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
 {
-    TempDir dir;
     std::snprintf(testconfig.log_directory, sizeof testconfig.log_directory, "%s", dir.path().c_str());
     std::strcpy(testconfig.log_file_name, "night.run.txt");
     std::strcpy(testconfig.log_prefix, "bay3_");
@@ -138,26 +139,22 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
     EXPECT_TRUE(html->isChecked());
     // Each switch puts the format's extension in place of the file name's
     // own; a dot in a folder stays.
-    const struct {
-        const char* before;
-        QRadioButton* button;
-        const char* after;
-    } cases[] = { { "/tmp/results.log", text, "/tmp/results.log" }, { "/tmp/results.log", html, "/tmp/results.html" },
-        { "/tmp/plain", text, "/tmp/plain.log" }, { "/home/john.doe/report", html, "/home/john.doe/report.html" },
-        { "/home/john.doe/report", text, "/home/john.doe/report.log" } };
-    for (const auto& c : cases) {
-        name->setText(c.before);
-        (c.button == html ? text : html)->click();
-        name->setText(c.before);
-        c.button->click();
-        EXPECT_EQ(name->text().toStdString(), c.after);
+    const std::tuple<const char*, QRadioButton*, const char*> cases[]
+        = { { "/tmp/results.log", text, "/tmp/results.log" }, { "/tmp/results.log", html, "/tmp/results.html" },
+              { "/tmp/plain", text, "/tmp/plain.log" }, { "/home/john.doe/report", html, "/home/john.doe/report.html" },
+              { "/home/john.doe/report", text, "/home/john.doe/report.log" } };
+    for (const auto& [before, button, after] : cases) {
+        name->setText(before);
+        (button == html ? text : html)->click();
+        name->setText(before);
+        button->click();
+        EXPECT_EQ(name->text().toStdString(), after);
     }
     EXPECT_EQ(dialog.format(), Window_SaveTestLog::kText);
 }
 
 TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
 {
-    TempDir dir;
     gLogger->AddLine("marker line", 1, 0, nullptr, 1);
     gLogger->AddLine("later line", 1, 0, nullptr, 1);
     Window_SaveTestLog dialog;
@@ -184,7 +181,6 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     // An existing file: Cancel keeps it as it was and the dialog open.
     const std::string path = dir.file("keep.log");
     WriteFile(path, "precious");
-    RecordingSink sink;
     sink.answers = { 1 };
     dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kText);
     dialog.show();
@@ -223,7 +219,6 @@ protected:
 
 TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
 {
-    TempDir dir;
     ScriptedBrowse dialog;
     dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kHtml);
     const QString before = dialog.fileName();
@@ -237,7 +232,6 @@ TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
     EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
 
     WriteFile(dir.file("old.log"), "x");
-    RecordingSink sink;
     sink.answers = { 1 }; // No
     dialog.answer = QString::fromStdString(dir.file("old.log"));
     dialog.slotBrowse();

@@ -10,7 +10,6 @@
 #include "CTest_ParallelPort.h"
 #include "CTest_SerialPort.h"
 #include "LiveTestWindow.h"
-#include "ProcessRun.h"
 #include "ResultRecord.h"
 #include "SystemInfo.h"
 #include "TestSlots.h"
@@ -32,13 +31,7 @@
 
 #include <cstring>
 #include <memory>
-#include <ostream>
-
-// Label texts in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
+#include <tuple>
 
 namespace {
 
@@ -57,9 +50,13 @@ void advance(long ms)
     gNow.tv_usec %= 1000000;
 }
 
-QString text(QWidget* w, const char* name)
+// The texts of the labels `names` (separated by spaces, each after `prefix`), joined by " | ".
+std::string text(QWidget* w, const char* names, const QString& prefix = {})
 {
-    return findChildOrFail<QLabel>(w, name)->text();
+    QStringList texts;
+    for (const QString& name : QString(names).split(' '))
+        texts << findChildOrFail<QLabel>(w, prefix + name)->text();
+    return texts.join(" | ").toStdString();
 }
 
 bool hidden(QWidget* w, const char* name)
@@ -78,33 +75,31 @@ protected:
         LiveTestWindow::SetClockForTests(testClock);
     }
     void TearDown() override { LiveTestWindow::SetClockForTests(nullptr); }
+    ::Run run;
 };
 
 TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
 {
-    const struct {
-        timeval start, end;
-        long double ms;
-    } cases[] = {
+    const std::tuple<timeval, timeval, long double> cases[] = {
         { { 10, 900000 }, { 12, 400000 }, 1500.0L }, // microseconds borrowed from the seconds
         { { 10, 100000 }, { 10, 101500 }, 1.5L },
         { { 10, 400000 }, { 10, 300000 }, 0.0L },
         { { 12, 0 }, { 10, 999999 }, 0.0L },
     };
-    for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&c.start, &c.end)), static_cast<double>(c.ms))
-            << c.start.tv_sec << "." << c.start.tv_usec << " -> " << c.end.tv_sec << "." << c.end.tv_usec;
+    for (const auto& [start, end, ms] : cases)
+        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&start, &end)), static_cast<double>(ms))
+            << start.tv_sec << "." << start.tv_usec << " -> " << end.tv_sec << "." << end.tv_usec;
 }
 
 TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOnly)
 {
     testconfig.serial_port_mode[1] = testconfig.serial_port_mode[2] = 1;
     testconfig.serial_baud_index = 6;
-    SerialLive& live = TestContext().run.live<SerialLive>(kSlotSerialFirst + 1);
-    SerialLive& other = TestContext().run.live<SerialLive>(kSlotSerialFirst + 2);
+    SerialLive& live = run.live<SerialLive>(kSlotSerialFirst + 1);
+    SerialLive& other = run.live<SerialLive>(kSlotSerialFirst + 2);
     live.dis_bytes_received = 12345; // left from an earlier run
     other.dis_bytes_received = 777; // another port already counting
-    TestWindow_SerialPort w(TestContext().run, "Serial Port", kSlotSerialFirst + 1);
+    TestWindow_SerialPort w(run, "Serial Port", kSlotSerialFirst + 1);
     EXPECT_EQ(w.windowTitle(), "Serial Port : ttyS1");
     EXPECT_EQ(live.dis_bytes_received.load() * 1000 + other.dis_bytes_received.load(), 777u);
 
@@ -115,12 +110,9 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
     live.dis_bytes_received = 600;
     advance(1200); // across a second boundary
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), "Cycle 4: Loopback test (fixed baud 9600)");
-    EXPECT_EQ(std::tuple(text(&w, "textLabel_SerialPort_SerialPort"), text(&w, "textLabel_SerialPort_Speed"),
-                  text(&w, "textLabel_SerialPort_Sent"), text(&w, "textLabel_SerialPort_Received"),
-                  text(&w, "textLabel_SerialPort_Throughput"), text(&w, "textLabel_SerialPorts_Errors")),
-        std::tuple(QString("ttyS1"), QString("9600 bits/sec"), QString("900 bytes"), QString("600 bytes"),
-            QString("500.00 bytes/sec"), QString("2")));
+    EXPECT_EQ(text(&w, "Cycle SerialPort Speed Sent Received Throughput", "textLabel_SerialPort_"),
+        "Cycle 4: Loopback test (fixed baud 9600) | ttyS1 | 9600 bits/sec | 900 bytes | 600 bytes | 500.00 bytes/sec");
+    EXPECT_EQ(text(&w, "textLabel_SerialPorts_Errors"), "2");
 
     // No new byte: the last figure stays; the next interval starts at the
     // previous refresh.
@@ -139,15 +131,14 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
     live.dis_bytes_received = 0x100000100ull;
     advance(1000);
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "512.00 bytes/sec");
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Received"), "4294967552 bytes");
+    EXPECT_EQ(text(&w, "Throughput Received", "textLabel_SerialPort_"), "512.00 bytes/sec | 4294967552 bytes");
 
     // The cycle line names the speed setting as the test reads it.
     for (auto [index, line] : { std::pair(11, "(baud cycling to 115200)"), { 13, "(baud cycling to 230400)" },
              { 14, "(fixed baud 9600)" }, { -3, "(fixed baud 9600)" } }) {
         testconfig.serial_baud_index = index;
         w.UpdateWindow();
-        EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), QString("Cycle 4: Loopback test ") + line) << index;
+        EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), std::string("Cycle 4: Loopback test ") + line) << index;
     }
 
     // Detect only: the status instead of four rows.
@@ -156,10 +147,8 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
     for (int detected : { 0, 1 }) {
         live.PortStatusOK = detected;
         w.UpdateWindow();
-        EXPECT_EQ(std::tuple(text(&w, "textLabel_SerialPort_Cycle"), text(&w, "textLabel_SerialPort_LabelSent"),
-                      text(&w, "textLabel_SerialPort_Sent")),
-            std::tuple(QString("Cycle 4: Detect only"), QString("Status:"),
-                QString(detected ? "Port detected" : "Port not detected")));
+        EXPECT_EQ(text(&w, "Cycle LabelSent Sent", "textLabel_SerialPort_"),
+            std::string("Cycle 4: Detect only | Status: | Port ") + (detected ? "detected" : "not detected"));
     }
     for (const char* name : { "LabelReceived", "Received", "LabelThroughput", "Throughput", "LabelErrors" })
         EXPECT_TRUE(hidden(&w, (std::string("textLabel_SerialPort_") + name).c_str())) << name;
@@ -168,11 +157,11 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
 
 TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
 {
-    ParallelLive& live = TestContext().run.live<ParallelLive>(kSlotParallel);
+    ParallelLive& live = run.live<ParallelLive>(kSlotParallel);
     testconfig.parallel_port_number = 1;
     live.dis_bytes_received[1] = 5000000; // left from an earlier run
     live.io_port = 0x278;
-    TestWindow_ParallelPort w(TestContext().run, "Parallel Port", kSlotParallel);
+    TestWindow_ParallelPort w(run, "Parallel Port", kSlotParallel);
     EXPECT_EQ(w.windowTitle(), "Parallel Port : lp1");
     EXPECT_EQ(text(&w, "textLabel_ParallelPort_ParallelPort"), "lp1 (Address: 278)");
 
@@ -183,57 +172,50 @@ TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
     live.dis_bytes_received[0] = 99; // not the port shown
     advance(2000);
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_ParallelPort_Cycle"), "Cycle 2: Loopback test");
-    EXPECT_EQ(std::tuple(text(&w, "textLabel_ParallelPort_Sent"), text(&w, "textLabel_ParallelPort_Received"),
-                  text(&w, "textLabel_ParallelPort_Throughput"), text(&w, "textLabel_ParallelPort_Errors")),
-        std::tuple(QString("3001 bytes"), QString("3000 bytes"), QString("1500.00 bytes/sec"), QString("1")));
+    EXPECT_EQ(text(&w, "Cycle Sent Received Throughput Errors", "textLabel_ParallelPort_"),
+        "Cycle 2: Loopback test | 3001 bytes | 3000 bytes | 1500.00 bytes/sec | 1");
 
     testconfig.parallel_test_mode = 1; // detect only: the status instead of the counts
     live.PortDetect = 1;
     w.show();
     w.UpdateWindow();
-    EXPECT_EQ(std::pair(text(&w, "textLabel_ParallelPort_Cycle"), text(&w, "textLabel_ParallelPort_Sent")),
-        std::pair(QString("Cycle 2: Detect only"), QString("Port detected")));
+    EXPECT_EQ(text(&w, "Cycle Sent", "textLabel_ParallelPort_"), "Cycle 2: Detect only | Port detected");
     EXPECT_TRUE(hidden(&w, "textLabel_ParallelPort_Throughput") && hidden(&w, "textLabel_ParallelPort_Errors"));
-    live.io_port = live.PortDetect = 0;
 }
 
 TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
 {
-    ProcessRun process;
-    MathLive& live = process.run.live<MathLive>(kSlotMaths);
+    MathLive& live = run.live<MathLive>(kSlotMaths);
     live.mtrTestResults[0][kMathIntAdd] = 3 * 1048576ull, live.mtrTestResults[1][kMathIntAdd] = 1048576ull;
     live.mtrTestResults[1][kMathFloatDiv] = 524288ull;
-    TestWindow_Math w(process.run, "CPU - Maths", kSlotMaths);
+    TestWindow_Math w(run, "CPU - Maths", kSlotMaths);
     live.mtrTestResults[2][kMathFloatMul] = 10 * 1048576ull; // seen at the next refresh
     w.UpdateWindow();
-    for (auto [label, shown] : { std::pair { "Addition_Executed", "4.00" }, { "Addition_Verified", "4.00" },
-             { "FPDivision_Executed", "0.50" }, { "FPDivision_Verified", "0.50" }, { "Division_Executed", "0.00" },
-             { "FPAddition_Executed", "0.00" }, { "FPMultiplication_Verified", "10.00" } })
-        EXPECT_EQ(text(&w, ("textLabel_Math_" + std::string(label)).c_str()), shown) << label;
+    EXPECT_EQ(text(&w,
+                  "Addition_Executed Addition_Verified FPDivision_Executed FPDivision_Verified Division_Executed "
+                  "FPAddition_Executed FPMultiplication_Verified",
+                  "textLabel_Math_"),
+        "4.00 | 4.00 | 0.50 | 0.50 | 0.00 | 0.00 | 10.00");
 }
 
 TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
 {
-    ProcessRun process;
-    MemoryLive& live = process.run.live<MemoryLive>(kSlotMemory);
+    MemoryLive& live = run.live<MemoryLive>(kSlotMemory);
     live.status = 1, live.progress = 40, live.bufferPattern = 2, live.totalPhysicalRam = 8ull << 30;
     live.testRam = 3ull << 29, live.opcountWrite = 3ull << 20, live.opcountRead = 1ull << 19;
     relaxedStore(resultfile.results[kSlotMemory].cycles, 6u);
-    TestWindow w(process.run, "Memory (RAM)", kSlotMemory);
+    TestWindow w(run, "Memory (RAM)", kSlotMemory);
     auto* bar = findChildOrFail<QProgressBar>(&w, "progressBar");
-    for (auto [label, shown] : { std::pair { "textLabelCycleCount", "Cycle 6:" }, { "textLabelStatus", "Writing" },
-             { "textLabelPatternAbbrevText", "Binary 2 (01010101)" }, { "textLabelTotalMemoryCount", "8192.00 MBytes" },
-             { "textLabelTestMemoryCount", "1536.00 MBytes" }, { "textLabelWriteCount", "3.00 MBytes" },
-             { "textLabelVerifiedCount", "0.50 Mbytes" } })
-        EXPECT_EQ(text(&w, label), shown) << label;
+    EXPECT_EQ(text(&w, "CycleCount Status PatternAbbrevText TotalMemoryCount TestMemoryCount WriteCount VerifiedCount",
+                  "textLabel"),
+        "Cycle 6: | Writing | Binary 2 (01010101) | 8192.00 MBytes | 1536.00 MBytes | 3.00 MBytes | 0.50 Mbytes");
     EXPECT_EQ(std::pair(bar->value(), bar->palette().color(QPalette::Highlight)), std::pair(40, QColor(255, 0, 0)));
     EXPECT_NE(text(&w, "textLabelFreeMemoryCount"), "0.00 MBytes") << "the free RAM as it is now";
     live.status = 2, w.UpdateWindow();
     EXPECT_EQ(std::pair(text(&w, "textLabelStatus"), bar->palette().color(QPalette::Highlight)),
-        std::pair(QString("Verifying"), QColor(0, 255, 0)));
+        std::pair(std::string("Verifying"), QColor(0, 255, 0)));
     resultfile.results[kSlotMaths].cycles = 9; // another slot's plain window: its cycle line only
-    TestWindow other(process.run, "CPU - Maths", kSlotMaths);
+    TestWindow other(run, "CPU - Maths", kSlotMaths);
     EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
     EXPECT_TRUE(hidden(&other, "progressBar") && hidden(&other, "textLabelStatus"));
 }
@@ -261,12 +243,12 @@ protected:
         std::strcpy(gFileSystemStructPtr[kUnit].name, device),
             std::strcpy(gFileSystemStructPtr[kUnit].mount_point, mountPoint);
     }
-    QString bar(QWidget* w, const char* name)
+    std::string bar(QWidget* w, const char* name)
     {
         auto* b = findChildOrFail<QProgressBar>(w, name);
-        return QString::asprintf("%d%% #%06x", b->value(), b->palette().color(QPalette::Highlight).rgb() & 0xFFFFFF);
+        return QString::asprintf("%d%% #%06x", b->value(), b->palette().color(QPalette::Highlight).rgb() & 0xFFFFFF)
+            .toStdString();
     }
-    ::Run run;
     DiskLive& live = run.live<DiskLive>(kSlot);
 };
 
@@ -274,17 +256,16 @@ TEST_F(DiskWindow, FreeSpaceFromTheQueryOrTheTest)
 {
     TestWindow_Disk w(run, "Disk", kSlot);
     const char* free = "progressBarFreeSpace";
-    EXPECT_EQ(std::tuple(w.windowTitle(), text(&w, "textLabelDevice"), bar(&w, free).left(2),
-                  text(&w, "textLabelTotalCapacity"), text(&w, "textLabelAvailCapacity")),
-        std::tuple("Disk: sdb1 (/data)", "Hard Disc (/dev/sdb1)", "0%", "0.00 MBytes", "0.00 MBytes"))
+    EXPECT_EQ(w.windowTitle(), "Disk: sdb1 (/data)");
+    EXPECT_EQ(text(&w, "Device TotalCapacity AvailCapacity", "textLabel") + " " + bar(&w, free).substr(0, 2),
+        "Hard Disc (/dev/sdb1) | 0.00 MBytes | 0.00 MBytes 0%")
         << "the query failed";
 
     // Once the test has read the file system, its figures count.
     live.userbytes_harddisk = 3 * 256, live.userfreebytes_harddisk = 2 * 256, live.testfilesize_harddisk = 255;
     w.UpdateWindow();
-    EXPECT_EQ(std::tuple(bar(&w, free).left(3), text(&w, "textLabelTotalCapacity"), text(&w, "textLabelAvailCapacity"),
-                  text(&w, "textLabelTestFileSize")),
-        std::tuple("67%", "3.00 MBytes", "2.00 MBytes", "1.00 MBytes"))
+    EXPECT_EQ(text(&w, "TotalCapacity AvailCapacity TestFileSize", "textLabel") + " " + bar(&w, free).substr(0, 3),
+        "3.00 MBytes | 2.00 MBytes | 1.00 MBytes 67%")
         << "rounded, not cut; the file size in blocks plus one";
 
     // Before that, a mounted file system's own figures.
@@ -327,10 +308,8 @@ TEST_F(DiskWindow, AmountsStateAndPattern)
     live.BufferPattern = CTest_Disk::kPatternBinary1;
     live.opcount_write = live.opcount_read = 1000000;
     TestWindow_Disk w(run, "Disk", kSlot);
-    EXPECT_EQ(std::tuple(text(&w, "textLabelCycleCount"), text(&w, "textLabelDevice"), text(&w, "textLabelStatus"),
-                  text(&w, "textLabelPatternAbbrevText"), bar(&w, "progressBar")),
-        std::tuple("Cycle 11:", "Floppy (/dev/fd0)", "Writing Low freq. pattern", "Binary data pattern 1 (1010)",
-            "30% #ff0000"));
+    EXPECT_EQ(text(&w, "CycleCount Device Status PatternAbbrevText", "textLabel") + " " + bar(&w, "progressBar"),
+        "Cycle 11: | Floppy (/dev/fd0) | Writing Low freq. pattern | Binary data pattern 1 (1010) 30% #ff0000");
     EXPECT_EQ(DiskDeviceText("/media/cdrom0", "/dev/sr0"), "CD-ROM (/dev/sr0)");
     // Fewer decimals as the verified count grows; the bar's colour by state.
     const std::tuple<std::uint64_t, int, const char*, const char*> steps[]
@@ -340,7 +319,7 @@ TEST_F(DiskWindow, AmountsStateAndPattern)
     for (const auto& [verified, status, written, colour] : steps) {
         live.opcount_read = verified, live.status_harddisk = status;
         w.UpdateWindow();
-        EXPECT_EQ(std::tuple(text(&w, "textLabelWriteCount"), bar(&w, "progressBar")), std::tuple(written, colour));
+        EXPECT_EQ(text(&w, "textLabelWriteCount") + " " + bar(&w, "progressBar"), std::string(written) + " " + colour);
     }
     EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "39062.5");
 
@@ -352,8 +331,7 @@ TEST_F(DiskWindow, AmountsStateAndPattern)
         live.BufferPattern = pattern;
         w.UpdateWindow();
         live.opcount_write = 0;
-        EXPECT_EQ(std::pair(text(&w, "textLabelWriteCount"), text(&w, "textLabelVerifiedCount")),
-            std::pair(QString("1.000 (+ WSeeks: 0.5)"), QString("1.000 (+ RSeeks: 0.2)")));
+        EXPECT_EQ(text(&w, "WriteCount VerifiedCount", "textLabel"), "1.000 (+ WSeeks: 0.5) | 1.000 (+ RSeeks: 0.2)");
     }
     EXPECT_EQ(text(&w, "textLabelPatternAbbrevText"), "Butterfly seeking");
 }
@@ -362,12 +340,10 @@ TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
 {
     std::strcpy(testconfig.network_address[1], "192.168.7.9");
     const int slot = kSlotNetworkFirst + 1;
-    ::Run run;
     NetworkLive& live = run.live<NetworkLive>(slot);
     TestWindow_Network w(run, "Network", slot);
-    EXPECT_EQ(std::tuple(w.windowTitle(), text(&w, "textLabelFlowRate"), text(&w, "textLabelErrors")),
-        std::tuple("Network: 192.168.7.9", "0.00 MBytes/s", "0 (0.00%)"))
-        << "the unit has not started, nothing counted yet";
+    EXPECT_EQ(w.windowTitle(), "Network: 192.168.7.9");
+    EXPECT_EQ(text(&w, "FlowRate Errors", "textLabel"), "0.00 MBytes/s | 0 (0.00%)") << "nothing counted yet";
 
     live.update_start_time.store(gNow);
     resultfile.results[slot].cycles = 1024, resultfile.results[slot].errors = 3;
@@ -376,14 +352,10 @@ TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
     live.PktsSinceErr = 200, live.BadPktsSinceErr = 3;
     advance(4000);
     w.UpdateWindow();
-    EXPECT_EQ(std::tuple(text(&w, "textLabelServer"), text(&w, "textLabelCycleCount"), text(&w, "textLabelSent"),
-                  text(&w, "textLabelReceived")),
-        std::tuple("192.168.7.9", "Cycle 1024:", "8.20 MBytes", "8.20 MBytes"));
-    EXPECT_EQ(std::tuple(text(&w, "textLabelAverageDelay"), text(&w, "textLabelMaximumDelay"),
-                  text(&w, "textLabelCurrentDelay")),
-        std::tuple("0.13 ms", "2.50 ms", "0.06 ms"));
-    EXPECT_EQ(std::pair(text(&w, "textLabelFlowRate"), text(&w, "textLabelErrors")),
-        std::pair(QString("4.10 MBytes/s"), QString("3 (1.50%)"))); // 16.4 MB both ways in 4 s
+    EXPECT_EQ(text(&w, "Server CycleCount Sent Received AverageDelay MaximumDelay CurrentDelay", "textLabel"),
+        "192.168.7.9 | Cycle 1024: | 8.20 MBytes | 8.20 MBytes | 0.13 ms | 2.50 ms | 0.06 ms");
+    // 16.4 MB both ways in 4 s.
+    EXPECT_EQ(text(&w, "FlowRate Errors", "textLabel"), "4.10 MBytes/s | 3 (1.50%)");
 
     // Replies lost: only the requests count as sent.
     live.packets_rec = 51200;
@@ -397,13 +369,13 @@ TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
     gNumMMDevices = 3;
     std::strcpy(gMultimediaStructPtr[2].alias, "DVD-RW (sr0)");
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeReference;
-    CdDvdLive& live = TestContext().run.live<CdDvdLive>(kSlotCdFirst + 2);
-    live.clear();
+    CdDvdLive& live = run.live<CdDvdLive>(kSlotCdFirst + 2);
+    live.clear(); // as the test starts its drive
     live.setUpdateStartTime(gNow);
-    TestWindow_CDROM w(TestContext().run, "CD/DVD", kSlotCdFirst + 2);
+    TestWindow_CDROM w(run, "CD/DVD", kSlotCdFirst + 2);
     EXPECT_EQ(w.windowTitle(), "CD/DVD: DVD-RW (sr0)");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.00MB/s 0x") << "empty until data arrives";
+    EXPECT_EQ(text(&w, "CurrentFile Throughput", "textLabel_CDROM_"), "Searching for files | 0.00MB/s 0x")
+        << "empty until data arrives";
 
     resultfile.results[kSlotCdFirst + 2].cycles = 5;
     resultfile.results[kSlotCdFirst + 2].errors = 3;
@@ -412,34 +384,26 @@ TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
     live.op_count_read = 3 * 1048576ull;
     advance(2000); // 1.5 MB/s over the interval and since the start
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 2: Veltrane Test CD/DVD, Cycle 5:");
-    for (auto [label, shown] :
-        { std::pair("Status", "Reading Test CD"), { "FilesScanned", "12" }, { "Read", "3.00 MBytes" },
-            { "Throughput", "1.50MB/s 10x" }, { "Average", "1.50MB/s 10x" }, { "Errors", "3" } })
-        EXPECT_EQ(text(&w, (std::string("textLabel_CDROM_") + label).c_str()), shown) << label;
+    EXPECT_EQ(text(&w, "Heading Status FilesScanned Read Throughput Average Errors", "textLabel_CDROM_"),
+        "CD/DVD 2: Veltrane Test CD/DVD, Cycle 5: | Reading Test CD | 12 | 3.00 MBytes | 1.50MB/s 10x | 1.50MB/s 10x | "
+        "3");
 
     live.op_count_read = 4 * 1048576ull;
     advance(4000); // 0.25 MB/s (1.6 units) now, 4 MB in 6 s (4.3 units) on average
     live.phase = CTest_CDROM::kPhaseRandomSeeking;
     live.CurrentBlock = 17;
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Throughput"), "0.25MB/s 2x");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Average"), "0.67MB/s 4x");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Status"), "Random Seeking");
-    EXPECT_EQ(text(&w, "textLabel_CDROM_CurrentFile"), "Searching for files (B: 17)");
+    EXPECT_EQ(text(&w, "Throughput Average Status CurrentFile", "textLabel_CDROM_"),
+        "0.25MB/s 2x | 0.67MB/s 4x | Random Seeking | Searching for files (B: 17)");
 
     // The same drive playing music: tracks instead of files.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeAudio;
     live.track_num = 3;
     live.totaltracks = 9;
     w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_CDROM_Heading"), "CD/DVD 2: Music CD playback, Cycle 5:");
-    EXPECT_EQ(std::tuple(text(&w, "textLabel_CDROM_LabelStatus"), text(&w, "textLabel_CDROM_LabelCurrentFile"),
-                  text(&w, "textLabel_CDROM_LabelFilesScanned"), text(&w, "textLabel_CDROM_CurrentFile"),
-                  text(&w, "textLabel_CDROM_FilesScanned")),
-        std::tuple(
-            QString("Drive status:"), QString("Current track:"), QString("Total tracks:"), QString("3"), QString("9")));
-    live.clear();
+    EXPECT_EQ(
+        text(&w, "Heading LabelStatus LabelCurrentFile LabelFilesScanned CurrentFile FilesScanned", "textLabel_CDROM_"),
+        "CD/DVD 2: Music CD playback, Cycle 5: | Drive status: | Current track: | Total tracks: | 3 | 9");
     gNumMMDevices = 0;
 }
 
@@ -487,11 +451,7 @@ TEST(LiveWindowEvents, RefreshedOnPaintWithoutRepaintingForEver)
 TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
 {
     testconfig.parallel_port_number = 2;
-    const struct {
-        int slot;
-        const char* className;
-        const char* caption;
-    } cases[] = {
+    const std::tuple<int, const char*, const char*> cases[] = {
         { kSlotMaths, "TestWindow_Math", "CPU - Maths" },
         { kSlotMemory, "TestWindow", "Memory (RAM)" },
         { kSlotCdFirst + 19, "TestWindow_CDROM", "CD/DVD: " },
@@ -499,18 +459,18 @@ TEST_F(LiveWindows, EachSlotGetsItsWindowWithIconAndFixedSize)
         { kSlotSerialFirst + 63, "TestWindow_SerialPort", "Serial Port : ttyS63" },
     };
     QWidget owner;
-    for (const auto& c : cases) {
-        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(TestContext().run, c.slot, SlotName(c.slot), &owner));
-        ASSERT_TRUE(w) << c.slot;
-        EXPECT_STREQ(w->metaObject()->className(), c.className);
-        EXPECT_EQ(w->windowTitle(), c.caption);
-        EXPECT_EQ(w->slot(), c.slot);
+    for (const auto& [slot, className, caption] : cases) {
+        std::unique_ptr<LiveTestWindow> w(CreateTestWindow(run, slot, SlotName(slot), &owner));
+        ASSERT_TRUE(w) << slot;
+        EXPECT_STREQ(w->metaObject()->className(), className);
+        EXPECT_EQ(w->windowTitle(), caption);
+        EXPECT_EQ(w->slot(), slot);
         EXPECT_TRUE(w->isWindow()) << "a window of its own beside the main window";
-        EXPECT_FALSE(w->windowIcon().isNull()) << c.className;
-        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << c.className;
+        EXPECT_FALSE(w->windowIcon().isNull()) << className;
+        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << className;
     }
     for (int slot : { 0, int(kSlot2D), int(kSlot3D), int(kSlotDiskGroup), int(kSlotCdGroup), int(kSlotSerialGroup) })
-        EXPECT_EQ(CreateTestWindow(TestContext().run, slot, SlotName(slot), &owner), nullptr) << slot;
+        EXPECT_EQ(CreateTestWindow(run, slot, SlotName(slot), &owner), nullptr) << slot;
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "TestPreference.h"
 
 #include "CLogger.h"
-#include "ConfigFile.h"
 #include "QtTestUtils.h"
 #include "ResultRecord.h"
 #include "Startup.h"
@@ -19,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -43,60 +41,29 @@ namespace {
 std::time_t fixedClock()
 {
     std::tm t {};
-    t.tm_year = 2007 - 1900;
-    t.tm_mon = 2;
-    t.tm_mday = 5;
-    t.tm_hour = 14;
-    t.tm_min = 2;
-    t.tm_sec = 11;
+    ::strptime("2007-03-05 14:02:11", "%F %T", &t);
     t.tm_isdst = -1;
     return std::mktime(&t);
 }
 
-// Everything the dialog reads or writes besides its widgets, put back after
-// each test.
-struct GlobalState {
-    _testconfig config, temp;
-    std::unique_ptr<_resultfile> results = std::make_unique<_resultfile>();
-    std::unique_ptr<FileSystemStruct[]> disks = std::make_unique<FileSystemStruct[]>(kMaxMountEntries);
-    std::unique_ptr<MultimediaStruct[]> drives = std::make_unique<MultimediaStruct[]>(kMaxMountEntries);
-    int numDisks = gNumMntPoints, numDrives = gNumMMDevices;
-    std::string dir = dirname;
-    CLogger* logger = gLogger;
-    std::time_t (*clock)() = gReportClock;
-    bool follow = gFollowConfigLogPath;
-
-    GlobalState()
+// Puts an object's bytes back when the test ends.
+struct Restore {
+    template <class T>
+    explicit Restore(T& object)
+        : at(&object)
+        , bytes(reinterpret_cast<const char*>(&object), sizeof object)
     {
-        config = testconfig;
-        temp = tempConfig;
-        std::memcpy(results.get(), &resultfile, sizeof resultfile);
-        std::memcpy(disks.get(), gFileSystemStructPtr, sizeof gFileSystemStructPtr);
-        std::memcpy(drives.get(), gMultimediaStructPtr, sizeof gMultimediaStructPtr);
     }
-    ~GlobalState()
-    {
-        testconfig = config;
-        tempConfig = temp;
-        std::memcpy(&resultfile, results.get(), sizeof resultfile);
-        std::memcpy(gFileSystemStructPtr, disks.get(), sizeof gFileSystemStructPtr);
-        std::memcpy(gMultimediaStructPtr, drives.get(), sizeof gMultimediaStructPtr);
-        gNumMntPoints = numDisks;
-        gNumMMDevices = numDrives;
-        std::snprintf(dirname, sizeof dirname, "%s", dir.c_str());
-        gLogger = logger;
-        gReportClock = clock;
-        gFollowConfigLogPath = follow;
-    }
+    ~Restore() { std::memcpy(at, bytes.data(), bytes.size()); }
+    void* at;
+    std::string bytes;
 };
 
 class Preferences : public ::testing::Test {
 protected:
     Preferences()
     {
-        KalvexTest_SetUpDefault(&testconfig);
-        std::memcpy(testconfig.magic, kConfigMagic, 8);
-        testconfig.version = kConfigVersion;
+        testconfig = ValidConfig();
         std::snprintf(dirname, sizeof dirname, "%s", dir.path().c_str());
         std::filesystem::create_directory(dir.file("data"));
         std::filesystem::create_directory(logDir);
@@ -149,16 +116,13 @@ protected:
             out << (t->item(r, c) ? t->item(r, c)->text() : QStringLiteral("<none>"));
         return out;
     }
-    _testconfig saved()
-    {
-        _testconfig cfg {};
-        const std::string bytes = ReadFile(dir.file("LastUsed.cfg"));
-        EXPECT_EQ(bytes.size(), sizeof cfg);
-        std::memcpy(&cfg, bytes.data(), std::min(bytes.size(), sizeof cfg));
-        return cfg;
-    }
+    // "LastUsed.cfg" holds testconfig as it is now.
+    bool savedAsIs() { return ReadFile(dir.file("LastUsed.cfg")) == ConfigBytes(testconfig); }
 
-    GlobalState state;
+    // Everything the dialog reads or writes besides its widgets.
+    Restore state[11] { Restore(testconfig), Restore(tempConfig), Restore(resultfile), Restore(gFileSystemStructPtr),
+        Restore(gMultimediaStructPtr), Restore(gNumMntPoints), Restore(gNumMMDevices), Restore(dirname),
+        Restore(gLogger), Restore(gReportClock), Restore(gFollowConfigLogPath) };
     TraceCapture trace; // the disk scan and the event log are talkative
     TempDir dir;
     const std::string logDir = dir.file("logs");
@@ -299,7 +263,7 @@ TEST_F(Preferences, LogFilesAreCreatedAgainOnlyWhenTheirSettingsChange)
         if (!c.created.empty()) {
             EXPECT_NE(ReadFile(c.created[0]).find("DETAILED EVENT LOG"), std::string::npos)
                 << "a new file starts with its header";
-            EXPECT_EQ(saved().log_header_written, 1);
+            EXPECT_TRUE(testconfig.log_header_written == 1 && savedAsIs());
         }
     }
 
@@ -366,8 +330,8 @@ TEST_F(Preferences, LogFileTextGivesDirectoryAndBothNames)
         edit("lineEditFileName")->setText(QString::fromLatin1(text));
         ok();
         EXPECT_EQ(std::tuple(std::string(testconfig.log_directory), std::string(testconfig.log_file_name),
-                      std::string(testconfig.trace_file_name), std::string(saved().log_file_name)),
-            std::tuple(directory, name, name, name));
+                      std::string(testconfig.trace_file_name), savedAsIs()),
+            std::tuple(directory, name, name, true));
     }
     // A path longer than the field is cut at a whole character.
     open();
@@ -403,7 +367,7 @@ TEST_F(Preferences, SerialPortListFollowsAddAndRemove)
         EXPECT_EQ(testconfig.serial_port_mode[port], port == 5 ? 1 : 0) << port;
         EXPECT_EQ(testconfig.test_enabled[kSlotSerialFirst + port], port == 5 ? 1 : 0) << port;
     }
-    EXPECT_EQ(saved().serial_port_mode[5], 1);
+    EXPECT_TRUE(savedAsIs());
 }
 
 TEST_F(Preferences, DiskAndDriveRowsKeepTheirOwnSettings)
@@ -458,7 +422,7 @@ TEST_F(Preferences, DiskAndDriveRowsKeepTheirOwnSettings)
     EXPECT_EQ(std::tuple(c.cd_test_mode[0], c.cd_seek[0], c.test_enabled[kSlotCdFirst],
                   c.test_enabled[kSlotCdFirst + 1], c.cd_autoplay),
         std::tuple(0, 50, 0, 1, 0));
-    EXPECT_STREQ(saved().disk_path[1], dir.file("data").c_str()) << "the new candidate's path is kept";
+    EXPECT_TRUE(savedAsIs() && testconfig.disk_path[1] == dir.file("data")) << "the new candidate's path is kept";
 }
 
 TEST_F(Preferences, OkKeepsWhatChangedElsewhereWhileTheDialogWasOpen)
@@ -483,8 +447,7 @@ TEST_F(Preferences, OkKeepsWhatChangedElsewhereWhileTheDialogWasOpen)
     EXPECT_EQ(testconfig.log_line_count, 42);
     EXPECT_EQ(testconfig.view_errors_by_category, 1);
     EXPECT_EQ(testconfig.duty_cycle[kSlotMaths], 77);
-    const _testconfig file = saved();
-    EXPECT_EQ(std::memcmp(&file, &testconfig, sizeof file), 0);
+    EXPECT_TRUE(savedAsIs());
 
     // Cancel keeps testconfig as it is.
     const _testconfig before = testconfig;

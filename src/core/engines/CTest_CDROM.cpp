@@ -912,4 +912,5 @@ extern const EngineInfo kCdDvdEngine = {
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<CdDvdLive>(); },
     .errorCodes = kCdDvdErrorCodes,
     .traceText = cdTraceText,
+    .commandName = "cdrom",
 };

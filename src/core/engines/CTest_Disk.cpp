@@ -1031,4 +1031,5 @@ extern const EngineInfo kDiskEngine = {
     .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<DiskLive>()); },
     .errorCodes = kDiskErrorCodes,
     .traceText = diskTraceText,
+    .commandName = "disk",
 };

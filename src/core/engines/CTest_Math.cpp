@@ -528,4 +528,5 @@ extern const EngineInfo kMathEngine = {
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<MathLive>(); },
     .errorCodes = kMathErrors,
     .threads = mathThreads,
+    .commandName = "maths",
 };

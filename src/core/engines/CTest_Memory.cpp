@@ -694,4 +694,6 @@ extern const EngineInfo kMemoryEngine = {
     .entry = Test_Thread_Mem,
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<MemoryLive>(); },
     .errorCodes = kMemoryErrors,
+    .commandName = "memory",
+    .missingPrivilege = [] { return HavePrivilege(Privilege::LockMemory) ? nullptr : "needs root or CAP_IPC_LOCK"; },
 };

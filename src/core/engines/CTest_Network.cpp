@@ -557,4 +557,6 @@ extern const EngineInfo kNetworkEngine = {
     .entry = Test_Thread_Network,
     .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<NetworkLive>()); },
     .errorCodes = kNetworkErrorCodes,
+    .commandName = "network",
+    .missingPrivilege = [] { return HavePrivilege(Privilege::RawNetwork) ? nullptr : "needs root or CAP_NET_RAW"; },
 };

@@ -336,4 +336,6 @@ extern const EngineInfo kParallelPortEngine = {
     .entry = Test_Thread_ParallelPort,
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<ParallelLive>(); },
     .errorCodes = kParallelErrorCodes,
+    .commandName = "parallel",
+    .missingPrivilege = [] { return HavePrivilege(Privilege::PortIo) ? nullptr : "needs root or CAP_SYS_RAWIO"; },
 };

@@ -719,4 +719,5 @@ extern const EngineInfo kSerialPortEngine = {
     .entry = Test_Thread_SerialPort,
     .makeLive = []() -> std::unique_ptr<LiveStatus> { return std::make_unique<SerialLive>(); },
     .errorCodes = kSerialErrorCodes,
+    .commandName = "serial",
 };

@@ -27,6 +27,7 @@ extern const EngineInfo kGraphics2DEngine = {
     .entry = nullptr,
     .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<Graphics2DLive>()); },
     .errorCodes = kGraphics2DErrors,
+    .commandName = "2d",
 };
 
 extern const EngineInfo kGraphics3DEngine = {
@@ -43,4 +44,5 @@ extern const EngineInfo kGraphics3DEngine = {
     .entry = nullptr,
     .makeLive = [] { return std::unique_ptr<LiveStatus>(std::make_unique<Graphics3DLive>()); },
     .errorCodes = kGraphics3DErrors,
+    .commandName = "3d",
 };

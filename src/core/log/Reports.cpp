@@ -61,36 +61,16 @@ std::string durationText(long seconds)
         static_cast<int>(seconds % 60));
 }
 
-// The facts of the system information block, gathered once per block.
-struct SystemFacts {
-    std::string issue;
-    std::string machineType;
-    std::string machineSerial;
-    std::string networkName;
-    std::string time; // ctime form, with its newline
-    std::string os;
-    std::string cpus;
-    std::string manufacturer;
-    std::string cpuType;
-    std::string features;
-    std::string serial;
-    std::string cpu1Speed;
-    std::string cpu2Speed; // empty with one CPU
-    std::string l2Cache;
-    std::string l3Cache; // empty when there is none to show
-    unsigned long ramKb;
-    std::string videoCard;
-    std::string resolution;
-};
+} // namespace
 
-SystemFacts gatherFacts()
+SystemFacts GatherSystemFacts(const _resultfile& results)
 {
     SystemFacts f;
     f.issue = TranslateEtcIssue(gEtcIssuePath);
-    f.machineType = resultfile.machine_type;
-    f.machineSerial = resultfile.machine_serial;
-    std::snprintf(resultfile.network_name, sizeof resultfile.network_name, "%s", SystemInfo_uname("-n"));
-    f.networkName = resultfile.network_name;
+    f.machineType = std::string(results.machine_type, strnlen(results.machine_type, sizeof results.machine_type));
+    f.machineSerial
+        = std::string(results.machine_serial, strnlen(results.machine_serial, sizeof results.machine_serial));
+    f.networkName = SystemInfo_uname("-n");
     const std::time_t now = gReportClock();
     char buf[32];
     f.time = ctime_r(&now, buf) ? buf : "\n";
@@ -98,7 +78,7 @@ SystemFacts gatherFacts()
     const std::string kernel = SystemInfo_uname("-s");
     const std::string release = SystemInfo_uname("-r");
     f.os = kernel + " (" + release + ")";
-    const _CPUINFO& c = resultfile.cpu_info;
+    const _CPUINFO& c = results.cpu_info;
     f.cpus = c.ht_status == 1 ? Format("%d (%d logical)", c.cpu_count, c.logical_cpu_count) : Format("%d", c.cpu_count);
     f.manufacturer = std::string(c.vendor_id, strnlen(c.vendor_id, sizeof c.vendor_id));
     f.cpuType = std::string(c.model_name, strnlen(c.model_name, sizeof c.model_name));
@@ -128,9 +108,20 @@ SystemFacts gatherFacts()
         f.l3Cache = Format("%dKB", c.l3_cache_kb);
     const long pages = ::sysconf(_SC_PHYS_PAGES);
     f.ramKb = static_cast<unsigned long>(pages > 0 ? pages : 0) * 4;
-    const _VIDEOINFOPM& v = resultfile.video_info;
+    const _VIDEOINFOPM& v = results.video_info;
     f.videoCard = std::string(v.card_name, strnlen(v.card_name, sizeof v.card_name));
     f.resolution = Format("%dx%dx%d", v.width, v.height, v.depth);
+    return f;
+}
+
+namespace {
+
+// The block's facts; the network name is kept in the results record too.
+SystemFacts gatherFacts()
+{
+    SystemFacts f = GatherSystemFacts(resultfile);
+    std::snprintf(resultfile.network_name, sizeof resultfile.network_name, "%s", f.networkName.c_str());
+    f.networkName = resultfile.network_name;
     return f;
 }
 
@@ -366,18 +357,22 @@ ReportWriter::ReportWriter(const RunContext& ctx)
             continue;
         const EngineInfo* engine = EngineFor(slot);
         std::string name = SlotName(slot);
+        std::string unitText;
         float operationSize = 1.0f;
         if (engine) {
             if (engine->switchSlot >= 0 && cfg.test_enabled[engine->switchSlot] != 1)
                 continue;
             const int unit = engine->unitOf(slot);
-            name += unitTextOf(ctx, *engine, unit);
+            unitText = unitTextOf(ctx, *engine, unit);
+            name += unitText;
             if (engine == &kDiskEngine)
                 operationSize = static_cast<float>(gFileSystemStructPtr[unit].vfs.f_bsize);
         } else if (!SummaryListsPlainSlot(slot, cfg.usb_plug_count)) {
             continue;
         }
-        m_rows.push_back({ slot, name.substr(0, 24), operationSize });
+        if (unitText.compare(0, 2, ": ") == 0)
+            unitText.erase(0, 2);
+        m_rows.push_back({ slot, name.substr(0, kNameWidth), operationSize, unitText });
     }
 
     const _resultfile& r = *m_results;
@@ -386,6 +381,8 @@ ReportWriter::ReportWriter(const RunContext& ctx)
     if (stop == 0)
         stop = static_cast<long>(gReportClock());
     const bool accumulated = cfg.pretest_log_mode == 1 && r.accum_start_time != 0;
+    m_start = start;
+    m_stop = stop;
     m_times.start = start ? ctimeText(start) : "-";
     if (accumulated)
         m_times.accumStart = "(Accumulated results start time: " + ctimeText(r.accum_start_time) + ")";
@@ -400,6 +397,16 @@ ReportWriter::~ReportWriter() = default;
 std::string ReportWriter::operationsOf(const Row& row) const
 {
     return ReportOperationsText(static_cast<float>(m_results->accum_results[row.slot].op_count) * row.operationSize);
+}
+
+double ReportWriter::operationCount(const Row& row) const
+{
+    return static_cast<double>(m_results->accum_results[row.slot].op_count) * row.operationSize;
+}
+
+bool ReportWriter::failed(const Row& row) const
+{
+    return m_results->accum_results[row.slot].errors != 0;
 }
 
 std::string ReportWriter::lastErrorText(int slot) const
@@ -439,11 +446,11 @@ void ReportWriter::writeAsciiResultSummary(FILE* file) const
     else
         std::fprintf(file, "\n%25s   %-9s%-16s%-8s%-9s%-s\n", "Test Name", "Cycles", "Operations", "Result", "Errors",
             "Last Error");
-    bool failed = false;
+    bool runFailed = false;
     for (const Row& row : m_rows) {
         const _resultinfo& r = m_results->accum_results[row.slot];
-        const bool fail = r.errors != 0;
-        failed = failed || fail;
+        const bool fail = failed(row);
+        runFailed = runFailed || fail;
         std::fprintf(file, "%25s   %-9d%-16s%-8s", row.name.c_str(), static_cast<int>(r.cycles),
             operationsOf(row).c_str(), fail ? "FAIL" : "PASS");
         if (byCategory) {
@@ -454,7 +461,7 @@ void ReportWriter::writeAsciiResultSummary(FILE* file) const
             std::fprintf(file, "%-9d%-s\n", static_cast<int>(r.errors), lastErrorText(row.slot).c_str());
         }
     }
-    std::fputs(failed ? "TEST RUN FAILED\n" : "TEST RUN PASSED\n", file);
+    std::fputs(runFailed ? "TEST RUN FAILED\n" : "TEST RUN PASSED\n", file);
     if (m_results->notes[0])
         std::fprintf(
             file, "\nNotes:\n%s\n%s\n%s\n", m_results->machine_type, m_results->machine_serial, m_results->notes);
@@ -494,11 +501,11 @@ void ReportWriter::writeHtmlResultSummary(FILE* file) const
         header("25%", "Last Error");
     }
     std::fputs("</tr>\n", file);
-    bool failed = false;
+    bool runFailed = false;
     for (const Row& row : m_rows) {
         const _resultinfo& r = m_results->accum_results[row.slot];
-        const bool fail = r.errors != 0;
-        failed = failed || fail;
+        const bool fail = failed(row);
+        runFailed = runFailed || fail;
         std::fputs("<tr>\n", file);
         std::fprintf(
             file, "<td width=\"25%%\" bgcolor=\"#A7AA8A\"><strong>%18s</strong></td>\n", HtmlEscape(row.name).c_str());
@@ -524,8 +531,8 @@ void ReportWriter::writeHtmlResultSummary(FILE* file) const
 
     std::fputs(kTableOpen, file);
     std::fputs("<tr>\n", file);
-    std::fputs(failed ? "<td bgcolor=\"#FF0000\"><strong>TEST RUN FAILED</strong></td>\n"
-                      : "<td bgcolor=\"#8F936C\"><strong>TEST RUN PASSED</strong></td>\n",
+    std::fputs(runFailed ? "<td bgcolor=\"#FF0000\"><strong>TEST RUN FAILED</strong></td>\n"
+                         : "<td bgcolor=\"#8F936C\"><strong>TEST RUN PASSED</strong></td>\n",
         file);
     std::fputs("</tr>\n", file);
     std::fputs(kTableClose, file);

@@ -7,11 +7,37 @@
 #include "ResultRecord.h"
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 class RunContext;
+
+// The facts of the system information block, as its texts show them.
+struct SystemFacts {
+    std::string issue;
+    std::string machineType;
+    std::string machineSerial;
+    std::string networkName;
+    std::string time; // ctime form, with its newline
+    std::string os;
+    std::string cpus;
+    std::string manufacturer;
+    std::string cpuType;
+    std::string features;
+    std::string serial;
+    std::string cpu1Speed;
+    std::string cpu2Speed; // empty with one CPU
+    std::string l2Cache;
+    std::string l3Cache; // empty when there is none to show
+    unsigned long ramKb;
+    std::string videoCard;
+    std::string resolution;
+};
+
+// Gathers them from the start-up facts in `results` and this machine now.
+SystemFacts GatherSystemFacts(const _resultfile& results);
 
 class ReportWriter {
 public:
@@ -26,14 +52,40 @@ public:
     void writeAsciiErrorSummary(FILE* file, bool script, bool separator, int failures) const;
     void writeHtmlErrorSummary(FILE* file, bool script, int failures) const;
 
-    // One line of the result summary: the slot and its display name.
+    // One line of the result summary: the slot and its display name, cut
+    // to kNameWidth characters.
+    static constexpr std::size_t kNameWidth = 24;
     struct Row {
         int slot;
         std::string name;
         // What one counted operation stands for (a disk counts blocks).
         float operationSize;
+        // The unit's own text ("Startup Disk [/dev/vda1]"), empty for none.
+        std::string unit;
     };
     const std::vector<Row>& rows() const { return m_rows; }
+
+    // The snapshot the summaries are written from.
+    const _testconfig& config() const { return *m_config; }
+    const _resultfile& results() const { return *m_results; }
+    // Seconds since the epoch; the start is 0 when the run never started,
+    // the stop is the snapshot's time while the run goes on.
+    std::time_t startTime() const { return m_start; }
+    std::time_t stopTime() const { return m_stop; }
+
+    // The row's counts as the summary shows them.
+    bool failed(const Row& row) const;
+    double operationCount(const Row& row) const;
+    std::string lastErrorText(int slot) const;
+
+    // The errors the serious error summary lists, by code.
+    struct SeriousError {
+        int code;
+        int severity;
+        int count;
+    };
+    std::vector<SeriousError> seriousErrors() const;
+    std::string firstOccurrence(int code) const;
 
 private:
     struct Times {
@@ -43,20 +95,13 @@ private:
         std::string duration; // "-" when unknown
         std::string accumDuration;
     };
-    struct SeriousError {
-        int code;
-        int severity;
-        int count;
-    };
-
     std::string operationsOf(const Row& row) const;
-    std::string lastErrorText(int slot) const;
-    std::vector<SeriousError> seriousErrors() const;
-    std::string firstOccurrence(int code) const;
     void writeNotesHtml(FILE* file) const;
 
     std::unique_ptr<_testconfig> m_config;
     std::unique_ptr<_resultfile> m_results;
     std::vector<Row> m_rows;
     Times m_times;
+    std::time_t m_start = 0;
+    std::time_t m_stop = 0;
 };

@@ -67,6 +67,11 @@ struct EngineInfo {
     // The unit's line in the debug trace when a run starts ("Disk #0:
     // Cyclic\n"); null: none.
     std::string (*traceText)(const RunContext& ctx, int unit) = nullptr;
+    // The engine's name on a command line ("maths", "disk").
+    const char* commandName = nullptr;
+    // Why this process may not run the engine (a privilege it lacks), or
+    // null when it may.
+    const char* (*missingPrivilege)() = nullptr;
 
     bool has(int slot) const { return slot >= firstSlot && slot < firstSlot + units; }
     int unitOf(int slot) const { return slot - firstSlot; }
