@@ -9,6 +9,8 @@ packages=(
   # packaging: dpkg-shlibdeps for the .deb's dependencies
   dpkg-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev
+  # the program asks the X server whether it answers before Qt does
+  libxcb1-dev
   # tests
   libgtest-dev libgmock-dev googletest
   xvfb xauth libgl1-mesa-dri x11-utils mesa-utils xdotool
@@ -28,6 +30,8 @@ packages=(
   python3-jsonschema
   # benchmark yardsticks
   iputils-ping
+  # the fleet burn-in playbook, run against this machine by a test
+  ansible-core
 )
 
 missing=()

@@ -92,4 +92,47 @@ TEST_F(Program, TraceOptionsAndEventLogDescribeThisMachine)
     EXPECT_NE(log.find("Video resolution: " + screen), std::string::npos) << screen << "\n" << log;
 }
 
+// Without a display the program says so in one line and ends with status 2,
+// before writing anything; a platform that needs none still starts.
+TEST_F(Program, WithoutADisplayEndsAtOnceWithOneLine)
+{
+    int unused = 200; // an X display number no server listens on
+    while (FileExists("/tmp/.X11-unix/X" + std::to_string(unused))
+        || FileExists("/tmp/.X" + std::to_string(unused) + "-lock"))
+        ++unused;
+    const std::string noServer = ":" + std::to_string(unused);
+    const std::string unset
+        = "kalvextest: no display (DISPLAY and WAYLAND_DISPLAY are unset); for a burn-in without one "
+          "run kalvextest-cli, or run this program under xvfb-run\n";
+    const struct {
+        std::vector<std::string> args, env;
+        std::string line; // empty: the window is built
+    } cases[] = {
+        { {}, { "-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM" }, unset },
+        { {}, { "DISPLAY=", "-WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb" }, unset },
+        { {}, { "DISPLAY=" + noServer, "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM" },
+            "kalvextest: cannot connect to display " + noServer
+                + "; for a burn-in without one run kalvextest-cli, or run this program under xvfb-run\n" },
+        { { "-platform", "offscreen" }, { "-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM" }, "" },
+    };
+    prog.writeConfig(ValidConfig());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.env[0] + " " + c.env[2]);
+        std::filesystem::remove(prog.dir.file("debug.log"));
+        prog.start({ c.args, c.env });
+        if (c.line.empty()) {
+            EXPECT_NE(
+                prog.waitForText("debug.log", "KVXMainApp constructor...", 30).find("KVXMainApp"), std::string::npos)
+                << prog.out();
+            prog.stop();
+            continue;
+        }
+        const int status = prog.waitForExit(30);
+        ASSERT_TRUE(WIFEXITED(status)) << status << " " << prog.out();
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        EXPECT_EQ(prog.out(), c.line);
+        EXPECT_FALSE(FileExists(prog.dir.file("debug.log")));
+    }
+}
+
 } // namespace
