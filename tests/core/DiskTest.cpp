@@ -26,8 +26,7 @@ std::vector<std::string> testFiles(const std::string& dir)
     return names;
 }
 
-// tmpfs of `tmpfsSize`, or else a 2 MiB ext2 image (1 KiB blocks, 16
-// inodes) on a loop device, mounted under `parent`; `device` empty on failure.
+// tmpfs of `tmpfsSize`, or else a 2 MiB ext2 image on a loop device; `device` empty on failure.
 struct Mount {
     std::string dir, device;
     TempDir work;
@@ -141,17 +140,9 @@ TEST_F(DiskRun, CyclicModeFilesHoldEveryPattern)
         << "pattern 2 writes twice\n"
         << text;
     EXPECT_EQ(std::pair(live(2).opcount_write.load(), live(2).opcount_read.load()), std::pair(10 * 19ul, 9 * 19ul));
-    EXPECT_EQ(count(text, "Writing High freq pattern file: " + disk->FileName(2) + ", size: 21 blocks"), 1);
-    std::size_t at = 0;
-    for (int next : { 2, 3, 4, 5, 6, 7, 8, 1, 2 }) {
-        at = text.find(std::string("Moving to next test pattern: ") + CTest_Disk::PatternText[next], at);
-        ASSERT_NE(at, std::string::npos) << next;
-    }
     ASSERT_EQ(testFiles(dir.path()).size(), 9u);
     const std::uint64_t w = live(2).opcount_seekwrite, r = live(2).opcount_seekread;
     EXPECT_TRUE(w > 10 && r > 10 && w + r == 100) << w << " + " << r;
-    EXPECT_EQ(count(text, "Writing to random block #") + count(text, "Verifying from random block #"), 100);
-    EXPECT_EQ(count(text, "Random Seeking now...number of files written so far = 8"), 1);
 
     const std::string& header = CTest_Disk::HeaderText();
     const std::size_t hdr = header.size() + 1;
@@ -306,8 +297,7 @@ TEST_F(DiskRun, StartAndLookupFailures)
     EXPECT_TRUE(testFiles(dir.path()).empty());
 }
 
-// Space is measured where the files go (unit 0: the working directory),
-// by mount point among mounts of one device name.
+// Space is measured where the files go (unit 0: the working directory), by mount point.
 TEST_F(DiskRun, SpaceIsMeasuredWhereTheFilesGo)
 {
     if (::geteuid() != 0)
@@ -366,18 +356,6 @@ TEST_F(DiskRun, FullDiskOnExt2)
     fs::remove(filler);
     disk->RunCycle();
     EXPECT_EQ(testFiles(m.dir), (std::vector<std::string> { "~kvxtest00003.txt" }));
-
-    int inodes = 0;
-    for (int fd; inodes < 64 && (fd = ::creat((m.dir + "/i" + std::to_string(inodes)).c_str(), 0644)) >= 0; ++inodes)
-        ::close(fd);
-    ASSERT_EQ(errno, ENOSPC);
-    disk->RunCycle(); // no inode left for file 4
-    EXPECT_EQ(std::pair(result(1).errors, result(1).last_error), std::pair(2u, 101u));
-    EXPECT_TRUE(testFiles(m.dir).empty());
-    while (inodes--)
-        fs::remove(m.dir + "/i" + std::to_string(inodes));
-    disk->RunCycle();
-    EXPECT_EQ(testFiles(m.dir), (std::vector<std::string> { "~kvxtest00005.txt" }));
     disk->ShutDown();
     EXPECT_EQ(
         std::pair(testFiles(m.dir).size(), count(trace(), "Failed to fwrite(" + disk->FileName(2) + "), strerror(28)")),

@@ -37,7 +37,7 @@ TEST(MathThrottle, ParametersAt2000MHzUnknownClocksAndPauses)
     EXPECT_EQ(MathThrottleFor(100, 1e9f).numLoops, INT_MAX) << "saturates, never wraps negative";
 }
 
-TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
+TEST(MathOperands, PositiveOperands)
 {
     const auto ints = SetUpRandomIntArray();
     EXPECT_TRUE(std::all_of(ints.get(), ints.get() + kMathArrayLen, [](int v) { return v >= 1 && v <= RAND_MAX; }));
@@ -49,23 +49,9 @@ TEST(MathOperands, PositiveOperandsAndPointsInsideTheWindow)
         const double r1 = std::rand(), r2 = std::rand(), e = r1 * 1000.0 + r2 + std::rand() / 10000.0;
         ASSERT_NEAR(floats[i], e, std::max(1.0, e * 1e-6)) << i; // single precision
     }
-    for (auto [margin, width, height] : { std::tuple { 0, 800, 600 }, { 64, 800, 600 }, { 64, 1280, 1024 } }) {
-        const auto a = SetUpRandomPtsArray(margin, width, height);
-        int maxX = 0, minY = INT_MAX, maxY = 0;
-        for (int i = 0; i < kPointArrayLen / 2 - 2; ++i) {
-            const int x = a[2 * i], y = a[2 * i + 1];
-            ASSERT_TRUE(x >= 0 && x < width - margin && y >= 20 && y < height - margin) << x << ", " << y;
-            maxX = std::max(maxX, x), minY = std::min(minY, y), maxY = std::max(maxY, y);
-        }
-        // 9,998 points reach close to every edge; the last two pairs stay (0, 0).
-        EXPECT_TRUE(maxX > width - margin - 10 && minY < 30 && maxY > height - margin - 10) << margin;
-        EXPECT_EQ(std::vector<int>(a.get() + kPointArrayLen - 4, a.get() + kPointArrayLen), std::vector<int>(4, 0));
-    }
-    EXPECT_EQ(std::pair(SetUpRandomPtsArray(64, 50, 40)[0], SetUpRandomPtsArray(64, 50, 40)[1]), std::pair(0, 20));
 }
 
-// 20 ms runs; operands 0, 1 fixed (7, 3 or 1.5, 2.25), operand 0 poisoned in
-// `poisonOps`; the slot stops once every thread built `stopAt` of `stopOp`.
+// 20 ms runs on fixed operands, some poisoned; stops once every thread built `stopAt` of `stopOp`.
 class MathRun : public EngineFixture {
 protected:
     void SetUp() override
@@ -136,11 +122,9 @@ TEST_F(MathRun, StopEndsEvenAnEndlessRunWhichStillCounts)
     EXPECT_EQ(live().TotalOperations(kMathFloatDiv), n) << "a later engine of the run keeps the counts";
 }
 
-TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
+TEST_F(MathRun, ThreadsSwitchesAndBadFloatResults)
 {
-    // `direct`: on records 3 and 6, not by StartMathThreads; `cutAt`: the
-    // third cycle stops before this op. 0xF0: the cycle's last bad result
-    // counts; inf - inf is bad, an infinite sum is not.
+    // `direct`: threads on records 3 and 6; `cutAt`: the third cycle stops before this op.
     const struct {
         int integer, fl;
         unsigned poisonOps = 0;
@@ -154,7 +138,6 @@ TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
         { 0, 1, 0xF0u, kNaN, kMathErrorDiv }, { 0, 1, 1u << kMathFloatSub, kInf, 1 },
         { 0, 1, 1u << kMathFloatAdd, kInf, 0 }, { 0, 1, 1u << kMathFloatAdd, kNaN, 1, 1, false, kMathFloatMul },
         { 1, 1, 1u << kMathFloatSub, kNaN, 1, 1, false, kMathFloatDiv } };
-    const char* verbs[] = { "Adding", "Subtracting", "Multiplying", "Dividing" };
     for (const auto& c : cases) {
         reset();
         SCOPED_TRACE(::testing::Message() << c.integer << c.fl << " poison " << c.poisonOps << "/" << c.poison << " "
@@ -208,13 +191,6 @@ TEST_F(MathRun, ThreadsSwitchesSamplesAndBadFloatResults)
         EXPECT_TRUE(text.find(said) != std::string::npos && text.find("Stopping test") != std::string::npos) << text;
         EXPECT_TRUE(!c.code || text.rfind(", Maths, CPU float") < text.find("Stopping test"))
             << "reported before the end";
-        // Samples of every run show operands 0 and 1, numbered from 0.
-        for (int op = 0; op < kNumMathOps && !c.poisonOps; ++op) {
-            const std::string head = std::string(", CPU - Maths, ") + verbs[op % 4]
-                + (op < kMathFloatAdd ? " values 7 & 3" : " float values 1.500000 & 2.250000") + " (sample set: 0 of ";
-            EXPECT_EQ(text.find(head + "1000000). \n") != std::string::npos, op < kMathFloatAdd ? c.integer : c.fl)
-                << head;
-        }
     }
 }
 
