@@ -65,16 +65,12 @@ TEST_F(LogFiles, NewLogGetsSystemInformationThenEventLines)
     EXPECT_STREQ(gCurrentLogFile, dir.file("KVX_log.log").c_str());
     log->AddLine("Starting test\n", -1, 0, "CPU - Maths", 3);
     log->AddLine("an event with 100% and %s", 8, 0, nullptr, 1);
-    log->AddLine(std::string(300, 'm').c_str(), 10, 0, nullptr, 1);
     const std::string text = logText();
     EXPECT_EQ(text.rfind("Veltrane KalvexTest Log file  -  ", 0), 0u);
     EXPECT_LT(text.find("SYSTEM INFORMATION\n"), text.find("DETAILED EVENT LOG\n"));
     EXPECT_EQ(count(text, "DETAILED EVENT LOG\n"), 1u);
     EXPECT_NE(text.find(", Maths, an event with 100% and %s\n"), std::string::npos);
     EXPECT_EQ(text.find("Starting test"), std::string::npos) << "level 3 belongs to the trace only";
-    const auto at = text.find(", 2D Graphics, ");
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(text.find('\n', at) - (at + 15), 170u) << "a long test name leaves 170 characters";
     // The header flag and line count survive in LastUsed.cfg.
     _testconfig saved;
     ASSERT_EQ(ConfigFileLoad("LastUsed.cfg", dir.path().c_str(), &saved), 0);
@@ -107,7 +103,6 @@ TEST_F(LogFiles, DetailAndTraceLevelsChooseTheLines)
     log->AddLine("summary line", 8, 0, nullptr, 0);
     EXPECT_EQ(logText().find("normal event"), std::string::npos);
     EXPECT_NE(logText().find("summary line"), std::string::npos);
-    EXPECT_EQ(logText().find("DETAILED EVENT LOG\n******************\nSYSTEM"), std::string::npos);
 
     for (int traceLevel : { 3, 4 }) {
         testconfig.trace_level = traceLevel;
@@ -117,7 +112,6 @@ TEST_F(LogFiles, DetailAndTraceLevelsChooseTheLines)
         log->AddLine("detail three", 8, 0, nullptr, 3);
         log->AddLine("detail four", 8, 0, nullptr, 4);
         const std::string trace = ReadFile(dir.file("KVX_log.trace"));
-        EXPECT_NE(trace.find("SYSTEM INFORMATION\n"), std::string::npos);
         EXPECT_TRUE(trace.find("event line") != std::string::npos && trace.find("detail three") != std::string::npos);
         EXPECT_EQ(trace.find("detail four") != std::string::npos, traceLevel == 4) << traceLevel;
     }
@@ -149,8 +143,7 @@ TEST_F(LogFiles, NamesStampsAndHtml)
         EXPECT_NE(text.find(part), std::string::npos) << part;
 }
 
-// A box stays open as long as the user leaves it; meanwhile every engine
-// must still be able to log.
+// Engines must still log while a box waits for the user.
 class BlockingSink : public RecordingSink {
 public:
     std::promise<void> shown;
@@ -193,9 +186,6 @@ TEST_F(LogFiles, NeitherABoxNorASaveHoldsTheLogAndAMissingDirectoryOpensNothing)
     EXPECT_TRUE(logged) << "a box asked for by a log file failure holds the log";
     ASSERT_EQ(box.boxes.size(), 2u);
     EXPECT_EQ(box.boxes[0].caption, "Directory does not exist");
-    EXPECT_EQ(box.boxes[0].text,
-        "*" + dir.file("gone") + "* does not exist\nPlease check that you have the directory *" + dir.file("gone")
-            + "*");
     EXPECT_EQ(box.boxes[1].caption, "Error saving/creating *" + dir.file("gone/KVX_log.log") + "*");
     EXPECT_EQ(box.boxes[1].buttons, std::vector<std::string> { "Quit" });
     EXPECT_EQ(g_fpLogFile, nullptr);
@@ -231,8 +221,6 @@ TEST_F(EventRing, KeepsTheNewest1000LinesAndCountsOn)
     const std::string oldest = log.GetLine(0, &test, &when);
     EXPECT_TRUE(oldest.ends_with(", 2\n") && test == 8 && when > 0) << oldest;
     EXPECT_TRUE(newest().ends_with(", 1001\n"));
-    EXPECT_EQ(log.GetLine(1001, &test, nullptr), nullptr);
-    EXPECT_EQ(test, 0) << "test index is reset even when there is no line";
 
     std::vector<std::string> lines;
     int held = 0;
@@ -267,13 +255,8 @@ TEST_F(EventRing, OnlyNormalEventsAtNormalDetailEnterInTheirFormat)
     log.AddLine("again", 4, 17, nullptr, 1);
     EXPECT_EQ(resultfile.error_occurrences[17], 2);
     EXPECT_EQ(std::string(resultfile.first_occurrence[17]), head) << "the first occurrence keeps its head";
-    EXPECT_TRUE(head.ends_with(", Disk")) << head;
     e_classification[17] = 0;
 
-    log.AddLine("named", -1, 0, "Disk: Startup Disk", 1);
-    EXPECT_TRUE(newest().ends_with(", Disk: Startup Disk, named\n"));
-    log.AddLine("anonymous", -1, 0, nullptr, 1);
-    EXPECT_EQ(newest().find(", anonymous\n"), 32u) << "INFORMATION: 2026-12-06 10:00:00, anonymous";
     log.AddLine("a\tb\nc %s %d \x7f\x80", 8, 0, nullptr, 1);
     EXPECT_TRUE(newest().ends_with(", Maths, a b c %s %d \x7f \n")) << newest();
     log.AddLine(std::string(300, 'm').c_str(), 10, 0, nullptr, 1);

@@ -226,18 +226,6 @@ TEST_F(RunControl, AccumulateModeLoadsTheSavedResultsAtStart)
     StopRun(ctx, observer, false, 0);
 }
 
-TEST_F(RunControl, TotalErrorsCountsCurrentOnlyDuringARun)
-{
-    testconfig.test_enabled[kSlotMemory] = 1;
-    resultfile.results[kSlotMemory].errors = 2;
-    resultfile.accum_results[kSlotMemory].errors = 5;
-    resultfile.results[kSlotMaths].errors = 7; // not selected
-    EXPECT_EQ(TotalErrors(ctx), 5);
-    run.stopAllTests = 0;
-    EXPECT_EQ(TotalErrors(ctx), 7);
-    run.stopAllTests = 1;
-}
-
 // The run fixture's settings, with nothing selected.
 using Warning = RunControl;
 
@@ -291,8 +279,7 @@ TEST_F(Warning, NotesForWhatTheSelectedTestsNeed)
     EXPECT_EQ(GoldenFile(KVX_SOURCE_DIR "/tests/data/prerun_warnings.txt", text), text);
 }
 
-// Null engine threads started on a run of the test's own, as a tool starts
-// them: on the slot's record, outside a run's generations.
+// Null engine threads started as a tool does: outside a run's generations.
 class ThreadProtocol : public RunControl {
 protected:
     static constexpr int kSlot = kSlotMemory;
@@ -354,39 +341,12 @@ TEST_F(ThreadProtocol, FourThreadsOnOneSlotCountEveryIncrement)
     EXPECT_EQ(std::tuple(relaxedLoad(run.threadData[kSlotMaths].running), run.testsRunning.load()), std::tuple(0, 0));
 }
 
-TEST_F(ThreadProtocol, WaitsSleepWholeSlices)
-{
-    struct Idle : CTest_Base {
-        using CTest_Base::CTest_Base;
-        void test_entry(int) override { }
-    } e(p.ctx, kSlot, 100);
-    // A request of 250 ms with a 100 ms slice sleeps three whole slices.
-    run.setSlotActive(kSlot, true);
-    auto t0 = std::chrono::steady_clock::now();
-    e.WaitMsecs(250);
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, 290ms);
-    t0 = std::chrono::steady_clock::now();
-    e.WaitMsecs(0), e.WaitMsecs(-5);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 50ms);
-}
-
 TEST(ThreadWaits, DutyCycleDelay)
 {
     const std::pair<int, int> cases[] = { { 100, 0 }, { 50, 500 }, { 10, 4500 }, { 1, 49500 }, { 0, 49500 },
         { -3, 49500 }, { 200, 0 }, { 33, 1015 } };
     for (auto [duty, ms] : cases)
         EXPECT_EQ(CTest_Base::DutyDelayMs(duty), ms) << duty;
-}
-
-TEST(SlotNames, EveryRangeAsShownToTheUser)
-{
-    const std::pair<int, const char*> cases[] = { { 0, "Start Marker" }, { 2, "CPU - MMX / SSE" }, { 25, "Disk" },
-        { 26, "Disk end marker" }, { 27, "Floppy Disk" }, { 31, "Network" }, { 52, "CD/DVD" }, { 69, "Test" },
-        { 84, "USB Plug 10" }, { 89, "Dummy" }, { 153, "Serial Port" }, { 157, "Marker End" } };
-    for (auto [slot, name] : cases)
-        EXPECT_STREQ(SlotName(slot), name) << slot;
-    for (int i = 0; i < kNumNamedSlots; ++i)
-        EXPECT_NE(SlotName(i), nullptr) << i;
 }
 
 TEST(SlotSelection, GroupMembersNeedTheSwitchExactlyOnePlainSlotsAnyValue)
