@@ -226,6 +226,20 @@ TEST_F(RunControl, AccumulateModeLoadsTheSavedResultsAtStart)
     StopRun(ctx, observer, false, 0);
 }
 
+// What the main window's verdict counts: accumulated errors, plus the
+// current run's while it runs; unselected slots never.
+TEST_F(RunControl, TotalErrorsCountsCurrentOnlyDuringARun)
+{
+    testconfig.test_enabled[kSlotMemory] = 1;
+    resultfile.results[kSlotMemory].errors = 2;
+    resultfile.accum_results[kSlotMemory].errors = 5;
+    resultfile.results[kSlotMaths].errors = 7; // not selected
+    EXPECT_EQ(TotalErrors(ctx), 5);
+    run.stopAllTests = 0;
+    EXPECT_EQ(TotalErrors(ctx), 7);
+    run.stopAllTests = 1;
+}
+
 // The run fixture's settings, with nothing selected.
 using Warning = RunControl;
 
