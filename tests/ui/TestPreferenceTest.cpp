@@ -330,6 +330,12 @@ TEST_F(Preferences, LogFileTextGivesDirectoryAndBothNames)
                       std::string(testconfig.trace_file_name), savedAsIs()),
             std::tuple(directory, name, name, true));
     }
+    // A path longer than the field is cut at a whole character.
+    open();
+    const QString longName = "/d/" + QString(395, QChar(0x00e9));
+    edit("lineEditFileName")->setText(longName + "z");
+    ok();
+    EXPECT_EQ(QString::fromLocal8Bit(testconfig.log_file_name), longName.mid(3, 199));
 }
 
 TEST_F(Preferences, SerialPortListFollowsAddAndRemove)
