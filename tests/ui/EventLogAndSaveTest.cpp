@@ -1,17 +1,14 @@
-// The event log window, the save-results dialog and the about window, with
-// the real event log and real files.
+// The event log window and the save-results dialog, with the real event log and real files.
 #include "CLogger.h"
 #include "ConfigRecord.h"
 #include "ErrorClassification.h"
 #include "Startup.h"
-#include "Window_About.h"
 #include "Window_SaveTestLog.h"
 #include "Window_ViewEventLog.h"
 
 #include "QtTestUtils.h"
 #include "TempDir.h"
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -71,8 +68,6 @@ TEST_F(EventLogWindow, FollowsTheLogLiveWithSeverityIcons)
     window.LoadEventLog();
     window.show();
     EXPECT_EQ(table->rowCount(), 0);
-    EXPECT_EQ(
-        findChildOrFail<QLabel>(&window, "textLabel_Comments")->text(), "Note: Up to the last 1000 lines are shown.");
     auto row = [&](int r) { return table->item(r, 0) ? table->item(r, 0)->text() : QString(); };
 
     gLogger->AddLine("all well", 1, 0, nullptr, 1);
@@ -88,8 +83,7 @@ TEST_F(EventLogWindow, FollowsTheLogLiveWithSeverityIcons)
         EXPECT_EQ(iconColour(table->item(i, 0)), expected[i].second) << i;
     }
 
-    // The ring holds 1000 lines before and after the last three: its size
-    // alone cannot tell that anything is new.
+    // The ring is full before and after the last three: its size cannot tell what is new.
     for (int i = 5; i <= 1000; ++i)
         gLogger->AddLine(("line " + std::to_string(i)).c_str(), 1, 0, nullptr, 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return row(999).endsWith(", line 1000"); }, 2500)) << row(999).toStdString();
@@ -137,8 +131,7 @@ TEST_F(SaveDialog, DefaultNameAndFormatSwitches)
     auto* html = findChildOrFail<QRadioButton>(&dialog, "radioButton_HTMLFile");
     auto* text = findChildOrFail<QRadioButton>(&dialog, "radioButton_TextFile");
     EXPECT_TRUE(html->isChecked());
-    // Each switch puts the format's extension in place of the file name's
-    // own; a dot in a folder stays.
+    // Each switch puts the format's extension in place of the name's own; a dot in a folder stays.
     const std::tuple<const char*, QRadioButton*, const char*> cases[]
         = { { "/tmp/results.log", text, "/tmp/results.log" }, { "/tmp/results.log", html, "/tmp/results.html" },
               { "/tmp/plain", text, "/tmp/plain.log" }, { "/home/john.doe/report", html, "/home/john.doe/report.html" },
@@ -202,54 +195,6 @@ TEST_F(SaveDialog, SavesBlocksInOrderAndAsksBeforeOverwriting)
     EXPECT_EQ(sink.boxes[1].text, bad + ": No such file or directory");
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(Window_SaveTestLog::fileSaveTestLog(1, "/dev/full"), ENOSPC) << "a full disk is not a success";
-}
-
-class ScriptedBrowse : public Window_SaveTestLog {
-public:
-    QString answer;
-    QString filterSeen;
-
-protected:
-    QString askSaveFileName(const QString& filter) override
-    {
-        filterSeen = filter;
-        return answer;
-    }
-};
-
-TEST_F(SaveDialog, BrowseTakesTheChosenNameWithTheFormatsExtension)
-{
-    ScriptedBrowse dialog;
-    dialog.slotUpdateButtonGroup_FileFormat(Window_SaveTestLog::kHtml);
-    const QString before = dialog.fileName();
-    dialog.answer = "";
-    dialog.slotBrowse();
-    EXPECT_EQ(dialog.filterSeen, "Log files (*.html)");
-    EXPECT_EQ(dialog.fileName(), before) << "cancelled";
-
-    dialog.answer = QString::fromStdString(dir.file("chosen.txt"));
-    dialog.slotBrowse();
-    EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
-
-    WriteFile(dir.file("old.log"), "x");
-    sink.answers = { 1 }; // No
-    dialog.answer = QString::fromStdString(dir.file("old.log"));
-    dialog.slotBrowse();
-    ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].text, "File " + dir.file("old.log") + " already exists.\nDo you want to overwrite it?");
-    EXPECT_EQ(dialog.fileName().toStdString(), dir.file("chosen.html"));
-
-    dialog.answer = QString::fromStdString(dir.file("v1.2/chosen"));
-    dialog.slotBrowse();
-    EXPECT_EQ(dialog.fileName().toStdString(), dir.file("v1.2/chosen.html"));
-}
-
-TEST(AboutWindow, NamesProductVersionBuildAndPlatform)
-{
-    Window_About about;
-    EXPECT_EQ(about.windowTitle(), "About KalvexTest");
-    EXPECT_EQ(findChildOrFail<QLabel>(&about, "textLabel_AppInfo")->text(), "KalvexTest v1.0 (1007) Linux");
-    EXPECT_FALSE(findChildOrFail<QLabel>(&about, "pixmapLabel_Picture")->pixmap().isNull());
 }
 
 } // namespace

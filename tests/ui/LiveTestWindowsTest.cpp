@@ -59,11 +59,6 @@ std::string text(QWidget* w, const char* names, const QString& prefix = {})
     return texts.join(" | ").toStdString();
 }
 
-bool hidden(QWidget* w, const char* name)
-{
-    return findChildOrFail<QWidget>(w, name)->isHidden();
-}
-
 class LiveWindows : public ::testing::Test {
 protected:
     void SetUp() override
@@ -77,19 +72,6 @@ protected:
     void TearDown() override { LiveTestWindow::SetClockForTests(nullptr); }
     ::Run run;
 };
-
-TEST(TimevalDiff, MillisecondsOrZeroWhenTheEndIsEarlier)
-{
-    const std::tuple<timeval, timeval, long double> cases[] = {
-        { { 10, 900000 }, { 12, 400000 }, 1500.0L }, // microseconds borrowed from the seconds
-        { { 10, 100000 }, { 10, 101500 }, 1.5L },
-        { { 10, 400000 }, { 10, 300000 }, 0.0L },
-        { { 12, 0 }, { 10, 999999 }, 0.0L },
-    };
-    for (const auto& [start, end, ms] : cases)
-        EXPECT_DOUBLE_EQ(static_cast<double>(timeval_diff_msec(&start, &end)), static_cast<double>(ms))
-            << start.tv_sec << "." << start.tv_usec << " -> " << end.tv_sec << "." << end.tv_usec;
-}
 
 TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOnly)
 {
@@ -114,16 +96,6 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
         "Cycle 4: Loopback test (fixed baud 9600) | ttyS1 | 9600 bits/sec | 900 bytes | 600 bytes | 500.00 bytes/sec");
     EXPECT_EQ(text(&w, "textLabel_SerialPorts_Errors"), "2");
 
-    // No new byte: the last figure stays; the next interval starts at the
-    // previous refresh.
-    advance(3000);
-    w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
-    live.dis_bytes_received = 600 + 250;
-    advance(500);
-    w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabel_SerialPort_Throughput"), "500.00 bytes/sec");
-
     // A count passing 4 GiB still gives the interval's bytes.
     live.dis_bytes_received = 0xFFFFFF00ull;
     advance(1000);
@@ -132,14 +104,6 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
     advance(1000);
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "Throughput Received", "textLabel_SerialPort_"), "512.00 bytes/sec | 4294967552 bytes");
-
-    // The cycle line names the speed setting as the test reads it.
-    for (auto [index, line] : { std::pair(11, "(baud cycling to 115200)"), { 13, "(baud cycling to 230400)" },
-             { 14, "(fixed baud 9600)" }, { -3, "(fixed baud 9600)" } }) {
-        testconfig.serial_baud_index = index;
-        w.UpdateWindow();
-        EXPECT_EQ(text(&w, "textLabel_SerialPort_Cycle"), std::string("Cycle 4: Loopback test ") + line) << index;
-    }
 
     // Detect only: the status instead of four rows.
     testconfig.serial_port_mode[1] = 2;
@@ -150,9 +114,6 @@ TEST_F(LiveWindows, SerialThroughputIsTheIntervalsBytesOverItsLengthOnThisPortOn
         EXPECT_EQ(text(&w, "Cycle LabelSent Sent", "textLabel_SerialPort_"),
             std::string("Cycle 4: Detect only | Status: | Port ") + (detected ? "detected" : "not detected"));
     }
-    for (const char* name : { "LabelReceived", "Received", "LabelThroughput", "Throughput", "LabelErrors" })
-        EXPECT_TRUE(hidden(&w, (std::string("textLabel_SerialPort_") + name).c_str())) << name;
-    EXPECT_TRUE(hidden(&w, "textLabel_SerialPorts_Errors"));
 }
 
 TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
@@ -174,13 +135,6 @@ TEST_F(LiveWindows, ParallelThroughputOfTheConfiguredPort)
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "Cycle Sent Received Throughput Errors", "textLabel_ParallelPort_"),
         "Cycle 2: Loopback test | 3001 bytes | 3000 bytes | 1500.00 bytes/sec | 1");
-
-    testconfig.parallel_test_mode = 1; // detect only: the status instead of the counts
-    live.PortDetect = 1;
-    w.show();
-    w.UpdateWindow();
-    EXPECT_EQ(text(&w, "Cycle Sent", "textLabel_ParallelPort_"), "Cycle 2: Detect only | Port detected");
-    EXPECT_TRUE(hidden(&w, "textLabel_ParallelPort_Throughput") && hidden(&w, "textLabel_ParallelPort_Errors"));
 }
 
 TEST_F(LiveWindows, MathsWindowSumsEveryThreadInMillions)
@@ -214,10 +168,6 @@ TEST_F(LiveWindows, MemoryWindowShowsStateProgressAndAmounts)
     live.status = 2, w.UpdateWindow();
     EXPECT_EQ(std::pair(text(&w, "textLabelStatus"), bar->palette().color(QPalette::Highlight)),
         std::pair(std::string("Verifying"), QColor(0, 255, 0)));
-    resultfile.results[kSlotMaths].cycles = 9; // another slot's plain window: its cycle line only
-    TestWindow other(run, "CPU - Maths", kSlotMaths);
-    EXPECT_EQ(text(&other, "textLabelCycleCount"), "Cycle 9:");
-    EXPECT_TRUE(hidden(&other, "progressBar") && hidden(&other, "textLabelStatus"));
 }
 
 class DiskWindow : public LiveWindows {
@@ -267,24 +217,13 @@ TEST_F(DiskWindow, FreeSpaceFromTheQueryOrTheTest)
     EXPECT_EQ(text(&w, "TotalCapacity AvailCapacity TestFileSize", "textLabel") + " " + bar(&w, free).substr(0, 3),
         "3.00 MBytes | 2.00 MBytes | 1.00 MBytes 67%")
         << "rounded, not cut; the file size in blocks plus one";
-
-    // Before that, a mounted file system's own figures.
-    setFileSystem("/dev/root", "/");
-    std::uint64_t available = 0, total = 0;
-    if (GetMountedFileSystemAvailDiskSize("/", &available, &total) != 0 || total == 0)
-        GTEST_SKIP() << "the root file system is not in the mount table here";
-    ::Run fresh;
-    TestWindow_Disk mounted(fresh, "Disk", kSlot);
-    EXPECT_EQ(findChildOrFail<QProgressBar>(&mounted, free)->value(), FreeSpacePercent(available, total));
-    EXPECT_NE(text(&mounted, "textLabelTotalCapacity"), "0.00 MBytes");
 }
 
 TEST_F(DiskWindow, SpeedOverTheRefreshIntervalInItsFormats)
 {
     TestWindow_Disk w(run, "Disk", kSlot);
     EXPECT_EQ(text(&w, "textLabelSpeed"), "0.0 MB/Sec");
-    // Blocks added (256 blocks of 4096 bytes are 1 MB), milliseconds, speed;
-    // half a megabyte more is not yet a whole one.
+    // Blocks added (256 of 4096 bytes are 1 MB), milliseconds, speed; half a MB is not yet a whole one.
     const std::tuple<std::uint64_t, long, const char*> steps[] = { { 30 * 256, 3000, "10.0 MB/Sec" },
         { 3 * 256, 3000, "1.00 MB/Sec" }, { 256, 4000, "0.25 MB/Sec" }, { 256, 20000, "0.0500 MB/Sec" },
         { 0, 3000, "0.0 MB/Sec" }, { 256 / 2, 3000, "0.0 MB/Sec" }, { 256 / 2, 2000, "0.50 MB/Sec" } };
@@ -323,8 +262,7 @@ TEST_F(DiskWindow, AmountsStateAndPattern)
     }
     EXPECT_EQ(text(&w, "textLabelVerifiedCount"), "39062.5");
 
-    // Random seeking adds the seek amounts; butterfly seeking moves no data,
-    // so the amounts stay as they were.
+    // Random seeking adds the seek amounts; butterfly seeking moves no data, so they stay.
     live.BufferPattern = CTest_Disk::kPatternRandomSeek;
     live.opcount_read = live.opcount_write = 256, live.opcount_seekwrite = 128, live.opcount_seekread = 48;
     for (int pattern : { CTest_Disk::kPatternRandomSeek, CTest_Disk::kPatternButterfly }) {
@@ -356,14 +294,9 @@ TEST_F(LiveWindows, NetworkWindowCountsRepliesAndBadExchanges)
         "192.168.7.9 | Cycle 1024: | 8.20 MBytes | 8.20 MBytes | 0.13 ms | 2.50 ms | 0.06 ms");
     // 16.4 MB both ways in 4 s.
     EXPECT_EQ(text(&w, "FlowRate Errors", "textLabel"), "4.10 MBytes/s | 3 (1.50%)");
-
-    // Replies lost: only the requests count as sent.
-    live.packets_rec = 51200;
-    w.UpdateWindow();
-    EXPECT_EQ(text(&w, "textLabelReceived"), "4.10 MBytes");
 }
 
-TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
+TEST_F(LiveWindows, CdDiscReadingRatesThenSeeking)
 {
     std::memset(gMultimediaStructPtr, 0, sizeof gMultimediaStructPtr);
     gNumMMDevices = 3;
@@ -395,15 +328,6 @@ TEST_F(LiveWindows, CdDiscReadingRatesThenAudioTracks)
     w.UpdateWindow();
     EXPECT_EQ(text(&w, "Throughput Average Status CurrentFile", "textLabel_CDROM_"),
         "0.25MB/s 2x | 0.67MB/s 4x | Random Seeking | Searching for files (B: 17)");
-
-    // The same drive playing music: tracks instead of files.
-    testconfig.cd_test_mode[2] = CTest_CDROM::kModeAudio;
-    live.track_num = 3;
-    live.totaltracks = 9;
-    w.UpdateWindow();
-    EXPECT_EQ(
-        text(&w, "Heading LabelStatus LabelCurrentFile LabelFilesScanned CurrentFile FilesScanned", "textLabel_CDROM_"),
-        "CD/DVD 2: Music CD playback, Cycle 5: | Drive status: | Current track: | Total tracks: | 3 | 9");
     gNumMMDevices = 0;
 }
 
@@ -433,8 +357,7 @@ TEST(LiveWindowEvents, RefreshedOnPaintWithoutRepaintingForEver)
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QTest::qWait(1500);
-    // Each refresh repaints the label over the window: without a pause
-    // between paint refreshes this would count thousands.
+    // Each refresh repaints the label: without a pause between paint refreshes this counts thousands.
     EXPECT_LE(w.refreshes, 5);
 
     const int before = w.refreshes;

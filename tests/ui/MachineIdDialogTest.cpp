@@ -40,8 +40,7 @@ protected:
     int changes;
     std::string typeAtSignal;
 
-    // A shown dialog saving into the temporary directory; its edits are kNew,
-    // or `entered`, when `button` is clicked.
+    // A shown dialog saving into `dir`, its edits kNew or `entered` when `button` is clicked.
     void run(const char* button, const Texts& entered = kNew)
     {
         dlg = std::make_unique<Window_EditMachineID>(QString::fromStdString(dir.path()));
