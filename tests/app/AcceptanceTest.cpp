@@ -1,6 +1,5 @@
-// The built program in a program directory of its own, used through a real
-// X server as a technician uses it: keyboard for menus and boxes, the mouse
-// for STOP; results read off the screen, the logs and the clipboard.
+// The built program used through a real X server as a technician uses it:
+// keyboard for menus and boxes, the mouse for STOP.
 #include "CTest_Disk.h"
 #include "ConfigRecord.h"
 #include "DesktopDriver.h"
@@ -132,9 +131,8 @@ TEST_F(Acceptance, StopEndsTheRunAndRemovesTheTestFiles)
     EXPECT_EQ(FindReportRow(log, "2D Graphics").verdict, "PASS");
 }
 
-// Every test this machine can run, as the default configuration has them,
-// with a reference disc in a CD/DVD drive: the disc is made by the shipped
-// maker, put into an ISO image and mounted where drives are looked for.
+// Every test this machine can run, with a reference disc from the shipped
+// maker mounted where CD/DVD drives are looked for.
 class DiscAcceptance : public Acceptance {
 protected:
     void SetUp() override
@@ -155,8 +153,7 @@ protected:
         m_disc.reset();
     }
 
-    // Mounts the disc and returns the drive's number as the program will
-    // count it at start-up, or -1.
+    // Returns the drive's number as the program will count it, or -1.
     int insertDisc()
     {
         const std::string files = prog.dir.file("disc"), iso = prog.dir.file("disc.iso");
@@ -178,13 +175,10 @@ protected:
         return -1;
     }
 
-    // The defaults with 3D added, the disk test's file small, the reference
-    // disc mode on `unit` only and at full speed (at the default half speed
-    // one pass over a 10 MB file takes over 16 s), a short automatic stop
-    // and the event log on.
+    // The reference disc at full speed (half speed takes 16 s a pass); no
+    // serial slot, as the first port is this machine's console.
     static _testconfig everyTest(int unit)
     {
-        // The first serial port is this machine's console: no serial slot runs.
         _testconfig cfg = ValidConfig();
         for (int slot = kSlotSerialFirst; slot <= kSlotSerialGroup; ++slot)
             cfg.test_enabled[slot] = 0;
@@ -240,9 +234,8 @@ TEST_F(DiscAcceptance, EveryTestPassesAndTheResultsCanBeCopiedAndSaved)
     EXPECT_TRUE(FindReportRow(copied, "CPU - Maths").counted()) << copied;
     EXPECT_EQ(FindReportRow(copied, "CD/DVD: ").cycles, FindReportRow(log, "CD/DVD: ").cycles);
 
-    // Save Test Log, switched to HTML: the name typed with .log turns into
-    // .html, and the page holds the three blocks.
-    // The format is switched by Down on the checked radio button two tabs on.
+    // Save Test Log as HTML (Down on the radio button two tabs on): the
+    // name typed with .log turns into .html.
     ASSERT_TRUE(desktop.chooseMenu(main, kFileMenu, 1));
     const std::string dialog = desktop.waitForWindow(kSaveDialog, 10);
     ASSERT_TRUE(desktop.keys(dialog, "key ctrl+a type '" + prog.dir.file("bench-report.log") + "'")

@@ -15,9 +15,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFont>
 #include <QPrinter>
-#include <QTimer>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -132,13 +131,11 @@ TEST(OpenDocument, MissingFileSaysWhereElseProgramsTriedInOrderUntilOneStarts)
         const char* succeedFor;
         std::vector<std::string> tried;
     } cases[] = {
-        { true, nullptr, "kpdf", { "kpdf" } },
         { true, nullptr, "ggv", { "kpdf", "kghostview", "ggv" } },
         { true, "mybrowser", "xdg-open", viewers },
         { true, nullptr, "", viewers },
         { false, nullptr, "", browsers },
         { false, "", "", browsers },
-        { false, nullptr, "firefox", { "mozilla", "netscape", "firefox" } },
         { false, nullptr, "xdg-open", browsers },
         { false, "mybrowser", "", { "mybrowser" } },
         { false, "mybrowser", "mybrowser", { "mybrowser" } },
@@ -275,17 +272,6 @@ TEST_F(ResultsPageTest, PrintingToAnExistingFileAsksFirst)
                      : "");
         EXPECT_EQ(ReadFile(target).substr(0, 7), c.printed ? "%PDF-1." : "keep me");
     }
-
-    // A cancelled print dialog writes nothing either. It is modal: close it
-    // from the event loop it runs.
-    QWidget window;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    closer.start(20);
-    PrintResults(&window);
 }
 
 } // namespace

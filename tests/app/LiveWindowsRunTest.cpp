@@ -59,13 +59,6 @@ TEST_F(LiveWindowsRun, EachTestShowsATiledWindowThatKeepsUpdating)
             EXPECT_FALSE(windows[i]->geometry().intersects(windows[j]->geometry()))
                 << windows[i]->windowTitle().toStdString() << " covers " << windows[j]->windowTitle().toStdString();
     }
-    EXPECT_EQ(windows[0]->geometry().x(), 5) << "the first window starts the first column";
-    EXPECT_EQ(windows[1]->geometry().x(), 5);
-    EXPECT_GT(windows[1]->geometry().y(), windows[0]->geometry().bottom()) << "the second one below it";
-    for (auto* w : windows) {
-        const int x = w->geometry().x();
-        EXPECT_TRUE(x == 5 || x == 5 + 300 + 10) << "in a column: " << x;
-    }
 
     auto label = [](QWidget* w, const char* name) { return findChildOrFail<QLabel>(w, name)->text(); };
     EXPECT_TRUE(QTest::qWaitFor([&] { return label(windows[0], "textLabel_Math_Addition_Executed") != "0.00"; }, 8000));

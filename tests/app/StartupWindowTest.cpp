@@ -2,15 +2,12 @@
 // message boxes, in process.
 #include "AppFixture.h"
 #include "ConfigFile.h"
-#include "DebugTrace.h"
-#include "KVXMainApp.h"
 #include "QtMessageSink.h"
 #include "QtTestUtils.h"
 #include "ResultRecord.h"
 #include "TempDir.h"
 
 #include <QAbstractButton>
-#include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -20,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <thread>
 
 namespace {
@@ -34,36 +30,6 @@ protected:
         sink.boxes.clear();
     }
 };
-
-// The first-start box and the saved defaults are the acceptance test's; here
-// the window's state and the trace's order.
-TEST_F(MainWindowConfigCommands, FirstStartWindowAndTraceOrder)
-{
-    EXPECT_EQ(app->windowTitle(), "Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux");
-    EXPECT_FALSE(findChildOrFail<QAction>(app.get(), "testStopTestRunAction")->isEnabled());
-    EXPECT_FALSE(findChildOrFail<QAction>(app.get(), "testExecuteScriptAction")->isVisible());
-    EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "textLabel_ConfigFile")->text(), "LastUsed.cfg");
-    EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "textLabelIPAddress")->isVisibleTo(app.get()));
-    // The processor as /proc/cpuinfo describes it.
-    EXPECT_EQ(findChildOrFail<QLabel>(app.get(), "cpuManufacturerLabel")->text().toStdString(),
-        std::string(resultfile.cpu_info.vendor_id));
-    EXPECT_FALSE(findChildOrFail<QLabel>(app.get(), "cpuTypeLabel")->text().isEmpty());
-
-    app->close();
-    app.reset();
-    CloseDebugFile();
-    const std::string trace = ReadFile(dir.file("debug.log"));
-    EXPECT_NE(trace.find("dirname = *" + dir.path() + "*"), std::string::npos);
-    // The report comes before the configuration is loaded.
-    std::size_t previous = 0;
-    for (const char* mark :
-        { "Veltrane (TM) Software, KalvexTest v1.0 (1007) Linux - Build: ", "START_UP_DEBUG_BEGINS",
-            "START_UP_DEBUG_FINISHES", "KVXMainApp constructor...\n", "DEBUG_LOG_END", "KVXMainApp destructor...\n" }) {
-        const std::size_t at = trace.find(mark);
-        EXPECT_TRUE(at != std::string::npos && at >= previous) << mark;
-        previous = at;
-    }
-}
 
 TEST_F(MainWindowConfigCommands, SaveUsesTheNameRuleAndAsksBeforeOverwriting)
 {
@@ -142,7 +108,6 @@ TEST(MessageSinkBoxes, EscapeAndCloseDismissUnlessTheCallerNamesAnEscapeButton)
         { { "Quit" }, -1, Close, -1 },
         { { "Quit" }, -1, FirstButton, 0 },
         { { "&Yes", "&No" }, 1, Escape, 1 },
-        { { "&Yes", "&No" }, 1, Close, 1 },
         { { "OK" }, 0, Escape, 0 },
     };
     for (const Case& c : cases) {

@@ -1,43 +1,15 @@
-// The 3D test's animation steps, textures and frame-counted cycles; nothing
-// here needs a GL context.
+// The 3D test's frame-counted cycles, without a GL context.
 #include "AtomicField.h"
-#include "COpenGLWidget.h"
 #include "CTest_OpenGL.h"
 #include "ProcessRun.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 using namespace std::chrono_literals;
-
-TEST(ThreeD, AnimationSwingsAndWrapsAndTexturesAreEightPixelCheckers)
-{
-    ProcessRun process;
-    CTest_OpenGL engine(process.ctx, kSlot3D);
-    const Graphics3DLive& live = process.run.live<Graphics3DLive>(kSlot3D);
-    const int swing[20] = { -10, -20, -30, -40, -50, -40, -30, -20, -10, 0, 10, 20, 30, 40, 50, 40, 30, 20, 10, 0 };
-    for (int step = 1; step <= 1036; ++step) {
-        engine.computeAnimateParam();
-        ASSERT_EQ(std::tuple(live.hourOfDay.load(), live.lightPositionAngle.load(), live.zDisplacement.load()),
-            std::tuple(step % 36 * 10, step % 360, swing[(step - 1) % 20]))
-            << step;
-    }
-
-    COpenGLWidget::makeCheckImage();
-    // (row, column) -> checker value c, worked out by hand.
-    for (const auto& [i, j, c] : { std::tuple(0, 0, 0), { 7, 7, 0 }, { 0, 8, 255 }, { 8, 0, 255 }, { 8, 8, 0 },
-             { 15, 16, 255 }, { 63, 0, 255 }, { 24, 40, 0 }, { 33, 47, 255 } }) {
-        const GLubyte v = static_cast<GLubyte>(c);
-        const GLubyte want[4][4] = { { 255, v, v, 255 }, { v, 255, v, 255 }, { v, v, 255, 255 }, { v, v, v, 255 } };
-        for (int tex = 0; tex < 4; ++tex)
-            EXPECT_EQ(0, std::memcmp(COpenGLWidget::checkImage[tex][i][j], want[tex], 4))
-                << tex << ": " << i << "," << j;
-    }
-}
 
 TEST(ThreeD, ACycleIsTwoHundredRenderedFrames)
 {

@@ -23,19 +23,6 @@ protected:
     std::shared_ptr<GraphicsCanvas> canvas = std::make_shared<GraphicsCanvas>();
 };
 
-TEST(StatusStrip, AllThreeCountsTakeTheScaleOfTheLineCount)
-{
-    using Case = std::tuple<std::uint64_t, std::uint64_t, std::uint64_t, const char*>;
-    for (const auto& [lines, shapes, blits, want] : { Case(999, 123456, 2000000, "Li:999\t\tSh:123456\t\tRe:2000000"),
-             Case(1000, 20, 999999, "Li:1.000K\t\tSh:0.020K\t\tRe:999.999K"),
-             Case(999999, 1500, 7, "Li:999.999K\t\tSh:1.500K\t\tRe:0.007K"),
-             Case(1000000, 2500000, 40, "Li:1.000M\t\tSh:2.500M\t\tRe:0.000M") }) {
-        char text[100];
-        FormatStatusText(text, sizeof text, lines, shapes, blits);
-        EXPECT_STREQ(text, want);
-    }
-}
-
 TEST_F(TwoD, AHeldCanvasLockDrawsNothingYetBurstsEndThenCyclesDrawWholeBatchesCountedOnce)
 {
     live.lines = 7; // left from an earlier run
