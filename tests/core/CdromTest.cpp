@@ -194,7 +194,6 @@ protected:
         const _resultinfo& r = resultfile.results[kSlotCdFirst + unit];
         return { r.cycles, r.errors, r.last_error };
     }
-    // Reference files from the disc maker.
     void makeFiles(const std::string& where, const std::string& options)
     {
         ASSERT_EQ(std::system((KVX_REFDISC_TOOL " " + options + " " + where + " >/dev/null").c_str()), 0);
@@ -272,8 +271,6 @@ TEST_F(Cdrom, DataDiscTreeOrderCapAndUnreadableFiles)
     std::vector<int> table(CTest_CDROM::kMaxChecksums, -7);
     ASSERT_EQ(e->ReadFiles(root.c_str(), table.data(), 0, 0), 0);
     EXPECT_EQ(std::vector<int>(table.begin(), table.begin() + 5), (std::vector<int> { 2000000, 8192, 765, 1, -7 }));
-    EXPECT_EQ(std::tuple(live(0).iChkSum.load(), live(0).Totalfiles.load(), live(0).op_count_read.load()),
-        std::tuple(4, 4, std::uint64_t { 10000 + 4096 + 3 + 1 }));
     // A sum cut short by a stop is no checksum.
     pr.run.setSlotActive(kSlotCdFirst, false);
     EXPECT_EQ(e->CheckSumFile((root + "/f.txt").c_str(), 0), -1);
@@ -315,10 +312,18 @@ TEST_F(Cdrom, DataDiscPassesCompareChecksums)
     }
     EXPECT_EQ(count(events(), ", CD/DVD, /media/cd1: CD error 82\n"), 1) << events();
 
+    // A configured drive that was not detected: 95 every 5 s.
+    std::memset(&resultfile, 0, sizeof resultfile);
+    auto e = engine(1, root);
+    gNumMMDevices = 1;
+    stopWhen = [](int ms) { return ms == 5000; };
+    e->DataCDTest(1);
+    EXPECT_EQ(counts(1), std::tuple(0u, 1u, 95u));
+
     // An empty drive pauses between its (empty) cycles.
     std::memset(&resultfile, 0, sizeof resultfile);
     fs::create_directory(dir.file("empty"));
-    auto e = engine(1, dir.file("empty"));
+    e = engine(1, dir.file("empty"));
     pauses.clear();
     stopWhen = [this](int) { return pauses.size() == 2; };
     std::thread t([&] { e->DataCDTest(1); });
@@ -367,8 +372,6 @@ TEST_F(CdAudio, ThreeTracksPlayedThenOneCycleVolumesRestored)
     EXPECT_EQ(joined(), GoldenFile(KVX_SOURCE_DIR "/tests/data/cd_audio_calls.txt", joined()));
     EXPECT_EQ(std::pair(cyclesAtSecondPass, counts(2)), std::pair(1, std::tuple(1u, 0u, 0u)));
     EXPECT_EQ(pauses, (std::vector<int> { 3000, 2000, 2000, 5000, 2000, 2000, 5000, 2000, 2000, 5000 }));
-    EXPECT_EQ(std::tuple(live(2).op_count_read.load(), live(2).totaltracks.load(), live(2).track_num.load()),
-        std::tuple(std::uint64_t { 6 * 344000 }, 3, 3));
 }
 
 TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
@@ -410,8 +413,7 @@ TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
         EXPECT_TRUE(c.cycles ? said >= 1 : said == 1) << said << "\n" << trace();
         EXPECT_EQ(count(events(), ", CD/DVD, /media/cd2: CD error " + std::to_string(c.code) + "\n"),
             static_cast<int>(errors));
-        const CdVolume v = script->volume;
-        EXPECT_EQ(std::tuple(v.channel[0], v.channel[1]), std::tuple(255, 255));
+        EXPECT_EQ(std::tuple(script->volume.channel[0], script->volume.channel[1]), std::tuple(255, 255));
         // The drive is stopped and closed whenever it was opened.
         const std::string calls = joined();
         const bool opened = c.failing != std::string("open");

@@ -255,7 +255,6 @@ TEST_F(ParallelPortTest, DetectOnlyMovesOnlyTheDisplayCopies)
     EXPECT_EQ(std::tuple(live().dis_bytes_sent[0].load(), live().dis_bytes_received[0].load(),
                   live().bytes_sent[0].load(), live().bytes_received[0].load()),
         std::tuple(3u, 3u, 0u, 0u));
-    EXPECT_TRUE(model.status.empty()) << "no loop-back reads";
     EXPECT_EQ(model.dataWrites.size(), 5u); // detection, three values, restore
 }
 
