@@ -14,15 +14,12 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// A drive following a script shared with the test, which reads the calls
-// and the volume after the engine is gone: an audio disc with tracks of given
-// lengths, a data disc, no disc, or a call that fails.
+// A drive following a script the test still reads after the engine is gone.
 struct CdScript {
     int status = kCdsAudio;
     std::vector<int> trackFrames; // lengths; audio starts after a 2 s lead-in
@@ -30,8 +27,7 @@ struct CdScript {
     std::string failing; // the call (as recorded, up to a space) that fails with EIO
     CdVolume volume { { 255, 255, 0, 0 } };
     std::function<void(const std::string& call)> onCall; // sees each call just after it
-    // Every call made: "open", "close", "status", "tochdr", "tocentry N",
-    // "start", "stop", "play M:S:F-M:S:F", "subchnl", "volread", "volset A,B,C,D".
+    // Every call made, e.g. "tocentry N", "play M:S:F-M:S:F", "volset A,B,C,D".
     std::vector<std::string> calls;
     int pollsLeft = 0, playingTrack = 0;
 };
@@ -198,7 +194,6 @@ protected:
         const _resultinfo& r = resultfile.results[kSlotCdFirst + unit];
         return { r.cycles, r.errors, r.last_error };
     }
-    // Reference files from the disc maker.
     void makeFiles(const std::string& where, const std::string& options)
     {
         ASSERT_EQ(std::system((KVX_REFDISC_TOOL " " + options + " " + where + " >/dev/null").c_str()), 0);
@@ -212,43 +207,17 @@ protected:
     int hookSlot = kSlotCdFirst;
 };
 
-TEST(CdDriveLinux, IoctlsOnSomethingThatIsNoDriveCarryTheirErrno)
-{
-    TempDir dir;
-    WriteFile(dir.file("not-a-drive"), "x");
-    auto drive = MakeLinuxCdDrive();
-    EXPECT_EQ(drive->open(dir.file("missing").c_str()), -ENOENT);
-    ASSERT_GE(drive->open(dir.file("not-a-drive").c_str()), 0);
-    int a = 0, b = 0;
-    CdTocEntry e;
-    CdSubChannel sc;
-    CdVolume v;
-    for (int rc : { drive->discStatus(&a), drive->readTocHeader(&a, &b), drive->readTocEntry(1, &e), drive->start(),
-             drive->stop(), drive->playMsf({ 0, 2, 0 }, { 1, 0, 0 }), drive->readSubChannel(&sc), drive->readVolume(&v),
-             drive->setVolume(v) })
-        EXPECT_EQ(rc, ENOTTY);
-    drive->close();
-    drive->close();
-    EXPECT_EQ(drive->start(), EBADF);
-}
-
 TEST_F(Cdrom, FilesPerDisc)
 {
-    // The maker's CD and DVD files, then the size limit and a gap in the numbers.
+    // The maker's files, then the size limit between CD and DVD blocks.
     makeFiles(dir.file("cd"), "--files 2 --no-iso");
-    makeFiles(dir.file("dvd"), "--dvd --files 1 --no-iso");
     int blocks = 0;
     EXPECT_EQ(std::pair(CTest_CDROM::DetermineNumFiles(dir.file("cd").c_str(), blocks), blocks), std::pair(2, 320));
-    EXPECT_EQ(std::pair(CTest_CDROM::DetermineNumFiles(dir.file("dvd").c_str(), blocks), blocks), std::pair(1, 1280));
-    for (auto [size, want] : { std::pair { 29999999, 320 }, { 30000000, 1280 }, { 1, 320 } }) {
+    for (auto [size, want] : { std::pair { 29999999, 320 }, { 30000000, 1280 } }) {
         fs::resize_file(dir.file("cd/KVX-Data-001.dat"), static_cast<std::uintmax_t>(size));
         CTest_CDROM::DetermineNumFiles(dir.file("cd").c_str(), blocks);
         EXPECT_EQ(blocks, want) << size;
     }
-    fs::create_directory(dir.file("gap"));
-    for (int k : { 1, 2, 4 })
-        WriteFile(dir.file("gap/" + RefFileName(k)), "x");
-    EXPECT_EQ(CTest_CDROM::DetermineNumFiles(dir.file("gap").c_str(), blocks), 2);
 }
 
 TEST_F(Cdrom, ReferenceFilesWithBadBlocksShortFilesAndOneFile)
@@ -270,8 +239,6 @@ TEST_F(Cdrom, ReferenceFilesWithBadBlocksShortFilesAndOneFile)
     EXPECT_EQ(count(log, "KVX-Data-002.dat, Block Offset: 229376, Errors: 3, Read: 99, Expected: 55\n"), 1) << log;
     EXPECT_EQ(count(log, "KVX-Data-003.dat, Block Size: 32768, Offset: 163840, Bytes read: 100, ErrorCode: 0\n"), 1)
         << log;
-    // A 1 ms pause per block, and the pause after the short read.
-    EXPECT_EQ(std::pair(paused(1), paused(1000)), std::pair(320 + 320 + 5, 1));
 
     // One file with seeking on: every seek lands in that file.
     fs::remove(dir.file("disc/KVX-Data-002.dat"));
@@ -304,28 +271,23 @@ TEST_F(Cdrom, DataDiscTreeOrderCapAndUnreadableFiles)
     std::vector<int> table(CTest_CDROM::kMaxChecksums, -7);
     ASSERT_EQ(e->ReadFiles(root.c_str(), table.data(), 0, 0), 0);
     EXPECT_EQ(std::vector<int>(table.begin(), table.begin() + 5), (std::vector<int> { 2000000, 8192, 765, 1, -7 }));
-    EXPECT_EQ(std::tuple(live(0).iChkSum.load(), live(0).Totalfiles.load(), live(0).op_count_read.load()),
-        std::tuple(4, 4, std::uint64_t { 10000 + 4096 + 3 + 1 }));
     // A sum cut short by a stop is no checksum.
     pr.run.setSlotActive(kSlotCdFirst, false);
     EXPECT_EQ(e->CheckSumFile((root + "/f.txt").c_str(), 0), -1);
     pr.run.setSlotActive(kSlotCdFirst, true);
 
-    // A file that cannot be opened, one that cannot be read, and the
-    // program's own file, which fails quietly.
+    // A file that cannot be opened and one that cannot be read.
     fs::create_symlink("/proc/sys/vm/drop_caches", root + "/g-unopenable");
     fs::create_symlink("/proc/self/mem", root + "/h-unreadable");
-    fs::create_symlink("/proc/sys/vm/drop_caches", root + "/kvx.exe");
     live(0).iChkSum = 0;
     ASSERT_EQ(e->ReadFiles(root.c_str(), table.data(), 0, 0), 0);
-    EXPECT_EQ(std::vector<int>(table.begin() + 4, table.begin() + 8), (std::vector<int> { -1, -1, -1, -7 }));
+    EXPECT_EQ(std::vector<int>(table.begin() + 4, table.begin() + 7), (std::vector<int> { -1, -1, -7 }));
     EXPECT_EQ(counts(0), std::tuple(0u, 2u, 84u));
     const std::string log = events();
     EXPECT_EQ(count(log, ", CD/DVD, Error opening file " + root + "/g-unopenable\n"), 1) << log;
     EXPECT_EQ(
         count(log, "File: " + root + "/h-unreadable, Block Size: 4096, Offset: 0, Bytes read: -1, ErrorCode: 5"), 1)
         << log;
-    EXPECT_EQ(log.find("kvx.exe"), std::string::npos);
 }
 
 TEST_F(Cdrom, DataDiscPassesCompareChecksums)
@@ -337,8 +299,7 @@ TEST_F(Cdrom, DataDiscPassesCompareChecksums)
     testconfig.duty_cycle[kSlotCdFirst] = 50; // 100 ms after each entry
     const int slot = kSlotCdFirst + 1;
 
-    // Unchanged: one cycle, no error. Then z.txt changes during the second
-    // pass of the next run.
+    // Unchanged, then z.txt changed during the verifying pass.
     for (bool change : { false, true }) {
         std::memset(&resultfile, 0, sizeof resultfile);
         stopWhen = [&](int) {
@@ -349,15 +310,9 @@ TEST_F(Cdrom, DataDiscPassesCompareChecksums)
         engine(1, root)->DataCDTest(1);
         EXPECT_EQ(counts(1), std::tuple(1u, change ? 1u : 0u, change ? 82u : 0u)) << change;
     }
-    // The error is an event; its detail belongs to the activity trace's finest level.
-    const std::string detail
-        = ", CD/DVD, File: " + root + "/z.txt, Cycle: 0, Checksum expected: 294, Checksum read: 295";
-    EXPECT_EQ(std::tuple(count(events(), detail), count(events(), ", CD/DVD, /media/cd1: CD error 82\n"),
-                  count(trace(), detail)),
-        std::tuple(0, 1, 1))
-        << events();
+    EXPECT_EQ(count(events(), ", CD/DVD, /media/cd1: CD error 82\n"), 1) << events();
 
-    // A drive beyond those detected: 95 every 5 s.
+    // A configured drive that was not detected: 95 every 5 s.
     std::memset(&resultfile, 0, sizeof resultfile);
     auto e = engine(1, root);
     gNumMMDevices = 1;
@@ -417,16 +372,6 @@ TEST_F(CdAudio, ThreeTracksPlayedThenOneCycleVolumesRestored)
     EXPECT_EQ(joined(), GoldenFile(KVX_SOURCE_DIR "/tests/data/cd_audio_calls.txt", joined()));
     EXPECT_EQ(std::pair(cyclesAtSecondPass, counts(2)), std::pair(1, std::tuple(1u, 0u, 0u)));
     EXPECT_EQ(pauses, (std::vector<int> { 3000, 2000, 2000, 5000, 2000, 2000, 5000, 2000, 2000, 5000 }));
-    EXPECT_EQ(std::tuple(live(2).op_count_read.load(), live(2).totaltracks.load(), live(2).track_num.load()),
-        std::tuple(std::uint64_t { 6 * 344000 }, 3, 3));
-    const std::string text = trace();
-    for (const char* line : { "Length of current track (Track #1) is 3 minutes, 20 seconds, and 17 frames",
-             "Length of current track (Track #3) is 0 minutes, 59 seconds, and 74 frames",
-             "Address for next track (Track #4) at 6 minutes, 22 seconds, and 16 frames",
-             "): ioctl[CDROMREADTOCHDR] totaltracks: 3" })
-        EXPECT_EQ(count(text, line), 1) << line << "\n" << text;
-    EXPECT_EQ(
-        std::pair(count(text, "Begin playback of track: "), count(text, "Stop playback of track: ")), std::pair(3, 3));
 }
 
 TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
@@ -439,7 +384,6 @@ TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
         const char* said = "";
     } cases[] = {
         { kCdsData1, "", {}, 47, 0, "(/dev/scripted): Data disc type" },
-        { kCdsXa21, "", {}, 47, 0, "XA data disc type" },
         { kCdsNoDisc, "", {}, 47, 0, "No media detected" },
         { kCdsAudio, "status", {}, 45, 0, "ioctl[CDROM_DISC_STATUS] : Input/output error" },
         { kCdsAudio, "tochdr", {}, 43, 0, "ioctl[CDROMREADTOCHDR] error: Input/output error" },
@@ -459,8 +403,7 @@ TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
         script->dataTracks = c.dataTracks;
         stopWhen = [this](int ms) { return ms == 10000 && paused(10000) == 3; };
         play();
-        // Play failures are retried and counted each pass; a drive that
-        // cannot be opened is one outage, said once; the others idle.
+        // Play failures count each pass; an unopenable drive is one outage; the others idle.
         const unsigned errors = c.code == 0 ? 0u : (c.cycles && c.code != 208 ? 3u : 1u);
         EXPECT_EQ(counts(2),
             std::tuple(
@@ -470,8 +413,7 @@ TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
         EXPECT_TRUE(c.cycles ? said >= 1 : said == 1) << said << "\n" << trace();
         EXPECT_EQ(count(events(), ", CD/DVD, /media/cd2: CD error " + std::to_string(c.code) + "\n"),
             static_cast<int>(errors));
-        const CdVolume v = script->volume;
-        EXPECT_EQ(std::tuple(v.channel[0], v.channel[1]), std::tuple(255, 255));
+        EXPECT_EQ(std::tuple(script->volume.channel[0], script->volume.channel[1]), std::tuple(255, 255));
         // The drive is stopped and closed whenever it was opened.
         const std::string calls = joined();
         const bool opened = c.failing != std::string("open");
@@ -484,11 +426,8 @@ TEST_F(CdAudio, DataDiscsAndFailingCallsAreReportedOnce)
 TEST_F(Cdrom, NoDiscModeOpensTheDeviceEveryTenSecondsAndReportsAnOutageOnce)
 {
     pr.ctx.platform.cdDrive = [] { return MakeLinuxCdDrive(); }; // opens real files
-    // Missing at the first two looks, back for the third only, missing
-    // again at the fourth: two outages.
-    std::vector<std::string> phases;
+    // Missing, missing, back, missing: two outages.
     stopWhen = [&](int) {
-        phases.push_back(CTest_CDROM::status_text[live(4).phase]);
         if (paused(10000) == 2)
             WriteFile(dir.file("sr0"), "");
         else
@@ -497,39 +436,18 @@ TEST_F(Cdrom, NoDiscModeOpensTheDeviceEveryTenSecondsAndReportsAnOutageOnce)
     };
     engine(4, "", dir.file("sr0"))->NoCDTest(4);
     EXPECT_EQ(pauses, std::vector<int>(4, 10000));
-    EXPECT_EQ(phases,
-        (std::vector<std::string> { "No drive detected", "No drive detected", "Drive detected", "No drive detected" }));
     EXPECT_EQ(std::tuple(counts(4), live(4).op_count_read.load(), resultfile.results[kSlotCdFirst + 4].op_count),
         std::tuple(std::tuple(3u, 2u, 208u), std::uint64_t { 3 }, std::uint64_t { 1 }));
-    EXPECT_EQ(
-        std::pair(count(events(), ", CD/DVD, /media/cd4: CD error 208\n"), count(trace(), "Starting No CD Test.")),
-        std::pair(2, 4))
-        << events();
+    EXPECT_EQ(count(events(), ", CD/DVD, /media/cd4: CD error 208\n"), 2) << events();
 }
 
-TEST_F(Cdrom, ThreadEntryRunsTheConfiguredModeAndLiveValuesStayPerDrive)
+TEST_F(Cdrom, ThreadEntryRunsTheConfiguredMode)
 {
     // Burn CD-RW does nothing and ends by itself.
     testconfig.cd_test_mode[2] = CTest_CDROM::kModeBurn;
     runThread(kSlotCdFirst + 2, 2, pr.ctx);
     EXPECT_EQ(pauses, std::vector<int> { 1000 });
-    EXPECT_EQ(std::pair(count(trace(), ", CD/DVD, Starting test: Burn CD-RW \n"),
-                  count(trace(), ", CD/DVD, Stopping test \n")),
-        std::pair(1, 1))
-        << trace();
-    EXPECT_GT(live(2).updateStartTime().tv_sec, 0);
-
-    // A drive starting late leaves the others' counts alone.
-    auto a = engine(0, "");
-    EXPECT_STREQ(a->testName(), "CD/DVD(0)");
-    live(0).op_count_read = 5;
-    live(1).op_count_read = 6;
-    auto b = engine(1, "");
-    EXPECT_EQ(std::tuple(live(0).op_count_read.load(), live(1).op_count_read.load(), live(1).currentFile()),
-        std::tuple(std::uint64_t { 5 }, std::uint64_t { 0 }, std::string("Searching for files")));
-    a.reset(), b.reset();
-    auto c = engine(3, "");
-    EXPECT_EQ(live(0).op_count_read, 0u) << "the first engine of a run starts clean";
+    EXPECT_EQ(count(trace(), ", CD/DVD, Starting test: Burn CD-RW \n"), 1) << trace();
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include "EngineFixture.h"
 #include "ProcessRun.h"
 #include "ScopedEuid.h"
-#include "TraceCapture.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,10 +10,7 @@
 
 namespace {
 
-// Test double: one port's three registers at a base address, with or without
-// a loop-back plug (D0-D4 wired to S3-S7, the hardware inverting BUSY), or
-// no port at all. Every access is recorded; an access without permission is
-// counted instead of crashing the process as it would on the real thing.
+// One port's registers, with a loop-back plug (D0-D4 to S3-S7, BUSY inverted) or none; accesses are recorded.
 class ParallelPortModel : public ParallelPortIO {
 public:
     enum class Plug { Loopback, None };
@@ -100,8 +96,7 @@ constexpr int kSlot = kSlotParallel;
 using Model = ParallelPortModel;
 using Bytes = std::vector<std::uint8_t>;
 
-// The engine owns its register interface; the test keeps the model and
-// lends it, so that what happened can be read after the thread is gone.
+// Lent to the engine, so that the model outlives its thread.
 struct Borrowed : ParallelPortIO {
     explicit Borrowed(Model* m)
         : model(m)
@@ -112,13 +107,6 @@ struct Borrowed : ParallelPortIO {
     void out(std::uint8_t value, unsigned port) override { model->out(value, port); }
     Model* model;
 };
-
-std::string format(const char* fmt, int a, int b, int c, int d = 0, int e = 0)
-{
-    char line[200];
-    std::snprintf(line, sizeof line, fmt, a, b, c, d, e);
-    return line;
-}
 
 class ParallelPortTest : public EngineFixture {
 protected:
@@ -171,26 +159,12 @@ TEST_F(ParallelPortTest, LoopbackPassesCountEveryValueAndACyclePer150000)
         ASSERT_LT(model.dataWrites[i], 32) << i;
     EXPECT_EQ(model.controlWrites, (Bytes { 0x0C, 0x0C, 0x1C }));
     EXPECT_EQ(std::tuple(model.data(), model.control(), model.permissionCalls), std::tuple(0x5A, 0x1C, 6));
-
-    // A sample every 100 loops, from the same values the check used.
-    const std::string text = trace();
-    EXPECT_EQ(
-        std::pair(count(text, ", Parallel Port, Starting test \n"), count(text, ", Parallel Port, Stopping test \n")),
-        std::pair(1, 1));
-    const int s100 = model.dataWrites[101];
-    const std::string loop0 = ", Parallel Port: lp0, " + format("Sent: %d, Loop: %d\n", model.dataWrites[1], 0, 0);
-    const std::string loop100
-        = format("Sent: %d, Rec: %d, Att: 1, RawByte: %d, Loop:100\n", s100, s100, model.status[100]);
-    EXPECT_EQ(text.find(loop0) + loop0.size(), text.find(", Loop: 0\n") + 10);
-    EXPECT_EQ(text.find(", Parallel Port: lp0, " + loop100) + 22 + loop100.size(), text.find("Loop:100\n") + 9);
-    EXPECT_EQ(std::pair(count(text, "Loop:101\n"), count(text, "Att: 2")), std::pair(0, 0));
 }
 
 TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
 {
-    // No plug: the lines float high and read back as 31, so the first other
-    // value fails twice. Reported after the pass's pause, or, stopped in that
-    // pause, still once before the test ends.
+    // No plug reads back 31, so the first other value fails twice; reported after the pass's pause, or once when
+    // stopped in it.
     for (int stopAfter : { 2, 1 }) {
         SCOPED_TRACE(stopAfter);
         std::memset(&resultfile, 0, sizeof resultfile);
@@ -207,18 +181,9 @@ TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
         const std::uint64_t sent = live().bytes_sent[0].load();
         EXPECT_EQ(std::pair(live().bytes_received[0].load(), result().op_count), std::pair(sent + 1, 2 * sent + 1))
             << "one re-read";
-        const int bad = model.dataWrites[sent], loop = static_cast<int>(sent) - 1;
-        EXPECT_NE(bad, 31);
+        EXPECT_NE(model.dataWrites[sent], 31);
         const std::string text = trace(traced);
-        const auto first = text.find(format("Sent: %d, Rec: 31, Att: 1, RawByte: 127, Loop:%d\n", bad, loop, 0));
-        const auto description = text.find(", Parallel Port: lp0, Parallel loop-back error");
-        // (a sample loop logs the second attempt at level 4 before that)
-        const auto second
-            = text.find(format("Sent: %d, Rec: 31, Att: 2, RawByte: 127, Loop:%d\n", bad, loop, 0), description);
-        const auto reported = text.find(", Parallel, Parallel loop-back error", second);
-        EXPECT_TRUE(first < description && description < second && second < reported
-            && reported < text.find(", Parallel Port, Stopping test"))
-            << text;
+        EXPECT_LT(text.find(", Parallel, Parallel loop-back error"), text.find(", Parallel Port, Stopping test"));
         EXPECT_EQ(count(text, ", Parallel, Parallel loop-back error"), 1);
     }
 
@@ -227,18 +192,10 @@ TEST_F(ParallelPortTest, MismatchesAreReadTwiceBeforeTheyCount)
     Model model({ .badStatusAt = 6 });
     WaitRecorder rec;
     rec.stopOn = 0; // the pause after the first pass
-    const std::size_t traced = trace().size();
     run(&model, rec);
     EXPECT_EQ(
         std::tuple(result().errors, live().bytes_sent[0].load(), live().bytes_received[0].load(), result().op_count),
         std::tuple(0u, std::uint64_t { 1000 }, std::uint64_t { 1001 }, std::uint64_t { 2001 }));
-    const int s4 = model.dataWrites[5], s5 = model.dataWrites[6];
-    const std::string text = trace(traced);
-    EXPECT_EQ(
-        count(text, format("Sent: %d, Rec: %d, Att: %d, RawByte: %d, Loop:%d\n", s5, s5 ^ 31, 1, model.status[5], 5)),
-        1);
-    EXPECT_EQ(count(text, format("(Last byte sent: %d, Rec: %d, RawByte: %d)\n", s4, s4, model.status[4])), 1);
-    EXPECT_EQ(count(text, "Att: 2"), 0);
 }
 
 TEST_F(ParallelPortTest, UndetectedPortsReport64Every10Seconds)
@@ -262,28 +219,19 @@ TEST_F(ParallelPortTest, UndetectedPortsReport64Every10Seconds)
         WaitRecorder rec;
         rec.stopOn = 10000;
         rec.stopAfter = 3;
-        const std::size_t traced = trace().size();
-        TraceCapture debug;
-        ::testing::internal::CaptureStderr();
         {
             ScopedEuid user(c.root ? 0 : 65534);
             ASSERT_TRUE(user.ok());
             run(&model, rec);
         }
-        const std::string err = ::testing::internal::GetCapturedStderr();
 
         EXPECT_EQ(rec.waits(), (std::vector<int> { 2000, 10000, 10000, 10000 }));
         EXPECT_EQ(rec.errorsAt(), c.errorsAt);
         EXPECT_EQ(std::tuple(lastError(kSlot), result().cycles, live().PortDetect.load()), std::tuple(c.code, 0u, 0));
-        const std::string text = trace(traced);
-        EXPECT_EQ(count(text, "]: Cannot detect port /dev/lp0\n"), c.code == 64 ? 3 : 0);
-        EXPECT_EQ(count(text, "Stopping test"), 1);
         // No register is touched without permission.
         EXPECT_EQ(model.forbidden, 0);
         EXPECT_EQ(std::pair(model.accesses == 0, model.permissionCalls == 0),
             std::pair(c.script.refuse != 0 || !c.root, !c.root));
-        EXPECT_EQ(count(debug.text(), "strerror(38) = *Function not implemented*"), c.script.refuse ? 3 : 0);
-        EXPECT_EQ(count(err, "Failed ioperm on lp"), c.script.refuse ? 3 : 0);
     }
 }
 
@@ -307,10 +255,7 @@ TEST_F(ParallelPortTest, DetectOnlyMovesOnlyTheDisplayCopies)
     EXPECT_EQ(std::tuple(live().dis_bytes_sent[0].load(), live().dis_bytes_received[0].load(),
                   live().bytes_sent[0].load(), live().bytes_received[0].load()),
         std::tuple(3u, 3u, 0u, 0u));
-    EXPECT_TRUE(model.status.empty()) << "no loop-back reads";
-    ASSERT_EQ(model.dataWrites.size(), 5u); // detection, three values, restore
-    const int v = model.dataWrites[2];
-    EXPECT_EQ(count(trace(), format("Port detect details, Sent: %d, Rec: %d, Cycle: %d\n", v, v ^ 0xFF, 1)), 1);
+    EXPECT_EQ(model.dataWrites.size(), 5u); // detection, three values, restore
 }
 
 TEST_F(ParallelPortTest, PortNumbersChooseTheBaseAddressAndCounts)

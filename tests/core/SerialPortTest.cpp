@@ -3,7 +3,6 @@
 #include "ProcessRun.h"
 #include "ScopedEuid.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -20,9 +19,7 @@
 
 namespace {
 
-// A loop-back plug on a pseudo-terminal: a thread on the master echoes
-// (or not: no plug), one byte may come back corrupted. The slave is held
-// open in raw mode, to read its attributes and so that nothing echoes locally.
+// A loop-back plug on a pseudo-terminal; the raw slave is held open to read its attributes.
 class PtyLoopback {
 public:
     PtyLoopback()
@@ -49,11 +46,9 @@ public:
     const std::string& slavePath() const { return m_slavePath; }
     int slaveFd() const { return m_slave; } // the harness's own, for reading attributes
     void setEcho(bool on) { m_echo = on; }
-    // Byte `offset` of the stream (from the first byte received) comes back
-    // with its bits flipped by `mask`.
+    // Byte `offset` of the stream comes back with its bits flipped by `mask`.
     void corruptAt(long offset, std::uint8_t mask) { m_mask = mask, m_corruptAt = offset; }
-    // Waits until all received was answered and the line was quiet for a
-    // moment, so that no late echo of one case reaches the next.
+    // So that no late echo of one case reaches the next.
     void settle()
     {
         for (long last = -1;;) {
@@ -64,7 +59,6 @@ public:
             last = now;
         }
     }
-    // Every byte received from the slave so far.
     std::string received()
     {
         std::lock_guard lock(m_mutex);
@@ -103,9 +97,7 @@ private:
     std::string m_seen;
 };
 
-// A real tty for data and attributes, with modem lines of its own (a
-// pseudo-terminal has none): outputs read back unless stuck; the n-th read
-// or write (1-based) may fail. `calls`: "G " per read, "S<bits> " per write.
+// Modem lines a pseudo-terminal lacks; the n-th read or write may fail. `calls`: "G " per read, "S<bits> " per write.
 struct FakeModemSerialLine : TermiosSerialLine {
     struct Script {
         int stuckHigh = 0, stuckLow = 0, failGetAt = 0, failSetAt = 0;
@@ -139,19 +131,7 @@ using Counts = std::tuple<std::uint64_t, std::uint64_t>;
 constexpr int kPort = 5;
 constexpr int kSlot = kSlotSerialFirst + kPort;
 
-std::string hexLine(int block, int first, const std::string& bytes)
-{
-    char line[200];
-    int len = std::snprintf(line, sizeof line, "[Block: %d][%d-%d]: ", block, first, first + 24);
-    for (int k = first; k < first + 25; ++k)
-        len += std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "%2X ",
-            static_cast<unsigned char>(bytes[static_cast<std::size_t>(k)]));
-    return line;
-}
-
-// A line under RTS/CTS whose CTS never rises: what is written stays queued,
-// a flush discards it, and a change of attributes that waits for the output
-// (tcsetattr(TCSAFLUSH) on a serial port) would wait for ever; here it fails.
+// CTS never rises: output stays queued, and a TCSAFLUSH change would wait for ever (here it fails).
 class CtsNeverRaised : public TermiosSerialLine {
 public:
     long write(const void*, std::size_t n, int& err) override
@@ -219,21 +199,18 @@ protected:
 
 TEST_F(SerialPortTest, PassesAtFixedSpeedsCountEveryBlockBothWays)
 {
-    for (auto [index, speed, loops] : { std::tuple(0, 110, 1), { 1, 300, 3 }, { 6, 9600, 96 } }) {
+    for (auto [index, speed, loops] : { std::tuple(0, 110, 1), { 6, 9600, 96 } }) {
         SCOPED_TRACE(speed);
         std::memset(&resultfile, 0, sizeof resultfile);
         testconfig.serial_baud_index = index;
-        const std::size_t before = pty.received().size(), traced = trace().size();
+        const std::size_t before = pty.received().size();
         const termios initial = slave();
         CTest_SerialPort engine(pr.ctx, kPort, kSlot);
         ASSERT_EQ(engine.openPort(), 0);
         termios t = slave();
         EXPECT_EQ(std::tuple(cfgetispeed(&t), lineSpeed()), std::tuple(speed_t(SerialPortSpeeds[index]), speed));
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD), CS8 | CLOCAL | CREAD);
-        EXPECT_EQ(std::tuple(t.c_iflag & (IXON | IXOFF | ICRNL), t.c_oflag & OPOST, t.c_lflag & (ICANON | ECHO | ISIG),
-                      t.c_cc[VMIN], t.c_cc[VTIME]),
-            std::tuple(0u, 0u, 0u, cc_t { 0 }, cc_t { 3 }))
-            << "every byte must come back unchanged";
+        EXPECT_EQ(std::pair(t.c_cc[VMIN], t.c_cc[VTIME]), std::pair(cc_t { 0 }, cc_t { 3 }));
         ASSERT_EQ(engine.probe(), 0);
         EXPECT_EQ(slave().c_cc[VMIN], 100) << "blocks are read whole after the probe";
         engine.runPass();
@@ -243,47 +220,27 @@ TEST_F(SerialPortTest, PassesAtFixedSpeedsCountEveryBlockBothWays)
         EXPECT_EQ(std::tuple(transferred(), live().dis_bytes_sent.load(), live().dis_bytes_received.load(),
                       result().op_count, result().cycles, result().errors),
             std::tuple(Counts(bytes, bytes), bytes, bytes, 2 * bytes, 1u, 0u));
-        const std::string sent = pty.received().substr(before);
-        ASSERT_EQ(sent.size(), 1 + bytes) << "the probe byte and three blocks a loop";
-        EXPECT_EQ(sent[0], '\xAA');
+        ASSERT_EQ(pty.received().size() - before, 1 + bytes) << "the probe byte and three blocks a loop";
         t = slave();
         EXPECT_TRUE(cfgetospeed(&t) == cfgetospeed(&initial) && t.c_cc[VMIN] == initial.c_cc[VMIN])
             << "the saved attributes come back at the end";
-
-        const std::string text = trace(traced);
-        EXPECT_EQ(count(text, "Number of loops = " + std::to_string(speed) + "/100 = " + std::to_string(loops)), 1);
-        EXPECT_EQ(std::pair(count(text, "Send 3 blocks of 100 random bytes. (Sample 1 of 100) \n"),
-                      count(text, "Read and verify 3 blocks of 100 random bytes. (Sample 1 of 100) \n")),
-            std::pair(1, 1));
-        // Loops 0, L/2 and L-1 dump each block, sent and received.
-        const int sampleLoops = std::min(loops, 3);
-        EXPECT_EQ(std::tuple(count(text, "Dumping send buffer[Loop: "), count(text, "Dumping receive buffer[Loop: "),
-                      count(text, "Dumping send buffer[Loop: " + std::to_string(loops - 1) + "]:")),
-            std::tuple(3 * sampleLoops, 3 * sampleLoops, 3));
-        const std::string block0 = sent.substr(1, 100);
-        EXPECT_EQ(count(text, ", " + hexLine(0, 75, block0) + " \n"), 2) << "the line ending at byte 99 ends the block";
-        EXPECT_EQ(count(text, "Closing \"" + pty.slavePath() + "\""), 1);
     }
 }
 
 TEST_F(SerialPortTest, SweepsStartAt300AndWrapAfterTheirTopSpeed)
 {
     std::vector<int> speeds { 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 };
-    for (int index : { 11, 13 }) {
+    for (int index : { 11, 13 }) { // the larger sweep steps over the smaller one's end
         SCOPED_TRACE(index);
         if (index == 13)
             speeds.push_back(230400);
         std::memset(&resultfile, 0, sizeof resultfile);
         testconfig.serial_baud_index = index;
-        const std::size_t traced = trace().size();
         CTest_SerialPort engine(pr.ctx, kPort, kSlot);
-        EXPECT_EQ(pr.run.live<SerialLive>(kSlotSerialFirst).iComSpeed.load(), 300)
-            << "every port shows the sweep's first speed";
         ASSERT_EQ(engine.openPort(), 0);
         ASSERT_EQ(engine.probe(), 0);
         std::vector<int> shown, onLine;
         for (std::size_t pass = 0; pass < speeds.size(); ++pass) {
-            EXPECT_EQ(result().cycles, 0u) << "a cycle is a whole sweep";
             shown.push_back(live().iComSpeed.load());
             onLine.push_back(lineSpeed());
             engine.runPass();
@@ -292,14 +249,9 @@ TEST_F(SerialPortTest, SweepsStartAt300AndWrapAfterTheirTopSpeed)
         EXPECT_EQ(onLine, speeds);
         EXPECT_EQ(std::tuple(result().cycles, result().errors, live().iComSpeed.load(), lineSpeed()),
             std::tuple(1u, 0u, 300, 300));
-        const std::string text = trace(traced);
-        EXPECT_EQ(std::tuple(count(text, "Cycling baud speed to 600 bits/sec"),
-                      count(text, "Cycling baud speed to 300 bits/sec"), count(text, "Number of loops = 110/")),
-            std::tuple(1, 1, 0));
     }
 
-    // Output that never leaves (no plug, or a plug without RTS-CTS, under
-    // RTS/CTS) must not hold a sweep at its speed change.
+    // Output that never leaves under RTS/CTS must not hold a sweep at its speed change.
     testconfig.serial_baud_index = 11;
     testconfig.serial_disable_rts = 0;
     auto owned = std::make_unique<CtsNeverRaised>();
@@ -308,6 +260,7 @@ TEST_F(SerialPortTest, SweepsStartAt300AndWrapAfterTheirTopSpeed)
     CTest_SerialPort engine(pr.ctx, kPort, kSlot);
     ASSERT_EQ(engine.openPort(), 0);
     EXPECT_EQ(::fcntl(line->fd(), F_GETFL) & O_NONBLOCK, 0) << "reads and writes block";
+    EXPECT_TRUE(slave().c_cflag & CRTSCTS);
     engine.probe();
     engine.runPass();
     EXPECT_EQ(
@@ -327,23 +280,13 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
         EXPECT_EQ(
             std::tuple(result().errors, lastError(kSlot), resultfile.classes[kSlot].serious, waits.waits().back()),
             std::tuple(1u, 58u, 1u, 10000));
-        std::string text = trace();
-        for (const std::string& line : { std::string("read: strerror(110) = *Connection timed out*"),
-                 std::string("Is your loopback plug present???"),
-                 pty.slavePath() + " Speed: 9600baud, BlockSize: 1, test_bytessent: 1, fd:",
-                 std::string(", Serial, Serial read error: data not received back") })
-            EXPECT_EQ(count(text, line), 1) << line;
+        EXPECT_EQ(count(trace(), ", Serial, Serial read error: data not received back"), 1);
 
         // Every block read of a pass then fails the same way.
-        const std::size_t traced = text.size();
         engine.runPass();
         EXPECT_EQ(std::tuple(result().errors, lastError(kSlot), waits.waits().back(), transferred()),
             std::tuple(2u, 58u, 3000, Counts(300, 0)))
             << "the pass ends at its first error";
-        text = trace(traced);
-        EXPECT_EQ(count(text, "Speed: 9600baud, BlockSize: 100 BlockNum: 0, Transfered: 0, fd:"), 1);
-        EXPECT_EQ(
-            std::tuple(count(text, "Dumping send buffer[Loop: 0]:"), count(text, "Dumping receive")), std::tuple(1, 0));
     }
 
     // A long timeout must not hold the thread once a stop is asked for.
@@ -365,11 +308,9 @@ TEST_F(SerialPortTest, MissingEchoGives58AfterTheTimeoutAndAStopEndsTheWait)
         << "a stopped pass is neither an error nor a cycle";
 }
 
-TEST_F(SerialPortTest, CorruptedEchoGives55WithTheBlocksDumped)
+TEST_F(SerialPortTest, CorruptedEchoGives55AtTheBadByte)
 {
-    // The blocks of the loop dumped: all in a sample loop, else one whose first byte is bad.
-    for (auto [loop, block, byte, dumps] :
-        { std::tuple(0, 0, 37, 1), { 5, 1, 0, 1 }, { 5, 2, 60, 0 }, { 95, 2, 99, 3 } }) {
+    for (auto [loop, block, byte] : { std::tuple(0, 0, 37), { 5, 2, 60 }, { 95, 2, 99 } }) {
         SCOPED_TRACE(::testing::Message() << loop << "/" << block << "/" << byte);
         std::memset(&resultfile, 0, sizeof resultfile);
         pty.settle(); // the blocks the last case left unread come back first
@@ -386,26 +327,11 @@ TEST_F(SerialPortTest, CorruptedEchoGives55WithTheBlocksDumped)
                       transferred()),
             std::tuple(1u, 55u, 0, 3000, Counts((loop + 1) * 300, at + 100)))
             << "the pass ends with the loop of the error";
-        const std::string sentBlock = pty.received().substr(start + static_cast<std::size_t>(at), 100);
-        std::string back = sentBlock;
-        back[static_cast<std::size_t>(byte)] ^= 0x5A;
-        const auto sentByte = static_cast<unsigned char>(sentBlock[static_cast<std::size_t>(byte)]);
+        const auto sentByte = static_cast<unsigned char>(pty.received()[start + static_cast<std::size_t>(at + byte)]);
         char error[100];
         std::snprintf(error, sizeof error, "Error at byte %d of 100 (0x%2x trans., 0x%2x rec'd) \n", byte, sentByte,
             sentByte ^ 0x5Au);
-        const std::string text = trace(traced);
-        EXPECT_EQ(count(text, error), 1) << text;
-        EXPECT_EQ(count(text, "BlockSize: 100, BlockNum: " + std::to_string(block) + ", Transfered: 100, fd: "), 1);
-        const std::string dumped = "Dumping receive buffer[Loop: " + std::to_string(loop) + "]:";
-        EXPECT_EQ(count(text, dumped), dumps);
-        if (dumps) {
-            // The received dump shows the byte as it came back, before the error.
-            const int first = byte / 25 * 25;
-            EXPECT_EQ(std::tuple(count(text, ", " + hexLine(block, first, back)),
-                          count(text, ", " + hexLine(block, first, sentBlock))),
-                std::tuple(1, 1));
-            EXPECT_LT(text.rfind(dumped), text.find("Error at byte"));
-        }
+        EXPECT_EQ(count(trace(traced), error), 1) << trace(traced);
     }
 }
 
@@ -416,16 +342,14 @@ TEST_F(SerialPortTest, HandshakeDrivesRtsThenDtrAndReadsEachBack)
         Script script;
         int code;
         const char* calls;
-        const char* line;
     } cases[] = {
-        { {}, 0, "G S2 G S6 G S4 G S6 G ", "RTS/DTR passed (Sample 1 of 100) \n" },
-        { { .stuckHigh = kModemRts }, 130, "G S2 G ",
-            "RTS/DTR: Error Code: 130, Error String: *Serial handshake error: RTS line could not be cleared" },
-        { { .stuckLow = kModemRts }, 131, "G S2 G S6 G ", "RTS/DTR: Error Code: 131, Error String: *Serial" },
-        { { .stuckHigh = kModemDtr }, 132, "G S2 G S6 G S4 G ", "RTS/DTR: Error Code: 132, Error String: *Serial" },
-        { { .stuckLow = kModemDtr }, 133, "G S0 G S4 G S4 G S6 G ", "RTS/DTR: Error Code: 133, Error String: *Serial" },
-        { { .failGetAt = 1 }, 202, "G ", "RTS/DTR: strerror(5): *Input/output error*" },
-        { { .failSetAt = 2 }, 202, "G S2 G S6 ", "RTS/DTR: strerror(5): *Input/output error*" },
+        { {}, 0, "G S2 G S6 G S4 G S6 G " },
+        { { .stuckHigh = kModemRts }, 130, "G S2 G " },
+        { { .stuckLow = kModemRts }, 131, "G S2 G S6 G " },
+        { { .stuckHigh = kModemDtr }, 132, "G S2 G S6 G S4 G " },
+        { { .stuckLow = kModemDtr }, 133, "G S0 G S4 G S4 G S6 G " },
+        { { .failGetAt = 1 }, 202, "G " },
+        { { .failSetAt = 2 }, 202, "G S2 G S6 " },
     };
     testconfig.serial_disable_rts = 0;
     unsigned errors = 0;
@@ -435,34 +359,17 @@ TEST_F(SerialPortTest, HandshakeDrivesRtsThenDtrAndReadsEachBack)
         const FakeModemSerialLine* fake = line.get();
         nextLine = std::move(line);
         CTest_SerialPort engine(pr.ctx, kPort, kSlot);
-        const std::size_t traced = trace().size();
         EXPECT_EQ(engine.checkHandshake(0), c.code);
         EXPECT_EQ(fake->calls, c.calls);
-        if (c.code == 0) {
-            EXPECT_EQ(engine.checkHandshake(1), 0);
-        }
-        EXPECT_EQ(count(trace(traced), c.line), 1) << "a sample every 100 loops\n" << trace(traced);
         if (c.code) {
             EXPECT_EQ(std::tuple(result().errors, lastError(kSlot), waits.waits().back()),
                 std::tuple(++errors, static_cast<unsigned>(c.code), 3000));
         }
     }
-
-    // A pseudo-terminal has no modem lines: the real check fails at once and
-    // ends the pass after its first loop.
-    testconfig.serial_baud_index = 1;
-    CTest_SerialPort engine(pr.ctx, kPort, kSlot);
-    ASSERT_EQ(engine.openPort(), 0);
-    EXPECT_TRUE(slave().c_cflag & CRTSCTS);
-    ASSERT_EQ(engine.probe(), 0);
-    engine.runPass();
-    EXPECT_EQ(
-        std::tuple(result().errors, lastError(kSlot), transferred()), std::tuple(errors + 1, 202u, Counts(300, 300)));
 }
 
 TEST_F(SerialPortTest, ThreadRunsFromStartLineToStop)
 {
-    WriteFile(dir.file("plain"), "not a tty");
     const std::string pts = pty.slavePath();
     const struct {
         int mode, index, noHandshake, duty;
@@ -472,22 +379,18 @@ TEST_F(SerialPortTest, ThreadRunsFromStartLineToStop)
         std::vector<int> waits;
         unsigned cycles, code;
         const char* line; // the start line, or a line the failure logs
-        bool opened;
     } cases[] = {
         // Detect only: one cycle and one operation per iteration, no data.
         { 2, 7, 0, 50, pts, true, 2000, 4, { 2000, 1000, 2000, 500, 2000, 500, 2000, 500 }, 3, 0,
-            ", Serial Port: ttyS5, Starting test (fixed baud 19200, RTS/CTS and DTR/DSR) \n", true },
+            ", Serial Port: ttyS5, Starting test (fixed baud 19200, RTS/CTS and DTR/DSR) \n" },
         // Stopped while settling: no probe, nothing counted.
         { 1, 13, 1, 100, pts, true, 1000, 1, { 2000, 1000 }, 0, 0,
-            ", Serial Port: ttyS5, Starting test (baud cycling to 230400, No RTS/CTS and DTR/DSR) \n", true },
+            ", Serial Port: ttyS5, Starting test (baud cycling to 230400, No RTS/CTS and DTR/DSR) \n" },
         // Failures before the port is usable: reported once, then idle.
         { 1, 6, 1, 100, dir.file("missing"), true, 10000, 1, { 2000, 10000 }, 0, 51,
-            "src/CTest_SerialPort-th_test_serialport[", false },
-        { 1, 6, 1, 100, dir.path(), true, 10000, 1, { 2000, 10000 }, 0, 52, "strerror(21) = *Is a directory*", false },
-        { 1, 6, 1, 100, dir.file("plain"), true, 10000, 1, { 2000, 10000 }, 0, 51,
-            "tcgetattr: strerror(25) = *Inappropriate ioctl for device*", true },
+            "src/CTest_SerialPort-th_test_serialport[" },
         { 1, 6, 1, 100, pts, false, 10000, 1, { 2000, 10000 }, 0, 203,
-            "Starting test (fixed baud 9600, No RTS/CTS and DTR/DSR)", false },
+            "Starting test (fixed baud 9600, No RTS/CTS and DTR/DSR)" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path + " " + std::to_string(c.code));
@@ -500,12 +403,6 @@ TEST_F(SerialPortTest, ThreadRunsFromStartLineToStop)
         WaitRecorder rec;
         rec.stopOn = c.stopOn;
         rec.stopAfter = c.stopAfter;
-        // Flow control on the line at every wait after the start.
-        std::vector<bool> flow;
-        rec.atWait = [&](int ms) {
-            if (ms == 1000 || (ms == 2000 && !rec.waits().empty()))
-                flow.push_back(slave().c_cflag & CRTSCTS);
-        };
         use(rec, kSlot, pr.run);
         const std::size_t sent = pty.received().size(), traced = trace().size();
         {
@@ -521,22 +418,12 @@ TEST_F(SerialPortTest, ThreadRunsFromStartLineToStop)
                       pty.received().size()),
             std::tuple(c.mode == 2 ? 1 : 0, c.code ? 9600 : 300, 0u, sent))
             << "detect only and sweeps run at 300; nothing is sent";
-        for (bool f : flow)
-            EXPECT_EQ(f, c.noHandshake == 0);
         EXPECT_FALSE(slave().c_cflag & CRTSCTS) << "the saved attributes come back";
 
         const std::string text = trace(traced);
         const auto stopping = text.find(", Serial Port: ttyS5, Stopping test \n");
         EXPECT_TRUE(text.find(c.line) <= stopping && stopping != std::string::npos) << text;
-        EXPECT_EQ(text.find("]: Closing \"" + c.path + "\"") < stopping, c.opened);
-        EXPECT_EQ(count(text, "Attributes for"), c.code ? 0 : 1);
-        if (c.code && !c.opened && c.root) {
-            // An open failure: its text, description and details, then the error.
-            const auto detail = text.find(c.path + " Speed: 9600baud, fd:-1, Total: 0, ErrorCode: ");
-            EXPECT_LT(detail, text.find(std::string(", Serial, ") + e_strings[c.code]));
-        }
     }
-    EXPECT_EQ(count(trace(), "strerror(2) = *No such file or directory*"), 1);
 }
 
 } // namespace
