@@ -354,3 +354,13 @@ bool ApplyCliOptions(const CliOptions& opts, _testconfig& cfg, std::string& erro
         cfg.action_on_error = 2;
     return true;
 }
+
+void RestoreFileChoices(const _testconfig& loaded, _testconfig& cfg)
+{
+    std::memcpy(cfg.test_enabled, loaded.test_enabled, sizeof cfg.test_enabled);
+    std::memcpy(cfg.duty_cycle, loaded.duty_cycle, sizeof cfg.duty_cycle);
+    std::memcpy(cfg.network_address, loaded.network_address, sizeof cfg.network_address);
+    cfg.auto_stop_time = loaded.auto_stop_time;
+    cfg.auto_stop_cycles = loaded.auto_stop_cycles;
+    cfg.action_on_error = loaded.action_on_error;
+}

@@ -54,3 +54,7 @@ std::string CliUsage();
 // duty cycles, the stop rules. Returns false with the reason for a test or
 // unit this program does not have.
 bool ApplyCliOptions(const CliOptions& opts, _testconfig& cfg, std::string& error);
+
+// Puts back into `cfg` every field ApplyCliOptions (or leaving out a test
+// that cannot run) may change, as `loaded` has it.
+void RestoreFileChoices(const _testconfig& loaded, _testconfig& cfg);

@@ -95,8 +95,8 @@ int usageError(const std::string& text)
     return kExitUsage;
 }
 
-// Errors found by this run's selected tests (not the accumulated ones of
-// earlier runs).
+// Errors found so far by this run's selected tests (not those of earlier
+// runs the accumulate mode adds): what stops a run at the first error.
 long runErrors(const RunContext& ctx)
 {
     long errors = 0;
@@ -114,33 +114,27 @@ bool anySlotActive(const RunContext& ctx)
     return false;
 }
 
-// The log's configuration saves keep the file's own choices: this run's
-// options change only the running copy.
+// The log's configuration saves (its line counts) keep the file's own
+// choices: this run's options change only the running copy.
 class ConfigKeeper {
 public:
     explicit ConfigKeeper(const _testconfig& loaded)
-        : m_base(std::make_unique<_testconfig>(loaded))
+        : m_loaded(std::make_unique<_testconfig>(loaded))
+        , m_copy(std::make_unique<_testconfig>())
     {
     }
     void save(const char* dir)
     {
         std::lock_guard lock(m_mutex);
-        _testconfig& b = *m_base;
-        std::memcpy(b.log_directory, testconfig.log_directory, sizeof b.log_directory);
-        std::memcpy(b.log_file_name, testconfig.log_file_name, sizeof b.log_file_name);
-        std::memcpy(b.trace_file_name, testconfig.trace_file_name, sizeof b.trace_file_name);
-        b.log_line_count = relaxedLoad(testconfig.log_line_count);
-        b.trace_line_count = relaxedLoad(testconfig.trace_line_count);
-        b.log_header_written = relaxedLoad(testconfig.log_header_written);
-        b.trace_header_written = relaxedLoad(testconfig.trace_header_written);
-        b.log_detail_level = relaxedLoad(testconfig.log_detail_level);
-        b.trace_level = relaxedLoad(testconfig.trace_level);
-        ConfigFileSave(defaultconfigfile, dir, &b);
+        recordCopy(*m_copy, testconfig);
+        RestoreFileChoices(*m_loaded, *m_copy);
+        ConfigFileSave(defaultconfigfile, dir, m_copy.get());
     }
 
 private:
     std::mutex m_mutex;
-    std::unique_ptr<_testconfig> m_base;
+    std::unique_ptr<const _testconfig> m_loaded;
+    std::unique_ptr<_testconfig> m_copy;
 };
 
 } // namespace
@@ -278,9 +272,12 @@ int RunHeadless(const CliOptions& opts)
             }
         }
         if (progress)
-            progress->update(ctx, std::time(nullptr) + 1);
+            progress->update(ctx, std::time(nullptr), true);
         StopRun(ctx, observer, automatic, configured);
-        status = outcome.interrupted ? kExitInterrupted : runErrors(ctx) > 0 ? kExitFailed : kExitPassed;
+        // The verdict the program's banner and the reports give: the
+        // summary's counts (this run's, or with earlier runs' in the
+        // accumulate mode).
+        status = outcome.interrupted ? kExitInterrupted : TotalErrors(ctx) > 0 ? kExitFailed : kExitPassed;
     }
 
     outcome.exitStatus = status;

@@ -47,11 +47,10 @@ std::vector<std::string> Progress::lines(const RunContext& ctx, std::time_t now)
     return out;
 }
 
-void Progress::update(const RunContext& ctx, std::time_t now)
+void Progress::update(const RunContext& ctx, std::time_t now, bool force)
 {
-    if (!m_terminal && m_last && now - m_last < m_intervalSec)
-        return;
-    if (m_terminal && now == m_last)
+    const int interval = m_terminal ? 1 : m_intervalSec;
+    if (!force && m_last && now - m_last < interval)
         return;
     m_last = now;
     const std::vector<std::string> view = lines(ctx, now);

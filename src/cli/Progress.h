@@ -15,8 +15,9 @@ public:
     // `intervalSec`: how often the plain lines come.
     Progress(FILE* out, bool terminal, int intervalSec);
 
-    // Shows the run's state at `now` when it is time to.
-    void update(const RunContext& ctx, std::time_t now);
+    // Shows the run's state at `now` when it is time to, or at once with
+    // `force` (the last view before the stop).
+    void update(const RunContext& ctx, std::time_t now, bool force = false);
     // A line of its own (the live view is drawn again below it).
     void message(const std::string& text);
 

@@ -87,7 +87,9 @@ TEST_F(Cli, BadUsageAndNothingToRunAreTold)
 
 TEST_F(Cli, APassingRunWritesReportsThatValidateAndKeepsTheConfiguration)
 {
+    // With the event log on, the log saves its line counts during the run.
     _testconfig cfg = ValidConfig();
+    cfg.logging_enabled = 1;
     prog.writeConfig(cfg);
     EXPECT_EQ(run({ "--tests", "maths,memory,disk:0,network:127.0.0.1", "--minutes", "0.15", "--json", "r.json",
                   "--junit", "r.xml", "--prom", "r.prom", "--report", "r.txt" }),
@@ -105,6 +107,7 @@ TEST_F(Cli, APassingRunWritesReportsThatValidateAndKeepsTheConfiguration)
     _testconfig after {};
     ASSERT_EQ(ConfigFileLoad("LastUsed.cfg", prog.dir.path().c_str(), &after), 0);
     EXPECT_EQ(0, std::memcmp(after.test_enabled, cfg.test_enabled, sizeof cfg.test_enabled));
+    EXPECT_EQ(after.auto_stop_time, cfg.auto_stop_time);
 }
 
 TEST_F(Cli, AHostThatDropsRepliesFailsTheRunWithItsError)
