@@ -160,6 +160,9 @@ int RunHeadless(const CliOptions& opts)
 
     CliMessageSink sink;
     SetMessageSink(&sink);
+    // No return path may leave the sink installed once it is gone.
+    const std::unique_ptr<CliMessageSink, void (*)(CliMessageSink*)> sinkGuard(
+        &sink, [](CliMessageSink*) { SetMessageSink(nullptr); });
     if (!opts.configFile.empty()) {
         if (opts.configFile.size() >= sizeof configfilename)
             return usageError("configuration path too long: " + opts.configFile);
@@ -296,7 +299,6 @@ int RunHeadless(const CliOptions& opts)
         static_cast<long>(self.ru_utime.tv_sec), static_cast<long>(self.ru_utime.tv_usec),
         static_cast<long>(self.ru_stime.tv_sec), static_cast<long>(self.ru_stime.tv_usec));
     std::fflush(nullptr);
-    SetMessageSink(nullptr);
     // A thread abandoned at the stop may still run: nothing it uses may be
     // destroyed under it.
     if (AnyTestThreadAlive(process.run))
