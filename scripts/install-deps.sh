@@ -10,7 +10,7 @@ packages=(
   dpkg-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev libglu1-mesa-dev
   # the program asks the X server whether it answers before Qt does
-  libxcb1-dev
+  libxcb1-dev libsensors-dev
   # tests
   libgtest-dev libgmock-dev googletest
   xvfb xauth libgl1-mesa-dri x11-utils mesa-utils xdotool

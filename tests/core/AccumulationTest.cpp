@@ -1,6 +1,7 @@
 #include "CLogger.h"
 #include "EngineInfo.h"
 #include "ErrorClassification.h"
+#include "HealthMonitor.h"
 #include "ResultRecord.h"
 #include "Results.h"
 #include "Startup.h"
@@ -246,12 +247,13 @@ TEST_F(Accumulation, ClassificationFilesReadValidLinesAndStopAtTheFirstBadOne)
 }
 
 // The shipped file gives every code raised (by an engine, as its descriptor
-// lists, or by the run core) a text and a severity, and nothing else but
+// lists, by the run core or by the health monitor) a text and a severity, and nothing else but
 // the reserved codes.
 TEST(ShippedClassification, MatchesTheRaisedCodes)
 {
     ASSERT_EQ(ReadErrorClassificationFile(KVX_SOURCE_DIR "/resources/KVXErrorClassification.txt"), -1);
     std::set<int> raised(std::begin(kCoreErrorCodes), std::end(kCoreErrorCodes));
+    raised.insert(std::begin(kHealthErrorCodes), std::end(kHealthErrorCodes));
     bool enginesList = false;
     for (const EngineInfo* engine : Engines()) {
         raised.insert(engine->errorCodes.begin(), engine->errorCodes.end());

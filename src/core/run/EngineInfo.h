@@ -82,6 +82,8 @@ struct EngineInfo {
 std::span<const EngineInfo* const> Engines();
 // The engine that owns `slot`, or null.
 const EngineInfo* EngineFor(int slot);
+// The slot the hardware health monitor counts on (no engine's).
+int HealthSlot();
 // The display name of a slot, engine or not. Any thread.
 const char* SlotName(int slot);
 // The results table's icon of a slot; null: none.

@@ -59,8 +59,8 @@ const char* const kSlotNames[kNumNamedSlots] = {
     "Sound", // 54
     "Sound future", // 55
     "Printer", // 56
-    // 57-69
-    "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test",
+    // 57-69; 58 counts the hardware health monitor's errors
+    "Test", "Hardware health", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test", "Test",
     "Parallel Port", // 70
     "Parallel Port 2", // 71
     "Keyboard", // 72
@@ -106,10 +106,16 @@ struct SharedIcon {
 const SharedIcon kSharedIcons[] = { { 2, &kMathEngine }, { 71, &kParallelPortEngine }, { 155, &kNetworkEngine } };
 
 constexpr int kLastSummarySlot = 156;
+constexpr int kHealthSlot = 58;
 constexpr int kUsbPlugFirst = 75;
 constexpr int kUsbPlugLast = 84;
 
 } // namespace
+
+int HealthSlot()
+{
+    return kHealthSlot;
+}
 
 std::span<const EngineInfo* const> Engines()
 {

@@ -28,6 +28,22 @@ void RecordError(const RunContext& ctx, int slot, int code, int logTest)
     RecordError(ctx.results, ctx.log, slot, code, logTest);
 }
 
+void RecordErrorText(const RunContext& ctx, int slot, int code, const char* name, const std::string& text)
+{
+    if (slot < 0 || slot >= kNumSlots)
+        return;
+    relaxedAdd(ctx.results.results[slot].errors, 1u);
+    relaxedStore(ctx.results.results[slot].last_error, static_cast<std::uint32_t>(code));
+    RecordWarningText(ctx, slot, code, name, text);
+}
+
+void RecordWarningText(const RunContext& ctx, int slot, int code, const char* name, const std::string& text)
+{
+    UpdateErrorClassificationResults(ctx.results, slot, code);
+    if (ctx.log)
+        ctx.log->AddLine(text.c_str(), -1, code, name, 1);
+}
+
 void UpdateErrorClassificationResults(_resultfile& results, int slot, int code)
 {
     if (slot < 0 || slot >= kNumSlots)

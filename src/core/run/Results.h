@@ -5,6 +5,7 @@
 #include "ResultRecord.h"
 
 #include <cstdint>
+#include <string>
 
 class CLogger;
 class RunContext;
@@ -15,6 +16,13 @@ class RunContext;
 void RecordError(_resultfile& results, CLogger* log, int slot, int code, int logTest);
 // The same in ctx's results and event log.
 void RecordError(const RunContext& ctx, int slot, int code, int logTest);
+
+// An error of `code` on `slot` logged in its own words, `text`, under the
+// name `name`: counted and classified like RecordError's. Any thread.
+void RecordErrorText(const RunContext& ctx, int slot, int code, const char* name, const std::string& text);
+// A warning in its own words: logged and classified on `slot`, not counted
+// as an error of the slot. Any thread.
+void RecordWarningText(const RunContext& ctx, int slot, int code, const char* name, const std::string& text);
 
 // Counts one error of `code` in the slot's severity counters of `results`;
 // code -1 clears the slot's four counters. Test threads, each for its own

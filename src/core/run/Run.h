@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ConfigRecord.h"
+#include "HealthMonitor.h"
 #include "LiveStatus.h"
 #include "TestSlots.h"
 
@@ -47,6 +48,9 @@ public:
     std::atomic<int> testsRunning { 0 };
     // 1 while no run is active or a stop is in progress. GUI thread only.
     int stopAllTests = 1;
+    // Temperatures, ECC counts and the kernel's hardware errors during the
+    // run; started and stopped with it.
+    HealthMonitor health;
 
     // Slot state; any thread.
     bool slotActive(int slot) const;

@@ -71,6 +71,7 @@ int StartRun(const RunContext& ctx, RunObserver& observer)
     LoadAccumulatedResults(ctx.programDir.c_str());
     ClearCurrentResults();
     ctx.run.stopAllTests = 0;
+    ctx.run.health.start(ctx);
 
     int configured = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
@@ -145,6 +146,8 @@ void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int n
             observer.stopTimeSet();
         }
     }
+    // Hardware errors the stop itself brings out still count.
+    ctx.run.health.stop();
     if (automatic)
         VDPrintf("%s, %s[%d]: Test stopped automatically\n", KVX_WHERE);
     else
@@ -164,11 +167,16 @@ void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int n
     }
 }
 
+bool SlotTakesPart(const RunContext& ctx, int slot)
+{
+    return performTest(ctx.config, slot) || (slot == HealthSlot() && ctx.run.health.monitored());
+}
+
 int TotalErrors(const RunContext& ctx)
 {
     int total = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(ctx.config, slot))
+        if (!SlotTakesPart(ctx, slot))
             continue;
         total += static_cast<int>(relaxedLoad(ctx.results.accum_results[slot].errors));
         if (ctx.run.stopAllTests == 0)

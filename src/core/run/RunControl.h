@@ -55,6 +55,10 @@ int StopWaitLimitMs(int slot);
 // and writes the summaries. `automatic` for the completion and error stops.
 void StopRun(const RunContext& ctx, RunObserver& observer, bool automatic, int numTestsConfigured);
 
+// The slot counts in the run: selected, or the health monitor's while it
+// watches (or watched the last run).
+bool SlotTakesPart(const RunContext& ctx, int slot);
+
 // The errors counted so far by the selected slots (current plus
 // accumulated during a run, accumulated only when idle).
 int TotalErrors(const RunContext& ctx);

@@ -71,7 +71,7 @@ bool KVXComplete(const RunContext& ctx, std::time_t now)
             ++done;
     }
     const bool cycleRule = done == running;
-    return timeRule || cycleRule;
+    return timeRule || cycleRule || ctx.run.health.stopRequested();
 }
 
 bool KVXComplete(const RunContext& ctx)
