@@ -2,6 +2,7 @@
 
 #include "ConfigRecord.h"
 #include "EngineInfo.h"
+#include "HealthSettings.h"
 #include "TestSlots.h"
 
 #include <cerrno>
@@ -26,6 +27,8 @@ enum LongOnly {
     kOptReport,
     kOptHtml,
     kOptProgressInterval,
+    kOptThermalLimit,
+    kOptNoHealth,
 };
 
 std::vector<std::string> split(const std::string& text, char sep)
@@ -134,6 +137,8 @@ std::string CliUsage()
           "      --prom FILE         Prometheus text exposition\n"
           "      --report FILE       ASCII report (system information, event log, results)\n"
           "      --html FILE         HTML report\n"
+          "      --thermal-limit C   stop the run when a temperature passes C degrees (0: none)\n"
+          "      --no-health         do not watch temperatures, ECC counts and the kernel log\n"
           "      --progress-interval SECONDS\n"
           "                          progress line interval when standard error is no terminal\n"
           "  -q, --quiet             no progress\n"
@@ -166,6 +171,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& opts, std::string& error
         { "report", required_argument, nullptr, kOptReport },
         { "html", required_argument, nullptr, kOptHtml },
         { "progress-interval", required_argument, nullptr, kOptProgressInterval },
+        { "thermal-limit", required_argument, nullptr, kOptThermalLimit },
+        { "no-health", no_argument, nullptr, kOptNoHealth },
         { "quiet", no_argument, nullptr, 'q' },
         { "help", no_argument, nullptr, 'h' },
         { "version", no_argument, nullptr, 'v' },
@@ -258,6 +265,17 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& opts, std::string& error
                 return false;
             }
             opts.progressIntervalSec = static_cast<int>(number);
+            break;
+        case kOptThermalLimit:
+            if (!parseLong(arg.c_str(), 0, HealthSettings::kMaxThermalLimit, number)) {
+                error = "bad --thermal-limit '" + arg + "' (0-" + std::to_string(HealthSettings::kMaxThermalLimit)
+                    + " degrees)";
+                return false;
+            }
+            opts.thermalLimit = static_cast<int>(number);
+            break;
+        case kOptNoHealth:
+            opts.noHealth = true;
             break;
         case 'q':
             opts.quiet = true;

@@ -39,6 +39,8 @@ struct CliOptions {
     bool stopOnError = false;
     std::string json, junit, prom, report, html;
     int progressIntervalSec = 10;
+    std::optional<int> thermalLimit; // over the health settings file's
+    bool noHealth = false;
     bool quiet = false;
     bool help = false;
     bool version = false;

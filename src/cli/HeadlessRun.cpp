@@ -9,6 +9,7 @@
 #include "ConfigFile.h"
 #include "DebugTrace.h"
 #include "EngineInfo.h"
+#include "HealthSettings.h"
 #include "MessageBox.h"
 #include "ProcessRun.h"
 #include "RunControl.h"
@@ -206,7 +207,21 @@ int RunHeadless(const CliOptions& opts)
     }
 
     ProcessRun process;
-    const RunContext& ctx = process.ctx;
+    RunContext& ctx = process.ctx;
+    {
+        std::vector<std::string> problems;
+        HealthSettings health = LoadHealthSettings(dataDir + "/" + kHealthSettingsFile, problems);
+        for (const std::string& problem : problems) {
+            std::fprintf(stderr, "kalvextest-cli: %s\n", problem.c_str());
+            gLogger->AddLine(problem.c_str(), -1, 0, "Hardware health", 1);
+        }
+        if (opts.noHealth)
+            health.monitor = false;
+        if (opts.thermalLimit)
+            health.thermalLimit = *opts.thermalLimit;
+        ctx.setSettings(health);
+    }
+    gLogger->SetReportContext(&ctx);
     RunOutcome outcome;
     outcome.runId = NewRunId();
 
@@ -264,8 +279,11 @@ int RunHeadless(const CliOptions& opts)
             const std::time_t now = std::time(nullptr);
             if (progress)
                 progress->update(ctx, now);
-            if (KVXComplete(ctx, now))
+            if (KVXComplete(ctx, now)) {
+                if (ctx.run.health.stopRequested() && progress)
+                    progress->message("over the thermal limit, stopping");
                 break;
+            }
             if (relaxedLoad(testconfig.action_on_error) == 2 && runErrors(ctx) > 0)
                 break;
             if (now - started >= kIdleEndSec && !anySlotActive(ctx)) {

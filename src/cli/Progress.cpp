@@ -1,9 +1,11 @@
 #include "Progress.h"
 
 #include "AtomicField.h"
+#include "MessageBox.h"
 #include "ConfigRecord.h"
 #include "ResultRecord.h"
 #include "RunContext.h"
+#include "Run.h"
 #include "RunControl.h"
 #include "TestSlots.h"
 
@@ -43,6 +45,11 @@ std::vector<std::string> Progress::lines(const RunContext& ctx, std::time_t now)
             static_cast<std::uint64_t>(relaxedLoad(r.op_count)), relaxedLoad(r.errors), clock(elapsed).c_str(),
             clock(left).c_str());
         out.push_back(line);
+    }
+    if (ctx.run.health.monitored()) {
+        const HealthReport health = ctx.run.health.report();
+        out.push_back(Format(
+            "%-28.28s %6d errors  %s", SlotName(HealthSlot()), health.failures, HealthStatusText(health).c_str()));
     }
     return out;
 }

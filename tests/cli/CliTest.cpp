@@ -13,6 +13,14 @@
 
 namespace {
 
+std::size_t Count(const std::string& text, const std::string& what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 const std::vector<std::string> kNoDisplay { "-DISPLAY", "-WAYLAND_DISPLAY", "_KVX_MAX_TEST_RAM_MB_=48" };
 
 class Cli : public ::testing::Test {
@@ -96,9 +104,11 @@ TEST_F(Cli, APassingRunWritesReportsThatValidateAndKeepsTheConfiguration)
         0)
         << Tail(prog.out());
     EXPECT_NE(prog.out().find("kalvextest-cli: PASSED"), std::string::npos);
-    EXPECT_TRUE(jsonHolds("len(r[\"tests\"]) == 4 and all(t[\"result\"] == \"PASS\" for t in r[\"tests\"])"));
+    // The four tests and the hardware health monitor's row.
+    EXPECT_TRUE(jsonHolds("len(r[\"tests\"]) == 5 and all(t[\"result\"] == \"PASS\" for t in r[\"tests\"]) and "
+                          "r[\"health\"][\"kernelLog\"][\"available\"]"));
     EXPECT_TRUE(python("import sys,xml.etree.ElementTree as E; s=E.parse(sys.argv[1]).getroot(); "
-                       "assert s.get(\"tests\") == \"4\" and s.get(\"failures\") == \"0\"",
+                       "assert s.get(\"tests\") == \"5\" and s.get(\"failures\") == \"0\"",
         { prog.dir.file("r.xml") }));
     EXPECT_NE(ReadFile(prog.dir.file("r.prom")).find("\nkalvextest_run_passed 1\n"), std::string::npos);
     EXPECT_NE(ReadFile(prog.dir.file("r.txt")).find("DETAILED EVENT LOG"), std::string::npos);
@@ -108,6 +118,31 @@ TEST_F(Cli, APassingRunWritesReportsThatValidateAndKeepsTheConfiguration)
     ASSERT_EQ(ConfigFileLoad("LastUsed.cfg", prog.dir.path().c_str(), &after), 0);
     EXPECT_EQ(0, std::memcmp(after.test_enabled, cfg.test_enabled, sizeof cfg.test_enabled));
     EXPECT_EQ(after.auto_stop_time, cfg.auto_stop_time);
+}
+
+// This machine has no temperature sensors and no EDAC, and without
+// CAP_SYSLOG the kernel log is closed: each is said to be not available,
+// once in the event log and once in the summary, and the run passes.
+TEST_F(Cli, WithoutHealthSourcesTheRunSaysSoOnceEachAndPasses)
+{
+    ASSERT_EQ(::chown(prog.dir.path().c_str(), 65534, 65534), 0);
+    prog.start({ { "--tests", "maths", "--minutes", "0.05", "--report", "r.txt", "--json", "r.json" }, kNoDisplay,
+        "./kalvextest-cli", 65534, 65534 });
+    const int status = prog.waitForExit(60);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << Tail(prog.out());
+    const std::string report = ReadFile(prog.dir.file("r.txt"));
+    const std::size_t summary = report.find("RESULT SUMMARY");
+    ASSERT_NE(summary, std::string::npos) << report;
+    for (const char* source : { "Temperatures", "ECC", "Kernel log" }) {
+        const std::string said = std::string(source) + ": not available (";
+        const std::string block
+            = std::string(source) + ":" + std::string(14 - std::strlen(source), ' ') + "not available (";
+        EXPECT_EQ(Count(report.substr(0, summary), said), 1u) << source << "\n" << report;
+        EXPECT_EQ(Count(report.substr(summary), block), 1u) << source << "\n" << report;
+    }
+    EXPECT_NE(report.find("/dev/kmsg: Operation not permitted (needs CAP_SYSLOG)"), std::string::npos);
+    EXPECT_NE(report.find("TEST RUN PASSED"), std::string::npos);
+    EXPECT_TRUE(jsonHolds("r[\"run\"][\"verdict\"] == \"PASS\" and not r[\"health\"][\"ecc\"][\"available\"]"));
 }
 
 TEST_F(Cli, AHostThatDropsRepliesFailsTheRunWithItsError)

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+class RunContext;
+
 // The open event log and trace files (null when closed) and their paths.
 extern FILE* g_fpLogFile;
 extern FILE* g_fpActivityLog;
@@ -96,6 +98,9 @@ public:
     // (header written, line counts); called without the log's lock, from
     // the thread that logged. Default: LastUsed.cfg in the program directory.
     void SetConfigSaver(std::function<void()> saver);
+    // The run whose records and health findings the reports show; null:
+    // the process's records without a run's findings. Set before a run.
+    void SetReportContext(const RunContext* ctx);
     // Flushes both open files.
     void flushtologfile();
     // The "DETAILED EVENT LOG" header (format 1 ASCII, 2 HTML, 4 trace);
@@ -140,6 +145,7 @@ private:
     std::string m_lineCopy;
     // Set before threads log; called without m_mutex.
     std::function<void()> m_saveConfig;
+    const RunContext* m_reportContext = nullptr;
 };
 
 // Severity words of the event log lines, by severity class.

@@ -262,12 +262,14 @@ const char* MachineReports::verdict() const
 {
     if (m_outcome.interrupted)
         return "INTERRUPTED";
-    if (m_ran.empty())
-        return "NOT RUN";
+    bool anyTest = false;
+    for (const ReportWriter::Row& row : m_ran)
+        anyTest = anyTest || row.slot != HealthSlot();
     for (const ReportWriter::Row& row : m_ran)
         if (m_report.failed(row))
             return "FAIL";
-    return "PASS";
+    // The health monitor alone is no run of a test.
+    return anyTest ? "PASS" : "NOT RUN";
 }
 
 void MachineReports::writeJson(FILE* file) const
@@ -334,6 +336,7 @@ void MachineReports::writeJson(FILE* file) const
             jsonString(m_report.firstOccurrence(e.code)).c_str());
     }
     o += serious.empty() ? "],\n" : "\n  ],\n";
+    o += "  \"health\": " + healthJson() + ",\n";
 
     const SystemFacts& s = m_system;
     const _CPUINFO& cpu = r.cpu_info;
@@ -358,6 +361,44 @@ void MachineReports::writeJson(FILE* file) const
     o += "    \"video\": {\"card\": " + jsonString(s.videoCard) + ", \"resolution\": " + jsonString(s.resolution)
         + "}\n  }\n}\n";
     std::fputs(o.c_str(), file);
+}
+
+std::string MachineReports::healthJson() const
+{
+    const HealthReport& h = m_report.health();
+    if (!h.monitored)
+        return "null";
+    auto source = [](const HealthSource& s) {
+        return Format("\"watched\": %s, \"available\": %s, \"note\": %s", jsonBool(s.watched), jsonBool(s.available),
+            jsonString(s.note).c_str());
+    };
+    std::string o = "{\n    \"temperatures\": {" + source(h.temperatures);
+    o += ", \"thermalLimitCelsius\": " + (h.thermalLimit > 0 ? std::to_string(h.thermalLimit) : std::string("null"));
+    o += Format(", \"thermalStop\": %s, \"chips\": [", jsonBool(h.thermalStop));
+    const char* sep = "";
+    for (const ChipTemperature& c : h.chips) {
+        o += sep;
+        sep = ", ";
+        o += Format("{\"chip\": %s, \"startCelsius\": %.1f, \"lastCelsius\": %.1f, \"peakCelsius\": %.1f, "
+                    "\"peakTime\": %s}",
+            jsonString(c.chip).c_str(), c.start, c.current, c.peak, jsonString(isoTime(c.peakTime)).c_str());
+    }
+    o += "]},\n    \"ecc\": {" + source(h.ecc)
+        + Format(", \"corrected\": %llu, \"uncorrected\": %llu},\n", static_cast<unsigned long long>(h.correctedErrors),
+            static_cast<unsigned long long>(h.uncorrectedErrors));
+    o += "    \"kernelLog\": {" + source(h.kernelLog) + "},\n";
+    o += Format("    \"eventCount\": %llu,\n    \"events\": [", static_cast<unsigned long long>(h.eventCount));
+    sep = "\n";
+    for (const HealthEvent& e : h.events) {
+        o += sep;
+        sep = ",\n";
+        const int sev = e.code >= 0 && e.code < kMaxErrorCodes ? e_classification[e.code] : 0;
+        o += Format("      {\"time\": %s, \"code\": %d, \"severity\": \"%s\", \"failsRun\": %s, \"text\": %s}",
+            jsonString(isoTime(e.time)).c_str(), e.code, szErrorClass[sev], jsonBool(e.fails),
+            jsonString(e.text).c_str());
+    }
+    o += h.events.empty() ? "]\n  }" : "\n    ]\n  }";
+    return o;
 }
 
 void MachineReports::writeJUnit(FILE* file) const
@@ -470,6 +511,28 @@ void MachineReports::writePrometheus(FILE* file) const
         family("kalvextest_test_not_run", "1 for a selected test the run did not start.");
         for (const NotRunTest& t : m_outcome.notRun)
             o += "kalvextest_test_not_run" + labels(t.name, "") + " 1\n";
+    }
+    const HealthReport& h = m_report.health();
+    if (h.monitored) {
+        family("kalvextest_health_source_available", "1 when the health source could be read during the run.");
+        const std::pair<const char*, const HealthSource*> sources[]
+            = { { "temperatures", &h.temperatures }, { "ecc", &h.ecc }, { "kernel_log", &h.kernelLog } };
+        for (const auto& [name, source] : sources)
+            if (source->watched)
+                o += Format("kalvextest_health_source_available{source=\"%s\"} %d\n", name, source->available ? 1 : 0);
+        if (!h.chips.empty()) {
+            family("kalvextest_temperature_peak_celsius", "The chip's hottest reading during the run.");
+            for (const ChipTemperature& c : h.chips)
+                o += "kalvextest_temperature_peak_celsius{chip=\"" + labelValue(c.chip) + "\"} "
+                    + Format("%.1f", c.peak) + "\n";
+        }
+        if (h.ecc.available) {
+            family("kalvextest_ecc_corrected_errors", "Corrected ECC errors counted during the run.");
+            o += Format("kalvextest_ecc_corrected_errors %llu\n", static_cast<unsigned long long>(h.correctedErrors));
+            family("kalvextest_ecc_uncorrected_errors", "Uncorrected ECC errors counted during the run.");
+            o += Format(
+                "kalvextest_ecc_uncorrected_errors %llu\n", static_cast<unsigned long long>(h.uncorrectedErrors));
+        }
     }
     std::fputs(o.c_str(), file);
 }

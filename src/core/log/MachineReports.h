@@ -52,6 +52,8 @@ public:
     const char* verdict() const;
 
 private:
+    std::string healthJson() const;
+
     ReportWriter m_report;
     RunOutcome m_outcome;
     std::vector<ReportWriter::Row> m_ran; // the summary rows not in m_outcome.notRun

@@ -116,6 +116,37 @@ SystemFacts GatherSystemFacts(const _resultfile& results)
 
 namespace {
 
+// The health events of `code`, as the serious error summary lists them
+// under the code's line: at most kShown, then how many more.
+std::vector<std::string> healthEventTexts(const HealthReport& health, int code)
+{
+    constexpr int kShown = 10;
+    std::vector<std::string> texts;
+    int more = 0;
+    for (const HealthEvent& e : health.events) {
+        if (e.code != code)
+            continue;
+        if (static_cast<int>(texts.size()) < kShown)
+            texts.push_back(e.text);
+        else
+            ++more;
+    }
+    if (more > 0)
+        texts.push_back(Format("... and %d more", more));
+    return texts;
+}
+
+std::string clockText(std::time_t t)
+{
+    tm local {};
+    localtime_r(&t, &local);
+    return Format("%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+} // namespace
+
+namespace {
+
 // The block's facts; the network name is kept in the results record too.
 SystemFacts gatherFacts()
 {
@@ -336,9 +367,12 @@ int CLogger::writeHtmlSystemInfoLocked(FILE* file)
 
 namespace {
 
-// The process's own records, for the log's report calls.
-const RunContext& processContext()
+// The process's own records, for the log's report calls of a log whose
+// front end set no run.
+const RunContext& processContext(const RunContext* set)
 {
+    if (set)
+        return *set;
     static ProcessRun* const run = new ProcessRun;
     return run->ctx;
 }
@@ -351,8 +385,13 @@ ReportWriter::ReportWriter(const RunContext& ctx)
 {
     recordCopy(*m_config, ctx.config);
     recordCopy(*m_results, ctx.results);
+    m_health = ctx.run.health.report();
     const _testconfig& cfg = *m_config;
     for (int slot = 0; slot < kNumSlots; ++slot) {
+        if (slot == HealthSlot() && m_health.monitored) {
+            m_rows.push_back({ slot, SlotName(slot), 1.0f, "" });
+            continue;
+        }
         if (!cfg.test_enabled[slot] || isSwitchSlot(slot))
             continue;
         const EngineInfo* engine = EngineFor(slot);
@@ -415,6 +454,46 @@ std::string ReportWriter::lastErrorText(int slot) const
     return code < kMaxErrorCodes ? e_strings[code] : "";
 }
 
+std::vector<std::pair<std::string, std::string>> ReportWriter::healthLines() const
+{
+    std::vector<std::pair<std::string, std::string>> lines;
+    const HealthReport& h = m_health;
+    if (!h.monitored)
+        return lines;
+    auto state = [](const HealthSource& source) -> std::string {
+        if (!source.watched)
+            return "not watched";
+        return source.available ? "" : "not available (" + source.note + ")";
+    };
+    if (const std::string st = state(h.temperatures); !st.empty()) {
+        lines.emplace_back("Temperatures", st);
+    } else {
+        const char* label = "Temperatures";
+        for (const ChipTemperature& c : h.chips) {
+            lines.emplace_back(label,
+                Format("%s %.1f C at the start, peak %.1f C at %s", c.chip.c_str(), c.start, c.peak,
+                    clockText(c.peakTime).c_str()));
+            label = "";
+        }
+        lines.emplace_back("Thermal limit",
+            h.thermalLimit > 0 ? Format("%d C%s", h.thermalLimit, h.thermalStop ? ", passed: run stopped" : "")
+                               : std::string("none"));
+    }
+    const std::string ecc = state(h.ecc);
+    lines.emplace_back("ECC",
+        !ecc.empty() ? ecc
+                     : Format("%llu corrected, %llu uncorrected errors during the run",
+                         static_cast<unsigned long long>(h.correctedErrors),
+                         static_cast<unsigned long long>(h.uncorrectedErrors)));
+    const std::string kernel = state(h.kernelLog);
+    int kernelErrors = 0;
+    for (const HealthEvent& e : h.events)
+        kernelErrors += e.code >= kHealthKernelMachineCheck && e.code <= kHealthKernelIo ? 1 : 0;
+    lines.emplace_back(
+        "Kernel log", !kernel.empty() ? kernel : Format("%d hardware errors reported during the run", kernelErrors));
+    return lines;
+}
+
 void ReportWriter::writeNotesHtml(FILE* f) const
 {
     std::fputs(HtmlEscape(m_results->machine_type).c_str(), f);
@@ -462,6 +541,11 @@ void ReportWriter::writeAsciiResultSummary(FILE* file) const
         }
     }
     std::fputs(runFailed ? "TEST RUN FAILED\n" : "TEST RUN PASSED\n", file);
+    if (const auto lines = healthLines(); !lines.empty()) {
+        std::fputs("\nHARDWARE HEALTH\n", file);
+        for (const auto& [label, text] : lines)
+            std::fprintf(file, "%-14s %s\n", label.empty() ? "" : (label + ":").c_str(), text.c_str());
+    }
     if (m_results->notes[0])
         std::fprintf(
             file, "\nNotes:\n%s\n%s\n%s\n", m_results->machine_type, m_results->machine_serial, m_results->notes);
@@ -537,6 +621,14 @@ void ReportWriter::writeHtmlResultSummary(FILE* file) const
     std::fputs("</tr>\n", file);
     std::fputs(kTableClose, file);
 
+    if (const auto lines = healthLines(); !lines.empty()) {
+        std::fputs(kTableOpen, file);
+        titleRow(file, "HARDWARE HEALTH");
+        for (const auto& [label, text] : lines)
+            labelValueRow(file, label.c_str(), HtmlEscape(text));
+        std::fputs(kTableClose, file);
+    }
+
     if (m_results->machine_type[0] || m_results->machine_serial[0] || m_results->notes[0]) {
         std::fputs(kTableOpen, file);
         if (m_results->notes[0]) {
@@ -587,9 +679,12 @@ void ReportWriter::writeAsciiErrorSummary(FILE* file, bool script, bool separato
     } else {
         std::fputs("\n*********************\nSERIOUS ERROR SUMMARY\n*********************\n", file);
     }
-    for (const SeriousError& e : seriousErrors())
+    for (const SeriousError& e : seriousErrors()) {
         std::fprintf(file, "%s, %s: %s (x %d)\n", firstOccurrence(e.code).c_str(), szErrorClass[e.severity],
             e_strings[e.code], e.count);
+        for (const std::string& text : healthEventTexts(m_health, e.code))
+            std::fprintf(file, "    %s\n", text.c_str());
+    }
 }
 
 void ReportWriter::writeHtmlErrorSummary(FILE* file, bool script, int failures) const
@@ -612,15 +707,22 @@ void ReportWriter::writeHtmlErrorSummary(FILE* file, bool script, int failures) 
         std::fputs("<tr>\n", file);
         std::fprintf(file, "<td width=\"100%%\" bgcolor=\"#FEFFA5\"><strong>%s, %s: %s (x %d)</br>\n",
             firstOccurrence(e.code).c_str(), szErrorClass[e.severity], HtmlEscape(e_strings[e.code]).c_str(), e.count);
+        for (const std::string& text : healthEventTexts(m_health, e.code))
+            std::fprintf(file, "&nbsp;&nbsp;&nbsp;&nbsp;%s</br>\n", HtmlEscape(text).c_str());
         std::fputs("</tr>\n", file);
     }
     std::fputs(kTableClose, file);
     std::fputs(kSpacer, file);
 }
 
+void CLogger::SetReportContext(const RunContext* ctx)
+{
+    m_reportContext = ctx;
+}
+
 int CLogger::saveasciiresultsummary(FILE* file, bool /*flag*/)
 {
-    const ReportWriter report(processContext());
+    const ReportWriter report(processContext(m_reportContext));
     std::lock_guard lock(m_mutex);
     report.writeAsciiResultSummary(file);
     flushLocked();
@@ -629,7 +731,7 @@ int CLogger::saveasciiresultsummary(FILE* file, bool /*flag*/)
 
 int CLogger::savehtmlresultsummary(FILE* file)
 {
-    const ReportWriter report(processContext());
+    const ReportWriter report(processContext(m_reportContext));
     std::lock_guard lock(m_mutex);
     report.writeHtmlResultSummary(file);
     flushLocked();
@@ -638,7 +740,7 @@ int CLogger::savehtmlresultsummary(FILE* file)
 
 void CLogger::saveasciierrorsummary(FILE* file, bool script, bool separator, int failures)
 {
-    const ReportWriter report(processContext());
+    const ReportWriter report(processContext(m_reportContext));
     std::lock_guard lock(m_mutex);
     report.writeAsciiErrorSummary(file, script, separator, failures);
     if (file && !separator)
@@ -647,7 +749,7 @@ void CLogger::saveasciierrorsummary(FILE* file, bool script, bool separator, int
 
 void CLogger::savehtmlerrorsummary(FILE* file, bool script, int failures)
 {
-    const ReportWriter report(processContext());
+    const ReportWriter report(processContext(m_reportContext));
     std::lock_guard lock(m_mutex);
     report.writeHtmlErrorSummary(file, script, failures);
     if (file)
@@ -662,7 +764,7 @@ int CLogger::saveresultsummary()
         if (html)
             writeDetailedHeaderLocked(g_fpLogFile, false, 2);
         relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });
-        const ReportWriter report(processContext());
+        const ReportWriter report(processContext(m_reportContext));
         if (html)
             report.writeHtmlResultSummary(g_fpLogFile);
         else
@@ -686,7 +788,7 @@ void CLogger::saveerrorsummary(bool script, bool separator, int failures)
 {
     {
         std::lock_guard lock(m_mutex);
-        const ReportWriter report(processContext());
+        const ReportWriter report(processContext(m_reportContext));
         if (relaxedLoad(testconfig.log_file_format) == 2) {
             if (!separator) {
                 relaxedStore(testconfig.log_header_written, std::uint8_t { 0 });

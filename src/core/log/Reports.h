@@ -4,12 +4,14 @@
 #pragma once
 
 #include "ConfigRecord.h"
+#include "HealthMonitor.h"
 #include "ResultRecord.h"
 
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class RunContext;
@@ -87,6 +89,13 @@ public:
     std::vector<SeriousError> seriousErrors() const;
     std::string firstOccurrence(int code) const;
 
+    // The health monitor's findings at the snapshot.
+    const HealthReport& health() const { return m_health; }
+    // The hardware health block, as label and text lines ("Temperatures",
+    // "coretemp-isa-0000 45.0 C at the start, peak 61.0 C at 12:03:04");
+    // empty when the run was not watched.
+    std::vector<std::pair<std::string, std::string>> healthLines() const;
+
 private:
     struct Times {
         std::string start; // "-" when the run never started
@@ -100,6 +109,7 @@ private:
 
     std::unique_ptr<_testconfig> m_config;
     std::unique_ptr<_resultfile> m_results;
+    HealthReport m_health;
     std::vector<Row> m_rows;
     Times m_times;
     std::time_t m_start = 0;

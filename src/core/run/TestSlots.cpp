@@ -46,6 +46,9 @@ bool performTest(const _testconfig& config, int slot)
 
 bool KVXComplete(const RunContext& ctx, std::time_t now)
 {
+    // A reading over the thermal limit ends the run whatever the rules say.
+    if (ctx.run.health.stopRequested())
+        return true;
     const float minutes = relaxedLoad(ctx.config.auto_stop_time);
     bool timeRule = false;
     if (minutes != 0.0f) {
@@ -71,7 +74,7 @@ bool KVXComplete(const RunContext& ctx, std::time_t now)
             ++done;
     }
     const bool cycleRule = done == running;
-    return timeRule || cycleRule || ctx.run.health.stopRequested();
+    return timeRule || cycleRule;
 }
 
 bool KVXComplete(const RunContext& ctx)
