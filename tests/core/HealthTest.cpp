@@ -196,6 +196,8 @@ TEST_F(Health, TemperaturePeaksAndTheThermalLimitStopTheRun)
     put(cls + "/hwmon/hwmon0/temp2_input", "52000");
     put(cls + "/hwmon/hwmon1/name", "nvme");
     put(cls + "/hwmon/hwmon1/temp1_input", "38850");
+    put(cls + "/hwmon/hwmon2/name", "nvme"); // a second of that name
+    put(cls + "/hwmon/hwmon2/temp1_input", "30000");
     HealthSettings s = watching();
     s.temperatures = true;
     s.thermalLimit = 90;
@@ -230,7 +232,8 @@ TEST_F(Health, TemperaturePeaksAndTheThermalLimitStopTheRun)
         return out;
     });
     EXPECT_EQ(seen,
-        "coretemp-virtual-0 start 52.0; nvme-virtual-0 start 38.9; peak 61.0 after 11; complete 0; "
+        "coretemp-virtual-0 start 52.0; nvme-virtual-0 (hwmon1) start 38.9; nvme-virtual-0 (hwmon2) start 30.0; "
+        "peak 61.0 after 11; complete 0; "
         "event 210 1 coretemp-virtual-0 at 95.0 C, over the thermal limit of 90 C: run stopped; complete 1 errors 1; ");
 }
 

@@ -49,7 +49,7 @@ public:
         m_open = true;
         int nr = 0;
         while (const sensors_chip_name* chip = sensors_get_detected_chips(nullptr, &nr)) {
-            Chip c { chip, {}, {} };
+            Chip c { chip, {}, {}, {} };
             char name[128];
             if (sensors_snprintf_chip_name(name, sizeof name, chip) < 0)
                 continue;
@@ -68,6 +68,16 @@ public:
         if (m_chips.empty()) {
             why = "no temperature sensors found";
             return false;
+        }
+        // Chips without a bus of their own may share a name: the sysfs
+        // directory tells them apart.
+        for (Chip& c : m_chips) {
+            const auto same = std::count_if(
+                m_chips.begin(), m_chips.end(), [&](const Chip& other) { return other.name == c.name; });
+            if (same > 1 && c.chip->path)
+                c.unique = c.name + " ("
+                    + std::string(std::strrchr(c.chip->path, '/') ? std::strrchr(c.chip->path, '/') + 1 : c.chip->path)
+                    + ")";
         }
         return true;
     }
@@ -92,7 +102,7 @@ public:
                 }
             }
             if (any)
-                out.emplace_back(c.name, max);
+                out.emplace_back(c.unique.empty() ? c.name : c.unique, max);
         }
         return out;
     }
@@ -101,6 +111,7 @@ private:
     struct Chip {
         const sensors_chip_name* chip;
         std::string name;
+        std::string unique; // the name with its directory, when shared
         std::vector<int> inputs;
     };
     bool m_open = false;
