@@ -494,7 +494,9 @@ void HealthMonitor::sample()
         std::vector<std::string> over;
         {
             std::lock_guard lock(m_mutex);
-            for (const auto& [chip, value] : readings) {
+            for (const auto& reading : readings) {
+                const std::string& chip = reading.first;
+                const double value = reading.second;
                 auto it = std::find_if(m_report.chips.begin(), m_report.chips.end(),
                     [&](const ChipTemperature& c) { return c.chip == chip; });
                 if (it == m_report.chips.end()) {
