@@ -5,9 +5,11 @@
 #include "RunHooks.h"
 
 #include "BuildInfo.h"
+#include "CLogger.h"
 #include "ConfigFile.h"
 #include "DebugTrace.h"
 #include "GraphicsTests.h"
+#include "HealthSettings.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "StartupReport.h"
@@ -33,6 +35,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPixmap>
 #include <QPrinter>
 #include <QScreen>
@@ -41,6 +44,8 @@
 
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 KVXMainApp* mainWin = nullptr;
 
@@ -84,6 +89,7 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     m_context = new RunContext(testconfig, resultfile, gLogger, *m_run, dirname);
     // The graphics tests need Qt, so core's engine list leaves them to us.
     RegisterGraphicsTests(*m_context);
+    loadHealthSettings();
 
     DPrintf("KVXMainApp constructor...\n");
 
@@ -123,6 +129,17 @@ KVXMainApp::~KVXMainApp()
     }
 }
 
+void KVXMainApp::loadHealthSettings()
+{
+    std::vector<std::string> problems;
+    m_context->setSettings(LoadHealthSettings(std::string(dirname) + "/" + kHealthSettingsFile, problems));
+    for (const std::string& problem : problems) {
+        DPrintf("Hardware health settings: %s\n", problem.c_str());
+        if (gLogger)
+            gLogger->AddLine(problem.c_str(), -1, 0, "Hardware health", 1);
+    }
+}
+
 void KVXMainApp::setUpWindow()
 {
     connect(ui->fileExitAction, &QAction::triggered, this, &KVXMainApp::slotFileExit);
@@ -155,6 +172,9 @@ void KVXMainApp::setUpWindow()
     ui->textLabel_Label_IPAddress->hide();
     ui->textLabelIPAddress->hide();
     ui->lcdElapsed->display(QStringLiteral("00:00:00"));
+    m_healthLabel = new QLabel(ui->statusBar);
+    m_healthLabel->setObjectName(QStringLiteral("healthStatusLabel"));
+    ui->statusBar->addPermanentWidget(m_healthLabel, 1);
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -196,6 +216,9 @@ void KVXMainApp::UpdateMainWindow()
     if (resultfile.notes[0])
         footer += QStringLiteral(" ") + QString::fromLocal8Bit(resultfile.notes);
     ui->textLabel_Footer->setText(footer);
+
+    // After the stop too: the last run's peak stays in view.
+    m_healthLabel->setText(QString::fromStdString(HealthStatusText(m_run->health.report())));
 
     const bool byCategory = relaxedLoad(testconfig.view_errors_by_category) != 0;
     if (runActive()) {

@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 
+class QLabel;
 class QPrinter;
 class Run;
 class RunContext;
@@ -60,6 +61,9 @@ public:
     // The program's run: the live status the windows show and the test
     // threads' states. Never freed: an abandoned thread may still use it.
     const Run& run() const { return *m_run; }
+    // What the engines and the health monitor are given; tests point their
+    // settings at fixtures through it.
+    RunContext& context() const { return *m_context; }
 
 public Q_SLOTS:
     void slotFileExit();
@@ -88,6 +92,9 @@ protected:
 private:
     class RunHooks;
     void setUpWindow();
+    // The health settings file into the context; its problems into the
+    // event log and the debug trace.
+    void loadHealthSettings();
     // Enables or disables the commands that must not run during a run.
     void setRunActionsEnabled(bool enabled);
     void killRunTimers();
@@ -133,6 +140,8 @@ private:
     Window_ViewEventLog* win_viewEventLog = nullptr;
     Window_SaveTestLog* win_SaveTestLog = nullptr;
     Window_About* win_About = nullptr;
+    // The status bar's health line.
+    QLabel* m_healthLabel = nullptr;
     // The live window of each running slot, or null.
     std::array<QWidget*, 164> testWindow {};
 };

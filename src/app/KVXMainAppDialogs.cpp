@@ -13,6 +13,7 @@ void KVXMainApp::setUpSettingsDialogs()
 {
     testConfigWin = new TestConfig(m_dataDir, this);
     testPreferenceWin = new TestPreference(m_dataDir, this);
+    testPreferenceWin->setRunContext(m_context);
     connect(testConfigWin, &TestConfig::configChanged, this, &KVXMainApp::UpdateMainWindow);
     connect(testPreferenceWin, &TestPreference::configChanged, this, &KVXMainApp::UpdateMainWindow);
     connect(testPreferenceWin, &TestPreference::helpRequested, this, &KVXMainApp::slotHelpUserGuide);

@@ -5,11 +5,13 @@
 
 #include "AtomicField.h"
 #include "DebugTrace.h"
+#include "HealthSettings.h"
 #include "LiveTestWindow.h"
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "ResultsTable.h"
 #include "Run.h"
+#include "RunContext.h"
 #include "TestSlots.h"
 #include "Window_ClosingTests.h"
 #include "Window_ResultBanner.h"
@@ -91,8 +93,14 @@ void KVXMainApp::startTest()
     else
         m_tiler = std::make_unique<WindowTiler>(0, 1024, 768);
     m_resultsTable->clear();
+    // The monitor samples at the refresh rate, which the test selection
+    // dialog may have changed.
+    HealthSettings health = m_context->settings<HealthSettings>();
+    health.intervalMs = gUpdateWindowInterval;
+    m_context->setSettings(health);
     numTestsConfigured = StartRun(*m_context, *m_runHooks);
-    m_resultsTable->setRunRows(numTestsConfigured);
+    // StartRun counts the selected tests; a watched run adds the health row.
+    m_resultsTable->setRunRows(numTestsConfigured + (m_run->health.monitored() ? 1 : 0));
     UpdateMainWindow();
     updateTimer = startTimer(gUpdateWindowInterval);
     checkTimer = startTimer(kCheckIntervalMs);

@@ -148,7 +148,7 @@ void ResultsTable::rebuild(bool byCategory)
     m_table->setRowCount(0);
     setColumns(byCategory);
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(m_ctx.config, slot))
+        if (!SlotTakesPart(m_ctx, slot))
             continue;
         const int row = m_table->rowCount();
         m_table->insertRow(row);
@@ -160,7 +160,7 @@ void ResultsTable::updateInPlace()
 {
     int row = 0;
     for (int slot = 0; slot < kNumSlots; ++slot) {
-        if (!performTest(m_ctx.config, slot))
+        if (!SlotTakesPart(m_ctx, slot))
             continue;
         // The selection cannot change during a run; this only guards a
         // table that was never built.

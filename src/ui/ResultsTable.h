@@ -52,7 +52,8 @@ public:
     ResultsTable(const RunContext& ctx, QTableWidget* table);
 
     // Idle: empties the table, sets the view's columns and adds one row per
-    // slot that passes performTest, in slot order, with accumulated values.
+    // slot taking part (SlotTakesPart: the selected tests, and the health
+    // monitor's once it watched a run), in slot order, with accumulated values.
     void rebuild(bool byCategory);
     // During a run: rewrites the rows in place with accumulated + current.
     void updateInPlace();

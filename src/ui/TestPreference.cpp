@@ -10,6 +10,7 @@
 #include "MessageBox.h"
 #include "ResultRecord.h"
 #include "Results.h"
+#include "RunContext.h"
 #include "Startup.h"
 #include "SystemInfo.h"
 
@@ -194,6 +195,9 @@ TestPreference::TestPreference(const QString& programDir, QWidget* parent)
     connect(ui->spinBox_CDROM_SeekCount, &QSpinBox::valueChanged, this, &TestPreference::slotUpdateCells);
     connect(ui->buttonGroup_CDROM_TestConfig, &QButtonGroup::idClicked, this, &TestPreference::slotUpdateCells);
 
+    ui->spinBox_Health_ThermalLimit->setRange(0, HealthSettings::kMaxThermalLimit);
+    connect(ui->checkBox_Health_Monitor, &QCheckBox::toggled, this, &TestPreference::setHealthEditStates);
+
     connect(ui->pushButton_SerialPort_AddPort, &QPushButton::clicked, this, &TestPreference::slot_SerialPort_AddPort);
     connect(
         ui->pushButton_SerialPort_RemovePort, &QPushButton::clicked, this, &TestPreference::slot_SerialPort_RemovePort);
@@ -297,9 +301,60 @@ void TestPreference::LoadPref()
     checkId(ui->buttonGroup_Errors_ActionOnError, c.action_on_error, 1);
     checkId(ui->buttonGroup_PreTest, c.pretest_action, 1);
 
+    if (m_context)
+        m_health = m_context->settings<HealthSettings>();
+    showHealth(m_health);
+
     setEditStates();
     UpdateCellsStartUp();
     m_loading = false;
+}
+
+void TestPreference::showHealth(const HealthSettings& settings)
+{
+    ui->checkBox_Health_Monitor->setChecked(settings.monitor);
+    ui->checkBox_Health_Temperatures->setChecked(settings.temperatures);
+    ui->checkBox_Health_Ecc->setChecked(settings.ecc);
+    ui->checkBox_Health_KernelLog->setChecked(settings.kernelLog);
+    ui->spinBox_Health_ThermalLimit->setValue(settings.thermalLimit);
+    setHealthEditStates();
+}
+
+void TestPreference::setHealthEditStates()
+{
+    // What to watch means nothing while nothing is watched.
+    const bool on = ui->checkBox_Health_Monitor->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*> { ui->checkBox_Health_Temperatures, ui->checkBox_Health_Ecc,
+             ui->checkBox_Health_KernelLog, ui->textLabel_Health_ThermalLimit, ui->spinBox_Health_ThermalLimit })
+        w->setEnabled(on);
+}
+
+HealthSettings TestPreference::editedHealth(HealthSettings base) const
+{
+    base.monitor = ui->checkBox_Health_Monitor->isChecked();
+    base.temperatures = ui->checkBox_Health_Temperatures->isChecked();
+    base.ecc = ui->checkBox_Health_Ecc->isChecked();
+    base.kernelLog = ui->checkBox_Health_KernelLog->isChecked();
+    base.thermalLimit = ui->spinBox_Health_ThermalLimit->value();
+    return base;
+}
+
+bool TestPreference::saveHealth()
+{
+    const HealthSettings next = editedHealth(m_health);
+    const std::string path = QFile::encodeName(m_programDir).toStdString() + "/" + kHealthSettingsFile;
+    std::string error;
+    if (!SaveHealthSettings(path, next, error)) {
+        ShowBox(BoxIcon::Warning, "Hardware health",
+            "The hardware health settings could not be saved:\n" + error
+                + "\nThey are still in the dialog; press OK to try again or Cancel to drop them.",
+            { "OK" }, 0, 0);
+        return false;
+    }
+    m_health = next;
+    if (m_context)
+        m_context->setSettings(next);
+    return true;
 }
 
 void TestPreference::showDiskRow(int row)
@@ -706,6 +761,9 @@ bool TestPreference::CheckBoundaryValues(int showErrors)
 void TestPreference::accept()
 {
     if (CheckBoundaryValues(1))
+        return;
+    // First, so that a failed save leaves every edit in the open dialog.
+    if (!saveHealth())
         return;
     SavePref();
     TestPreferenceBase::accept();

@@ -2,14 +2,19 @@
 // selection dialog does not edit. It works on tempConfig and, on OK, checks
 // the typed values, writes the edits into testconfig, saves it as
 // "LastUsed.cfg" and re-creates the log files when their settings changed.
+// Its hardware health tab edits the run context's HealthSettings, saved in
+// their own file beside "LastUsed.cfg".
 // The main window keeps one modeless instance for the life of the program
 // and calls LoadPref() before showing it. GUI thread only.
 #pragma once
 
 #include "ConfigRecord.h"
+#include "HealthSettings.h"
 #include "TestPreferenceBase.h"
 
 #include <QString>
+
+class RunContext;
 
 class TestPreference : public TestPreferenceBase {
     Q_OBJECT
@@ -21,8 +26,12 @@ public:
     // The mounted table the disk candidates are refreshed from; tests hand
     // in a fixture.
     void setMountTable(const QString& path) { m_mountTable = path; }
+    // The context whose health settings the dialog shows and OK replaces;
+    // without one the dialog keeps them itself.
+    void setRunContext(RunContext* ctx) { m_context = ctx; }
 
-    // testconfig into tempConfig and the widgets, with a fresh list of disks.
+    // testconfig into tempConfig and the widgets, with a fresh list of disks;
+    // the health settings into their tab.
     void LoadPref();
     // Every widget into tempConfig.
     void UpdateTempPref();
@@ -82,9 +91,18 @@ private:
     void setEditStates();
     void relabelClearNewOption();
     void rebuildSerialList();
+    void showHealth(const HealthSettings& settings);
+    void setHealthEditStates();
+    // The health tab's widgets over `base`.
+    HealthSettings editedHealth(HealthSettings base) const;
+    // Saves the health tab as the file and the context's settings; false,
+    // with the box shown, when the file cannot be written.
+    bool saveHealth();
 
     QString m_programDir;
     QString m_mountTable = QStringLiteral("/etc/mtab");
+    RunContext* m_context = nullptr;
+    HealthSettings m_health = DefaultHealthSettings();
     // Set when the log file's directory, name or format is changed.
     bool logChanged = false;
     // Set while widgets are filled from the record, so that filling them

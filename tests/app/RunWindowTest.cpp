@@ -12,9 +12,13 @@
 #include <QtTest/QTest>
 
 #include "AtomicField.h"
+#include "CLogger.h"
+#include "HealthMonitor.h"
 #include "NullEngine.h"
 #include "Results.h"
+#include "RunContext.h"
 #include "RunControl.h"
+#include "Startup.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +166,46 @@ TEST_F(RunWindow, StartRightAfterAStopThatAbandonedATest)
     app->slotStopTest();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !AnyTestThreadAlive(app->run()); }, 8000));
     ResetNullScript();
+}
+
+// The health settings file is read at start-up, its problems logged once; a
+// watched run samples at the refresh rate, adds the health row to the table
+// and tells in the status bar what it cannot watch, both kept after the stop.
+TEST_F(RunWindow, AWatchedRunShowsTheHealthRowAndStatus)
+{
+    WriteFile(dir.file(kHealthSettingsFile), "thermal_limit=90\nbogus=1\n");
+    startMaths();
+    HealthSettings health = app->context().settings<HealthSettings>();
+    EXPECT_TRUE(health.monitor) << "the file's default";
+    EXPECT_EQ(health.thermalLimit, 90);
+    int logged = 0;
+    for (int i = 0; i < gLogger->GetNumberLines(); ++i) {
+        int test = 0;
+        long time = 0;
+        logged += std::string(gLogger->GetLine(i, &test, &time)).find("unknown key bogus") != std::string::npos;
+    }
+    EXPECT_EQ(logged, 1);
+
+    TempDir edac;
+    health.edacRoot = edac.path();
+    health.kmsgPath = dir.file("no-kmsg");
+    app->context().setSettings(health);
+    gUpdateWindowInterval = 1000; // as the test selection dialog sets it
+    auto* status = findChildOrFail<QLabel>(app.get(), "healthStatusLabel");
+    EXPECT_TRUE(status->text().isEmpty());
+    app->slotStartTest();
+    EXPECT_EQ(app->context().settings<HealthSettings>().intervalMs, 1000);
+    auto* table = findChildOrFail<QTableWidget>(app.get(), "testTable");
+    auto name = [table](int row) { return table->item(row, 0) ? table->item(row, 0)->text() : QString(); };
+    ASSERT_EQ(table->rowCount(), 2);
+    app->UpdateMainWindow();
+    EXPECT_EQ(name(0), "CPU - Maths");
+    EXPECT_EQ(name(1), "Hardware health");
+    EXPECT_TRUE(status->text().contains("not available")) << status->text().toStdString();
+    app->slotStopTest();
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(name(1), "Hardware health");
+    EXPECT_TRUE(status->text().contains("not available"));
 }
 
 } // namespace

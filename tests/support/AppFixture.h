@@ -3,6 +3,7 @@
 
 #include "ConfigFile.h"
 #include "DebugTrace.h"
+#include "HealthSettings.h"
 #include "KVXMainApp.h"
 #include "TempDir.h"
 
@@ -12,12 +13,15 @@
 #include <memory>
 
 // Builds the main window as the program does; -s keeps the test runner's own
-// output out of the debug file.
+// output out of the debug file. The health monitor stays off unless the
+// test wrote its own settings file.
 inline std::unique_ptr<KVXMainApp> StartApp(const TempDir& dir)
 {
     static char name[] = "kalvextest", quiet[] = "-s";
     static char* argv[] = { name, quiet, nullptr };
     std::strcpy(configfilename, "LastUsed.cfg");
+    if (!FileExists(dir.file(kHealthSettingsFile)))
+        WriteFile(dir.file(kHealthSettingsFile), "monitor=0\n");
     return std::make_unique<KVXMainApp>(2, argv, QString::fromStdString(dir.path()));
 }
 

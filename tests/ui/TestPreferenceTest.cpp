@@ -1,11 +1,15 @@
 // The preferences dialog driven through its real widgets: the checks on OK,
-// what reaches testconfig, "LastUsed.cfg" and ".accum_result.cfg", and when
-// the event log files are created again.
+// what reaches testconfig, "LastUsed.cfg", ".accum_result.cfg" and the
+// health settings file, and when the event log files are created again.
 #include "TestPreference.h"
 
 #include "CLogger.h"
+#include "HealthSettings.h"
 #include "QtTestUtils.h"
 #include "ResultRecord.h"
+#include "Run.h"
+#include "RunContext.h"
+#include "ScopedEuid.h"
 #include "Startup.h"
 #include "SystemInfo.h"
 #include "TempDir.h"
@@ -450,6 +454,75 @@ TEST_F(Preferences, OkKeepsWhatChangedElsewhereWhileTheDialogWasOpen)
     edit("lineEdit_Network_Timeout")->setText("900");
     click("buttonCancel");
     EXPECT_EQ(std::memcmp(&before, &testconfig, sizeof before), 0);
+}
+
+// The health tab shows the context's settings at every opening; OK writes
+// them to their own file and into the context, Cancel drops the edits, and
+// a save that fails says why and leaves the edits in the open dialog.
+TEST_F(Preferences, HealthTabSavesItsOwnFileAndTheContext)
+{
+    ::Run run;
+    RunContext ctx(testconfig, resultfile, gLogger, run, dir.path());
+    HealthSettings before = DefaultHealthSettings();
+    before.ecc = false;
+    before.edacRoot = dir.file("edac");
+    ctx.setSettings(before);
+    dlg->setRunContext(&ctx);
+    const std::string file = dir.file(kHealthSettingsFile);
+    auto saved = [&] {
+        std::vector<std::string> problems;
+        return LoadHealthSettings(file, problems);
+    };
+
+    open();
+    child<QListWidget>("listBoxTestPreferences")->setCurrentRow(9);
+    EXPECT_EQ(currentTab(), "tabHealth");
+    auto* monitor = child<QCheckBox>("checkBox_Health_Monitor");
+    auto* ecc = child<QCheckBox>("checkBox_Health_Ecc");
+    auto* limit = child<QSpinBox>("spinBox_Health_ThermalLimit");
+    EXPECT_TRUE(monitor->isChecked());
+    EXPECT_FALSE(ecc->isChecked());
+    EXPECT_EQ(limit->text(), "no limit");
+    monitor->click();
+    EXPECT_FALSE(ecc->isEnabled() || limit->isEnabled()) << "greyed out while nothing is watched";
+    monitor->click();
+    EXPECT_TRUE(ecc->isEnabled() && limit->isEnabled());
+    ecc->click();
+    child<QCheckBox>("checkBox_Health_KernelLog")->click();
+    limit->setValue(95);
+    EXPECT_EQ(limit->text(), QString::fromUtf8("95 \u00B0C"));
+    ok();
+    EXPECT_FALSE(dlg->isVisible());
+    for (const HealthSettings& s : { ctx.settings<HealthSettings>(), saved() }) {
+        EXPECT_TRUE(s.monitor && s.temperatures && s.ecc);
+        EXPECT_FALSE(s.kernelLog);
+        EXPECT_EQ(s.thermalLimit, 95);
+    }
+    EXPECT_EQ(ctx.settings<HealthSettings>().edacRoot, before.edacRoot) << "what the tab does not show is kept";
+    EXPECT_TRUE(savedAsIs()) << "nothing of it in the configuration record";
+
+    open();
+    limit->setValue(120);
+    click("buttonCancel");
+    open();
+    EXPECT_EQ(limit->value(), 95) << "the context's settings, not the cancelled edit";
+
+    limit->setValue(120);
+    {
+        ScopedEuid nobody(65534);
+        ASSERT_TRUE(nobody.ok());
+        ok();
+    }
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Warning);
+    EXPECT_NE(sink.boxes[0].text.find(file + ": Permission denied"), std::string::npos) << sink.boxes[0].text;
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(limit->value(), 120);
+    EXPECT_EQ(ctx.settings<HealthSettings>().thermalLimit, 95);
+    EXPECT_EQ(saved().thermalLimit, 95);
+    ok();
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(saved().thermalLimit, 120);
 }
 
 } // namespace
