@@ -90,6 +90,9 @@ KVXMainApp::KVXMainApp(int argc, char** argv, const QString& programDir, QWidget
     // The graphics tests need Qt, so core's engine list leaves them to us.
     RegisterGraphicsTests(*m_context);
     loadHealthSettings();
+    // The log's summaries show this run's health findings.
+    if (gLogger)
+        gLogger->SetReportContext(m_context);
 
     DPrintf("KVXMainApp constructor...\n");
 

@@ -206,6 +206,8 @@ TEST_F(RunWindow, AWatchedRunShowsTheHealthRowAndStatus)
     ASSERT_EQ(table->rowCount(), 2);
     EXPECT_EQ(name(1), "Hardware health");
     EXPECT_TRUE(status->text().contains("not available"));
+    const std::string summary = Captured([](FILE* f) { gLogger->saveasciiresultsummary(f, false); });
+    EXPECT_NE(summary.find("HARDWARE HEALTH"), std::string::npos) << "the log's summaries show the run's findings";
 }
 
 } // namespace
