@@ -1,5 +1,7 @@
 #include "CTest_OpenGL.h"
 
+#include "DutyPacer.h"
+
 #include "ConfigRecord.h"
 #include "DebugTrace.h"
 #include "Run.h"
@@ -52,6 +54,8 @@ void CTest_OpenGL::test_entry(int /*instance*/)
     // A cycle is 200 frames really rendered: a window that is not repainted
     // (hidden, or never shown) counts none, and a jump past a multiple of
     // 200 between two looks still counts.
+    // The frames are the work: each step's share of them is paced.
+    DutyPacer pacer(SlotDutyCycle(testconfig, m_testNumber));
     int cyclesDone = 0;
     while (Active()) {
         computeAnimateParam();
@@ -59,11 +63,9 @@ void CTest_OpenGL::test_entry(int /*instance*/)
             repaint->request();
         WaitMsecs(kStepMs);
         const int due = m_live.renderCount.load(std::memory_order_relaxed) / kFramesPerCycle;
-        if (due > cyclesDone) {
-            for (; cyclesDone < due; ++cyclesDone)
-                CountCycle();
-            WaitMsecs(delay);
-        }
+        for (; cyclesDone < due; ++cyclesDone)
+            CountCycle();
+        pacer.pace([this](int ms) { WaitMsecs(ms); });
     }
     EndTest();
 }

@@ -17,24 +17,48 @@ using namespace std::chrono_literals;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// Every duty at 2000 MHz: loops between pauses, the pause, the delay after
-// a run, and the pause after each of the eight operations.
-TEST(MathThrottle, ParametersAt2000MHzUnknownClocksAndPauses)
+// Work in pieces of any size is paced to the duty cycle: the pauses come to
+// work x (100 - duty) / duty, none at 100 (where the clock is not even
+// read); an oversleep is taken off the next pause, and the engine's own
+// rests count as pause.
+TEST(DutyPacer, PausesAreSizedByTheWorksMeasuredTime)
 {
-    std::string table = "duty loops sleep delay | pauses\n";
-    for (int duty = 0; duty <= 100; ++duty) {
-        const MathThrottle t = MathThrottleFor(duty, 2000.0f);
-        table += std::to_string(duty) + " " + std::to_string(t.numLoops) + " " + std::to_string(t.sleepMs) + " "
-            + std::to_string(t.delayMs) + " |";
-        for (int op = 0; op < kNumMathOps; ++op)
-            table += " " + std::to_string(MathPauseAfter(op, duty));
-        table += "\n";
+    for (int duty : { 1, 25, 50, 75, 100 }) {
+        for (double piece : { 0.05, 3.0, 700.0 }) {
+            for (int oversleep : { 0, 4 }) {
+                double now = 0, paused = 0, work = 0;
+                int reads = 0;
+                DutyPacer pacer(duty, [&] { return ++reads, now; });
+                reads = 0;
+                for (int i = 0; work < 30000; ++i) {
+                    now += piece;
+                    work += piece;
+                    auto sleep = [&](int ms) { now += ms + oversleep, paused += ms + oversleep; };
+                    // Now and then a pause of the engine's own, well within what is owed.
+                    if (piece > 100 && i % 5 == 4)
+                        pacer.rest(40, sleep);
+                    else
+                        pacer.pace(sleep);
+                }
+                SCOPED_TRACE(std::to_string(duty) + "% pieces of " + std::to_string(piece) + " ms, oversleep "
+                    + std::to_string(oversleep));
+                const double owed = work * (100 - duty) / duty;
+                if (duty == 100) {
+                    EXPECT_EQ(reads, 0);
+                    continue;
+                }
+                EXPECT_NEAR(paused, owed, DutyPacer::kQuantumMs + piece * (100 - duty) / duty + owed * 0.002);
+            }
+        }
     }
-    EXPECT_EQ(GoldenFile(KVX_SOURCE_DIR "/tests/data/math_throttle.txt", table), table);
-    for (float mhz : { 0.0f, -5.0f, 0.5f, kNaN, kInf }) // counts as 1000 MHz
-        EXPECT_EQ(
-            std::pair(MathThrottleFor(100, mhz).numLoops, MathThrottleFor(50, mhz).sleepMs), std::pair(6000000, 78));
-    EXPECT_EQ(MathThrottleFor(100, 1e9f).numLoops, INT_MAX) << "saturates, never wraps negative";
+    // The design's pauses after each operation run, on top of the pacing.
+    std::vector<int> pauses;
+    for (int duty : { 70, 71, 90, 91 })
+        for (int op = 0; op < kNumMathOps; ++op)
+            pauses.push_back(MathPauseAfter(op, duty));
+    EXPECT_EQ(pauses,
+        (std::vector<int> { 30, 30, 30, 0, 30, 30, 30, 0, 0, 29, 29, 0, 0, 29, 29, 0, 0, 0, 10, 0, 0, 0, 10, 0, 0, 0, 0,
+            0, 0, 0, 0, 0 }));
 }
 
 TEST(MathOperands, PositiveOperands)

@@ -325,20 +325,12 @@ void CTest_Disk::fillPatternBlock(int mode)
         buf[j] = patternByte(pattern, j, c);
 }
 
-void CTest_Disk::afterBlock(std::uint64_t b, std::uint64_t N, std::atomic<std::uint64_t>& opcount, int& throttle)
+void CTest_Disk::afterBlock(std::uint64_t b, std::uint64_t N, std::atomic<std::uint64_t>& opcount)
 {
     m_live.progress_harddisk.store(static_cast<std::int32_t>((b + 1) * 100 / (N + 1)), std::memory_order_relaxed);
     opcount.fetch_add(1, std::memory_order_relaxed);
     CountOperations(1);
-    const int d = duty();
-    if (d >= 100)
-        return;
-    // A pause before leaving every block whose number is a multiple of d / 10.
-    if (throttle == 0) {
-        WaitMsecs(100 - d);
-        throttle = std::max(1, d / 10);
-    }
-    --throttle;
+    m_pacer.pace([this](int ms) { WaitMsecs(ms); });
 }
 
 FILE* CTest_Disk::openStream(const char* name, int flags, const char* mode)
@@ -568,6 +560,7 @@ bool CTest_Disk::StartUp()
     m_live.testfilesize_harddisk.store(m_N);
     LogLine(3, m_testName, "Each file size is: %llu blocks, %llu MB\n", static_cast<unsigned long long>(m_N),
         static_cast<unsigned long long>(m_N * m_blockSize / 1048576));
+    m_pacer = DutyPacer(duty());
     m_started = true;
     return true;
 }
@@ -578,7 +571,6 @@ void CTest_Disk::RunCycle()
         return;
     const int u = m_unit;
     const int pattern = m_live.BufferPattern.load();
-    const int P = pauseMs();
     LogLine(3, m_testName, "Starting BufferPattern[%d]: %d, %s\n", u, pattern, PatternText[pattern]);
     if (isRandomPattern(pattern)) {
         FillBlocksWithNewRandomData();
@@ -598,16 +590,16 @@ void CTest_Disk::RunCycle()
         m_lastFileNumber = std::max(m_lastFileNumber, m_fileNumber);
         if (pattern == kPatternHighLow) {
             LogLine(4, m_testName, "Writing High freq pattern file: %s, size: %llu blocks\n", name.c_str(), shown);
-            if (!filePhase(kStatusWritingHigh, P, [&] { test_harddisk_writefile(name.c_str(), m_N, kModeHighFreq); }))
+            if (!filePhase(kStatusWritingHigh, [&] { test_harddisk_writefile(name.c_str(), m_N, kModeHighFreq); }))
                 return;
         }
         LogLine(4, m_testName, "Writing file: %s, size: %llu blocks\n", name.c_str(), shown);
-        if (!filePhase(pattern == kPatternHighLow ? kStatusWritingLow : kStatusWriting, P,
+        if (!filePhase(pattern == kPatternHighLow ? kStatusWritingLow : kStatusWriting,
                 [&] { test_harddisk_writefile(name.c_str(), m_N, kModeCurrent); }))
             return;
         if (!m_errorFlag) {
             LogLine(4, m_testName, "Verifying file: %s, size: %llu blocks\n", name.c_str(), shown);
-            if (!filePhase(kStatusVerifying, P,
+            if (!filePhase(kStatusVerifying,
                     [&] { test_harddisk_verifyfile(name.c_str(), m_fileNumber, m_firstFileNumber, m_N); }))
                 return;
         }
@@ -626,7 +618,7 @@ void CTest_Disk::RunCycle()
             m_live.status_harddisk.store(kStatusDeleting);
             test_harddisk_delete(u, m_firstFileNumber, m_fileNumber - 1);
             m_live.status_harddisk.store(kStatusSleeping);
-            WaitMsecs(P);
+            m_pacer.pace([this](int ms) { WaitMsecs(ms); });
             if (!Active())
                 return;
             m_firstFileNumber = m_fileNumber;
@@ -678,7 +670,6 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
     if (!random)
         fillPatternBlock(mode);
     const std::size_t bs = m_blockSize;
-    int throttle = 0;
     int code = 0;
     for (std::uint64_t b = 0; b + 1 < N; ++b) {
         if (!Active())
@@ -711,7 +702,7 @@ int CTest_Disk::test_harddisk_writefile(const char* name, std::uint64_t N, int m
                     LogLine(4, m_testName, "Block #%llu, byte %lu = 0x%02X\n", static_cast<unsigned long long>(b),
                         static_cast<unsigned long>(at), data[at]);
         }
-        afterBlock(b, N, m_live.opcount_write, throttle);
+        afterBlock(b, N, m_live.opcount_write);
     }
     const int closeCode = closeStream(f, name, code == 0);
     return code ? code : closeCode;
@@ -736,7 +727,6 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
         fillPatternBlock(kModeCurrent);
     const std::size_t bs = m_blockSize;
     unsigned char* buf = m_readBuf.get();
-    int throttle = 0;
     int code = 0;
     int randomBlock = 0; // b mod 7
     for (std::uint64_t b = 0; b + 1 < N; ++b) {
@@ -777,7 +767,7 @@ int CTest_Disk::test_harddisk_verifyfile(const char* name, int fileNumber, int f
                 buf[j], static_cast<unsigned long long>(b), static_cast<unsigned long>(j), expected[j]);
             raise(code);
         }
-        afterBlock(b, N, m_live.opcount_read, throttle);
+        afterBlock(b, N, m_live.opcount_read);
     }
     closeStream(f, name, false);
     return code;
@@ -819,14 +809,14 @@ int CTest_Disk::WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::ui
     return code;
 }
 
-bool CTest_Disk::filePhase(int status, int pauseMs, const std::function<void()>& step)
+bool CTest_Disk::filePhase(int status, const std::function<void()>& step)
 {
     m_live.status_harddisk.store(status);
     m_live.progress_harddisk.store(0);
     step();
     m_live.progress_harddisk.store(0);
     m_live.status_harddisk.store(kStatusSleeping);
-    WaitMsecs(pauseMs);
+    m_pacer.pace([this](int ms) { WaitMsecs(ms); });
     return Active();
 }
 

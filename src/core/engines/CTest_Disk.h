@@ -24,6 +24,7 @@
 
 #include "CTest_Base.h"
 #include "ConfigRecord.h"
+#include "DutyPacer.h"
 #include "LiveStatus.h"
 #include "LiveTime.h"
 #include "SystemInfo.h"
@@ -163,8 +164,9 @@ public:
     // file `fileNumber`.
     int WanderAroundTheDisk(int firstFileNumber, int fileNumber, std::uint64_t N);
     // One write or verify of a file: shown as `status` with its progress
-    // from 0, then shown sleeping for `pauseMs`. False when a stop came.
-    bool filePhase(int status, int pauseMs, const std::function<void()>& step);
+    // from 0, then shown sleeping for the duty cycle's pause. False when a
+    // stop came.
+    bool filePhase(int status, const std::function<void()>& step);
     // Moves `f` to `block`; on failure logs, raises kDiskErrorSeek, closes `f`
     // and returns it.
     int seekToBlock(FILE* f, const char* name, std::uint64_t block, const char* caller);
@@ -227,7 +229,8 @@ private:
     void raise(int code);
     void reportNow(int code);
     int duty() const;
-    int pauseMs() const { return DutyDelayMs(duty()); }
+    // The duty cycle's pauses, sized by the time of the blocks and phases.
+    DutyPacer m_pacer { 100 };
     int cycle() const;
     // Available and total blocks of the file system the unit's files go to
     // (unit 0: the working directory's). Returns 0, or what the failed
@@ -245,7 +248,7 @@ private:
     const unsigned char* withHeader(const unsigned char* data);
     std::size_t headerBytes() const;
     // Per-block bookkeeping shared by both file passes.
-    void afterBlock(std::uint64_t b, std::uint64_t N, std::atomic<std::uint64_t>& opcount, int& throttle);
+    void afterBlock(std::uint64_t b, std::uint64_t N, std::atomic<std::uint64_t>& opcount);
     // Opens `name` without following a link and only if it is a regular
     // file; `flags` as for open(2). Null with errno set on failure.
     static FILE* openStream(const char* name, int flags, const char* mode);

@@ -53,15 +53,6 @@ long elapsedMs(const timespec& from, const timespec& to)
     return static_cast<long>(to.tv_sec - from.tv_sec) * 1000 + (to.tv_nsec - from.tv_nsec) / 1000000;
 }
 
-int truncToInt(long double v)
-{
-    if (!(v > 0.0L))
-        return 0;
-    if (v >= 2147483647.0L)
-        return 2147483647;
-    return static_cast<int>(v);
-}
-
 constexpr std::uint32_t u32(std::int32_t v)
 {
     return static_cast<std::uint32_t>(v);
@@ -109,55 +100,6 @@ template <bool Subtract, class Op> int floatKernel(const float* v, Op op)
 }
 
 } // namespace
-
-MathThrottle MathThrottleFor(int duty, float mhz)
-{
-    const int d = ClampDutyCycle(duty);
-    const long double m = (std::isfinite(mhz) && mhz >= 1.0f) ? mhz : kMathUnknownMhz;
-
-    float f;
-    if (d >= 99)
-        f = 15.0f;
-    else if (d >= 96)
-        f = 10.0f;
-    else if (d >= 93)
-        f = 4.5f;
-    else if (d >= 86)
-        f = 4.3f;
-    else if (d >= 81)
-        f = 4.0f;
-    else if (d >= 31)
-        f = 3.0f;
-    else if (d >= 11)
-        f = 2.0f;
-    else
-        f = 1.0f;
-
-    MathThrottle t {};
-    t.numLoops = std::max(1, truncToInt(m * 400.0f * f));
-    t.delayMs = 100 - d;
-    if (d >= 91 && d <= 95) {
-        t.sleepMs = truncToInt(static_cast<long double>(100 - d) * 1.2f);
-    } else {
-        float k;
-        if (d >= 76 && d <= 90)
-            k = 0.00116666f;
-        else if (d >= 61 && d <= 75)
-            k = 0.00133333f;
-        else if (d >= 51 && d <= 60)
-            k = 0.00143333f;
-        else if (d >= 36 && d <= 50)
-            k = 0.00156666f;
-        else if (d >= 13 && d <= 35)
-            k = 0.00166666f;
-        else if (d >= 6 && d <= 12)
-            k = 0.00173333f;
-        else
-            k = 0.00183333f;
-        t.sleepMs = truncToInt(m * k * (100 - d));
-    }
-    return t;
-}
 
 int MathPauseAfter(int op, int duty)
 {
@@ -232,6 +174,7 @@ std::uint64_t MathLive::TotalOperations(int op) const
 CTest_Math::CTest_Math(const RunContext& ctx, int testID)
     : CTest_Base(ctx, testID, kSliceDefault)
     , m_live(ctx.run.live<MathLive>(testID))
+    , m_pacer(SlotDutyCycle(testconfig, testID))
 {
     std::snprintf(m_testName, sizeof m_testName, "%s", "CPU - Maths");
     // The first engine of a run starts it clean; a flag left by a cycle that
@@ -240,11 +183,7 @@ CTest_Math::CTest_Math(const RunContext& ctx, int testID)
         m_live.ClearCounters();
         m_live.error.store(0, std::memory_order_relaxed);
     }
-    const MathThrottle t
-        = MathThrottleFor(SlotDutyCycle(testconfig, testID), relaxedLoad(resultfile.cpu_info.cpu0_mhz));
-    m_live.numLoops.store(t.numLoops, std::memory_order_relaxed);
-    m_live.sleepTime.store(t.sleepMs, std::memory_order_relaxed);
-    m_live.delay.store(t.delayMs, std::memory_order_relaxed);
+    m_live.delay.store(100 - m_pacer.duty(), std::memory_order_relaxed);
 }
 
 CTest_Math::~CTest_Math()
@@ -322,7 +261,7 @@ void CTest_Math::th_test_maths(int threadNumber)
                 continue;
             for (int op = group * 4; op < group * 4 + 4; ++op) {
                 runOp(op, threadNumber);
-                WaitMsecs(MathPauseAfter(op, duty));
+                m_pacer.rest(MathPauseAfter(op, duty), [this](int ms) { WaitMsecs(ms); });
                 if (!Active()) {
                     stopped = true;
                     break;
@@ -364,15 +303,12 @@ template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, 
     if constexpr (!std::is_same_v<T, float>)
         std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-    const std::int64_t numLoops = std::max(1, m_live.numLoops.load(std::memory_order_relaxed));
-    const int sleepMs = m_live.sleepTime.load(std::memory_order_relaxed);
     const long runMs = set.runMs;
     const T* v = operands.get();
 
     timespec start {};
     clock_gettime(kRunClock, &start);
     std::uint64_t pairs = 0;
-    std::int64_t untilThrottle = 0; // pairs before the next throttle point; pair 0 is one
     int blocksUntilSample = 0;
     int sample = 0;
     int p = 0;
@@ -386,11 +322,8 @@ template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, 
     while (relaxedLoad(activeFlag) == 1) {
         bad |= kernel(v + p, acc);
         pairs += kPairsPerCheck;
-        while (untilThrottle < kPairsPerCheck) {
-            WaitMsecs(sleepMs);
-            untilThrottle += numLoops;
-        }
-        untilThrottle -= kPairsPerCheck;
+        // Work, then the duty cycle's pause, sized by the work's time.
+        m_pacer.pace([this](int ms) { WaitMsecs(ms); });
 
         timespec now {};
         clock_gettime(kRunClock, &now);

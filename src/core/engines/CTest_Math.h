@@ -28,6 +28,7 @@
 #include "RunContext.h"
 
 #include "CTest_Base.h"
+#include "DutyPacer.h"
 
 #include "LiveStatus.h"
 
@@ -54,22 +55,6 @@ constexpr int kNumMathOps = 8;
 constexpr int kMathArrayLen = 20000;
 // Elements of the 2D test's point array: 10,000 (x, y) pairs.
 constexpr int kPointArrayLen = 20000;
-
-// Throttle parameters of a duty cycle and processor clock.
-struct MathThrottle {
-    int numLoops; // pairs between two throttle pauses, at least 1
-    int sleepMs; // one throttle pause
-    int delayMs; // pause between operation runs: 100 - duty
-};
-
-// The throttle for duty cycle `duty` (clamped to 1..100) on a first processor
-// of `mhz` MHz. A clock below 1 MHz or not finite (0 when there is no
-// "cpu MHz" line) counts as kMathUnknownMhz. Any thread.
-MathThrottle MathThrottleFor(int duty, float mhz);
-// The loop count and the pause both scale with the clock, so a guessed clock
-// hardly changes the load a duty cycle gives; 1000 MHz keeps both in their
-// usual range (at least 400,000 pairs between pauses).
-constexpr float kMathUnknownMhz = 1000.0f;
 
 // The pause after operation run `op` (either type) at duty cycle `duty`:
 // 100 - duty after addition up to 70, after subtraction up to 80, after
@@ -100,10 +85,8 @@ constexpr int kMathMaxThreads = 1024;
 
 // The live values of the maths slot, shared by all its threads.
 struct MathLive : LiveStatus {
-    // Throttle, written identically by every CTest_Math constructor.
-    std::atomic<std::int32_t> numLoops { 1 };
-    std::atomic<std::int32_t> sleepTime { 0 };
-    std::atomic<std::int32_t> delay { 0 }; // pause between operation runs
+    // 100 - duty, written identically by every CTest_Math constructor.
+    std::atomic<std::int32_t> delay { 0 };
     // 1 while a bad float result waits to be reported, and its code.
     std::atomic<std::int32_t> error { 0 };
     std::atomic<std::int32_t> lastError { 0 };
@@ -161,6 +144,8 @@ private:
     const MathSettings& settings() const;
 
     MathLive& m_live;
+    // The duty cycle's pauses: this thread's own, sized by its work's time.
+    DutyPacer m_pacer;
 };
 
 // Sees every operand array right after it is built (std::int32_t elements

@@ -1,5 +1,7 @@
 #include "CTest_Network.h"
 
+#include "DutyPacer.h"
+
 #include "EngineInfo.h"
 
 #include "Privileges.h"
@@ -384,7 +386,8 @@ int CTest_Network::resolve(const char* address)
 
 void CTest_Network::exchangeLoop(int unit)
 {
-    const int pauseMs = DutyDelayMs(SlotDutyCycle(testconfig, kNetworkEngine.firstSlot));
+    // Exchanges are the work; the pauses are sized by their time.
+    DutyPacer pacer(SlotDutyCycle(testconfig, kNetworkEngine.firstSlot));
     const int size = m_live.datasize.load(kRelaxed);
     unsigned pass = 0; // receive passes, for the sample lines
     _resultinfo& result = resultfile.results[m_testID];
@@ -415,8 +418,7 @@ void CTest_Network::exchangeLoop(int unit)
             break; // the exchange in hand is abandoned, not failed
         if (error)
             handleBadExchange(error);
-        if (pauseMs > 0)
-            WaitMsecs(pauseMs);
+        pacer.pace([this](int ms) { WaitMsecs(ms); });
     }
 }
 
