@@ -28,8 +28,8 @@ packages=(
   xorriso
   # the JSON report's schema check
   python3-jsonschema
-  # benchmark yardsticks
-  iputils-ping
+  # benchmark yardsticks, and the duty-response plot
+  iputils-ping python3-matplotlib
   # the fleet burn-in playbook, run against this machine by a test
   ansible-core
 )
