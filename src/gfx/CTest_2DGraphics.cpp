@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -70,6 +71,11 @@ void FormatStatusText(char* text, std::size_t size, std::uint64_t lines, std::ui
         static_cast<double>(lines) / scale, static_cast<double>(shapes) / scale, static_cast<double>(blits) / scale);
 }
 
+void UseFineTimerSlack()
+{
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
+
 CTest_2DGraphics::CTest_2DGraphics(const RunContext& ctx, int testID, std::shared_ptr<GraphicsCanvas> canvas)
     : CTest_Base(ctx, testID, kSliceGraphics)
     , m_live(ctx.run.live<Graphics2DLive>(testID))
@@ -92,6 +98,7 @@ CTest_2DGraphics::~CTest_2DGraphics()
 
 void CTest_2DGraphics::test_entry(int /*instance*/)
 {
+    UseFineTimerSlack();
     MarkRunning();
     th_test_2dgraphics();
 }
