@@ -20,6 +20,7 @@
 #include "RunContext.h"
 
 #include "CTest_Base.h"
+#include "DutyPacer.h"
 #include "GraphicsCanvas.h"
 #include "GraphicsEngines.h"
 
@@ -104,7 +105,6 @@ private:
     void clearDrawingArea();
     void pickRandomPen();
     // Waits `ms` exactly, in slices, ending early on a stop request.
-    void throttle(int ms);
 
     Graphics2DLive& m_live;
     std::shared_ptr<GraphicsCanvas> m_canvas;
@@ -114,6 +114,8 @@ private:
     QImage m_pixmapBitBlt;
     char m_statusText[100] = {};
     int m_dutyCycle;
+    // The duty cycle's pauses, sized by the drawing's time.
+    DutyPacer m_pacer;
     std::unique_ptr<std::int32_t[]> m_linePoints;
     std::unique_ptr<std::int32_t[]> m_blitPoints;
 };

@@ -65,7 +65,7 @@ void CTest_OpenGL::test_entry(int /*instance*/)
         const int due = m_live.renderCount.load(std::memory_order_relaxed) / kFramesPerCycle;
         for (; cyclesDone < due; ++cyclesDone)
             CountCycle();
-        pacer.pace([this](int ms) { WaitMsecs(ms); });
+        Pace(pacer);
     }
     EndTest();
 }

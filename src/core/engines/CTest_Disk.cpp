@@ -330,7 +330,7 @@ void CTest_Disk::afterBlock(std::uint64_t b, std::uint64_t N, std::atomic<std::u
     m_live.progress_harddisk.store(static_cast<std::int32_t>((b + 1) * 100 / (N + 1)), std::memory_order_relaxed);
     opcount.fetch_add(1, std::memory_order_relaxed);
     CountOperations(1);
-    m_pacer.pace([this](int ms) { WaitMsecs(ms); });
+    Pace(m_pacer);
 }
 
 FILE* CTest_Disk::openStream(const char* name, int flags, const char* mode)
@@ -618,7 +618,7 @@ void CTest_Disk::RunCycle()
             m_live.status_harddisk.store(kStatusDeleting);
             test_harddisk_delete(u, m_firstFileNumber, m_fileNumber - 1);
             m_live.status_harddisk.store(kStatusSleeping);
-            m_pacer.pace([this](int ms) { WaitMsecs(ms); });
+            Pace(m_pacer);
             if (!Active())
                 return;
             m_firstFileNumber = m_fileNumber;
@@ -816,7 +816,7 @@ bool CTest_Disk::filePhase(int status, const std::function<void()>& step)
     step();
     m_live.progress_harddisk.store(0);
     m_live.status_harddisk.store(kStatusSleeping);
-    m_pacer.pace([this](int ms) { WaitMsecs(ms); });
+    Pace(m_pacer);
     return Active();
 }
 

@@ -323,7 +323,7 @@ template <class T, class Kernel> int CTest_Math::runOperation(int threadNumber, 
         bad |= kernel(v + p, acc);
         pairs += kPairsPerCheck;
         // Work, then the duty cycle's pause, sized by the work's time.
-        m_pacer.pace([this](int ms) { WaitMsecs(ms); });
+        Pace(m_pacer);
 
         timespec now {};
         clock_gettime(kRunClock, &now);

@@ -418,7 +418,7 @@ void CTest_Network::exchangeLoop(int unit)
             break; // the exchange in hand is abandoned, not failed
         if (error)
             handleBadExchange(error);
-        pacer.pace([this](int ms) { WaitMsecs(ms); });
+        Pace(pacer);
     }
 }
 

@@ -63,6 +63,18 @@ void CTest_Base::WaitMsecs(int ms)
     } while (Active() && ms > 0);
 }
 
+void CTest_Base::Pace(DutyPacer& pacer)
+{
+    pacer.pace([this](int ms) {
+        std::unique_lock lock(m_waitMutex);
+        while (ms > 0 && Active()) {
+            const int piece = std::min(ms, m_waitSlice);
+            sleepOn(m_wait, lock, piece);
+            ms -= piece;
+        }
+    });
+}
+
 void CTest_Base::Sleep(int ms)
 {
     if (ms <= 0)

@@ -20,6 +20,7 @@
 // updates are shared with the GUI thread through atomic accesses.
 #pragma once
 
+#include "DutyPacer.h"
 #include "Run.h"
 #include "RunContext.h"
 #include "TestSlots.h"
@@ -89,6 +90,10 @@ protected:
     void LogStart();
     // Logs "Stopping test" and takes the stop time.
     void EndTest();
+
+    // The duty cycle's pause `pacer` owes now, if any, slept to the
+    // millisecond (not in whole slices) and ended early by a stop.
+    void Pace(DutyPacer& pacer);
 
     // Sleeps the duty-cycle delay of `slot`'s configured duty cycle.
     void Pause(int dutySlot) { WaitMsecs(DutyDelayMs(SlotDutyCycle(testconfig, dutySlot))); }

@@ -9,7 +9,7 @@
 //
 // Typical usage, on the engine's thread:
 //   DutyPacer pacer(SlotDutyCycle(testconfig, slot));
-//   while (Active()) { work(); pacer.pace([&](int ms) { WaitMsecs(ms); }); }
+//   while (Active()) { work(); Pace(pacer); }   // CTest_Base::Pace
 #pragma once
 
 #include <chrono>
