@@ -511,6 +511,8 @@ int main(int argc, char** argv)
             app->stopTest(false);
 
         // The table, the CSV and the plot.
+        std::error_code made;
+        std::filesystem::create_directories(outDir, made);
         const std::string csvPath = outDir + "/duty_response.csv", pngPath = outDir + "/duty_response.png";
         std::ofstream csv(csvPath);
         csv << "engine,duty,load_percent,value,unit,process_cpu_percent,errors\n";
