@@ -39,6 +39,7 @@ namespace {
 
 constexpr int kLogTestRam = 4; // "RAM" in the event log's test names
 constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uintptr_t kHugePage = 2 * kMiB;
 // A pass with nothing to write or verify (switched off, or an empty
 // buffer) would otherwise spin, counting cycles at full speed.
 constexpr int kSkippedPassPauseMs = 1000;
@@ -461,6 +462,12 @@ void* CTest_Mem::AllocLockedMem(unsigned long long size)
         page = p > 0 ? static_cast<std::uint64_t>(p) : 4096;
     }
     const auto at = reinterpret_cast<std::uintptr_t>(block);
+    // Huge pages where the kernel offers them: one fault per 2 MiB when
+    // locking, fewer TLB misses in the passes, a far quicker release.
+    const std::uintptr_t hugeStart = (at + kHugePage - 1) / kHugePage * kHugePage;
+    const std::uintptr_t hugeEnd = (at + size) / kHugePage * kHugePage;
+    if (hugeEnd > hugeStart)
+        madvise(reinterpret_cast<void*>(hugeStart), hugeEnd - hugeStart, MADV_HUGEPAGE);
     const std::uintptr_t start = m_pageAlign ? at - at % page : at;
     const unsigned long long length = size + (at - start);
     void* lockAt = reinterpret_cast<void*>(start);
