@@ -1,4 +1,5 @@
 #include "CTest_Memory.h"
+#include "EngineInfo.h"
 #include "DesktopDriver.h"
 #include "EngineFixture.h"
 #include "ProcessRun.h"
@@ -214,27 +215,62 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
     EXPECT_EQ(engine.chunkAddress(0)[0], 54) << "pattern 0 in cycle 310";
 }
 
-TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndReleasesEveryChunk)
+// Each chunk's release takes 400 ms, as tens of GiB would: the stop still ends within the
+// memory test's 1000 ms, and the next Start locks nothing before every chunk is back.
+TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheRelease)
 {
     // A 100 ms pause after every 2048-byte block: the stop lands in chunk 0.
     testconfig.duty_cycle[kSlot] = 98;
     resultfile.cpu_info.cpu0_mhz = 1.0f;
+    std::atomic<int> released { 0 }, releasedAtNextLock { -1 };
+    settings.releaseHook = [&](std::uint64_t) { CTest_Base::Sleep(400), ++released; };
+    settings.memoryStatus = [this, &released, &releasedAtNextLock, first = settings.memoryStatus](struct sysinfo* si) {
+        if (statusCalls > 0)
+            releasedAtNextLock = released.load();
+        return first(si);
+    };
+    apply();
     const long lockedBefore = lockedKiB();
-    const pthread_t t = startThread(false);
+    ::Run& run = process.run;
+    const auto start = [&] {
+        run.newGeneration();
+        pthread_t t {};
+        EXPECT_EQ(StartTestThreads(process.ctx, kSlot, 0, 1, &t), 1);
+        return t;
+    };
+    pthread_t t = start();
     ASSERT_TRUE(WaitUntil([this] { return live().opcountWrite >= 3 * 2048; }, 5));
     EXPECT_TRUE(!mlockTakesEffect() || lockedKiB() - lockedBefore >= 2457) << "2.4 MiB locked";
-    ASSERT_TRUE(stopAndWait(t)) << "throttle pauses after the stop";
-
+    const auto t0 = std::chrono::steady_clock::now();
+    run.setSlotActive(kSlot, false);
+    ASSERT_TRUE(WaitUntil([&] { return relaxedLoad(run.threadData[kSlot].running) == 0; }, 3));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(EngineFor(kSlot)->stopLimitMs));
+    pthread_join(t, nullptr);
     EXPECT_EQ(std::tuple(live().opcountWrite.load(), live().opcountRead.load()),
         std::tuple(std::uint64_t { 204800 }, std::uint64_t { 0 }))
         << "up to the next checkpoint, then no other chunk";
     EXPECT_EQ(resultfile.results[kSlot].cycles, 1u) << "the interrupted pass counts";
-    EXPECT_EQ(std::pair(lockedKiB(), process.run.testsRunning.load()), std::pair(lockedBefore, 0));
-    // Every chunk locked is unlocked, at the same address and size.
+    EXPECT_EQ(std::pair(run.threadsAlive(kSlot), run.testsRunning.load()), std::pair(1, 0)) << "still releasing";
+    ASSERT_TRUE(WaitUntil([&] { return released > 0; }, 3));
     const std::string text = trace();
-    EXPECT_EQ(count(text, "Success memory locking"), 3);
+    const std::size_t nextRun = text.size();
+
+    relaxedStore(resultfile.results[kSlot].cycles, 0u);
+    testconfig.duty_cycle[kSlot] = 100;
+    t = start();
+    ASSERT_TRUE(WaitUntil([] { return relaxedLoad(resultfile.results[kSlot].cycles) > 0; }, 5)) << "the next run works";
+    EXPECT_EQ(releasedAtNextLock.load(), 3);
+    ASSERT_TRUE(stopAndWait(t));
+    ASSERT_TRUE(WaitUntil([&] { return run.threadsAlive(kSlot) == 0; }, 3));
+    EXPECT_EQ(lockedKiB(), lockedBefore);
+    // Each chunk is unlocked at the address and size it was locked with; the release
+    // logs into its own run only.
+    std::vector<std::string> locked;
     for (auto at = text.find("mlock success -> "); at != std::string::npos; at = text.find("mlock success -> ", at + 1))
-        EXPECT_EQ(count(text, "munlock success -> " + text.substr(at + 17, text.find('\n', at) - at - 17)), 1);
+        locked.push_back("munlock success -> " + text.substr(at + 17, text.find('\n', at) - at - 17));
+    ASSERT_EQ(locked.size(), 3u);
+    EXPECT_EQ(std::tuple(count(text, locked[0]), count(trace(nextRun), locked[1]), count(trace(nextRun), locked[2])),
+        std::tuple(1, 0, 0));
     EXPECT_LT(text.find("Memory (RAM), Starting test"), text.find("Memory (RAM), Stopping test"));
 }
 

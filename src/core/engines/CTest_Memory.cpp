@@ -20,8 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 const char* const CTest_Mem::PatternText[NumPatterns] = {
     "Sequence (0,1,2...255)",
@@ -36,6 +39,7 @@ namespace {
 
 constexpr int kLogTestRam = 4; // "RAM" in the event log's test names
 constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uintptr_t kHugePage = 2 * kMiB;
 // A pass with nothing to write or verify (switched off, or an empty
 // buffer) would otherwise spin, counting cycles at full speed.
 constexpr int kSkippedPassPauseMs = 1000;
@@ -126,6 +130,28 @@ std::uint64_t firstMismatch(const unsigned char* src, std::uint64_t len, const u
         if (src[j] != period[j % kPeriod])
             return j;
     return len;
+}
+
+// Unlocks and releases one chunk and puts its log line into `line`.
+// Returns 0, the system error number, or -1 for an error without a text of
+// its own. Any thread.
+int unlockAndFree(void* address, unsigned long long size, char* line, std::size_t lineSize)
+{
+    char text[160]; // wrapped into the line
+    int rc = 0;
+    if (munlock(address, static_cast<std::size_t>(size)) == 0) {
+        std::snprintf(text, sizeof text, "munlock success -> Address: %p, Size: %llu", address, size);
+        std::snprintf(line, lineSize, "Success memory unlocking - %s\n", text);
+    } else {
+        const int err = errno;
+        rc = (err == ENOMEM || err == EPERM || err == EINVAL || err == ENOSYS) ? err : -1;
+        std::snprintf(text, sizeof text, "munlock error -> Address: %p, Size: %llu", address, size);
+        std::snprintf(line, lineSize, "Error memory unlocking - %s\n", text);
+    }
+    // Released either way: a block kept after a failed unlock would only be
+    // lost, and releasing it unlocks it too.
+    std::free(address);
+    return rc;
 }
 
 } // namespace
@@ -271,7 +297,7 @@ void CTest_Mem::th_test_mem()
         while (Active())
             RunPass();
     }
-    FreeChunks();
+    ReleaseChunksInBackground();
     EndTest();
 }
 
@@ -353,9 +379,9 @@ bool CTest_Mem::AllocateChunks()
         }
     }
     if (result != Alloc::Done) {
-        // Stopped while allocating: nothing to test, nothing to report.
+        // Stopped while allocating: nothing to test, nothing to report; the
+        // chunks locked so far are released by the caller or the destructor.
         m_live.error = 0;
-        FreeChunks();
         return false;
     }
     std::snprintf(line, sizeof line,
@@ -436,6 +462,12 @@ void* CTest_Mem::AllocLockedMem(unsigned long long size)
         page = p > 0 ? static_cast<std::uint64_t>(p) : 4096;
     }
     const auto at = reinterpret_cast<std::uintptr_t>(block);
+    // Huge pages where the kernel offers them: one fault per 2 MiB when
+    // locking, fewer TLB misses in the passes, a far quicker release.
+    const std::uintptr_t hugeStart = (at + kHugePage - 1) / kHugePage * kHugePage;
+    const std::uintptr_t hugeEnd = (at + size) / kHugePage * kHugePage;
+    if (hugeEnd > hugeStart)
+        madvise(reinterpret_cast<void*>(hugeStart), hugeEnd - hugeStart, MADV_HUGEPAGE);
     const std::uintptr_t start = m_pageAlign ? at - at % page : at;
     const unsigned long long length = size + (at - start);
     void* lockAt = reinterpret_cast<void*>(start);
@@ -463,22 +495,9 @@ int CTest_Mem::FreeTestBuffer(void* address, unsigned long long size)
 
 int CTest_Mem::FreeLockedMem(void* address, unsigned long long size)
 {
-    char text[160]; // wrapped into the line below
     char line[CLogger::kLineSize + 64];
-    int rc = 0;
-    if (munlock(address, static_cast<std::size_t>(size)) == 0) {
-        std::snprintf(text, sizeof text, "munlock success -> Address: %p, Size: %llu", address, size);
-        std::snprintf(line, sizeof line, "Success memory unlocking - %s\n", text);
-    } else {
-        const int err = errno;
-        rc = (err == ENOMEM || err == EPERM || err == EINVAL || err == ENOSYS) ? err : -1;
-        std::snprintf(text, sizeof text, "munlock error -> Address: %p, Size: %llu", address, size);
-        std::snprintf(line, sizeof line, "Error memory unlocking - %s\n", text);
-    }
+    const int rc = unlockAndFree(address, size, line, sizeof line);
     logLine(line);
-    // Released either way: a block kept after a failed unlock would only be
-    // lost, and releasing it unlocks it too.
-    std::free(address);
     return rc;
 }
 
@@ -487,6 +506,32 @@ void CTest_Mem::FreeChunks()
     for (std::uint32_t i = 0; i < m_numChunks; ++i)
         FreeTestBuffer(m_chunks[i].address, m_chunks[i].size);
     m_numChunks = 0;
+}
+
+void CTest_Mem::ReleaseChunksInBackground()
+{
+    if (m_numChunks == 0)
+        return;
+    std::vector<Chunk> chunks(m_chunks, m_chunks + m_numChunks);
+    m_numChunks = 0;
+    Run& run = m_ctx.run;
+    const int slot = m_testID;
+    const unsigned generation = slotGeneration();
+    // Taken before the test thread leaves, so no Start finds the slot free
+    // in between.
+    run.holdSlot(slot, generation);
+    std::thread([&run, slot, generation, chunks = std::move(chunks), hook = settings().releaseHook,
+                    name = std::string(m_testName)] {
+        for (const Chunk& c : chunks) {
+            char line[CLogger::kLineSize + 64];
+            unlockAndFree(c.address, c.size, line, sizeof line);
+            if (gLogger && generation == run.generation(slot))
+                gLogger->AddLine(line, -1, 0, name.c_str(), 3);
+            if (hook)
+                hook(c.size);
+        }
+        run.releaseSlot(slot, generation);
+    }).detach();
 }
 
 int CTest_Mem::RunPass()

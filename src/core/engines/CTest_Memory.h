@@ -13,10 +13,10 @@
 //      (error 30, reported at the end of the pass), next pattern, one cycle.
 //   3. The controller asks for a stop by clearing thread_active[3]. The byte
 //      loops see it at their next 204,800-byte checkpoint, the remaining
-//      chunks of the pass return at once, the pass still counts, and every
-//      chunk is unlocked and released before the thread ends. A stop
-//      request during the allocation is seen between two chunks; throttle
-//      and chunk pauses are skipped once it has come.
+//      chunks of the pass return at once, the pass still counts, and the
+//      chunks go to a releasing thread, which the next Start of the slot
+//      waits for. A stop request during the allocation is seen between two
+//      chunks; throttle and chunk pauses are skipped once it has come.
 //
 // Threadsafety: one engine and one test thread at a time. The slot's
 // MemoryLive is what the memory window reads from the GUI thread while the
@@ -137,6 +137,12 @@ public:
     int RunPass();
     // Unlocks and releases every chunk. Test thread.
     void FreeChunks();
+    // Hands every chunk to a thread of its own that unlocks and releases
+    // them, and returns at once: tens of GiB take seconds to release. Until
+    // it is done the slot counts as held (Run::holdSlot), so the next Start
+    // waits for it; it logs nothing once a later run has the slot. Test
+    // thread.
+    void ReleaseChunksInBackground();
     int numChunks() const { return static_cast<int>(m_numChunks); }
     unsigned char* chunkAddress(int i) const { return m_chunks[i].address; }
     std::uint64_t chunkSize(int i) const { return m_chunks[i].size; }
@@ -195,6 +201,9 @@ struct MemorySettings {
     // each chunk's byte loop (mode 1 or 2).
     std::function<int(struct sysinfo*)> memoryStatus;
     std::function<void(int mode, std::uint64_t chunkIndex, unsigned char* address, std::uint64_t size)> chunkHook;
+    // Tests and benchmarks only: called on the releasing thread after each
+    // chunk of a background release (to make it as slow as a larger one).
+    std::function<void(std::uint64_t size)> releaseHook;
 };
 
 // Thread entry of slot 3 (ChildProc). `arg` is the slot's TestThreadRecord.

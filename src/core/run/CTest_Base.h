@@ -71,6 +71,11 @@ public:
     bool Current() const { return m_generation == kAnyGeneration || m_generation == m_ctx.run.generation(m_testID); }
 
     int testID() const { return m_testID; }
+    // The slot generation the engine belongs to.
+    unsigned slotGeneration() const
+    {
+        return m_generation == kAnyGeneration ? m_ctx.run.generation(m_testID) : m_generation;
+    }
     const RunContext& context() const { return m_ctx; }
     const char* testName() const { return m_testName; }
 

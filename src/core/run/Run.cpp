@@ -106,3 +106,18 @@ int Run::threadsAlive(int slot) const
     std::lock_guard lock(m_mutex);
     return m_current[slot] + m_older[slot];
 }
+
+void Run::holdSlot(int slot, unsigned generation)
+{
+    std::lock_guard lock(m_mutex);
+    ++(generation == m_generation[slot].load(std::memory_order_relaxed) ? m_current : m_older)[slot];
+}
+
+void Run::releaseSlot(int slot, unsigned generation)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        --(generation == m_generation[slot].load(std::memory_order_relaxed) ? m_current : m_older)[slot];
+    }
+    m_left.notify_all();
+}

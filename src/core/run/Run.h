@@ -87,6 +87,11 @@ public:
     bool waitForOlderThreads(int slot, unsigned generation);
     // Threads of any generation alive on the slot.
     int threadsAlive(int slot) const;
+    // Something of the slot outlives its thread (locked memory still being
+    // released): alive in `generation` like a thread of it, without
+    // `running`, so a stop need not wait for it but the next Start does.
+    void holdSlot(int slot, unsigned generation);
+    void releaseSlot(int slot, unsigned generation);
 
 private:
     std::unique_ptr<LiveStatus> m_live[kNumSlots];
