@@ -219,9 +219,10 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
 // memory test's 1000 ms, and the next Start locks nothing before every chunk is back.
 TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheRelease)
 {
-    // A 100 ms pause after every 2048-byte block: the stop lands in chunk 0.
-    testconfig.duty_cycle[kSlot] = 98;
-    resultfile.cpu_info.cpu0_mhz = 1.0f;
+    // Each block seems to take a millisecond, which owes 99 ms of pause at duty 1:
+    // the stop lands in the pause after chunk 0's first block.
+    testconfig.duty_cycle[kSlot] = 1;
+    settings.pacerClock = [ms = 0.0]() mutable { return ms += 1; };
     std::atomic<int> released { 0 }, releasedAtNextLock { -1 };
     settings.releaseHook = [&](std::uint64_t) { CTest_Base::Sleep(400), ++released; };
     settings.memoryStatus = [this, &released, &releasedAtNextLock, first = settings.memoryStatus](struct sysinfo* si) {

@@ -80,17 +80,6 @@ bool sampleLinesWanted()
     return relaxedLoad(testconfig.logging_enabled) != 0 && relaxedLoad(testconfig.trace_level) == 4;
 }
 
-// Throttle points of a byte loop: every stride-th 2048-byte boundary, the
-// stride being the clock factor x duty x perDuty, at least 1.
-std::uint64_t throttleStrideBytes(float factor, int duty, int perDuty)
-{
-    const float s = factor * static_cast<float>(duty) * static_cast<float>(perDuty);
-    std::uint64_t stride = 1;
-    if (s >= 1.0f)
-        stride = s < 1e12f ? static_cast<std::uint64_t>(s) : static_cast<std::uint64_t>(1e12);
-    return stride * CTest_Mem::kThrottleBytes;
-}
-
 // Pattern blocks are filled and compared 16 bytes at a time; memcpy into
 // and out of the vector keeps any alignment of the chunk legal.
 typedef std::uint64_t Wide __attribute__((vector_size(16)));
@@ -156,8 +145,7 @@ int unlockAndFree(void* address, unsigned long long size, char* line, std::size_
 
 } // namespace
 
-static_assert(CTest_Mem::kThrottleBytes % kPeriod == 0 && CTest_Mem::kCheckpointBytes % kPeriod == 0,
-    "every block of a byte loop starts a pattern period");
+static_assert(CTest_Mem::kCheckpointBytes % kPeriod == 0, "every block of a byte loop starts a pattern period");
 
 float CTest_Mem::FractionFor(std::uint64_t freeRam)
 {
@@ -220,14 +208,10 @@ unsigned char CTest_Mem::GetBytePattern_mem(int cycles) const
 CTest_Mem::CTest_Mem(const RunContext& ctx, int testID)
     : CTest_Base(ctx, testID, kSliceDefault)
     , m_live(ctx.run.live<MemoryLive>(testID))
+    , m_pacer(SlotDutyCycle(testconfig, testID), ctx.settings<MemorySettings>().pacerClock)
 {
     std::snprintf(m_testName, sizeof m_testName, "%s", "Memory (RAM)");
     m_live.bufferPattern = 0;
-    // Without a known clock the factor would be 0 and a throttled loop would
-    // pause every 2048 bytes; an unknown clock counts as the 1200 MHz base.
-    const float mhz = relaxedLoad(resultfile.cpu_info.cpu0_mhz);
-    m_live.cpuScalingFactor = (std::isfinite(mhz) && mhz >= 1.0f) ? mhz / 1200.0f : 1.0f;
-    m_live.delay = DutyDelayMs(SlotDutyCycle(testconfig, testID));
     m_live.maxTestRamSize = LimitFromEnvironment(settings().maxTestRam, std::getenv(kLimitVariable));
     m_live.status = 0;
     m_live.progress = 0;
@@ -575,7 +559,8 @@ int CTest_Mem::TestStdMem(
                              : test_mem_verifymem(bytes, size, chunkIndex, totalSize);
     if (const auto& hook = settings().chunkHook)
         hook(mode, chunkIndex, bytes, size);
-    pauseIfActive(m_live.delay.load());
+    // The duty cycle's pause, sized by the time of the pass.
+    Pace(m_pacer);
     return rc;
 }
 
@@ -596,16 +581,13 @@ void CTest_Mem::updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std
 }
 
 // The byte loops keep the per-byte loop's observable points: a sample line
-// and a stop check every 204,800 bytes, a throttle pause at every stride-th
-// 2048-byte boundary below duty 100, progress and counts as bytes are done.
-// Between those points whole blocks are filled or compared at once.
+// and a stop check every 204,800 bytes, progress and counts as bytes are
+// done, and below duty 100 the duty cycle's pause, sized by the time of the
+// work since the last. Between those points whole blocks are filled or
+// compared at once.
 int CTest_Mem::test_mem_writemem(
     unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize)
 {
-    const int duty = SlotDutyCycle(testconfig, m_testID);
-    const bool throttled = duty != 100;
-    const std::uint64_t stride = throttleStrideBytes(m_live.cpuScalingFactor.load(std::memory_order_relaxed), duty, 8);
-    const int pauseMs = (100 - duty) / 2;
     const int pattern = m_live.bufferPattern.load();
     const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
     fillPatternBlock(first);
@@ -613,9 +595,7 @@ int CTest_Mem::test_mem_writemem(
 
     std::uint64_t j = 0;
     while (j < size) {
-        std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
-        if (throttled)
-            end = std::min(end, nextMultiple(j, stride));
+        const std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
         if (j % kCheckpointBytes == 0) {
             if (samples) {
                 char line[CLogger::kLineSize];
@@ -636,11 +616,10 @@ int CTest_Mem::test_mem_writemem(
             fillPeriodic(address + j, len, m_pattern);
         else
             std::memset(address + j, first, len);
-        if (throttled && j % stride == 0)
-            pauseIfActive(pauseMs);
         updateProgress(chunkIndex, end, totalSize);
         m_live.opcountWrite.fetch_add(len, std::memory_order_relaxed);
         CountOperations(len);
+        Pace(m_pacer);
         j = end;
     }
     return 0;
@@ -649,19 +628,13 @@ int CTest_Mem::test_mem_writemem(
 int CTest_Mem::test_mem_verifymem(
     unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize)
 {
-    const int duty = SlotDutyCycle(testconfig, m_testID);
-    const bool throttled = duty != 100;
-    const std::uint64_t stride = throttleStrideBytes(m_live.cpuScalingFactor.load(std::memory_order_relaxed), duty, 6);
-    const int pauseMs = (100 - duty) / 2;
     const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
     fillPatternBlock(first);
     const bool samples = sampleLinesWanted();
 
     std::uint64_t j = 0;
     while (j < size) {
-        std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
-        if (throttled)
-            end = std::min(end, nextMultiple(j, stride));
+        const std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
         if (j % kCheckpointBytes == 0) {
             if (samples) {
                 char line[CLogger::kLineSize];
@@ -690,11 +663,10 @@ int CTest_Mem::test_mem_verifymem(
             CountOperations(i);
             return kMemoryErrorVerify;
         }
-        if (throttled && j % stride == 0)
-            pauseIfActive(pauseMs);
         updateProgress(chunkIndex, end, totalSize);
         m_live.opcountRead.fetch_add(len, std::memory_order_relaxed);
         CountOperations(len);
+        Pace(m_pacer);
         j = end;
     }
     return 0;

@@ -27,6 +27,7 @@
 #include "RunContext.h"
 
 #include "CTest_Base.h"
+#include "DutyPacer.h"
 
 #include "LiveStatus.h"
 
@@ -50,8 +51,6 @@ struct MemoryLive : LiveStatus {
     std::atomic<std::int32_t> progress { 0 }; // percent of the buffer done in this phase
     std::atomic<std::uint64_t> opcountWrite { 0 }; // bytes written by this engine
     std::atomic<std::uint64_t> opcountRead { 0 }; // bytes verified by this engine
-    std::atomic<std::int32_t> delay { 0 }; // pause in ms after each chunk
-    std::atomic<float> cpuScalingFactor { 1.0f }; // first processor's MHz / 1200
     std::atomic<std::int32_t> error { 0 }; // an error waits to be reported
     std::atomic<std::int32_t> lastError { 0 }; // its code
     std::atomic<std::uint64_t> totalPhysicalRam { 0 };
@@ -70,10 +69,9 @@ public:
     static constexpr int kMaxChunks = 256;
     static constexpr std::uint64_t SIZE_PER_CHUNK = 134217728; // 128 MiB
     static constexpr std::uint64_t kDefaultMaxTestRam = 34359738368ull; // 32 GiB
-    // Bytes between two checkpoints (sample line and stop check) of a byte
-    // loop, and between two throttle tests.
+    // Bytes between two checkpoints (sample line, stop check, duty pause)
+    // of a byte loop.
     static constexpr std::uint64_t kCheckpointBytes = 204800;
-    static constexpr std::uint64_t kThrottleBytes = 2048;
     static constexpr int kStartWaitMs = 2000;
 
     // Pattern names by MemoryLive::bufferPattern, and status texts by
@@ -115,7 +113,7 @@ public:
     int FreeLockedMem(void* address, unsigned long long size);
 
     // Writes (mode 1) or verifies (mode 2) chunk `chunkIndex` of a buffer of
-    // `totalSize` bytes with the current pattern, then pauses the live delay.
+    // `totalSize` bytes with the current pattern, then pauses for the duty cycle.
     // Returns 0, or 30 for a verify mismatch; other modes do nothing.
     int TestStdMem(
         void* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize, int mode);
@@ -173,6 +171,8 @@ private:
     const MemorySettings& settings() const;
 
     MemoryLive& m_live;
+    // The duty cycle's pauses, sized by the time of the passes.
+    DutyPacer m_pacer;
     std::uint32_t m_numChunks = 0;
     std::uint32_t m_plannedChunks = 0;
     // The chunk size the buffer was planned with; the progress of the passes
@@ -194,6 +194,9 @@ struct MemorySettings {
     // The fixed waits, in ms.
     int startWaitMs = CTest_Mem::kStartWaitMs;
     int afterAllocationMs = 100; // after the chunks are allocated
+    // The clock the duty cycle's pauses are measured by; empty: the steady
+    // clock. Tests make the work look long to put a pause at a checkpoint.
+    DutyPacer::Clock pacerClock;
     int afterMismatchMs = 1000; // after a pass whose verify failed
     int afterErrorMs = 3000; // after a pass that reported an error
     int idleStepMs = 10000; // while idling after an error
