@@ -182,6 +182,7 @@ void CTest_2DGraphics::Standard2DGraphics()
         // Each burst's drawing counts as it is done, so op_count is the
         // number of drawing operations of the run, cut-short cycle included.
         auto pause = [this] { Pace(m_pacer); };
+        m_pacer.restart();
         while (Active()) {
             CountOperations(test_2dgraph_lines());
             pause();

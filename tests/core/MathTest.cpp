@@ -51,6 +51,14 @@ TEST(DutyPacer, PausesAreSizedByTheWorksMeasuredTime)
             }
         }
     }
+    // A start wait or an allocation before restart() is owed nothing.
+    double now = 0;
+    DutyPacer pacer(50, [&] { return now; });
+    now += 5000;
+    pacer.restart();
+    now += 30;
+    EXPECT_EQ(pacer.pace([&](int ms) { now += ms; }), 30);
+
     // The design's pauses after each operation run, on top of the pacing.
     std::vector<int> pauses;
     for (int duty : { 70, 71, 90, 91 })

@@ -250,6 +250,7 @@ void CTest_Math::th_test_maths(int threadNumber)
     }
 
     const int duty = 100 - m_live.delay.load(std::memory_order_relaxed);
+    m_pacer.restart();
     const bool enabled[2] = { intOn, floatOn };
 
     for (;;) {

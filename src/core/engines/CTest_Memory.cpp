@@ -334,6 +334,8 @@ bool CTest_Mem::AllocateChunks()
         FreeChunks();
     }
     pauseIfActive(settings().afterAllocationMs);
+    // The passes are the work the duty cycle paces, not the allocation.
+    m_pacer.restart();
 
     if (result == Alloc::Failed && Active()) {
         // The first failure only leads to a second try, sized by the free

@@ -17,7 +17,7 @@
 
 class DutyPacer {
 public:
-    static constexpr double kQuantumMs = 20;
+    static constexpr double kQuantumMs = 50;
     using Clock = std::function<double()>; // milliseconds, steady
 
     // `duty` is clamped to 1..100. `clock` defaults to the steady clock.
@@ -56,6 +56,15 @@ public:
         m_owedMs += (now - m_markMs) * m_ratio;
         sleep(ms);
         settle(now);
+    }
+
+    // Work starts now: what came before (a start wait, an allocation) is
+    // owed nothing.
+    void restart()
+    {
+        if (m_duty < 100)
+            m_markMs = m_clock();
+        m_owedMs = 0;
     }
 
     int duty() const { return m_duty; }
