@@ -56,8 +56,8 @@ TEST(DutyPacer, PausesAreSizedByTheWorksMeasuredTime)
     DutyPacer pacer(50, [&] { return now; });
     now += 5000;
     pacer.restart();
-    now += 30;
-    EXPECT_EQ(pacer.pace([&](int ms) { now += ms; }), 30);
+    now += 60;
+    EXPECT_EQ(pacer.pace([&](int ms) { now += ms; }), 60);
 
     // The design's pauses after each operation run, on top of the pacing.
     std::vector<int> pauses;
