@@ -254,11 +254,12 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheR
     EXPECT_EQ(std::pair(run.threadsAlive(kSlot), run.testsRunning.load()), std::pair(1, 0)) << "still releasing";
     ASSERT_TRUE(WaitUntil([&] { return released > 0; }, 3));
     const std::string text = trace();
-    const std::size_t nextRun = text.size();
 
     relaxedStore(resultfile.results[kSlot].cycles, 0u);
     testconfig.duty_cycle[kSlot] = 100;
     t = start();
+    // What the release logs from here on would belong to the new run.
+    const std::size_t nextRun = trace().size();
     ASSERT_TRUE(WaitUntil([] { return relaxedLoad(resultfile.results[kSlot].cycles) > 0; }, 5)) << "the next run works";
     EXPECT_EQ(releasedAtNextLock.load(), 3);
     ASSERT_TRUE(stopAndWait(t));

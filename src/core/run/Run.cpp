@@ -84,8 +84,9 @@ void Run::leaveSlot(int slot, unsigned generation)
         } else {
             --m_older[slot];
         }
+        // Under the lock, as in releaseSlot.
+        m_left.notify_all();
     }
-    m_left.notify_all();
 }
 
 bool Run::waitForOlderThreads(int slot, unsigned generation)
@@ -115,9 +116,9 @@ void Run::holdSlot(int slot, unsigned generation)
 
 void Run::releaseSlot(int slot, unsigned generation)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        --(generation == m_generation[slot].load(std::memory_order_relaxed) ? m_current : m_older)[slot];
-    }
+    // Signalled under the lock: once a waiter sees the slot free it may
+    // free the run, and this thread must touch nothing of it by then.
+    std::lock_guard lock(m_mutex);
+    --(generation == m_generation[slot].load(std::memory_order_relaxed) ? m_current : m_older)[slot];
     m_left.notify_all();
 }
