@@ -224,7 +224,13 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheR
     testconfig.duty_cycle[kSlot] = 1;
     settings.pacerClock = [ms = 0.0]() mutable { return ms += 1; };
     std::atomic<int> released { 0 }, releasedAtNextLock { -1 };
-    settings.releaseHook = [&](std::uint64_t) { CTest_Base::Sleep(400), ++released; };
+    std::atomic<bool> nextStarted { false };
+    settings.releaseHook = [&](std::uint64_t) {
+        // The first chunk is back: the next run starts, and the others come back during it.
+        if (++released == 1)
+            WaitUntil([&] { return nextStarted.load(); }, 5);
+        CTest_Base::Sleep(400);
+    };
     settings.memoryStatus = [this, &released, &releasedAtNextLock, first = settings.memoryStatus](struct sysinfo* si) {
         if (statusCalls > 0)
             releasedAtNextLock = released.load();
@@ -260,6 +266,7 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheR
     t = start();
     // What the release logs from here on would belong to the new run.
     const std::size_t nextRun = trace().size();
+    nextStarted = true;
     ASSERT_TRUE(WaitUntil([] { return relaxedLoad(resultfile.results[kSlot].cycles) > 0; }, 5)) << "the next run works";
     EXPECT_EQ(releasedAtNextLock.load(), 3);
     ASSERT_TRUE(stopAndWait(t));
