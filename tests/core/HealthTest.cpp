@@ -2,6 +2,7 @@
 // temporary directory, hwmon chips bound over /sys/class in a child's own
 // mount namespace) and over the real kernel log, and its settings file.
 #include "CLogger.h"
+#include "DesktopDriver.h"
 #include "ErrorClassification.h"
 #include "HealthMonitor.h"
 #include "MessageBox.h"
@@ -23,14 +24,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-template <class Pred> bool waitFor(Pred p, std::chrono::milliseconds limit = 5s)
-{
-    for (const auto end = std::chrono::steady_clock::now() + limit; !p(); std::this_thread::sleep_for(5ms))
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-    return true;
-}
 
 void put(const std::string& path, const std::string& text)
 {
@@ -158,7 +151,7 @@ TEST_F(Health, EccRisesWarnOrFailWithTheDimmNamed)
 
     put(mc + "/mc1/csrow0/ch0_ce_count", "2");
     put(mc + "/mc1/ce_count", "2");
-    ASSERT_TRUE(waitFor([&] { return ctx.run.health.report().eventCount == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return ctx.run.health.report().eventCount == 1; }, 5));
     HealthEvent e = ctx.run.health.report().events[0];
     EXPECT_EQ(std::tuple(e.code, e.fails), std::tuple(kHealthEccCorrected, false));
     EXPECT_NE(e.text.find("mc1 DIMM DIMM_C1: 2 corrected"), std::string::npos) << e.text;
@@ -166,7 +159,7 @@ TEST_F(Health, EccRisesWarnOrFailWithTheDimmNamed)
 
     put(mc + "/mc0/dimm0/dimm_ue_count", "1");
     put(mc + "/mc0/ue_count", "1");
-    ASSERT_TRUE(waitFor([&] { return ctx.run.health.report().eventCount == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return ctx.run.health.report().eventCount == 2; }, 5));
     e = ctx.run.health.report().events[1];
     EXPECT_EQ(std::tuple(e.code, e.fails), std::tuple(kHealthEccUncorrected, true));
     EXPECT_NE(e.text.find("mc0 DIMM CPU0_DIMM_A1: 1 uncorrected"), std::string::npos) << e.text;
@@ -212,8 +205,9 @@ TEST_F(Health, TemperaturePeaksAndTheThermalLimitStopTheRun)
         std::string out;
         for (const ChipTemperature& c : health.report().chips)
             out += Format("%s start %.1f; ", c.chip.c_str(), c.start);
-        auto sampled
-            = [&](double current) { return waitFor([&] { return health.report().chips.at(0).current == current; }); };
+        auto sampled = [&](double current) {
+            return WaitUntil([&] { return health.report().chips.at(0).current == current; }, 5);
+        };
         put(cls + "/hwmon/hwmon0/temp1_input", "61000");
         const bool rose = sampled(61);
         put(cls + "/hwmon/hwmon0/temp1_input", "50000");
@@ -221,7 +215,7 @@ TEST_F(Health, TemperaturePeaksAndTheThermalLimitStopTheRun)
         out += Format("peak %.1f after %d%d; ", health.report().chips[0].peak, rose, fell);
         out += Format("complete %d; ", KVXComplete(ctx));
         put(cls + "/hwmon/hwmon0/temp2_input", "95000");
-        waitFor([&] { return health.stopRequested(); });
+        WaitUntil([&] { return health.stopRequested(); }, 5);
         put(cls + "/hwmon/hwmon1/temp1_input", "91500");
         std::this_thread::sleep_for(150ms);
         const HealthReport r = health.report();
@@ -250,7 +244,7 @@ TEST_F(Health, KernelHardwareErrorsAfterTheStartFailTheRun)
     StartRun(ctx, observer);
     ASSERT_TRUE(ctx.run.health.report().kernelLog.available) << ctx.run.health.report().kernelLog.note;
     kernelLog("mce: [Hardware Error]: CPU 0: Machine Check: 0 Bank 4: b200000000070f0f after-" + token);
-    ASSERT_TRUE(waitFor([&] { return ctx.run.health.report().failures > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return ctx.run.health.report().failures > 0; }, 5));
     StopRun(ctx, observer, true, 0);
 
     EXPECT_EQ(TotalErrors(ctx), 1);

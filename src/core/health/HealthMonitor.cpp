@@ -267,6 +267,13 @@ bool KernelLineEvent(std::string_view record, int& code, bool& fails)
 
 // ---- the monitor ----
 
+std::string ClockText(std::time_t t)
+{
+    tm local {};
+    localtime_r(&t, &local);
+    return Format("%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+}
+
 const ChipTemperature* HealthReport::hottest() const
 {
     const ChipTemperature* best = nullptr;
@@ -342,13 +349,6 @@ void logLine(const RunContext& ctx, const std::string& text, int code = 0)
 {
     if (ctx.log)
         ctx.log->AddLine(text.c_str(), -1, code, kName, 1);
-}
-
-std::string clock(std::time_t t)
-{
-    tm local {};
-    localtime_r(&t, &local);
-    return Format("%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 } // namespace
@@ -457,7 +457,7 @@ void HealthMonitor::stop()
     sample();
     for (const ChipTemperature& c : report().chips)
         logLine(*m_state->ctx,
-            Format("Peak temperature %s: %.1f C at %s", c.chip.c_str(), c.peak, clock(c.peakTime).c_str()));
+            Format("Peak temperature %s: %.1f C at %s", c.chip.c_str(), c.peak, ClockText(c.peakTime).c_str()));
     shutDown();
     m_state.reset();
 }

@@ -91,6 +91,9 @@ struct HealthReport {
 // its code, and whether it fails the run (corrected errors only warn).
 bool KernelLineEvent(std::string_view record, int& code, bool& fails);
 
+// "hh:mm:ss" of `t` in local time, as the health texts give times.
+std::string ClockText(std::time_t t);
+
 // One line for a status display: "Hottest 52.0 C coretemp-isa-0000 (peak
 // 61.0 C)  ECC 0 corrected, 0 uncorrected  Kernel 0 hardware errors", with
 // "not available" for an absent source. Empty when not monitored.

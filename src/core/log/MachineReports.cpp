@@ -263,11 +263,11 @@ const char* MachineReports::verdict() const
     if (m_outcome.interrupted)
         return "INTERRUPTED";
     bool anyTest = false;
-    for (const ReportWriter::Row& row : m_ran)
-        anyTest = anyTest || row.slot != HealthSlot();
-    for (const ReportWriter::Row& row : m_ran)
+    for (const ReportWriter::Row& row : m_ran) {
         if (m_report.failed(row))
             return "FAIL";
+        anyTest = anyTest || row.slot != HealthSlot();
+    }
     // The health monitor alone is no run of a test.
     return anyTest ? "PASS" : "NOT RUN";
 }

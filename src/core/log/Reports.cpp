@@ -136,13 +136,6 @@ std::vector<std::string> healthEventTexts(const HealthReport& health, int code)
     return texts;
 }
 
-std::string clockText(std::time_t t)
-{
-    tm local {};
-    localtime_r(&t, &local);
-    return Format("%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
-}
-
 } // namespace
 
 namespace {
@@ -472,7 +465,7 @@ std::vector<std::pair<std::string, std::string>> ReportWriter::healthLines() con
         for (const ChipTemperature& c : h.chips) {
             lines.emplace_back(label,
                 Format("%s %.1f C at the start, peak %.1f C at %s", c.chip.c_str(), c.start, c.peak,
-                    clockText(c.peakTime).c_str()));
+                    ClockText(c.peakTime).c_str()));
             label = "";
         }
         lines.emplace_back("Thermal limit",
