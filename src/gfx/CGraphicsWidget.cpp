@@ -41,7 +41,7 @@ void CGraphicsWidget::paintEvent(QPaintEvent* /*event*/)
     // Cleared first, so a batch drawn during this paint asks for the next.
     m_canvas->repaint.painted();
     QPainter painter(this);
-    std::lock_guard guard(m_canvas->lock);
+    const auto guard = m_canvas->lockToShow();
     painter.drawImage(0, 0, m_canvas->image);
 }
 

@@ -37,9 +37,9 @@
 // count: exact below 1000, thousands below 1000000, millions from there.
 void FormatStatusText(char* text, std::size_t size, std::uint64_t lines, std::uint64_t shapes, std::uint64_t blits);
 
-// Sets the calling thread's timer slack to the minimum (1 ns): the default
-// 50 us stretches the 3 us pause after each batch many times over, leaving
-// the thread idle most of the time. The setting ends with the thread.
+// Sets the calling thread's timer slack to the minimum (1 ns), so the duty
+// cycle's sleeps end when asked rather than up to 50 us later. The setting
+// ends with the thread.
 void UseFineTimerSlack();
 
 // The 2D engine's settings; the program uses the defaults.

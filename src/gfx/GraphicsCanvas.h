@@ -13,6 +13,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -26,6 +27,16 @@ struct GraphicsCanvas {
     GraphicsCanvas();
 
     std::mutex lock;
+    // Takes `lock` for the window, counted in `showWaiting` until it has it,
+    // so the test thread knows to leave the canvas a moment after a batch.
+    [[nodiscard]] std::unique_lock<std::mutex> lockToShow()
+    {
+        showWaiting.fetch_add(1, std::memory_order_relaxed);
+        std::unique_lock guard(lock);
+        showWaiting.fetch_sub(1, std::memory_order_relaxed);
+        return guard;
+    }
+    std::atomic<int> showWaiting { 0 };
     // Touched only with `lock` held.
     QImage image;
     // The status strip's text as last drawn; with `lock` held.
