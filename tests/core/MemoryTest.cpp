@@ -156,6 +156,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
     } flips[] = {
         { 5, 1, 204805, "Read: 55 Expected 54" }, // pattern 0 in cycle 305, past a checkpoint
         { 6, 2, 419429, "Read: -85 Expected -86" }, // pattern 1, the buffer's last byte
+        { 7, 0, 700000, "Read: 84 Expected 85" }, // pattern 2, in the second half of a chunk
         { 9, 0, 0, "Read: -2 Expected -1" }, // pattern 4, the first byte
     };
     process.run.setSlotActive(kSlot, true);
@@ -182,6 +183,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
         const auto* f = std::find_if(std::begin(flips), std::end(flips), [&](auto& f) { return f.pass == pass; });
         const bool flipped = f != std::end(flips);
         flip = flipped ? engine.chunkAddress(f->chunk) + f->offset : nullptr;
+        testconfig.trace_level = pass == 1 ? 4 : 3; // sample lines only at level 4
         const std::size_t before = trace().size();
         const std::uint64_t ops = resultfile.results[kSlot].op_count;
         const std::uint64_t written = live().opcountWrite, read = live().opcountRead;
@@ -194,6 +196,10 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
                       live().status.load(), progressAfterWrite[0], progressAfterWrite[1]),
             std::tuple(errors += flipped, errors, 0, 2, 41, 83));
         const std::string lines = trace(before);
+        // One sample line at each 204,800-byte checkpoint: 6 + 6 + 3.
+        EXPECT_EQ(std::pair(count(lines, "Write non-sequential byte aa to memory at "),
+                      count(lines, ", Read: aa, Expected: aa")),
+            pass == 1 ? std::pair(15, 15) : std::pair(0, 0));
         if (flipped) {
             EXPECT_EQ(std::pair(resultfile.results[kSlot].last_error, live().lastError.load()), std::pair(30u, 30));
             EXPECT_EQ(count(lines, "Verify Buffer Pattern: "), f->chunk + 1) << "the later chunks not at all";
@@ -220,7 +226,7 @@ TEST_F(MemoryRun, EachPassWritesAndVerifiesTheNextPatternAndReportsAFlippedByte)
 TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheRelease)
 {
     // Each block seems to take a millisecond, which owes 99 ms of pause at duty 1:
-    // the stop lands in the pause after chunk 0's first block.
+    // the stop lands in the pause after chunk 0, one block without sample lines.
     testconfig.duty_cycle[kSlot] = 1;
     settings.pacerClock = [ms = 0.0]() mutable { return ms += 1; };
     std::atomic<int> released { 0 }, releasedAtNextLock { -1 };
@@ -254,7 +260,7 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheR
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(EngineFor(kSlot)->stopLimitMs));
     pthread_join(t, nullptr);
     EXPECT_EQ(std::tuple(live().opcountWrite.load(), live().opcountRead.load()),
-        std::tuple(std::uint64_t { 204800 }, std::uint64_t { 0 }))
+        std::tuple(kMiB, std::uint64_t { 0 }))
         << "up to the next checkpoint, then no other chunk";
     EXPECT_EQ(resultfile.results[kSlot].cycles, 1u) << "the interrupted pass counts";
     EXPECT_EQ(std::pair(run.threadsAlive(kSlot), run.testsRunning.load()), std::pair(1, 0)) << "still releasing";

@@ -121,6 +121,29 @@ std::uint64_t firstMismatch(const unsigned char* src, std::uint64_t len, const u
     return len;
 }
 
+// Whether all `len` bytes match the repeating pattern, read as two streams
+// (the block's halves side by side), which this memory serves faster than
+// one: some 34 GiB/s against 29 on the development machine.
+bool matchesPeriodic(const unsigned char* src, std::uint64_t len, const unsigned char* period)
+{
+    Wide w[kWordsPerPeriod];
+    std::memcpy(w, period, kPeriod);
+    const std::uint64_t half = len / 2 / kPeriod * kPeriod;
+    const unsigned char* second = src + half;
+    for (std::uint64_t j = 0; j < half; j += kPeriod) {
+        Wide diff = {};
+        for (int i = 0; i < kWordsPerPeriod; ++i) {
+            Wide x, y;
+            std::memcpy(&x, src + j + i * sizeof(Wide), sizeof(Wide));
+            std::memcpy(&y, second + j + i * sizeof(Wide), sizeof(Wide));
+            diff |= (x ^ w[i]) | (y ^ w[i]);
+        }
+        if ((diff[0] | diff[1]) != 0)
+            return false;
+    }
+    return firstMismatch(src + 2 * half, len - 2 * half, period) == len - 2 * half;
+}
+
 // Unlocks and releases one chunk and puts its log line into `line`.
 // Returns 0, the system error number, or -1 for an error without a text of
 // its own. Any thread.
@@ -146,6 +169,9 @@ int unlockAndFree(void* address, unsigned long long size, char* line, std::size_
 } // namespace
 
 static_assert(CTest_Mem::kCheckpointBytes % kPeriod == 0, "every block of a byte loop starts a pattern period");
+static_assert(CTest_Mem::kQuietBlockBytes % CTest_Mem::kCheckpointBytes == 0
+        && CTest_Mem::kQuietBlockBytes >= CTest_Mem::SIZE_PER_CHUNK,
+    "a large block ends at a checkpoint and holds a whole chunk");
 
 float CTest_Mem::FractionFor(std::uint64_t freeRam)
 {
@@ -586,7 +612,15 @@ void CTest_Mem::updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std
 // and a stop check every 204,800 bytes, progress and counts as bytes are
 // done, and below duty 100 the duty cycle's pause, sized by the time of the
 // work since the last. Between those points whole blocks are filled or
-// compared at once.
+// compared at once. When no sample lines are wanted a block is a whole
+// chunk, seen by the run at its end: memset in 204,800-byte blocks reaches
+// only about 80 % of one memset over the chunk, and in 16 MB blocks 87 %,
+// on the development machine.
+std::uint64_t CTest_Mem::blockBytes(bool samples)
+{
+    return samples ? kCheckpointBytes : kQuietBlockBytes;
+}
+
 int CTest_Mem::test_mem_writemem(
     unsigned char* address, unsigned long long size, unsigned long long chunkIndex, unsigned long long totalSize)
 {
@@ -594,10 +628,11 @@ int CTest_Mem::test_mem_writemem(
     const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
     fillPatternBlock(first);
     const bool samples = sampleLinesWanted();
+    const std::uint64_t block = blockBytes(samples);
 
     std::uint64_t j = 0;
     while (j < size) {
-        const std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
+        const std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, block));
         if (j % kCheckpointBytes == 0) {
             if (samples) {
                 char line[CLogger::kLineSize];
@@ -633,10 +668,11 @@ int CTest_Mem::test_mem_verifymem(
     const unsigned char first = GetBytePattern_mem(static_cast<int>(relaxedLoad(resultfile.results[m_testID].cycles)));
     fillPatternBlock(first);
     const bool samples = sampleLinesWanted();
+    const std::uint64_t block = blockBytes(samples);
 
     std::uint64_t j = 0;
     while (j < size) {
-        const std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, kCheckpointBytes));
+        const std::uint64_t end = std::min<std::uint64_t>(size, nextMultiple(j, block));
         if (j % kCheckpointBytes == 0) {
             if (samples) {
                 char line[CLogger::kLineSize];
@@ -648,7 +684,7 @@ int CTest_Mem::test_mem_verifymem(
                 return 0;
         }
         const std::uint64_t len = end - j;
-        const std::uint64_t i = firstMismatch(address + j, len, m_pattern);
+        const std::uint64_t i = matchesPeriodic(address + j, len, m_pattern) ? len : firstMismatch(address + j, len, m_pattern);
         if (i != len) {
             const std::uint64_t at = j + i;
             m_live.error = 1;

@@ -12,7 +12,8 @@
 //      stopped: write every chunk, verify them up to the first mismatch
 //      (error 30, reported at the end of the pass), next pattern, one cycle.
 //   3. The controller asks for a stop by clearing thread_active[3]. The byte
-//      loops see it at their next 204,800-byte checkpoint, the remaining
+//      loops see it at their next checkpoint (every 204,800 bytes, or at the
+//      chunk's end when no sample lines are wanted), the remaining
 //      chunks of the pass return at once, the pass still counts, and the
 //      chunks go to a releasing thread, which the next Start of the slot
 //      waits for. A stop request during the allocation is seen between two
@@ -72,6 +73,9 @@ public:
     // Bytes between two checkpoints (sample line, stop check, duty pause)
     // of a byte loop.
     static constexpr std::uint64_t kCheckpointBytes = 204800;
+    // The byte loops' block when no sample lines are wanted: a whole chunk,
+    // some 6 ms of writing, far within the stop limit.
+    static constexpr std::uint64_t kQuietBlockBytes = 656 * kCheckpointBytes;
     static constexpr int kStartWaitMs = 2000;
 
     // Pattern names by MemoryLive::bufferPattern, and status texts by
@@ -165,6 +169,8 @@ private:
     void raiseError(int code);
     void pauseIfActive(int ms);
     // Fills m_pattern for one byte loop whose first byte is `first`.
+    // How many bytes a byte loop fills or compares between two looks at the run.
+    static std::uint64_t blockBytes(bool samples);
     void fillPatternBlock(unsigned char first);
     void updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std::uint64_t totalSize);
 
