@@ -2,10 +2,11 @@
 // 100 and, in the same run, times the test's write pass against a plain
 // memset of the same chunks and its verify pass against a plain memcmp of
 // the same chunks (each chunk's two halves, so the same bytes are read
-// once), the plain phases taken just before and just after each pass; then, with each chunk's release slowed to what 32 GiB would take,
-// starts the test `rounds` times as a run does, times each stop request
-// until the thread has ended, and checks that each next Start waits for the
-// release before it writes.
+// once), the plain phases taken just before and just after each pass;
+// then, with each chunk's release slowed to what 32 GiB would take, starts
+// the test `rounds` times as a run does, times each stop request until the
+// thread has ended, and checks that each next Start waits for the release
+// before it writes.
 //
 // bench_memory --passes engine|plain N: locks 1 GiB the same way and runs N
 // write + verify passes with the test's loops or with plain memset/memcmp,

@@ -259,8 +259,7 @@ TEST_F(MemoryRun, StopInsideAWriteEndsAtTheCheckpointAndTheNextStartWaitsForTheR
     ASSERT_TRUE(WaitUntil([&] { return relaxedLoad(run.threadData[kSlot].running) == 0; }, 3));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(EngineFor(kSlot)->stopLimitMs));
     pthread_join(t, nullptr);
-    EXPECT_EQ(std::tuple(live().opcountWrite.load(), live().opcountRead.load()),
-        std::tuple(kMiB, std::uint64_t { 0 }))
+    EXPECT_EQ(std::tuple(live().opcountWrite.load(), live().opcountRead.load()), std::tuple(kMiB, std::uint64_t { 0 }))
         << "up to the next checkpoint, then no other chunk";
     EXPECT_EQ(resultfile.results[kSlot].cycles, 1u) << "the interrupted pass counts";
     EXPECT_EQ(std::pair(run.threadsAlive(kSlot), run.testsRunning.load()), std::pair(1, 0)) << "still releasing";

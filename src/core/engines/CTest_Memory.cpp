@@ -684,7 +684,8 @@ int CTest_Mem::test_mem_verifymem(
                 return 0;
         }
         const std::uint64_t len = end - j;
-        const std::uint64_t i = matchesPeriodic(address + j, len, m_pattern) ? len : firstMismatch(address + j, len, m_pattern);
+        const std::uint64_t i
+            = matchesPeriodic(address + j, len, m_pattern) ? len : firstMismatch(address + j, len, m_pattern);
         if (i != len) {
             const std::uint64_t at = j + i;
             m_live.error = 1;
