@@ -43,6 +43,6 @@ struct GraphicsCanvas {
     char status[100] = {};
     // The painter's background colour: what clears the image and the strip.
     const QColor background { Qt::white };
-    // Asks the window to show what was drawn.
-    RepaintRelay repaint;
+    // Asks the window to show what was drawn, at most at a screen's 60 Hz.
+    RepaintRelay repaint { std::chrono::milliseconds(16) };
 };

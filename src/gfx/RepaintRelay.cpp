@@ -1,6 +1,7 @@
 #include "RepaintRelay.h"
 
 #include <QMetaObject>
+#include <QTimer>
 #include <QWidget>
 
 void RepaintRelay::attach(QWidget* window)
@@ -28,6 +29,17 @@ void RepaintRelay::request()
         m_pending.store(false, std::memory_order_release);
         return;
     }
+    // The window owns this relay (directly or through its canvas): a call
+    // queued to it runs only while both live.
     QMetaObject::invokeMethod(
-        w, [w] { w->update(); }, Qt::QueuedConnection);
+        w, [this, w] { repaintWhenDue(w); }, Qt::QueuedConnection);
+}
+
+void RepaintRelay::repaintWhenDue(QWidget* w) const
+{
+    const auto wait = m_lastPaint + m_minInterval - std::chrono::steady_clock::now();
+    if (wait <= std::chrono::steady_clock::duration::zero())
+        w->update();
+    else
+        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(wait), w, [w] { w->update(); });
 }

@@ -11,25 +11,42 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 class QWidget;
 
 class RepaintRelay {
 public:
+    // A window shown, not measured by its frames, needs no paint sooner than
+    // `minInterval` after the last: more would only take the CPU from the
+    // test that draws.
+    explicit RepaintRelay(std::chrono::milliseconds minInterval = {})
+        : m_minInterval(minInterval)
+    {
+    }
     // Requests go to `window` from now on. GUI thread.
     void attach(QWidget* window);
     // No request reaches `window` after this returns (when it is the one
     // attached). GUI thread, from the window's destructor at the latest.
     void detach(const QWidget* window);
-    // Queues one repaint of the attached window unless one is still waiting
-    // to be painted, so a fast thread cannot flood the event queue. Any
-    // thread.
+    // Queues one repaint of the attached window, no sooner than the
+    // interval after the last, unless one is still waiting to be painted, so
+    // a fast thread cannot flood the event queue. Any thread.
     void request();
     // The window starts a paint: the next request queues again. GUI thread.
-    void painted() { m_pending.store(false, std::memory_order_release); }
+    void painted()
+    {
+        m_lastPaint = std::chrono::steady_clock::now();
+        m_pending.store(false, std::memory_order_release);
+    }
 
 private:
+    // On the GUI thread, where the request arrives.
+    void repaintWhenDue(QWidget* w) const;
+
+    const std::chrono::milliseconds m_minInterval;
+    std::chrono::steady_clock::time_point m_lastPaint; // GUI thread
     std::mutex m_mutex;
     QWidget* m_window = nullptr;
     std::atomic<bool> m_pending { false };

@@ -2,12 +2,17 @@
 // the canvas lock taken by the test where the GUI would take it.
 #include "CTest_2DGraphics.h"
 #include "EngineFixture.h"
+#include "RepaintRelay.h"
+
+#include <QCoreApplication>
+#include <QWidget>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <sys/prctl.h>
 #include <thread>
+#include <vector>
 using namespace std::chrono_literals;
 
 class TwoD : public EngineFixture {
@@ -112,4 +117,39 @@ TEST_F(TwoD, SkipOrNoImageOrNoPointsDrawsNothing)
             && first.find(code ? text : "") != std::string::npos)
             << first;
     }
+}
+
+// The 2D window's repaints: requests inside the interval come to one paint,
+// and the last request is painted all the same.
+TEST(CanvasRepaint, RequestsInsideTheIntervalCoalesceAndTheLastIsStillPainted)
+{
+    struct Counting : QWidget {
+        RepaintRelay& relay;
+        std::vector<std::chrono::steady_clock::time_point> paints;
+        explicit Counting(RepaintRelay& r)
+            : relay(r)
+        {
+        }
+        void paintEvent(QPaintEvent*) override { relay.painted(), paints.push_back(std::chrono::steady_clock::now()); }
+    };
+    const auto pump = [](auto span) {
+        for (const auto end = std::chrono::steady_clock::now() + span; std::chrono::steady_clock::now() < end;)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    };
+    RepaintRelay relay(16ms);
+    Counting w(relay);
+    w.resize(40, 40), w.show();
+    pump(200ms);
+    relay.attach(&w);
+    const std::size_t shown = w.paints.size();
+    for (int i = 0; i < 50; ++i) // a request every 2 ms, as a fast test makes them
+        relay.request(), pump(2ms);
+    const std::size_t during = w.paints.size() - shown;
+    EXPECT_TRUE(during >= 1 && during <= 100 / 16 + 1) << during;
+    relay.request(); // just after a paint, or with one due
+    const std::size_t before = w.paints.size();
+    pump(500ms);
+    ASSERT_EQ(w.paints.size(), before + 1) << "painted, once";
+    EXPECT_GE(w.paints.back() - w.paints[w.paints.size() - 2], 15ms);
+    relay.detach(&w);
 }
