@@ -168,9 +168,9 @@ private:
     void logLine(const char* text, int level = 3);
     void raiseError(int code);
     void pauseIfActive(int ms);
-    // Fills m_pattern for one byte loop whose first byte is `first`.
     // How many bytes a byte loop fills or compares between two looks at the run.
     static std::uint64_t blockBytes(bool samples);
+    // Fills m_pattern for one byte loop whose first byte is `first`.
     void fillPatternBlock(unsigned char first);
     void updateProgress(std::uint64_t chunkIndex, std::uint64_t done, std::uint64_t totalSize);
 
